@@ -1,0 +1,20 @@
+include(GoogleTest)
+
+# corvane_add_test(<name> LABEL unit|integration|ui SOURCES ... [LIBS ...] [TIMEOUT s])
+# One GoogleTest executable per call, registered with CTest as one test, run under a
+# QCoreApplication by the shared test main.
+function(corvane_add_test name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_LABEL)
+    set(T_LABEL unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE TestSupport ${T_LIBS})
+  corvane_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+namespace DriveCore {
+
+class UserDefaults;
+
+// How the file manager sees the drive: the engine's own mount, or the file-system layer over it.
+class DriveEngine {
+public:
+    enum Value { nfs, fskit };
+    static constexpr std::array<Value, 2> allCases{nfs, fskit};
+    static constexpr const char *defaultsKey = "driveEngine";
+
+    constexpr DriveEngine(Value value) : m_value(value) {}
+    constexpr operator Value() const { return m_value; }
+
+    QString rawValue() const;
+
+    // Only "nfs" reads as nfs; an absent or any other value is fskit.
+    static DriveEngine load(const UserDefaults &defaults);
+    void save(UserDefaults &defaults) const;
+
+private:
+    Value m_value;
+};
+
+} // namespace DriveCore

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "DriveCore/support/Cancellation.h"
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+namespace DriveCore {
+
+// A child's whole environment: nothing of ours is inherited.
+using Environment = QMap<QString, QString>;
+
+// What a one-shot command left behind. (`stdout` and `stderr` are macros in C, hence the names.)
+struct RcloneResult {
+    int32_t status = -1;     // exit code, or the signal number when a signal ended it
+    QByteArray stdoutBytes;
+    QByteArray stderrBytes;
+
+    // Standard error as UTF-8, invalid sequences replaced.
+    QString stderrText() const;
+};
+
+namespace ProcessRunner {
+
+// The program could not be started; nothing ran.
+class LaunchError : public std::runtime_error {
+public:
+    LaunchError(const QString &program, const QString &reason);
+};
+
+struct StreamResult {
+    int32_t status = -1;
+    QString tail; // the last five lines of standard error, joined by "\n"
+};
+
+// Runs `program` without a shell and collects both outputs. `input`, when given, is written
+// to its standard input, which is then closed; otherwise standard input is the null device.
+// Cancelling `token` interrupts the child (SIGINT); the call still waits for it and returns
+// its result. A non-zero status is not an error. Throws LaunchError.
+QCoro::Task<RcloneResult> run(QString program, QStringList arguments, Environment environment,
+                              std::optional<QByteArray> input = std::nullopt, CancelToken token = {});
+
+// Runs `program` with standard input and output on the null device, handing each line of
+// standard error to `onStderrLine` as it arrives (on the main thread, in order) and keeping
+// only the last five. Cancellation as in run(). Throws LaunchError.
+QCoro::Task<StreamResult> stream(QString program, QStringList arguments, Environment environment,
+                                 std::function<void(const QString &)> onStderrLine, CancelToken token = {});
+
+// Ignores SIGPIPE for the whole process: a child that exits without reading its input must
+// not end us. Called before the first child is started; idempotent.
+void ignoreSigpipe();
+
+} // namespace ProcessRunner
+
+} // namespace DriveCore

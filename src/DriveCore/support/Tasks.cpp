@@ -1,0 +1,21 @@
+#include "DriveCore/support/Tasks.h"
+
+namespace DriveCore {
+
+QCoro::Task<> sleep(std::chrono::milliseconds duration, CancelToken token)
+{
+    checkCancelled(token);
+    detail::Waker waker;
+    QTimer::singleShot(duration, &waker, &detail::Waker::fire);
+    CancelHook hook(token, &waker, [&waker] { waker.fire(); });
+    co_await qCoro(&waker, &detail::Waker::fired);
+    checkCancelled(token);
+}
+
+QCoro::Task<> awaitInOrder(std::vector<QCoro::Task<>> tasks)
+{
+    for (auto &task : tasks)
+        co_await task;
+}
+
+} // namespace DriveCore

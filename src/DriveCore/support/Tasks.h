@@ -1,0 +1,142 @@
+#pragma once
+
+#include "DriveCore/support/Cancellation.h"
+
+#include <QCoroSignal>
+#include <QCoroTask>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace DriveCore {
+
+namespace detail {
+
+// Wakes one suspended coroutine; fire() may be called more than once.
+class Waker : public QObject {
+    Q_OBJECT
+public:
+    void fire() { emit fired(); }
+signals:
+    void fired();
+};
+
+template<typename>
+struct TaskValue;
+template<typename T>
+struct TaskValue<QCoro::Task<T>> {
+    using type = T;
+};
+
+} // namespace detail
+
+// The value type of the task that `Op` returns when given a cancel token.
+template<typename Op>
+using OperationValue = typename detail::TaskValue<std::invoke_result_t<Op &, CancelToken>>::type;
+
+// Suspends for `duration` on the event loop; throws CancelledError as soon as the token is
+// cancelled, or at once when it already is.
+QCoro::Task<> sleep(std::chrono::milliseconds duration, CancelToken token = {});
+
+// Runs op(childToken) and gives its result. When `limit` passes first the child token is
+// cancelled and, once the operation has ended, TimeoutError is thrown whatever it threw.
+// A cancelled parent ends it with CancelledError as usual.
+template<typename Op>
+auto withTimeout(std::chrono::milliseconds limit, CancelToken parent, Op op)
+    -> QCoro::Task<OperationValue<Op>>
+{
+    LinkedCancelSource child(parent);
+    bool timedOut = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        timedOut = true;
+        child.cancel();
+    });
+    timer.start(limit);
+    try {
+        if constexpr (std::is_void_v<OperationValue<Op>>) {
+            co_await op(child.token());
+            timer.stop();
+            co_return;
+        } else {
+            auto value = co_await op(child.token());
+            timer.stop();
+            co_return value;
+        }
+    } catch (...) {
+        if (timedOut && !parent.stop_requested())
+            throw TimeoutError();
+        throw;
+    }
+}
+
+// Owns one running coroutine and its cancel token. Destroying the handle cancels the
+// coroutine; it then ends at its next suspension point, and whatever it throws is dropped.
+template<typename T = void>
+class TaskHandle {
+public:
+    TaskHandle() = default;
+    TaskHandle(TaskHandle &&) noexcept = default;
+    TaskHandle &operator=(TaskHandle &&other) noexcept
+    {
+        if (this != &other) {
+            cancel();
+            m_source = std::move(other.m_source);
+            m_task = std::move(other.m_task);
+        }
+        return *this;
+    }
+    ~TaskHandle() { cancel(); }
+
+    // Starts op(token) now. The operation object lives as long as its coroutine.
+    template<typename Op>
+    static TaskHandle start(Op op)
+    {
+        TaskHandle handle;
+        handle.m_task.emplace(run(std::make_shared<Op>(std::move(op)), handle.m_source.get_token()));
+        return handle;
+    }
+
+    void cancel() { m_source.request_stop(); }
+    bool isStarted() const { return m_task.has_value(); }
+    bool isFinished() const { return !m_task || m_task->isReady(); }
+    CancelToken token() const { return m_source.get_token(); }
+
+    // Waits for the coroutine to end and gives its result or rethrows its error. Awaited once.
+    QCoro::Task<T> result()
+    {
+        Q_ASSERT(m_task);
+        co_return co_await *m_task;
+    }
+
+private:
+    template<typename Op>
+    static QCoro::Task<T> run(std::shared_ptr<Op> op, CancelToken token)
+    {
+        co_return co_await (*op)(token);
+    }
+
+    CancelSource m_source;
+    std::optional<QCoro::Task<T>> m_task;
+};
+
+// Awaits already started tasks one after the other and gives their values in order.
+template<typename T>
+QCoro::Task<std::vector<T>> awaitInOrder(std::vector<QCoro::Task<T>> tasks)
+{
+    std::vector<T> values;
+    values.reserve(tasks.size());
+    for (auto &task : tasks)
+        values.push_back(co_await task);
+    co_return values;
+}
+
+QCoro::Task<> awaitInOrder(std::vector<QCoro::Task<>> tasks);
+
+} // namespace DriveCore

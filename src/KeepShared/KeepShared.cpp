@@ -1,0 +1,1 @@
+// The Keep wire types, badge rule and menu rule live here.
