@@ -118,7 +118,7 @@ QByteArray unwrap(const QString &code)
     QString base64 = text.mid(qsizetype(qstrlen(prefix)));
     base64.replace(u'-', u'+').replace(u'_', u'/');
     base64.append(QString((4 - base64.size() % 4) % 4, u'='));
-    // Latin-1 turns anything outside it into "?", which strict decoding refuses like any other stranger.
+    // toLatin1 turns anything beyond Latin-1 into "?", which strict decoding refuses.
     const auto decoded = QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() < minimumSize)
         throw RecoveryKitError(RecoveryKitError::badFormat);

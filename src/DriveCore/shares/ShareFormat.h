@@ -85,8 +85,8 @@ qint64 encryptedSize(qint64 plainSize, qint64 chunkSize);
 // Nothing stored: a reader recomputes it, so a moved or cut-off chunk fails to open.
 QByteArray chunkNonce(qint64 index, bool last);
 
-// AES-256-GCM without associated data. Both throw Crypto::Error; opening also for a wrong
-// key, index or last flag, any changed byte, or fewer than 16 bytes.
+// AES-256-GCM without associated data. Both throw Crypto::Error (platform/Crypto.h); opening
+// also for a wrong key, index or last flag, any changed byte, or fewer than 16 bytes.
 QByteArray sealChunk(const QByteArray &plaintext, const QByteArray &key, qint64 index, bool last);
 QByteArray openChunk(const QByteArray &sealed, const QByteArray &key, qint64 index, bool last);
 
