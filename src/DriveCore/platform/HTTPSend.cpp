@@ -29,6 +29,14 @@ QNetworkAccessManager &sharedNetworkAccess()
     return *manager;
 }
 
+// Plain GETs go through get(), which also serves answers that are not HTTP (file:, data:).
+QNetworkReply *start(QNetworkAccessManager &manager, const HTTPRequest &request)
+{
+    if (request.method == "GET" && request.body.isEmpty())
+        return manager.get(request.request);
+    return manager.sendCustomRequest(request.request, request.method, request.body);
+}
+
 struct DeleteLater {
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
 };
@@ -38,8 +46,7 @@ struct DeleteLater {
 QCoro::Task<HTTPResponse> liveHTTPSend(HTTPRequest request, CancelToken token)
 {
     checkCancelled(token);
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        sharedNetworkAccess().sendCustomRequest(request.request, request.method, request.body));
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(start(sharedNetworkAccess(), request));
     {
         QNetworkReply *raw = reply.get();
         const CancelHook abortOnCancel(token, raw, [raw] { raw->abort(); });
