@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <mutex>
+#include <type_traits>
 
 namespace DriveCore {
 
@@ -266,6 +268,22 @@ private:
     std::shared_ptr<Keychain> m_keychain;
 };
 
+// One sequence at a time, as when the store ran on its caller's thread: a save and a token
+// change must not interleave their reads and writes.
+std::mutex sequenceMutex;
+
+// Runs op(items) on the thread pool. The work is named before it is awaited: g++ 12 destroys a
+// capturing lambda written inside a co_await expression twice.
+template<typename Op>
+auto runSequence(Items items, Op op) -> QCoro::Task<std::invoke_result_t<Op &, const Items &>>
+{
+    auto work = [items = std::move(items), op = std::move(op)] {
+        const std::lock_guard lock(sequenceMutex);
+        return op(items);
+    };
+    co_return co_await runInPool(std::move(work));
+}
+
 } // namespace
 
 KeychainSecretStore::KeychainSecretStore(QString service, std::shared_ptr<Keychain> keychain)
@@ -273,36 +291,33 @@ KeychainSecretStore::KeychainSecretStore(QString service, std::shared_ptr<Keycha
 {
 }
 
-// Each operation names its work before awaiting it: g++ 12 destroys a capturing lambda written
-// inside a co_await expression twice.
 QCoro::Task<> KeychainSecretStore::save(StorageSecrets secrets, QString passphrase)
 {
-    auto work = [items = Items(m_service, m_keychain), secrets, passphrase] { items.save(secrets, passphrase); };
-    co_await runInPool(std::move(work));
+    auto op = [secrets = std::move(secrets), passphrase = std::move(passphrase)](const Items &items) {
+        items.save(secrets, passphrase);
+    };
+    return runSequence(Items(m_service, m_keychain), std::move(op));
 }
 
 QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> KeychainSecretStore::load()
 {
-    auto work = [items = Items(m_service, m_keychain)] { return items.load(); };
-    co_return co_await runInPool(std::move(work));
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { return items.load(); });
 }
 
 QCoro::Task<> KeychainSecretStore::deleteAll()
 {
-    auto work = [items = Items(m_service, m_keychain)] { items.deleteAll(); };
-    co_await runInPool(std::move(work));
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { items.deleteAll(); });
 }
 
 QCoro::Task<> KeychainSecretStore::saveCloudflareKey(std::optional<QString> key)
 {
-    auto work = [items = Items(m_service, m_keychain), key] { items.saveCloudflareKey(key); };
-    co_await runInPool(std::move(work));
+    return runSequence(Items(m_service, m_keychain),
+                       [key = std::move(key)](const Items &items) { items.saveCloudflareKey(key); });
 }
 
 QCoro::Task<std::optional<QString>> KeychainSecretStore::loadCloudflareKey()
 {
-    auto work = [items = Items(m_service, m_keychain)] { return items.loadCloudflareKey(); };
-    co_return co_await runInPool(std::move(work));
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { return items.loadCloudflareKey(); });
 }
 
 } // namespace DriveCore

@@ -114,7 +114,8 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         ItemsPtr items;
-        if (const Status status = search(service, account, SearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS), items))
+        const auto flags = SecretSearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
+        if (const Status status = search(service, account, flags, items))
             return status;
         if (!items)
             return itemNotFound;
@@ -132,7 +133,8 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         ItemsPtr items;
-        if (const Status status = search(service, account, SearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK), items))
+        const auto flags = SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+        if (const Status status = search(service, account, flags, items))
             return status;
         if (!items)
             return itemNotFound;
@@ -173,9 +175,7 @@ public:
     }
 
 private:
-    using SearchFlags = SecretSearchFlags;
-
-    Status search(const QString &service, const QString &account, SearchFlags flags, ItemsPtr &items)
+    Status search(const QString &service, const QString &account, SecretSearchFlags flags, ItemsPtr &items)
     {
         GError *error = nullptr;
         SecretService *secretService = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
