@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QString>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
+#include <QPointer>
 #include <QThread>
 
 #include <memory>
@@ -16,7 +17,7 @@ namespace {
 QNetworkAccessManager &sharedNetworkAccess()
 {
     thread_local std::unique_ptr<QNetworkAccessManager> owned;
-    thread_local QNetworkAccessManager *manager = nullptr;
+    thread_local QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         QCoreApplication *app = QCoreApplication::instance();
         if (app && QThread::currentThread() == app->thread()) {

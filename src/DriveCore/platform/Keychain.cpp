@@ -115,10 +115,8 @@ public:
         const std::lock_guard lock(m_mutex);
         ItemsPtr items;
         const auto flags = SecretSearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
-        if (const Status status = search(service, account, flags, items))
+        if (const Status status = find(service, account, flags, items))
             return status;
-        if (!items)
-            return itemNotFound;
         const ValuePtr value(secret_item_get_secret(SECRET_ITEM(items->data)));
         // Found but still locked: the keyring stayed shut.
         if (!value)
@@ -134,10 +132,8 @@ public:
         const std::lock_guard lock(m_mutex);
         ItemsPtr items;
         const auto flags = SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
-        if (const Status status = search(service, account, flags, items))
+        if (const Status status = find(service, account, flags, items))
             return status;
-        if (!items)
-            return itemNotFound;
         const ValuePtr value = secretValue(data);
         for (GList *item = items.get(); item; item = item->next) {
             GError *error = nullptr;
@@ -151,10 +147,8 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         ItemsPtr items;
-        if (const Status status = search(service, account, SECRET_SEARCH_NONE, items))
-            return status;
-        if (items)
-            return duplicateItem;
+        if (const Status status = find(service, account, SECRET_SEARCH_NONE, items); status != itemNotFound)
+            return status == success ? duplicateItem : status;
         const QByteArray label = QStringLiteral("%1 (%2)").arg(service, account).toUtf8();
         GError *error = nullptr;
         // The default collection is made when the keyring has none yet.
@@ -175,7 +169,8 @@ public:
     }
 
 private:
-    Status search(const QString &service, const QString &account, SecretSearchFlags flags, ItemsPtr &items)
+    // The matching items, or itemNotFound.
+    Status find(const QString &service, const QString &account, SecretSearchFlags flags, ItemsPtr &items)
     {
         GError *error = nullptr;
         SecretService *secretService = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
@@ -187,7 +182,7 @@ private:
         if (error)
             return statusFor(error);
         items.reset(found);
-        return success;
+        return items ? success : itemNotFound;
     }
 
     // One call at a time: each sync call runs its own main loop on the calling thread.
