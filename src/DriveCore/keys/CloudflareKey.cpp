@@ -1,0 +1,86 @@
+#include "DriveCore/keys/CloudflareKey.h"
+
+#include "DriveCore/shares/ShareWorkerDeploy.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <array>
+
+namespace DriveCore::CloudflareKey {
+
+namespace {
+
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// The token's id when Cloudflare confirmed an active token, else none.
+std::optional<QString> acceptedTokenID(const HTTPResponse &response)
+{
+    if (response.status < 200 || response.status > 299)
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(response.body);
+    const QJsonValue success = document.object().value(QLatin1String("success"));
+    const QJsonValue result = document.object().value(QLatin1String("result"));
+    if (!document.isObject() || !success.isBool() || !success.toBool() || !result.isObject())
+        return std::nullopt;
+    const QJsonValue status = result.toObject().value(QLatin1String("status"));
+    const QJsonValue id = result.toObject().value(QLatin1String("id"));
+    if (!status.isString() || status.toString() != QLatin1String("active") || !id.isString())
+        return std::nullopt;
+    const QString text = id.toString();
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), isHexDigit))
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+Failure::Failure(Case value)
+    : std::runtime_error(value == notCloudflare ? "notCloudflare" : "notAValidKey"), value(value)
+{
+}
+
+QCoro::Task<StorageSecrets> storageSecrets(QString token, QString endpoint, QString bucket, HTTPSend send,
+                                           QUrl base, CancelToken cancel)
+{
+    const QString trimmed = token.trimmed();
+    QString accountID;
+    try {
+        accountID = ShareWorkerDeploy::accountID(endpoint);
+    } catch (const ShareWorkerDeploy::Failure &) {
+        throw Failure(Failure::notCloudflare);
+    }
+    if (trimmed.isEmpty())
+        throw Failure(Failure::notAValidKey);
+
+    // An account-owned token verifies only on its account's path, a user token only on its own.
+    const std::array<QString, 2> paths{
+        QStringLiteral("accounts/%1/tokens/verify").arg(accountID),
+        QStringLiteral("user/tokens/verify"),
+    };
+    for (const QString &path : paths) {
+        HTTPRequest request;
+        request.request.setUrl(base.resolved(QUrl(path)));
+        request.request.setRawHeader("Authorization", "Bearer " + trimmed.toUtf8());
+        request.request.setTransferTimeout(30'000);
+        const HTTPResponse response = co_await send(request, cancel);
+        if (const std::optional<QString> id = acceptedTokenID(response)) {
+            const StorageKeys keys = storageKeys(*id, trimmed);
+            co_return StorageSecrets{endpoint, bucket, keys.accessKeyID, keys.secretAccessKey};
+        }
+    }
+    throw Failure(Failure::notAValidKey);
+}
+
+StorageKeys storageKeys(const QString &tokenID, const QString &tokenValue)
+{
+    const QByteArray digest = QCryptographicHash::hash(tokenValue.toUtf8(), QCryptographicHash::Sha256);
+    return {tokenID, QString::fromLatin1(digest.toHex())};
+}
+
+} // namespace DriveCore::CloudflareKey

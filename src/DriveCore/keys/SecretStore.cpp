@@ -1,0 +1,323 @@
+#include "DriveCore/keys/SecretStore.h"
+
+#include "DriveCore/support/Threads.h"
+
+#include <QJsonDocument>
+#include <QStringDecoder>
+
+#include <array>
+#include <mutex>
+#include <type_traits>
+
+namespace DriveCore {
+
+QJsonObject StorageSecrets::toJson() const
+{
+    return {
+        {QStringLiteral("endpoint"), endpoint},
+        {QStringLiteral("bucket"), bucket},
+        {QStringLiteral("accessKeyID"), accessKeyID},
+        {QStringLiteral("secretAccessKey"), secretAccessKey},
+    };
+}
+
+std::optional<StorageSecrets> StorageSecrets::fromJson(const QJsonObject &object)
+{
+    const QJsonValue endpoint = object.value(QLatin1String("endpoint"));
+    const QJsonValue bucket = object.value(QLatin1String("bucket"));
+    const QJsonValue accessKeyID = object.value(QLatin1String("accessKeyID"));
+    const QJsonValue secretAccessKey = object.value(QLatin1String("secretAccessKey"));
+    if (!endpoint.isString() || !bucket.isString() || !accessKeyID.isString() || !secretAccessKey.isString())
+        return std::nullopt;
+    return StorageSecrets{endpoint.toString(), bucket.toString(), accessKeyID.toString(), secretAccessKey.toString()};
+}
+
+namespace {
+
+QString keychainErrorText(Keychain::Status status)
+{
+    return QStringLiteral("Keychain error %1: %2")
+        .arg(status)
+        .arg(Keychain::message(status).value_or(QStringLiteral("unknown error")));
+}
+
+} // namespace
+
+KeychainError::KeychainError(Keychain::Status status)
+    : std::runtime_error(keychainErrorText(status).toStdString()), status(status)
+{
+}
+
+QString KeychainError::description() const
+{
+    return keychainErrorText(status);
+}
+
+namespace {
+
+const QString driveAccount = QStringLiteral("drive");
+
+// The older layout: one item per value, read and deleted in this order.
+const std::array<QString, 5> legacyAccounts{
+    QStringLiteral("endpoint"), QStringLiteral("bucket"), QStringLiteral("accessKeyID"),
+    QStringLiteral("secretAccessKey"), QStringLiteral("passphrase"),
+};
+
+// The record inside the "drive" item.
+struct Stored {
+    StorageSecrets secrets;
+    QString passphrase;
+    std::optional<QString> cloudflareKey;
+};
+
+void appendJSONString(QByteArray &out, const QString &text)
+{
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '/': out += "\\/"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (uchar(c) < 0x20)
+                out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+    out += '"';
+}
+
+// Compact, keys in this fixed order and slashes escaped, as the record has always been written.
+QByteArray encode(const Stored &record)
+{
+    QByteArray out = "{";
+    const auto field = [&out](const char *key, const QString &value) {
+        if (out.size() > 1)
+            out += ',';
+        out += '"';
+        out += key;
+        out += "\":";
+        appendJSONString(out, value);
+    };
+    field("endpoint", record.secrets.endpoint);
+    field("bucket", record.secrets.bucket);
+    field("accessKeyID", record.secrets.accessKeyID);
+    field("secretAccessKey", record.secrets.secretAccessKey);
+    field("passphrase", record.passphrase);
+    if (record.cloudflareKey)
+        field("cloudflareKey", *record.cloudflareKey);
+    out += '}';
+    return out;
+}
+
+std::optional<Stored> decode(const QByteArray &data)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    const std::optional<StorageSecrets> secrets = StorageSecrets::fromJson(object);
+    const QJsonValue passphrase = object.value(QLatin1String("passphrase"));
+    const QJsonValue cloudflareKey = object.value(QLatin1String("cloudflareKey"));
+    if (!secrets || !passphrase.isString())
+        return std::nullopt;
+    Stored record{*secrets, passphrase.toString(), std::nullopt};
+    if (cloudflareKey.isString())
+        record.cloudflareKey = cloudflareKey.toString();
+    else if (!cloudflareKey.isUndefined() && !cloudflareKey.isNull())
+        return std::nullopt;
+    return record;
+}
+
+std::optional<QString> utf8Text(const QByteArray &data)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder(data);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// The store's operations as blocking keychain sequences, run on the thread pool.
+class Items {
+public:
+    Items(QString service, std::shared_ptr<Keychain> keychain)
+        : m_service(std::move(service)), m_keychain(std::move(keychain)) {}
+
+    void save(const StorageSecrets &secrets, const QString &passphrase) const
+    {
+        std::optional<Stored> old;
+        if (const std::optional<QByteArray> data = get(driveAccount))
+            old = decode(*data); // an unreadable record is overwritten
+        Stored record{secrets, passphrase, std::nullopt};
+        // A token belongs to one bucket: it survives new keys or a new passphrase only.
+        if (old && old->secrets.endpoint == secrets.endpoint && old->secrets.bucket == secrets.bucket)
+            record.cloudflareKey = old->cloudflareKey;
+        set(driveAccount, encode(record));
+    }
+
+    std::optional<std::pair<StorageSecrets, QString>> load() const
+    {
+        if (const std::optional<Stored> record = stored())
+            return std::pair{record->secrets, record->passphrase};
+        const auto legacy = loadLegacy();
+        if (!legacy)
+            return std::nullopt;
+        save(legacy->first, legacy->second);
+        // Drop the old items only once the new one reads back with the same secrets.
+        const std::optional<QByteArray> data = get(driveAccount);
+        const std::optional<Stored> written = data ? decode(*data) : std::nullopt;
+        if (written && written->passphrase == legacy->second
+            && written->secrets.secretAccessKey == legacy->first.secretAccessKey) {
+            try {
+                deleteLegacy();
+            } catch (const KeychainError &) {
+                // Left in place; the next load tries again.
+            }
+        }
+        return legacy;
+    }
+
+    void deleteAll() const
+    {
+        remove(driveAccount);
+        deleteLegacy();
+    }
+
+    void saveCloudflareKey(const std::optional<QString> &key) const
+    {
+        std::optional<Stored> record = stored();
+        if (!record)
+            throw KeychainError(Keychain::itemNotFound); // never a token without keys
+        record->cloudflareKey = key;
+        set(driveAccount, encode(*record));
+    }
+
+    std::optional<QString> loadCloudflareKey() const
+    {
+        const std::optional<Stored> record = stored();
+        return record ? record->cloudflareKey : std::nullopt;
+    }
+
+private:
+    std::optional<QByteArray> get(const QString &account) const
+    {
+        QByteArray data;
+        const Keychain::Status status = m_keychain->copy(m_service, account, data);
+        if (status == Keychain::itemNotFound)
+            return std::nullopt;
+        if (status != Keychain::success)
+            throw KeychainError(status);
+        return data;
+    }
+
+    // Updates first, so an existing item keeps the attributes it was made with.
+    void set(const QString &account, const QByteArray &data) const
+    {
+        Keychain::Status status = m_keychain->update(m_service, account, data);
+        if (status == Keychain::itemNotFound)
+            status = m_keychain->add(m_service, account, data);
+        if (status != Keychain::success)
+            throw KeychainError(status);
+    }
+
+    void remove(const QString &account) const
+    {
+        const Keychain::Status status = m_keychain->remove(m_service, account);
+        if (status != Keychain::success && status != Keychain::itemNotFound)
+            throw KeychainError(status);
+    }
+
+    std::optional<Stored> stored() const
+    {
+        const std::optional<QByteArray> data = get(driveAccount);
+        if (!data)
+            return std::nullopt;
+        std::optional<Stored> record = decode(*data);
+        if (!record)
+            throw KeychainSecretStore::UnreadableRecord();
+        return record;
+    }
+
+    std::optional<std::pair<StorageSecrets, QString>> loadLegacy() const
+    {
+        std::array<QString, legacyAccounts.size()> values;
+        for (size_t i = 0; i < legacyAccounts.size(); ++i) {
+            const std::optional<QByteArray> data = get(legacyAccounts[i]);
+            const std::optional<QString> text = data ? utf8Text(*data) : std::nullopt;
+            if (!text)
+                return std::nullopt;
+            values[i] = *text;
+        }
+        return std::pair{StorageSecrets{values[0], values[1], values[2], values[3]}, values[4]};
+    }
+
+    void deleteLegacy() const
+    {
+        for (const QString &account : legacyAccounts)
+            remove(account);
+    }
+
+    QString m_service;
+    std::shared_ptr<Keychain> m_keychain;
+};
+
+// One sequence at a time, as when the store ran on its caller's thread: a save and a token
+// change must not interleave their reads and writes.
+std::mutex sequenceMutex;
+
+// Runs op(items) on the thread pool. The work is named before it is awaited: g++ 12 destroys a
+// capturing lambda written inside a co_await expression twice.
+template<typename Op>
+auto runSequence(Items items, Op op) -> QCoro::Task<std::invoke_result_t<Op &, const Items &>>
+{
+    auto work = [items = std::move(items), op = std::move(op)] {
+        const std::lock_guard lock(sequenceMutex);
+        return op(items);
+    };
+    co_return co_await runInPool(std::move(work));
+}
+
+} // namespace
+
+KeychainSecretStore::KeychainSecretStore(QString service, std::shared_ptr<Keychain> keychain)
+    : m_service(std::move(service)), m_keychain(std::move(keychain))
+{
+}
+
+QCoro::Task<> KeychainSecretStore::save(StorageSecrets secrets, QString passphrase)
+{
+    auto op = [secrets = std::move(secrets), passphrase = std::move(passphrase)](const Items &items) {
+        items.save(secrets, passphrase);
+    };
+    return runSequence(Items(m_service, m_keychain), std::move(op));
+}
+
+QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> KeychainSecretStore::load()
+{
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { return items.load(); });
+}
+
+QCoro::Task<> KeychainSecretStore::deleteAll()
+{
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { items.deleteAll(); });
+}
+
+QCoro::Task<> KeychainSecretStore::saveCloudflareKey(std::optional<QString> key)
+{
+    return runSequence(Items(m_service, m_keychain),
+                       [key = std::move(key)](const Items &items) { items.saveCloudflareKey(key); });
+}
+
+QCoro::Task<std::optional<QString>> KeychainSecretStore::loadCloudflareKey()
+{
+    return runSequence(Items(m_service, m_keychain), [](const Items &items) { return items.loadCloudflareKey(); });
+}
+
+} // namespace DriveCore
