@@ -1,0 +1,142 @@
+#include "KeepShared/FinderBadges.h"
+
+#include "KeepShared/CanonicalText.h"
+#include "KeepShared/KeepBridge.h"
+#include "KeepShared/KeepMenu.h"
+
+#include <unordered_map>
+#include <unordered_set>
+
+namespace KeepShared {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> badgeTexts{"cloud", "kept", "downloading", "uploading", "paused"};
+
+FinderBadge pinBadge(std::string_view state, bool online)
+{
+    std::string storage;
+    const std::string_view composedState = CanonicalText::composed(state, storage);
+    if (composedState == "done")
+        return FinderBadge::kept;
+    if (composedState == "missing")
+        return FinderBadge::cloud;
+    if (composedState == "offline" || composedState == "lowSpace")
+        return FinderBadge::paused;
+    return online ? FinderBadge::downloading : FinderBadge::paused;
+}
+
+} // namespace
+
+std::string_view FinderBadge::rawValue() const
+{
+    return badgeTexts[m_value];
+}
+
+std::optional<FinderBadge> FinderBadge::fromRawValue(std::string_view text)
+{
+    for (Value value : allCases) {
+        if (badgeTexts[value] == text)
+            return FinderBadge(value);
+    }
+    return std::nullopt;
+}
+
+bool FinderBadgePin::operator==(const FinderBadgePin &other) const
+{
+    return isDir == other.isDir && CanonicalText::equal(path, other.path) && CanonicalText::equal(state, other.state);
+}
+
+// The badge rule answered by lookups instead of passes over the lists. Every text is in composed
+// form, so canonical equality is byte equality, and a path p that "begins with q followed by /" is
+// one whose prefix up to one of its slashes is q.
+struct FinderBadgeSnapshot::Index {
+    // Composed copies of the paths; the tables view into them, so it never grows after building.
+    std::vector<std::string> texts;
+    // Every pending path and every prefix of one that ends before a "/".
+    std::unordered_set<std::string_view> pendingAt;
+    // Per path: the badge of the first pin with that path, and of the first folder pin with it.
+    // The deepest covering pin wins, and among pins of one path the earliest.
+    std::unordered_map<std::string_view, FinderBadge> pinAt;
+    std::unordered_map<std::string_view, FinderBadge> folderPinAt;
+
+    Index(const std::vector<FinderBadgePin> &pins, const std::vector<std::string> &pending, bool online)
+    {
+        texts.reserve(pending.size() + pins.size());
+        for (const std::string &path : pending)
+            texts.push_back(CanonicalText::composed(path));
+        for (const FinderBadgePin &pin : pins)
+            texts.push_back(CanonicalText::composed(pin.path));
+
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            const std::string_view path = texts[i];
+            pendingAt.insert(path);
+            for (auto slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
+                pendingAt.insert(path.substr(0, slash));
+        }
+        pinAt.reserve(pins.size());
+        for (std::size_t i = 0; i < pins.size(); ++i) {
+            const std::string_view path = texts[pending.size() + i];
+            const FinderBadge badge = pinBadge(pins[i].state, online);
+            pinAt.emplace(path, badge);
+            if (pins[i].isDir)
+                folderPinAt.emplace(path, badge);
+        }
+    }
+};
+
+FinderBadgeSnapshot::FinderBadgeSnapshot(std::string mount, std::vector<FinderBadgePin> pins,
+                                         std::vector<std::string> pending, bool queueKnown, bool online)
+    : m_mount(std::move(mount))
+    , m_pins(std::move(pins))
+    , m_pending(std::move(pending))
+    , m_queueKnown(queueKnown)
+    , m_online(online)
+    , m_index(std::make_shared<const Index>(m_pins, m_pending, online))
+{
+}
+
+std::optional<FinderBadge> FinderBadgeSnapshot::badge(std::string_view path) const
+{
+    std::string storage;
+    const std::string_view p = CanonicalText::composed(path, storage);
+
+    if (m_index->pendingAt.contains(p))
+        return m_online ? FinderBadge::uploading : FinderBadge::paused;
+    if (!m_queueKnown)
+        return std::nullopt;
+
+    if (auto found = m_index->pinAt.find(p); found != m_index->pinAt.end())
+        return found->second;
+    // Folders above p, deepest first.
+    for (auto slash = p.rfind('/'); slash != std::string_view::npos;
+         slash = slash == 0 ? std::string_view::npos : p.rfind('/', slash - 1)) {
+        if (auto found = m_index->folderPinAt.find(p.substr(0, slash)); found != m_index->folderPinAt.end())
+            return found->second;
+    }
+    return FinderBadge::cloud;
+}
+
+std::optional<FinderBadge> FinderBadgeSnapshot::badgeFor(std::string_view location) const
+{
+    const std::optional<std::string> path = KeepMenu::drivePath(location, m_mount);
+    if (!path)
+        return std::nullopt;
+    return badge(*path);
+}
+
+FinderBadgeSnapshot FinderBadgeSnapshot::notificationState() const
+{
+    if (KeepBridge::encode(*this))
+        return *this;
+    return FinderBadgeSnapshot(m_mount, {}, {}, false, m_online);
+}
+
+bool FinderBadgeSnapshot::operator==(const FinderBadgeSnapshot &other) const
+{
+    return m_queueKnown == other.m_queueKnown && m_online == other.m_online
+        && CanonicalText::equal(m_mount, other.m_mount) && m_pins == other.m_pins
+        && CanonicalText::equal(m_pending, other.m_pending);
+}
+
+} // namespace KeepShared

@@ -1,0 +1,181 @@
+#include "KeepShared/KeepBridge.h"
+
+#include "KeepShared/CanonicalText.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace KeepShared {
+
+namespace {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json; // written in field order, which is easier to read
+
+constexpr std::array<std::string_view, 2> actionTexts{"keep", "remove"};
+
+OrderedJson pinJson(const FinderBadgePin &pin)
+{
+    return {{"path", pin.path}, {"isDir", pin.isDir}, {"state", pin.state}};
+}
+
+std::optional<std::string> payload(const OrderedJson &json)
+{
+    std::string compact;
+    try {
+        compact = json.dump();
+    } catch (const OrderedJson::exception &) { // text that is not UTF-8
+        return std::nullopt;
+    }
+    // The wire form escapes "/". The writer never does, and outside strings JSON has no slash,
+    // so every slash in its output belongs to a string and gets a backslash in front.
+    const auto slashes = static_cast<std::size_t>(std::count(compact.begin(), compact.end(), '/'));
+    if (compact.size() + slashes > KeepBridge::maxPayloadBytes)
+        return std::nullopt;
+    std::string escaped;
+    escaped.reserve(compact.size() + slashes);
+    for (char c : compact) {
+        if (c == '/')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// Parses the payload and reads it with `read`, which throws a JSON error for a missing key or a
+// value of the wrong type.
+template<typename T, typename Read>
+std::optional<T> decodeWith(std::optional<std::string_view> text, Read read)
+{
+    if (!text || text->size() > KeepBridge::maxPayloadBytes)
+        return std::nullopt;
+    const Json json = Json::parse(*text, nullptr, false);
+    if (json.is_discarded() || !json.is_object())
+        return std::nullopt;
+    try {
+        return read(json);
+    } catch (const Json::exception &) {
+        return std::nullopt;
+    }
+}
+
+FinderBadgePin readPin(const Json &json)
+{
+    return FinderBadgePin{json.at("path").get<std::string>(), json.at("isDir").get<bool>(),
+                          json.at("state").get<std::string>()};
+}
+
+} // namespace
+
+std::string_view KeepRequest::Action::rawValue() const
+{
+    return actionTexts[m_value];
+}
+
+std::optional<KeepRequest::Action> KeepRequest::Action::fromRawValue(std::string_view text)
+{
+    for (Value value : allCases) {
+        if (actionTexts[value] == text)
+            return Action(value);
+    }
+    return std::nullopt;
+}
+
+bool KeepRequest::operator==(const KeepRequest &other) const
+{
+    return action == other.action && CanonicalText::equal(paths, other.paths);
+}
+
+KeepState KeepState::notificationState() const
+{
+    if (KeepBridge::encode(*this))
+        return *this;
+    return KeepState{mounts, {}};
+}
+
+bool KeepState::operator==(const KeepState &other) const
+{
+    if (!CanonicalText::equal(mounts, other.mounts) || pins.size() != other.pins.size())
+        return false;
+    // Keys compare as texts too, so a key may be spelt in either form on each side.
+    return std::all_of(pins.begin(), pins.end(), [&](const auto &entry) {
+        return std::any_of(other.pins.begin(), other.pins.end(), [&](const auto &otherEntry) {
+            return CanonicalText::equal(entry.first, otherEntry.first)
+                && CanonicalText::equal(entry.second, otherEntry.second);
+        });
+    });
+}
+
+namespace KeepBridge {
+
+std::optional<std::string> encode(const FinderBadgePin &value)
+{
+    return payload(pinJson(value));
+}
+
+std::optional<std::string> encode(const FinderBadgeSnapshot &value)
+{
+    OrderedJson pins = OrderedJson::array();
+    for (const FinderBadgePin &pin : value.pins())
+        pins.push_back(pinJson(pin));
+    return payload({{"mount", value.mount()},
+                    {"pins", std::move(pins)},
+                    {"pending", value.pending()},
+                    {"queueKnown", value.queueKnown()},
+                    {"online", value.online()}});
+}
+
+std::optional<std::string> encode(const KeepState &value)
+{
+    return payload({{"mounts", value.mounts}, {"pins", value.pins}});
+}
+
+std::optional<std::string> encode(const KeepRequest &value)
+{
+    return payload({{"action", value.action.rawValue()}, {"paths", value.paths}});
+}
+
+template<>
+std::optional<FinderBadgePin> decode<FinderBadgePin>(std::optional<std::string_view> text)
+{
+    return decodeWith<FinderBadgePin>(text, readPin);
+}
+
+template<>
+std::optional<FinderBadgeSnapshot> decode<FinderBadgeSnapshot>(std::optional<std::string_view> text)
+{
+    return decodeWith<FinderBadgeSnapshot>(text, [](const Json &json) {
+        std::vector<FinderBadgePin> pins;
+        for (const Json &pin : json.at("pins").get_ref<const Json::array_t &>()) // throws unless an array
+            pins.push_back(readPin(pin));
+        return FinderBadgeSnapshot(json.at("mount").get<std::string>(), std::move(pins),
+                                   json.at("pending").get<std::vector<std::string>>(),
+                                   json.at("queueKnown").get<bool>(), json.at("online").get<bool>());
+    });
+}
+
+template<>
+std::optional<KeepState> decode<KeepState>(std::optional<std::string_view> text)
+{
+    return decodeWith<KeepState>(text, [](const Json &json) {
+        return KeepState{json.at("mounts").get<std::vector<std::string>>(),
+                         json.at("pins").get<std::map<std::string, std::vector<std::string>>>()};
+    });
+}
+
+template<>
+std::optional<KeepRequest> decode<KeepRequest>(std::optional<std::string_view> text)
+{
+    return decodeWith<KeepRequest>(text, [](const Json &json) -> std::optional<KeepRequest> {
+        const std::optional<KeepRequest::Action> action =
+            KeepRequest::Action::fromRawValue(json.at("action").get<std::string>());
+        if (!action)
+            return std::nullopt;
+        return KeepRequest{*action, json.at("paths").get<std::vector<std::string>>()};
+    });
+}
+
+} // namespace KeepBridge
+
+} // namespace KeepShared

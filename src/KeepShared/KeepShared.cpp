@@ -1,1 +1,0 @@
-// The Keep wire types, badge rule and menu rule live here.

@@ -1,0 +1,203 @@
+#include "DriveCore/support/Tasks.h"
+#include "DriveCore/support/Threads.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace DriveCore;
+using namespace std::chrono_literals;
+using TestSupport::await;
+
+namespace {
+
+QCoro::Task<qint64> timedSleep(std::chrono::milliseconds duration, CancelToken token)
+{
+    QElapsedTimer timer;
+    timer.start();
+    co_await sleep(duration, token);
+    co_return timer.elapsed();
+}
+
+} // namespace
+
+TEST(Tasks, SleepCancelledMidwayEndsAtOnceWithCancellation)
+{
+    CancelSource source;
+    QTimer::singleShot(20ms, [&] { source.request_stop(); });
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_THROW(await(timedSleep(10s, source.get_token())), CancelledError);
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST(Tasks, SleepWithCancelledTokenThrowsWithoutWaiting)
+{
+    CancelSource source;
+    source.request_stop();
+    EXPECT_THROW(await(sleep(10s, source.get_token())), CancelledError);
+}
+
+TEST(Tasks, SleepCancelledFromAnotherThread)
+{
+    CancelSource source;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(20ms);
+        source.request_stop();
+    });
+    EXPECT_THROW(await(sleep(10s, source.get_token())), CancelledError);
+    canceller.join();
+}
+
+TEST(Tasks, SleepRunsItsDuration)
+{
+    EXPECT_GE(await(timedSleep(30ms, {})), 29);
+}
+
+TEST(Tasks, TimeLimitFiresAndTheOperationSeesCancellation)
+{
+    bool sawCancellation = false;
+    auto op = [&](CancelToken token) -> QCoro::Task<int> {
+        try {
+            co_await sleep(10s, token);
+        } catch (const CancelledError &) {
+            sawCancellation = true;
+            throw;
+        }
+        co_return 1;
+    };
+    EXPECT_THROW(await(withTimeout(20ms, {}, op)), TimeoutError);
+    EXPECT_TRUE(sawCancellation);
+}
+
+TEST(Tasks, TimeLimitPassesTheResultThrough)
+{
+    auto op = [](CancelToken token) -> QCoro::Task<int> {
+        co_await sleep(1ms, token);
+        co_return 42;
+    };
+    EXPECT_EQ(await(withTimeout(5s, {}, op)), 42);
+}
+
+TEST(Tasks, TimeLimitKeepsTheOperationsOwnErrorAndTheParentsCancellation)
+{
+    auto failing = [](CancelToken) -> QCoro::Task<> {
+        throw std::runtime_error("own");
+        co_return;
+    };
+    EXPECT_THROW(await(withTimeout(5s, {}, failing)), std::runtime_error);
+
+    CancelSource parent;
+    QTimer::singleShot(10ms, [&] { parent.request_stop(); });
+    auto sleeping = [](CancelToken token) -> QCoro::Task<> { co_await sleep(10s, token); };
+    EXPECT_THROW(await(withTimeout(5s, parent.get_token(), sleeping)), CancelledError);
+}
+
+TEST(Tasks, WorkerResultArrivesOnTheMainThread)
+{
+    QThread *main = QThread::currentThread();
+    QThread *worker = nullptr;
+    auto task = [&]() -> QCoro::Task<QThread *> {
+        const int value = co_await runInPool([&] {
+            worker = QThread::currentThread();
+            return 7;
+        });
+        EXPECT_EQ(value, 7);
+        co_return QThread::currentThread();
+    };
+    EXPECT_EQ(await(task()), main);
+    EXPECT_NE(worker, main);
+}
+
+TEST(Tasks, WorkerErrorIsRethrownToTheAwaiter)
+{
+    EXPECT_THROW(await(runInPool([]() -> int { throw std::invalid_argument("bad"); })), std::invalid_argument);
+    EXPECT_NO_THROW(await(runInPool([] {})));
+}
+
+TEST(Tasks, OnMainThreadHopsFromAWorker)
+{
+    QThread *ranOn = nullptr;
+    std::thread worker([&] { onMainThread([&] { ranOn = QThread::currentThread(); }); });
+    worker.join();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return ranOn != nullptr; }));
+    EXPECT_EQ(ranOn, QThread::currentThread());
+}
+
+TEST(Tasks, TaskWhoseOwnerIsGoneEndsQuietly)
+{
+    // The owner holds the handle; the coroutine holds the owner weakly.
+    struct Owner : QObject {
+        int ticks = 0;
+        TaskHandle<> loop;
+    };
+    auto *owner = new Owner;
+    bool ended = false;
+    owner->loop = TaskHandle<>::start([weak = QPointer<Owner>(owner), &ended](CancelToken token) -> QCoro::Task<> {
+        try {
+            while (true) {
+                co_await sleep(5ms, token);
+                if (!weak)
+                    break;
+                ++weak->ticks;
+            }
+        } catch (const CancelledError &) {
+        }
+        ended = true;
+    });
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return owner->ticks >= 2; }));
+    delete owner;
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return ended; }));
+}
+
+TEST(Tasks, HandleCancelAndResult)
+{
+    auto handle = TaskHandle<int>::start([](CancelToken token) -> QCoro::Task<int> {
+        co_await sleep(10s, token);
+        co_return 1;
+    });
+    EXPECT_FALSE(handle.isFinished());
+    handle.cancel();
+    EXPECT_THROW(await(handle.result()), CancelledError);
+    EXPECT_TRUE(handle.isFinished());
+
+    auto quick = TaskHandle<QString>::start([](CancelToken token) -> QCoro::Task<QString> {
+        co_await sleep(1ms, token);
+        co_return QStringLiteral("done");
+    });
+    EXPECT_EQ(await(quick.result()), QStringLiteral("done"));
+}
+
+TEST(Tasks, ChildTasksAreAwaitedInOrder)
+{
+    auto child = [](int value, std::chrono::milliseconds delay) -> QCoro::Task<int> {
+        co_await sleep(delay);
+        co_return value;
+    };
+    std::vector<QCoro::Task<int>> tasks;
+    tasks.push_back(child(1, 30ms));
+    tasks.push_back(child(2, 1ms));
+    tasks.push_back(child(3, 10ms));
+    EXPECT_EQ(await(awaitInOrder(std::move(tasks))), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(Tasks, CancelHookDoesNothingAfterItIsGone)
+{
+    CancelSource source;
+    int calls = 0;
+    {
+        QObject context;
+        CancelHook hook(source.get_token(), &context, [&] { ++calls; });
+    }
+    source.request_stop();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 0);
+
+    QObject context;
+    CancelHook hook(source.get_token(), &context, [&] { ++calls; });
+    EXPECT_EQ(calls, 0) << "the action is queued, not run inline";
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return calls == 1; }));
+}
