@@ -318,6 +318,8 @@ QNetworkAccessManager &RCClient::session()
         manager = new QNetworkAccessManager(QCoreApplication::instance());
         // The engine is on the loopback address: never through a proxy.
         manager->setProxy(QNetworkProxy::NoProxy);
+        // The engine never redirects; following one would carry the password elsewhere.
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     }
     return *manager;
 }

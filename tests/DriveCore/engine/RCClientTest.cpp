@@ -15,22 +15,12 @@
 using namespace DriveCore;
 using namespace std::chrono_literals;
 using TestSupport::await;
+using TestSupport::failureOf;
 using TestSupport::HttpRequest;
 using TestSupport::HttpResponse;
 using TestSupport::HttpServer;
 
 namespace {
-
-template<typename Error, typename T>
-std::optional<Error> failureOf(QCoro::Task<T> task)
-{
-    try {
-        await(std::move(task));
-    } catch (const Error &error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 // The call's task without its value.
 template<typename T>
@@ -152,7 +142,6 @@ TEST_F(RCClientTest, FailedRepliesCarryTheEnginesMessage)
         {503, "\xff broken", QStringLiteral("\uFFFD broken")},
         {401, "", QStringLiteral("Unauthorized")},
         {404, " \n", QStringLiteral("Not Found")},
-        {302, "", QStringLiteral("Found")},
         {599, "", QStringLiteral("Server Error")},
     };
     for (const Case &c : cases) {
@@ -167,6 +156,24 @@ TEST_F(RCClientTest, FailedRepliesCarryTheEnginesMessage)
                   QStringLiteral("rclone rc operations/stat failed (HTTP %1): ").arg(c.status) + c.message);
         EXPECT_EQ(QString::fromUtf8(error->what()), error->description());
     }
+}
+
+TEST_F(RCClientTest, RedirectsAreNotFollowed)
+{
+    // Following one would send the password to wherever it points.
+    int elsewhereRequests = 0;
+    HttpServer elsewhere([&](const HttpRequest &, const HttpServer::Respond &respond) {
+        ++elsewhereRequests;
+        respond({200, "{}", "application/json", {}});
+    });
+    ASSERT_TRUE(elsewhere.listen());
+    response = {302, "", "text/plain", {{"Location", "http://127.0.0.1:" + QByteArray::number(elsewhere.port()) + "/x"}}};
+
+    const auto error = failureOf<RCError>(client().call(QStringLiteral("core/stats"), {}));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->status, 302);
+    EXPECT_EQ(error->message, QStringLiteral("Found"));
+    EXPECT_EQ(elsewhereRequests, 0);
 }
 
 TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
