@@ -1,7 +1,7 @@
 #include "DriveCore/engine/RCClient.h"
 
 #include "support/TestSupport.h"
-#include "support/fake-engine/HttpServer.h"
+#include "support/fake-engine/FakeHttpServer.h"
 #include "support/fake-engine/RCServerProcess.h"
 
 #include <QElapsedTimer>
@@ -16,9 +16,9 @@ using namespace DriveCore;
 using namespace std::chrono_literals;
 using TestSupport::await;
 using TestSupport::failureOf;
-using TestSupport::HttpRequest;
-using TestSupport::HttpResponse;
-using TestSupport::HttpServer;
+using TestSupport::FakeHttpRequest;
+using TestSupport::FakeHttpResponse;
+using TestSupport::FakeHttpServer;
 
 namespace {
 
@@ -42,10 +42,10 @@ protected:
     void reply(int status, const QByteArray &body) { response = {status, body, "application/json", {}}; }
     RCClient client() const { return RCClient(server.port(), QStringLiteral("corvane"), QStringLiteral("pa:ss")); }
 
-    std::vector<HttpRequest> requests;
-    HttpResponse response{200, "{}", "application/json", {}};
+    std::vector<FakeHttpRequest> requests;
+    FakeHttpResponse response{200, "{}", "application/json", {}};
     bool hang = false;
-    HttpServer server{[this](const HttpRequest &request, const HttpServer::Respond &respond) {
+    FakeHttpServer server{[this](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
         requests.push_back(request);
         if (!hang)
             respond(response);
@@ -58,7 +58,7 @@ TEST_F(RCClientTest, PostsJsonWithBasicAuthentication)
     await(client().list(QStringLiteral("drivecrypt:Drive"), QStringLiteral("a b"), false));
 
     ASSERT_EQ(requests.size(), 1u);
-    const HttpRequest &request = requests[0];
+    const FakeHttpRequest &request = requests[0];
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/operations/list");
     EXPECT_EQ(request.header("content-type"), "application/json");
@@ -162,7 +162,7 @@ TEST_F(RCClientTest, RedirectsAreNotFollowed)
 {
     // Following one would send the password to wherever it points.
     int elsewhereRequests = 0;
-    HttpServer elsewhere([&](const HttpRequest &, const HttpServer::Respond &respond) {
+    FakeHttpServer elsewhere([&](const FakeHttpRequest &, const FakeHttpServer::Respond &respond) {
         ++elsewhereRequests;
         respond({200, "{}", "application/json", {}});
     });
@@ -320,7 +320,7 @@ TEST_F(RCClientTest, PingTellsWhetherTheEngineAnswers)
     reply(500, R"({"error": "busy"})");
     EXPECT_FALSE(await(client().ping()));
 
-    const RCClient gone(TestSupport::freeLoopbackPort(), QStringLiteral("corvane"), QStringLiteral("x"));
+    const RCClient gone(TestSupport::RCServerProcess::freePort(), QStringLiteral("corvane"), QStringLiteral("x"));
     EXPECT_FALSE(await(gone.ping()));
     const auto error = failureOf<RCTransportError>(gone.coreStats());
     ASSERT_TRUE(error);

@@ -7,7 +7,7 @@
 
 namespace TestSupport {
 
-int freeLoopbackPort()
+int RCServerProcess::freePort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -21,7 +21,7 @@ bool RCServerProcess::start(const QString &program, const Arguments &arguments,
     for (auto it = environment.begin(); it != environment.end(); ++it)
         processEnvironment.insert(it.key(), it.value());
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int port = freeLoopbackPort();
+        const int port = freePort();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setProcessEnvironment(processEnvironment);
         m_process.start(program, arguments(port));

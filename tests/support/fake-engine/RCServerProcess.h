@@ -12,15 +12,15 @@
 
 namespace TestSupport {
 
-// A port on the loopback address that was free a moment ago.
-int freeLoopbackPort();
-
 // A remote-control server process (the fake engine, or a real rclone) on a free loopback port,
 // stopped when this goes away.
 class RCServerProcess {
 public:
     // The command line for a port.
     using Arguments = std::function<QStringList(int port)>;
+
+    // A port on the loopback address that was free a moment ago.
+    static int freePort();
 
     RCServerProcess() = default;
     RCServerProcess(const RCServerProcess &) = delete;

@@ -21,7 +21,7 @@
 // "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
 
 #include "support/fake-engine/EngineMethods.h"
-#include "support/fake-engine/HttpServer.h"
+#include "support/fake-engine/FakeHttpServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -94,7 +94,8 @@ class LogFile {
 public:
     explicit LogFile(const QString &path)
     {
-        if (path.isEmpty() || !(m_file.setFileName(path), m_file.open(QIODevice::Append | QIODevice::Text)))
+        m_file.setFileName(path);
+        if (path.isEmpty() || !m_file.open(QIODevice::Append | QIODevice::Text))
             m_file.open(stderr, QIODevice::WriteOnly);
     }
 
@@ -122,13 +123,13 @@ QJsonObject readScenario(const QString &path)
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
-HttpResponse json(int status, const QJsonObject &object)
+FakeHttpResponse json(int status, const QJsonObject &object)
 {
     return {status, QJsonDocument(object).toJson(QJsonDocument::Indented)};
 }
 
 // The engine's form of a refused call.
-HttpResponse failure(const QString &method, const QJsonObject &params, int status, const QString &error)
+FakeHttpResponse failure(const QString &method, const QJsonObject &params, int status, const QString &error)
 {
     return json(status, {{QStringLiteral("error"), error},
                          {QStringLiteral("input"), params},
@@ -179,8 +180,8 @@ int main(int argc, char **argv)
     const bool needsAuthorization = !user.isEmpty() || !pass.isEmpty();
 
     EngineMethods methods(options.fs);
-    HttpServer *server = nullptr;
-    server = new HttpServer([&](const HttpRequest &request, const HttpServer::Respond &respond) {
+    FakeHttpServer *server = nullptr;
+    server = new FakeHttpServer([&](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
         if (needsAuthorization && request.header("authorization") != authorization) {
             respond({401, "Unauthorized\n", "text/plain; charset=utf-8", {{"Www-Authenticate", "Basic realm=\"rclone\""}}});
             return;
@@ -205,7 +206,7 @@ int main(int argc, char **argv)
         if (rule.value(QStringLiteral("hang")).toBool())
             return;
 
-        const auto answer = [&log, &methods, server, method, params, rule]() -> HttpResponse {
+        const auto answer = [&log, &methods, server, method, params, rule]() -> FakeHttpResponse {
             if (rule.contains(QStringLiteral("status")))
                 return failure(method, params, rule.value(QStringLiteral("status")).toInt(),
                                rule.value(QStringLiteral("error")).toString());

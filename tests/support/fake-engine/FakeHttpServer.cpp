@@ -1,4 +1,4 @@
-#include "support/fake-engine/HttpServer.h"
+#include "support/fake-engine/FakeHttpServer.h"
 
 #include <QPointer>
 #include <QTcpSocket>
@@ -22,7 +22,7 @@ QByteArray statusText(int status)
 // One client connection: reads requests one after the other and writes their responses.
 class Connection : public QObject {
 public:
-    Connection(QTcpSocket *socket, const HttpServer::Handler &handler)
+    Connection(QTcpSocket *socket, const FakeHttpServer::Handler &handler)
         : QObject(socket), m_socket(socket), m_handler(handler)
     {
         connect(socket, &QTcpSocket::readyRead, this, &Connection::readRequests);
@@ -37,7 +37,7 @@ private:
             const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n");
             if (headEnd < 0)
                 return;
-            HttpRequest request;
+            FakeHttpRequest request;
             const QList<QByteArray> lines = m_buffer.left(headEnd).split('\n');
             const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
             request.method = requestLine.value(0);
@@ -55,14 +55,14 @@ private:
             m_busy = true;
             const bool close = request.header("connection").toLower() == "close";
             QPointer<Connection> self(this);
-            m_handler(request, [self, close](const HttpResponse &response) {
+            m_handler(request, [self, close](const FakeHttpResponse &response) {
                 if (self)
                     self->write(response, close);
             });
         }
     }
 
-    void write(const HttpResponse &response, bool close)
+    void write(const FakeHttpResponse &response, bool close)
     {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + statusText(response.status) + "\r\n";
         head += "Content-Type: " + response.contentType + "\r\n";
@@ -79,14 +79,14 @@ private:
     }
 
     QTcpSocket *m_socket;
-    HttpServer::Handler m_handler;
+    FakeHttpServer::Handler m_handler;
     QByteArray m_buffer;
     bool m_busy = false;
 };
 
 } // namespace
 
-HttpServer::HttpServer(Handler handler, QObject *parent) : QObject(parent), m_handler(std::move(handler))
+FakeHttpServer::FakeHttpServer(Handler handler, QObject *parent) : QObject(parent), m_handler(std::move(handler))
 {
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -96,7 +96,7 @@ HttpServer::HttpServer(Handler handler, QObject *parent) : QObject(parent), m_ha
     });
 }
 
-bool HttpServer::listen(quint16 port)
+bool FakeHttpServer::listen(quint16 port)
 {
     return m_server.listen(QHostAddress::LocalHost, port);
 }

@@ -11,7 +11,7 @@
 
 namespace TestSupport {
 
-struct HttpRequest {
+struct FakeHttpRequest {
     QByteArray method;
     QByteArray path;
     QMap<QByteArray, QByteArray> headers; // names in lower case
@@ -20,7 +20,7 @@ struct HttpRequest {
     QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
 };
 
-struct HttpResponse {
+struct FakeHttpResponse {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
@@ -30,13 +30,13 @@ struct HttpResponse {
 // A minimal HTTP/1.1 server on the loopback address for test doubles: keep-alive connections,
 // bodies with Content-Length, one request at a time per connection. The handler answers
 // through `respond`, at once, later, or never (a hung request).
-class HttpServer : public QObject {
+class FakeHttpServer : public QObject {
     Q_OBJECT
 public:
-    using Respond = std::function<void(const HttpResponse &)>;
-    using Handler = std::function<void(const HttpRequest &, Respond)>;
+    using Respond = std::function<void(const FakeHttpResponse &)>;
+    using Handler = std::function<void(const FakeHttpRequest &, Respond)>;
 
-    explicit HttpServer(Handler handler, QObject *parent = nullptr);
+    explicit FakeHttpServer(Handler handler, QObject *parent = nullptr);
 
     bool listen(quint16 port = 0);
     quint16 port() const { return m_server.serverPort(); }
