@@ -1,0 +1,148 @@
+#include "DriveCore/keys/RecoveryKit.h"
+
+#include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/platform/Crypto.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QVariant>
+
+#include <unicode/uchar.h>
+
+namespace DriveCore {
+
+using Crypto::Aead;
+
+RecoveryKitPayload RecoveryKitPayload::make(const StorageSecrets &secrets, const QString &driveName)
+{
+    return {1, secrets.endpoint, secrets.bucket, secrets.accessKeyID, secrets.secretAccessKey, driveName,
+            std::nullopt};
+}
+
+const char *RecoveryKitError::what() const noexcept
+{
+    return code == badFormat ? "RecoveryKitError::badFormat" : "RecoveryKitError::wrongPassphrase";
+}
+
+namespace RecoveryKit {
+
+namespace {
+
+constexpr qsizetype minimumSize = saltSize + Aead::nonceSize + Aead::tagSize;
+
+QByteArray json(const RecoveryKitPayload &payload)
+{
+    QJsonObject object{
+        {QStringLiteral("v"), payload.v},
+        {QStringLiteral("endpoint"), payload.endpoint},
+        {QStringLiteral("bucket"), payload.bucket},
+        {QStringLiteral("accessKeyID"), payload.accessKeyID},
+        {QStringLiteral("secretAccessKey"), payload.secretAccessKey},
+        {QStringLiteral("driveName"), payload.driveName},
+    };
+    if (payload.cloudflareKey)
+        object.insert(QStringLiteral("cloudflareKey"), *payload.cloudflareKey);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+RecoveryKitPayload payload(const QByteArray &json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    if (!document.isObject())
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    const QJsonObject object = document.object();
+    const auto text = [&](const char *key) {
+        const QJsonValue value = object.value(QLatin1String(key));
+        if (!value.isString())
+            throw RecoveryKitError(RecoveryKitError::badFormat);
+        return value.toString();
+    };
+    const QVariant version = object.value(QStringLiteral("v")).toVariant();
+    if (version.typeId() != QMetaType::LongLong)
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    const QJsonValue token = object.value(QStringLiteral("cloudflareKey"));
+    if (!token.isUndefined() && !token.isNull() && !token.isString())
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    return {version.toLongLong(),
+            text("endpoint"),
+            text("bucket"),
+            text("accessKeyID"),
+            text("secretAccessKey"),
+            text("driveName"),
+            token.isString() ? std::optional(token.toString()) : std::nullopt};
+}
+
+// Every scalar with the Unicode White_Space property goes, wherever it stands.
+QString withoutWhiteSpace(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const char32_t scalar : text.toUcs4()) {
+        if (!u_hasBinaryProperty(UChar32(scalar), UCHAR_WHITE_SPACE))
+            result.append(QString::fromUcs4(&scalar, 1));
+    }
+    return result;
+}
+
+} // namespace
+
+QByteArray deriveKey(const QString &passphrase, const QByteArray &salt)
+{
+    // The passphrase exactly as typed: no trimming, no normalisation.
+    std::optional<QByteArray> key = Crypto::pbkdf2(passphrase.toUtf8(), salt, rounds, Aead::keySize);
+    if (!key)
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    return *key;
+}
+
+QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QByteArray &salt,
+             const QByteArray &nonce)
+{
+    const QByteArray bytes = salt + nonce + Aead(Aead::Algorithm::chaCha20Poly1305, key).seal(nonce, json(payload));
+    return QLatin1String(prefix)
+        + QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QString encode(const RecoveryKitPayload &payload, const QString &passphrase)
+{
+    const QByteArray salt = Crypto::randomBytes(saltSize);
+    const QByteArray key = deriveKey(passphrase, salt);
+    return seal(payload, key, salt, Crypto::randomBytes(Aead::nonceSize));
+}
+
+QByteArray unwrap(const QString &code)
+{
+    const QString text = withoutWhiteSpace(code);
+    if (!text.startsWith(QLatin1String(prefix)))
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    QString base64 = text.mid(qsizetype(qstrlen(prefix)));
+    base64.replace(u'-', u'+').replace(u'_', u'/');
+    base64.append(QString((4 - base64.size() % 4) % 4, u'='));
+    // toLatin1 turns anything beyond Latin-1 into "?", which strict decoding refuses.
+    const auto decoded = QByteArray::fromBase64Encoding(base64.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.size() < minimumSize)
+        throw RecoveryKitError(RecoveryKitError::badFormat);
+    return decoded.decoded;
+}
+
+RecoveryKitPayload open(const QByteArray &bytes, const QByteArray &key)
+{
+    QByteArray plaintext;
+    try {
+        plaintext = Aead(Aead::Algorithm::chaCha20Poly1305, key)
+                        .open(bytes.mid(saltSize, Aead::nonceSize), bytes.mid(saltSize + Aead::nonceSize));
+    } catch (const std::exception &) {
+        throw RecoveryKitError(RecoveryKitError::wrongPassphrase);
+    }
+    return payload(plaintext);
+}
+
+RecoveryKitPayload decode(const QString &code, const QString &passphrase)
+{
+    const QByteArray bytes = unwrap(code);
+    return open(bytes, deriveKey(passphrase, bytes.left(saltSize)));
+}
+
+} // namespace RecoveryKit
+
+} // namespace DriveCore

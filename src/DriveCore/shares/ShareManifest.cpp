@@ -1,0 +1,88 @@
+#include "DriveCore/shares/ShareManifest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QVariant>
+
+namespace DriveCore {
+
+namespace {
+
+// QJsonObject keeps its keys sorted and Qt never escapes "/", which is exactly the form
+// the link page expects.
+QJsonObject object(const ShareManifest::File &file)
+{
+    QJsonObject json{{QStringLiteral("path"), file.path}, {QStringLiteral("size"), file.size}};
+    if (file.modified)
+        json.insert(QStringLiteral("modified"), *file.modified);
+    return json;
+}
+
+[[noreturn]] void bad(const char *what)
+{
+    throw ShareManifest::DecodingError(what);
+}
+
+QString string(const QJsonObject &json, const QString &key)
+{
+    const QJsonValue value = json.value(key);
+    if (!value.isString())
+        bad("a manifest text is missing");
+    return value.toString();
+}
+
+// Only JSON integers: a fraction is not a size.
+qint64 integer(const QJsonObject &json, const QString &key)
+{
+    const QVariant value = json.value(key).toVariant();
+    if (value.typeId() != QMetaType::LongLong)
+        bad("a manifest number is missing");
+    return value.toLongLong();
+}
+
+} // namespace
+
+QByteArray ShareManifest::json() const
+{
+    QJsonArray list;
+    for (const File &file : files)
+        list.append(object(file));
+    const QJsonObject json{
+        {QStringLiteral("v"), v},
+        {QStringLiteral("title"), title},
+        {QStringLiteral("chunkSize"), chunkSize},
+        {QStringLiteral("files"), list},
+    };
+    return QJsonDocument(json).toJson(QJsonDocument::Compact);
+}
+
+ShareManifest ShareManifest::fromJson(const QByteArray &bytes)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        bad("the manifest is not a JSON object");
+    const QJsonObject json = document.object();
+    const QJsonValue list = json.value(QStringLiteral("files"));
+    if (!list.isArray())
+        bad("the manifest has no file list");
+
+    QList<File> files;
+    for (const QJsonValue &entry : list.toArray()) {
+        if (!entry.isObject())
+            bad("a manifest file is not an object");
+        const QJsonObject file = entry.toObject();
+        const QJsonValue modified = file.value(QStringLiteral("modified"));
+        if (!modified.isUndefined() && !modified.isNull() && !modified.isString())
+            bad("a manifest date is not a text");
+        files.append({string(file, QStringLiteral("path")), integer(file, QStringLiteral("size")),
+                      modified.isString() ? std::optional(modified.toString()) : std::nullopt});
+    }
+    ShareManifest manifest(string(json, QStringLiteral("title")), integer(json, QStringLiteral("chunkSize")),
+                           std::move(files));
+    manifest.v = int(integer(json, QStringLiteral("v")));
+    return manifest;
+}
+
+} // namespace DriveCore
