@@ -48,6 +48,19 @@ T await(QCoro::Task<T> &&task)
         return std::move(*result);
 }
 
+// The error of type Error that the task ends with, or none when it ends without one; other
+// errors pass through.
+template<typename Error, typename T>
+std::optional<Error> failureOf(QCoro::Task<T> &&task)
+{
+    try {
+        await(std::move(task));
+    } catch (const Error &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 // Runs the event loop until `done` holds or `limit` passes; returns whether it held.
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
 

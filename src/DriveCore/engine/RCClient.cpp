@@ -1,0 +1,482 @@
+#include "DriveCore/engine/RCClient.h"
+
+#include <QCoreApplication>
+#include <QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+#include <QUrl>
+
+#include <memory>
+
+namespace DriveCore {
+
+namespace {
+
+// The wrappers of replies whose callers want one member.
+struct ListReply {
+    QList<ListItem> list;
+    static ListReply decode(const RCReplyReader &reader) { return {reader.value<QList<ListItem>>(u"list")}; }
+};
+
+struct QueueReply {
+    struct Item {
+        QString name;
+        static Item decode(const RCReplyReader &reader) { return {reader.value<QString>(u"name")}; }
+    };
+    QList<Item> queue;
+
+    static QueueReply decode(const RCReplyReader &reader) { return {reader.listOrEmpty<Item>(u"queue")}; }
+    QStringList names() const
+    {
+        QStringList names;
+        names.reserve(queue.size());
+        for (const Item &item : queue)
+            names.append(item.name);
+        return names;
+    }
+};
+
+struct TransferredList {
+    QList<Transferred> transferred;
+    static TransferredList decode(const RCReplyReader &reader)
+    {
+        return {reader.listOrEmpty<Transferred>(u"transferred")};
+    }
+};
+
+struct VFSListReply {
+    QStringList vfses;
+    static VFSListReply decode(const RCReplyReader &reader) { return {reader.listOrEmpty<QString>(u"vfses")}; }
+};
+
+template<typename T, typename F>
+auto then(QCoro::Task<T> task, F transform) -> QCoro::Task<std::invoke_result_t<F &, T>>
+{
+    co_return transform(co_await std::move(task));
+}
+
+QCoro::Task<> discard(QCoro::Task<RCClient::Empty> task)
+{
+    co_await std::move(task);
+}
+
+QCoro::Task<> nothing()
+{
+    co_return;
+}
+
+QCoro::Task<bool> answered(QCoro::Task<RCClient::Empty> task)
+{
+    try {
+        co_await std::move(task);
+        co_return true;
+    } catch (...) {
+        co_return false;
+    }
+}
+
+// Looked up for a recursive listing; outside the table, so it gets the longest time-out.
+constexpr QStringView recursiveListing = u"operations/list (recursive)";
+
+struct TimeoutEntry {
+    QStringView method;
+    int seconds;
+};
+
+constexpr TimeoutEntry timeouts[] = {
+    {u"core/version", 5},
+    {u"core/stats", 10},
+    {u"core/transferred", 10},
+    {u"vfs/stats", 10},
+    {u"vfs/forget", 10},
+    {u"vfs/list", 10},
+    {u"operations/stat", 10},
+    {u"vfs/pins", 10},
+    {u"vfs/pin-scan", 10},
+    {u"vfs/queue", 10},
+    {u"vfs/unpin", 60},
+    {u"vfs/pin", 120},
+    {u"operations/list", 60},
+    {u"operations/deletefile", 60},
+};
+constexpr int otherMethodsTimeout = 3600;
+
+// The standard reason phrase of an HTTP status, for failures whose body says nothing.
+QString reasonPhrase(int status)
+{
+    switch (status) {
+    case 0: return QStringLiteral("No Response");
+    case 100: return QStringLiteral("Continue");
+    case 101: return QStringLiteral("Switching Protocols");
+    case 300: return QStringLiteral("Multiple Choices");
+    case 301: return QStringLiteral("Moved Permanently");
+    case 302: return QStringLiteral("Found");
+    case 303: return QStringLiteral("See Other");
+    case 304: return QStringLiteral("Not Modified");
+    case 307: return QStringLiteral("Temporary Redirect");
+    case 308: return QStringLiteral("Permanent Redirect");
+    case 400: return QStringLiteral("Bad Request");
+    case 401: return QStringLiteral("Unauthorized");
+    case 402: return QStringLiteral("Payment Required");
+    case 403: return QStringLiteral("Forbidden");
+    case 404: return QStringLiteral("Not Found");
+    case 405: return QStringLiteral("Method Not Allowed");
+    case 406: return QStringLiteral("Not Acceptable");
+    case 407: return QStringLiteral("Proxy Authentication Required");
+    case 408: return QStringLiteral("Request Timeout");
+    case 409: return QStringLiteral("Conflict");
+    case 410: return QStringLiteral("Gone");
+    case 411: return QStringLiteral("Length Required");
+    case 412: return QStringLiteral("Precondition Failed");
+    case 413: return QStringLiteral("Content Too Large");
+    case 414: return QStringLiteral("URI Too Long");
+    case 415: return QStringLiteral("Unsupported Media Type");
+    case 416: return QStringLiteral("Range Not Satisfiable");
+    case 417: return QStringLiteral("Expectation Failed");
+    case 421: return QStringLiteral("Misdirected Request");
+    case 422: return QStringLiteral("Unprocessable Content");
+    case 423: return QStringLiteral("Locked");
+    case 425: return QStringLiteral("Too Early");
+    case 426: return QStringLiteral("Upgrade Required");
+    case 428: return QStringLiteral("Precondition Required");
+    case 429: return QStringLiteral("Too Many Requests");
+    case 431: return QStringLiteral("Request Header Fields Too Large");
+    case 451: return QStringLiteral("Unavailable For Legal Reasons");
+    case 500: return QStringLiteral("Internal Server Error");
+    case 501: return QStringLiteral("Not Implemented");
+    case 502: return QStringLiteral("Bad Gateway");
+    case 503: return QStringLiteral("Service Unavailable");
+    case 504: return QStringLiteral("Gateway Timeout");
+    case 505: return QStringLiteral("HTTP Version Not Supported");
+    case 507: return QStringLiteral("Insufficient Storage");
+    case 511: return QStringLiteral("Network Authentication Required");
+    }
+    if (status >= 100 && status < 200)
+        return QStringLiteral("Informational");
+    if (status >= 200 && status < 300)
+        return QStringLiteral("Success");
+    if (status >= 300 && status < 400)
+        return QStringLiteral("Redirection");
+    if (status >= 400 && status < 500)
+        return QStringLiteral("Client Error");
+    if (status >= 500 && status < 600)
+        return QStringLiteral("Server Error");
+    return QStringLiteral("Unknown Status");
+}
+
+// The message of a failed reply: the JSON "error" string as sent, else the trimmed body,
+// else the status's reason phrase.
+QString errorMessage(const QByteArray &body, int status)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error == QJsonParseError::NoError && document.isObject()) {
+        const QJsonValue error = document.object().value(u"error");
+        if (error.isString())
+            return error.toString();
+    }
+    const QString text = QString::fromUtf8(body).trimmed();
+    if (!text.isEmpty())
+        return text;
+    return reasonPhrase(status);
+}
+
+// Errors that mean no HTTP answer came: connection and proxy failures (1-199) and protocol
+// failures (300-399). The others stand for an HTTP status, which the caller reads itself.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    return (code >= 1 && code < 200) || (code >= 300 && code < 400);
+}
+
+struct DeleteLater {
+    void operator()(QObject *object) const { object->deleteLater(); }
+};
+
+} // namespace
+
+qint64 RCReplyReader::integer(const QJsonValue &value, const QString &path)
+{
+    if (!value.isDouble())
+        throw mismatch("an integer", path);
+    // Qt keeps integer literals exactly; a fraction or an out-of-range number does not fit.
+    const qint64 integer = value.toInteger();
+    if (double(integer) != value.toDouble())
+        throw mismatch("an integer", path);
+    return integer;
+}
+
+RCDecodingError RCReplyReader::mismatch(const char *expected, const QString &path)
+{
+    return RCDecodingError(QStringLiteral("Expected %1 at %2").arg(QLatin1String(expected), path));
+}
+
+QString RCReplyReader::keyPath(QStringView key) const
+{
+    return m_path.isEmpty() ? key.toString() : m_path + u'.' + key.toString();
+}
+
+Transferring Transferring::decode(const RCReplyReader &reader)
+{
+    return {reader.value<QString>(u"name"),          reader.value<qint64>(u"size"),
+            reader.value<qint64>(u"bytes"),          reader.value<qint64>(u"percentage"),
+            reader.optional<qint64>(u"eta"),         reader.optional<QString>(u"group"),
+            reader.optional<QString>(u"dstFs")};
+}
+
+CoreStats CoreStats::decode(const RCReplyReader &reader)
+{
+    return {reader.listOrEmpty<Transferring>(u"transferring")};
+}
+
+Transferred Transferred::decode(const RCReplyReader &reader)
+{
+    return {reader.value<QString>(u"name"),         reader.value<qint64>(u"size"),
+            reader.value<QString>(u"error"),        reader.value<QString>(u"completed_at"),
+            reader.optional<bool>(u"checked"),      reader.optional<QString>(u"group"),
+            reader.optional<QString>(u"dstFs")};
+}
+
+DiskCache DiskCache::decode(const RCReplyReader &reader)
+{
+    return {reader.value<qint64>(u"uploadsInProgress"), reader.value<qint64>(u"uploadsQueued"),
+            reader.value<qint64>(u"erroredFiles")};
+}
+
+TrashStats TrashStats::decode(const RCReplyReader &reader)
+{
+    return {reader.value<qint64>(u"pending"), reader.optional<qint64>(u"failing")};
+}
+
+VFSStats VFSStats::decode(const RCReplyReader &reader)
+{
+    return {reader.value<DiskCache>(u"diskCache"), reader.optional<TrashStats>(u"trash")};
+}
+
+ListItem ListItem::decode(const RCReplyReader &reader)
+{
+    return {reader.value<QString>(u"Path"), reader.value<QString>(u"Name"), reader.value<qint64>(u"Size"),
+            reader.value<QString>(u"ModTime"), reader.value<bool>(u"IsDir")};
+}
+
+RCClient::StatReply RCClient::StatReply::decode(const RCReplyReader &reader)
+{
+    return {reader.optional<ListItem>(u"item")};
+}
+
+static QString describe(const QString &method, int status, const QString &message)
+{
+    return QStringLiteral("rclone rc %1 failed (HTTP %2): %3").arg(method, QString::number(status), message);
+}
+
+RCError::RCError(QString method, int status, QString message)
+    : std::runtime_error(describe(method, status, message).toStdString()),
+      method(std::move(method)), status(status), message(std::move(message))
+{
+}
+
+QString RCError::description() const
+{
+    return describe(method, status, message);
+}
+
+RCClient::Seconds RCClient::timeout(QStringView method)
+{
+    for (const TimeoutEntry &entry : timeouts) {
+        if (entry.method == method)
+            return Seconds(entry.seconds);
+    }
+    return Seconds(otherMethodsTimeout);
+}
+
+QJsonObject RCClient::statParams(const QString &fs, const QString &remote, bool filesOnly)
+{
+    QJsonObject params{{QStringLiteral("fs"), fs}, {QStringLiteral("remote"), remote}};
+    if (filesOnly)
+        params.insert(QStringLiteral("opt"), QJsonObject{{QStringLiteral("filesOnly"), true}});
+    return params;
+}
+
+QJsonObject RCClient::forgetParams(const QString &key, const QStringList &paths, const QString &fs)
+{
+    QJsonObject params{{QStringLiteral("fs"), fs}};
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        params.insert(key + QString::number(i), paths[i]);
+    return params;
+}
+
+QNetworkAccessManager &RCClient::session()
+{
+    // One manager on the main thread for every client, so connections to the engine are
+    // reused by the polls. It lives as long as the application object.
+    Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        // The engine is on the loopback address: never through a proxy.
+        manager->setProxy(QNetworkProxy::NoProxy);
+        // The engine never redirects; following one would carry the password elsewhere.
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    return *manager;
+}
+
+QJsonDocument RCClient::parseReply(const QByteArray &body)
+{
+    QJsonParseError parseError;
+    QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw RCDecodingError(QStringLiteral("The reply is not valid JSON: ") + parseError.errorString());
+    return document;
+}
+
+QCoro::Task<QByteArray> RCClient::post(RCClient client, QString method, QJsonObject params,
+                                       std::chrono::milliseconds timeout, CancelToken token)
+{
+    checkCancelled(token);
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(QStringLiteral("127.0.0.1"));
+    url.setPort(client.m_port);
+    url.setPath(u'/' + method);
+    QNetworkRequest request(url);
+    // Qt's transfer time-out fails a request that receives no data for that long.
+    request.setTransferTimeout(int(timeout.count()));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    request.setRawHeader("Authorization", "Basic " + (client.m_user + u':' + client.m_pass).toUtf8().toBase64());
+
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
+        session().post(request, QJsonDocument(params).toJson(QJsonDocument::Compact)));
+    {
+        const CancelHook abortOnCancel(token, reply.get(), [reply = reply.get()] { reply->abort(); });
+        co_await reply.get();
+    }
+    checkCancelled(token);
+
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::OperationCanceledError) {
+        // Only the transfer time-out aborts a request that was not cancelled.
+        throw RCTransportError(QNetworkReply::TimeoutError,
+                               QStringLiteral("No answer from the engine within %1 ms").arg(timeout.count()));
+    }
+    if (isTransportFailure(error))
+        throw RCTransportError(error, reply->errorString());
+
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
+    QByteArray body = reply->readAll();
+    if (status >= 200 && status <= 299)
+        co_return body;
+    throw RCError(method, status, errorMessage(body, status));
+}
+
+QCoro::Task<bool> RCClient::ping(CancelToken token) const
+{
+    return answered(call<Empty>(QStringLiteral("core/version"), {}, Seconds(5), std::move(token)));
+}
+
+QCoro::Task<QList<ListItem>> RCClient::list(QString fs, QString remote, bool recurse, CancelToken token) const
+{
+    const QJsonObject params{{QStringLiteral("fs"), fs},
+                             {QStringLiteral("remote"), remote},
+                             {QStringLiteral("opt"), QJsonObject{{QStringLiteral("recurse"), recurse}}}};
+    const Seconds limit = timeout(recurse ? recursiveListing : u"operations/list");
+    return then(call<ListReply>(QStringLiteral("operations/list"), params, limit, std::move(token)),
+                [](const ListReply &reply) { return reply.list; });
+}
+
+QCoro::Task<QStringList> RCClient::queuedUploads(QString fs, CancelToken token) const
+{
+    return then(call<QueueReply>(QStringLiteral("vfs/queue"), {{QStringLiteral("fs"), fs}}, std::move(token)),
+                [](const QueueReply &reply) { return reply.names(); });
+}
+
+QCoro::Task<CoreStats> RCClient::coreStats(CancelToken token) const
+{
+    return call<CoreStats>(QStringLiteral("core/stats"), {}, std::move(token));
+}
+
+QCoro::Task<QList<Transferred>> RCClient::transferred(CancelToken token) const
+{
+    return then(call<TransferredList>(QStringLiteral("core/transferred"), {}, std::move(token)),
+                [](const TransferredList &reply) { return reply.transferred; });
+}
+
+QCoro::Task<VFSStats> RCClient::vfsStats(QString fs, CancelToken token) const
+{
+    return call<VFSStats>(QStringLiteral("vfs/stats"), {{QStringLiteral("fs"), fs}}, std::move(token));
+}
+
+QCoro::Task<QStringList> RCClient::vfsList(CancelToken token) const
+{
+    return then(call<VFSListReply>(QStringLiteral("vfs/list"), {}, std::move(token)),
+                [](const VFSListReply &reply) { return reply.vfses; });
+}
+
+QCoro::Task<std::optional<ListItem>> RCClient::stat(QString fs, QString remote, bool filesOnly,
+                                                    CancelToken token) const
+{
+    return then(call<StatReply>(QStringLiteral("operations/stat"), statParams(fs, remote, filesOnly), std::move(token)),
+                [](const StatReply &reply) { return reply.item; });
+}
+
+QCoro::Task<> RCClient::forgetDirs(QStringList dirs, QString fs, CancelToken token) const
+{
+    // Without paths this still goes out: the engine then forgets its whole folder cache.
+    return discard(call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("dir"), dirs, fs),
+                               std::move(token)));
+}
+
+QCoro::Task<> RCClient::forgetFiles(QStringList files, QString fs, CancelToken token) const
+{
+    if (files.isEmpty())
+        return nothing();
+    return discard(call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("file"), files, fs),
+                               std::move(token)));
+}
+
+static QJsonObject transferParams(const QString &srcFs, const QString &src, const QString &dstFs, const QString &dst)
+{
+    return {{QStringLiteral("srcFs"), srcFs},
+            {QStringLiteral("srcRemote"), src},
+            {QStringLiteral("dstFs"), dstFs},
+            {QStringLiteral("dstRemote"), dst}};
+}
+
+QCoro::Task<> RCClient::copyFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token) const
+{
+    return discard(call<Empty>(QStringLiteral("operations/copyfile"), transferParams(srcFs, src, dstFs, dst),
+                               std::move(token)));
+}
+
+QCoro::Task<> RCClient::moveFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token) const
+{
+    return discard(call<Empty>(QStringLiteral("operations/movefile"), transferParams(srcFs, src, dstFs, dst),
+                               std::move(token)));
+}
+
+QCoro::Task<> RCClient::deleteFile(QString fs, QString remote, CancelToken token) const
+{
+    return discard(call<Empty>(QStringLiteral("operations/deletefile"),
+                               {{QStringLiteral("fs"), fs}, {QStringLiteral("remote"), remote}}, std::move(token)));
+}
+
+QCoro::Task<> RCClient::purge(QString fs, QString remote, CancelToken token) const
+{
+    return discard(call<Empty>(QStringLiteral("operations/purge"),
+                               {{QStringLiteral("fs"), fs}, {QStringLiteral("remote"), remote}}, std::move(token)));
+}
+
+QCoro::Task<> RCClient::moveDir(QString srcFs, QString dstFs, CancelToken token) const
+{
+    return discard(call<Empty>(QStringLiteral("sync/move"),
+                               {{QStringLiteral("srcFs"), srcFs},
+                                {QStringLiteral("dstFs"), dstFs},
+                                {QStringLiteral("deleteEmptySrcDirs"), true}},
+                               std::move(token)));
+}
+
+} // namespace DriveCore

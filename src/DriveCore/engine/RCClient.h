@@ -1,0 +1,315 @@
+#pragma once
+
+#include "DriveCore/support/Cancellation.h"
+
+#include <QCoroTask>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QList>
+#include <QNetworkReply>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
+class QNetworkAccessManager;
+
+namespace DriveCore {
+
+// A 2xx reply that does not fit the reply type: not JSON, a required key missing or null, or a
+// value of another kind.
+class RCDecodingError : public std::runtime_error {
+public:
+    explicit RCDecodingError(const QString &description)
+        : std::runtime_error(description.toStdString()), description(description) {}
+    QString description;
+};
+
+// The request got no HTTP answer: the engine is not listening, the connection broke, or no
+// data arrived within the call's time-out (code TimeoutError).
+class RCTransportError : public std::runtime_error {
+public:
+    RCTransportError(QNetworkReply::NetworkError code, const QString &description)
+        : std::runtime_error(description.toStdString()), code(code), description(description) {}
+    QNetworkReply::NetworkError code;
+    QString description;
+};
+
+// Reads one JSON object of a reply strictly: required keys must be present and not null,
+// values must have the expected kind. Reply types decode themselves with it through a static
+// `decode(const RCReplyReader &)`.
+class RCReplyReader {
+public:
+    explicit RCReplyReader(QJsonObject object, QString path = {})
+        : m_object(std::move(object)), m_path(std::move(path)) {}
+
+    // T is QString, qint64, bool, a QList of those, or a type with a static decode().
+    template<typename T>
+    T value(QStringView key) const
+    {
+        const QJsonValue found = m_object.value(key);
+        if (found.isUndefined() || found.isNull())
+            throw RCDecodingError(QStringLiteral("The reply has no value at %1").arg(keyPath(key)));
+        return decodeValue<T>(found, keyPath(key));
+    }
+
+    // Missing or null gives none.
+    template<typename T>
+    std::optional<T> optional(QStringView key) const
+    {
+        const QJsonValue found = m_object.value(key);
+        if (found.isUndefined() || found.isNull())
+            return std::nullopt;
+        return decodeValue<T>(found, keyPath(key));
+    }
+
+    // A list whose absence means no entries.
+    template<typename T>
+    QList<T> listOrEmpty(QStringView key) const
+    {
+        return optional<QList<T>>(key).value_or(QList<T>{});
+    }
+
+private:
+    template<typename>
+    struct IsList : std::false_type {};
+    template<typename U>
+    struct IsList<QList<U>> : std::true_type {};
+
+    template<typename T>
+    static T decodeValue(const QJsonValue &value, const QString &path)
+    {
+        if constexpr (std::is_same_v<T, QString>) {
+            if (!value.isString())
+                throw mismatch("a string", path);
+            return value.toString();
+        } else if constexpr (std::is_same_v<T, bool>) {
+            if (!value.isBool())
+                throw mismatch("a Boolean", path);
+            return value.toBool();
+        } else if constexpr (std::is_same_v<T, qint64>) {
+            return integer(value, path);
+        } else if constexpr (IsList<T>::value) {
+            if (!value.isArray())
+                throw mismatch("a list", path);
+            const QJsonArray array = value.toArray();
+            T list;
+            list.reserve(array.size());
+            for (qsizetype i = 0; i < array.size(); ++i)
+                list.append(decodeValue<typename T::value_type>(array.at(i), path + u'[' + QString::number(i) + u']'));
+            return list;
+        } else {
+            if (!value.isObject())
+                throw mismatch("an object", path);
+            return T::decode(RCReplyReader(value.toObject(), path));
+        }
+    }
+
+    static qint64 integer(const QJsonValue &value, const QString &path);
+    static RCDecodingError mismatch(const char *expected, const QString &path);
+    QString keyPath(QStringView key) const;
+
+    QJsonObject m_object;
+    QString m_path;
+};
+
+// One transfer in progress ("core/stats").
+struct Transferring {
+    QString name; // the file's path inside its remote
+    qint64 size = 0;
+    qint64 bytes = 0; // done so far
+    qint64 percentage = 0;
+    std::optional<qint64> eta; // seconds; none when the engine has no estimate
+    std::optional<QString> group; // the engine's stats group
+    std::optional<QString> dstFs;
+
+    bool operator==(const Transferring &) const = default;
+    static Transferring decode(const RCReplyReader &reader);
+};
+
+// The reply of "core/stats".
+struct CoreStats {
+    QList<Transferring> transferring;
+
+    static CoreStats decode(const RCReplyReader &reader);
+};
+
+// One finished transfer ("core/transferred").
+struct Transferred {
+    QString name;
+    qint64 size = 0;
+    QString error; // empty when the transfer succeeded
+    QString completed_at; // the engine's time stamp, kept as text
+    std::optional<bool> checked;
+    std::optional<QString> group;
+    std::optional<QString> dstFs;
+
+    bool operator==(const Transferred &) const = default;
+    static Transferred decode(const RCReplyReader &reader);
+};
+
+struct DiskCache {
+    qint64 uploadsInProgress = 0;
+    qint64 uploadsQueued = 0;
+    qint64 erroredFiles = 0;
+
+    bool operator==(const DiskCache &) const = default;
+    static DiskCache decode(const RCReplyReader &reader);
+};
+
+// Deletions still to be moved into Recently Deleted.
+struct TrashStats {
+    qint64 pending = 0;
+    std::optional<qint64> failing; // how many of them keep failing
+
+    bool operator==(const TrashStats &) const = default;
+    static TrashStats decode(const RCReplyReader &reader);
+};
+
+// The reply of "vfs/stats".
+struct VFSStats {
+    DiskCache diskCache;
+    std::optional<TrashStats> trash; // none when the engine has no trash section
+
+    static VFSStats decode(const RCReplyReader &reader);
+};
+
+// One entry of a listing or a stat, with the engine's capitalised keys.
+struct ListItem {
+    QString Path; // relative to the listed file system
+    QString Name;
+    qint64 Size = 0;
+    QString ModTime; // the engine's time text, kept as text
+    bool IsDir = false;
+
+    bool operator==(const ListItem &) const = default;
+    static ListItem decode(const RCReplyReader &reader);
+};
+
+// A refused request: an HTTP status outside 200-299 (0 when the answer was not HTTP).
+class RCError : public std::runtime_error {
+public:
+    RCError(QString method, int status, QString message);
+
+    QString method;
+    int status;
+    QString message;
+
+    // "rclone rc <method> failed (HTTP <status>): <message>"
+    QString description() const;
+};
+
+// The remote-control client of one engine launch: POSTs a JSON object to
+// http://127.0.0.1:<port>/<method> with basic authentication and decodes the JSON reply.
+// A plain value: copies share the process's one network session, and calls keep their own
+// copy, so a client may go away while its calls run. Calls are made on the main thread.
+class RCClient {
+public:
+    using Seconds = std::chrono::seconds;
+
+    // For methods whose answer is not read: any well-formed JSON is accepted.
+    struct Empty {};
+
+    // The engine's file-system string of the mounted drive.
+    static constexpr const char *mountFs = "drivecrypt:Drive";
+
+    // The reply of "operations/stat".
+    struct StatReply {
+        std::optional<ListItem> item; // none when nothing is at the path
+
+        static StatReply decode(const RCReplyReader &reader);
+    };
+
+    RCClient(int port, QString user, QString pass) : m_port(port), m_user(std::move(user)), m_pass(std::move(pass)) {}
+
+    int port() const { return m_port; }
+    const QString &user() const { return m_user; }
+    const QString &pass() const { return m_pass; }
+
+    // The time-out of a method; the same for every call of it.
+    static Seconds timeout(QStringView method);
+
+    // Sends `method` with `params` and decodes a 2xx reply into Reply (a type with a static
+    // decode(), QJsonObject, or Empty). `timeout` is an inactivity limit: the call fails when
+    // no data arrives for that long. Throws RCError for any other status, RCDecodingError for
+    // a reply that does not fit, RCTransportError when no answer came, and CancelledError
+    // once `token` is cancelled (the request is aborted).
+    template<typename Reply = QJsonObject>
+    QCoro::Task<Reply> call(QString method, QJsonObject params, std::chrono::milliseconds timeout,
+                            CancelToken token = {}) const
+    {
+        return decoded<Reply>(post(*this, std::move(method), std::move(params), timeout, std::move(token)));
+    }
+
+    template<typename Reply = QJsonObject>
+    QCoro::Task<Reply> call(QString method, QJsonObject params, CancelToken token = {}) const
+    {
+        const Seconds limit = timeout(method);
+        return call<Reply>(std::move(method), std::move(params), limit, std::move(token));
+    }
+
+    // Whether the engine answers "core/version" within 5 s; never throws.
+    QCoro::Task<bool> ping(CancelToken token = {}) const;
+
+    QCoro::Task<QList<ListItem>> list(QString fs, QString remote, bool recurse, CancelToken token = {}) const;
+    // The names of the uploads waiting in the engine's queue, in its order.
+    QCoro::Task<QStringList> queuedUploads(QString fs, CancelToken token = {}) const;
+    QCoro::Task<CoreStats> coreStats(CancelToken token = {}) const;
+    QCoro::Task<QList<Transferred>> transferred(CancelToken token = {}) const;
+    QCoro::Task<VFSStats> vfsStats(QString fs, CancelToken token = {}) const;
+    // The names of the engine's running file-system caches.
+    QCoro::Task<QStringList> vfsList(CancelToken token = {}) const;
+    // The object at `remote`, or none.
+    QCoro::Task<std::optional<ListItem>> stat(QString fs, QString remote, bool filesOnly, CancelToken token = {}) const;
+    // No paths forgets the engine's whole folder cache of `fs`.
+    QCoro::Task<> forgetDirs(QStringList dirs, QString fs, CancelToken token = {}) const;
+    // No paths sends nothing.
+    QCoro::Task<> forgetFiles(QStringList files, QString fs, CancelToken token = {}) const;
+    QCoro::Task<> copyFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token = {}) const;
+    QCoro::Task<> moveFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token = {}) const;
+    QCoro::Task<> deleteFile(QString fs, QString remote, CancelToken token = {}) const;
+    // Deletes the folder `remote` with everything in it.
+    QCoro::Task<> purge(QString fs, QString remote, CancelToken token = {}) const;
+    // Moves everything from `srcFs` into `dstFs`, removing the emptied source folders.
+    QCoro::Task<> moveDir(QString srcFs, QString dstFs, CancelToken token = {}) const;
+
+    // {"fs", "remote"}, plus "opt": {"filesOnly": true} only when filesOnly.
+    static QJsonObject statParams(const QString &fs, const QString &remote, bool filesOnly);
+    // {"fs"} plus <key>0, <key>1, ... holding the paths in order.
+    static QJsonObject forgetParams(const QString &key, const QStringList &paths, const QString &fs);
+
+private:
+    // Sends the request and gives the body of a 2xx answer; throws otherwise.
+    static QCoro::Task<QByteArray> post(RCClient client, QString method, QJsonObject params,
+                                        std::chrono::milliseconds timeout, CancelToken token);
+    static QNetworkAccessManager &session();
+    static QJsonDocument parseReply(const QByteArray &body);
+
+    template<typename Reply>
+    static QCoro::Task<Reply> decoded(QCoro::Task<QByteArray> body)
+    {
+        const QJsonDocument document = parseReply(co_await std::move(body));
+        if constexpr (std::is_same_v<Reply, Empty>) {
+            co_return Empty{};
+        } else {
+            if (!document.isObject())
+                throw RCDecodingError(QStringLiteral("The reply is not a JSON object"));
+            if constexpr (std::is_same_v<Reply, QJsonObject>)
+                co_return document.object();
+            else
+                co_return Reply::decode(RCReplyReader(document.object()));
+        }
+    }
+
+    int m_port;
+    QString m_user;
+    QString m_pass;
+};
+
+} // namespace DriveCore

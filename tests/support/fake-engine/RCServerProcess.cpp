@@ -1,0 +1,60 @@
+#include "support/fake-engine/RCServerProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTcpServer>
+#include <QThread>
+
+namespace TestSupport {
+
+int RCServerProcess::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool RCServerProcess::start(const QString &program, const Arguments &arguments,
+                            const DriveCore::Environment &environment, const QString &user, const QString &pass)
+{
+    QProcessEnvironment processEnvironment;
+    for (auto it = environment.begin(); it != environment.end(); ++it)
+        processEnvironment.insert(it.key(), it.value());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int port = freePort();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setProcessEnvironment(processEnvironment);
+        m_process.start(program, arguments(port));
+        if (!m_process.waitForStarted())
+            return false;
+        m_client.emplace(port, user, pass);
+        const QDeadlineTimer deadline(10'000);
+        while (m_process.state() == QProcess::Running && !deadline.hasExpired()) {
+            if (QCoro::waitFor(m_client->ping()))
+                return true;
+            QThread::msleep(20);
+        }
+        stop();
+    }
+    return false;
+}
+
+void RCServerProcess::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    m_output += m_process.readAll();
+}
+
+QString RCServerProcess::output()
+{
+    m_output += m_process.readAll();
+    return QString::fromUtf8(m_output);
+}
+
+} // namespace TestSupport

@@ -1,0 +1,248 @@
+// The fake engine: a stand-in for the storage engine that tests start as the engine program.
+//
+//   fake-engine nfsmount <fs> <mount point> [engine flags] [--scenario <file>]
+//
+// It takes the engine's mount command line, serves the remote-control methods on --rc-addr with
+// basic authentication from RCLONE_RC_USER and RCLONE_RC_PASS, writes its log to --log-file and
+// exits with status 0 on SIGINT or SIGTERM. It mounts nothing.
+//
+// The scenario file (JSON; re-read on every request, so a test may change it while the engine
+// runs) scripts replies and faults:
+//   "bucket":        the local folder that stands for the bucket ("drivecrypt:X" is its folder X)
+//   "methods":       {"<method>": {"reply": {...}, "status": 500, "error": "text",
+//                                   "delay": seconds, "hang": true}}
+//                    a fixed reply, a failure in the engine's error form, an answer after a
+//                    delay, or none at all
+//   "diskCache", "trash":  figures of "vfs/stats" ("trash" only when given)
+// and, read once at start:
+//   "log":           lines appended to the log file at start, as given
+//   "exitAfter":     {"seconds": s, "status": n}: exit with status n after s seconds
+//   "ignoreSignals": true: SIGINT and SIGTERM do nothing
+// "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
+
+#include "support/fake-engine/EngineMethods.h"
+#include "support/fake-engine/FakeHttpServer.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+struct Options {
+    QString fs;
+    QString rcAddr;
+    QString logFile;
+    QString scenario;
+};
+
+// Flags of the mount command line that take a value; all others stand alone.
+const QStringList valueFlags = {
+    "--volname", "--cache-dir", "--vfs-cache-mode", "--vfs-read-chunk-size", "--vfs-read-chunk-streams",
+    "--vfs-read-ahead", "--buffer-size", "--vfs-write-back", "--dir-cache-time", "--s3-chunk-size",
+    "--s3-upload-concurrency", "--vfs-cache-max-size", "--vfs-cache-max-age", "--vfs-pin-file", "--contimeout",
+    "--low-level-retries", "--vfs-trash-dir", "--vfs-conflict-name", "--rc-addr", "--log-file", "--log-level",
+    "--log-file-max-size", "--log-file-max-backups", "--option", "--scenario",
+};
+const QStringList plainFlags = {"--rc", "--vfs-conflict-copy", "--read-only"};
+
+// Parses the command line as the engine would; a message on failure.
+std::optional<QString> parse(const QStringList &arguments, Options &options)
+{
+    if (arguments.value(0) != QLatin1String("nfsmount"))
+        return QStringLiteral("fake engine: only the nfsmount command is supported");
+    QStringList positional;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (!argument.startsWith(QLatin1String("--"))) {
+            positional.append(argument);
+        } else if (valueFlags.contains(argument)) {
+            if (++i == arguments.size())
+                return QStringLiteral("Error: flag needs an argument: %1").arg(argument);
+            if (argument == QLatin1String("--rc-addr"))
+                options.rcAddr = arguments[i];
+            else if (argument == QLatin1String("--log-file"))
+                options.logFile = arguments[i];
+            else if (argument == QLatin1String("--scenario"))
+                options.scenario = arguments[i];
+        } else if (!plainFlags.contains(argument)) {
+            return QStringLiteral("Error: unknown flag: %1").arg(argument);
+        }
+    }
+    if (positional.size() != 2)
+        return QStringLiteral("Error: accepts 2 arg(s), received %1").arg(positional.size());
+    if (options.rcAddr.isEmpty())
+        return QStringLiteral("fake engine: --rc-addr is needed");
+    options.fs = positional[0];
+    return std::nullopt;
+}
+
+// The engine's log: "YYYY/MM/DD hh:mm:ss LEVEL : text" lines, in the log file or on standard error.
+class LogFile {
+public:
+    explicit LogFile(const QString &path)
+    {
+        m_file.setFileName(path);
+        if (path.isEmpty() || !m_file.open(QIODevice::Append | QIODevice::Text))
+            m_file.open(stderr, QIODevice::WriteOnly);
+    }
+
+    void write(const char *level, const QString &text)
+    {
+        append(QStringLiteral("%1 %2: %3").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")),
+                                                QString::fromLatin1(level).leftJustified(6), text));
+    }
+
+    void append(const QString &line)
+    {
+        m_file.write(line.toUtf8() + '\n');
+        m_file.flush();
+    }
+
+private:
+    QFile m_file;
+};
+
+QJsonObject readScenario(const QString &path)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+FakeHttpResponse json(int status, const QJsonObject &object)
+{
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Indented)};
+}
+
+// The engine's form of a refused call.
+FakeHttpResponse failure(const QString &method, const QJsonObject &params, int status, const QString &error)
+{
+    return json(status, {{QStringLiteral("error"), error},
+                         {QStringLiteral("input"), params},
+                         {QStringLiteral("path"), method},
+                         {QStringLiteral("status"), status}});
+}
+
+int signalPipe[2];
+
+void onSignal(int number)
+{
+    const char byte = char(number);
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    if (const auto error = parse(app.arguments().mid(1), options)) {
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+        return 1;
+    }
+    QJsonObject scenario = readScenario(options.scenario);
+    LogFile log(options.logFile);
+    for (const QJsonValue line : scenario.value(QStringLiteral("log")).toArray())
+        log.append(line.toString());
+
+    ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char number = 0;
+        [[maybe_unused]] const auto read = ::read(signalPipe[0], &number, 1);
+        log.write("NOTICE", number == SIGINT ? QStringLiteral("Signal received: interrupt")
+                                             : QStringLiteral("Signal received: terminated"));
+        log.write("INFO", QStringLiteral("Exiting..."));
+        app.exit(0);
+    });
+    const bool ignoreSignals = scenario.value(QStringLiteral("ignoreSignals")).toBool();
+    std::signal(SIGINT, ignoreSignals ? SIG_IGN : onSignal);
+    std::signal(SIGTERM, ignoreSignals ? SIG_IGN : onSignal);
+
+    const QString user = qEnvironmentVariable("RCLONE_RC_USER");
+    const QString pass = qEnvironmentVariable("RCLONE_RC_PASS");
+    const QByteArray authorization = "Basic " + (user + u':' + pass).toUtf8().toBase64();
+    const bool needsAuthorization = !user.isEmpty() || !pass.isEmpty();
+
+    EngineMethods methods(options.fs);
+    FakeHttpServer *server = nullptr;
+    server = new FakeHttpServer([&](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
+        if (needsAuthorization && request.header("authorization") != authorization) {
+            respond({401, "Unauthorized\n", "text/plain; charset=utf-8", {{"Www-Authenticate", "Basic realm=\"rclone\""}}});
+            return;
+        }
+        if (request.method != "POST") {
+            respond({404, "Not Found\n", "text/plain; charset=utf-8", {}});
+            return;
+        }
+        const QString method = QString::fromUtf8(request.path.mid(1));
+        QJsonParseError parseError;
+        const QJsonDocument body = QJsonDocument::fromJson(request.body, &parseError);
+        if (parseError.error != QJsonParseError::NoError) {
+            log.write("ERROR", QStringLiteral("rc: \"%1\": error: failed to read input JSON").arg(method));
+            respond(failure(method, {}, 400, QStringLiteral("failed to read input JSON: ") + parseError.errorString()));
+            return;
+        }
+        const QJsonObject params = body.object();
+        if (const QJsonObject current = readScenario(options.scenario); !current.isEmpty())
+            scenario = current;
+        methods.setScenario(scenario);
+        const QJsonObject rule = scenario.value(QStringLiteral("methods")).toObject().value(method).toObject();
+        if (rule.value(QStringLiteral("hang")).toBool())
+            return;
+
+        const auto answer = [&log, &methods, server, method, params, rule]() -> FakeHttpResponse {
+            if (rule.contains(QStringLiteral("status")))
+                return failure(method, params, rule.value(QStringLiteral("status")).toInt(),
+                               rule.value(QStringLiteral("error")).toString());
+            if (rule.contains(QStringLiteral("reply")))
+                return json(200, rule.value(QStringLiteral("reply")).toObject());
+            if (method == QLatin1String("fake/connections"))
+                return json(200, {{QStringLiteral("connections"), server->connectionsAccepted()}});
+            try {
+                return json(200, methods.call(method, params));
+            } catch (const MethodFailure &refused) {
+                log.write("ERROR", QStringLiteral("rc: \"%1\": error: %2").arg(method, refused.error));
+                return failure(method, params, refused.status, refused.error);
+            }
+        };
+        const double delay = rule.value(QStringLiteral("delay")).toDouble();
+        if (delay > 0)
+            QTimer::singleShot(int(delay * 1000), server, [answer, respond] { respond(answer()); });
+        else
+            respond(answer());
+    }, &app);
+
+    const qsizetype colon = options.rcAddr.lastIndexOf(u':');
+    if (!server->listen(quint16(options.rcAddr.mid(colon + 1).toUInt()))) {
+        log.write("CRITICAL", QStringLiteral("Failed to start remote control: listen tcp %1: %2")
+                                  .arg(options.rcAddr, server->errorString()));
+        return 1;
+    }
+    log.write("NOTICE", QStringLiteral("Serving remote control on http://%1/").arg(options.rcAddr));
+
+    const QJsonObject exitAfter = scenario.value(QStringLiteral("exitAfter")).toObject();
+    if (!exitAfter.isEmpty()) {
+        QTimer::singleShot(int(exitAfter.value(QStringLiteral("seconds")).toDouble() * 1000), &app, [&] {
+            const int status = exitAfter.value(QStringLiteral("status")).toInt();
+            log.write("ERROR", QStringLiteral("fake engine: exiting with status %1").arg(status));
+            app.exit(status);
+        });
+    }
+    return app.exec();
+}
