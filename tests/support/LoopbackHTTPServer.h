@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QByteArray>
-#include <QMap>
-#include <QTcpServer>
+#include "support/FakeHttpServer.h"
+
 #include <QUrl>
 
 #include <functional>
@@ -11,21 +10,12 @@
 
 namespace TestSupport {
 
-// A small HTTP/1.1 server on 127.0.0.1 for tests: it hands each request to a handler and
-// writes its answer, then closes the connection. Lives on the thread that made it.
+// The loopback HTTP server for tests that answer at once: it records every request and hands
+// it to a handler, whose answer it writes. Lives on the thread that made it.
 class LoopbackHTTPServer : public QObject {
 public:
-    struct Request {
-        QByteArray method;
-        QByteArray path; // with the query
-        QMap<QByteArray, QByteArray> headers; // names in lower case
-        QByteArray body;
-    };
-    struct Answer {
-        int status = 200;
-        QByteArray body;
-        QByteArray contentType = "application/json";
-    };
+    using Request = FakeHttpRequest;
+    using Answer = FakeHttpResponse;
     // No answer keeps the connection open and silent.
     using Handler = std::function<std::optional<Answer>(const Request &)>;
 
@@ -36,11 +26,7 @@ public:
     const std::vector<Request> &requests() const { return m_requests; }
 
 private:
-    void accept();
-    void read(QTcpSocket *socket);
-
-    Handler m_handler;
-    QTcpServer m_server;
+    FakeHttpServer m_server;
     std::vector<Request> m_requests;
 };
 

@@ -1,7 +1,7 @@
 #include "DriveCore/engine/RCClient.h"
 
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeHttpServer.h"
+#include "support/FakeHttpServer.h"
 #include "support/fake-engine/RCServerProcess.h"
 
 #include <QElapsedTimer>

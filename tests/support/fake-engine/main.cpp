@@ -21,7 +21,7 @@
 // "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
 
 #include "support/fake-engine/EngineMethods.h"
-#include "support/fake-engine/FakeHttpServer.h"
+#include "support/FakeHttpServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "support/fake-engine/FakeHttpServer.h"
+#include "support/FakeHttpServer.h"
 
 #include <QPointer>
 #include <QTcpSocket>
