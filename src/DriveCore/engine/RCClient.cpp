@@ -1,7 +1,6 @@
 #include "DriveCore/engine/RCClient.h"
 
 #include <QCoreApplication>
-#include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
@@ -184,18 +183,6 @@ QString errorMessage(const QByteArray &body, int status)
     return reasonPhrase(status);
 }
 
-// Errors that mean no HTTP answer came: connection and proxy failures (1-199) and protocol
-// failures (300-399). The others stand for an HTTP status, which the caller reads itself.
-bool isTransportFailure(QNetworkReply::NetworkError error)
-{
-    const int code = int(error);
-    return (code >= 1 && code < 200) || (code >= 300 && code < 400);
-}
-
-struct DeleteLater {
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
-
 } // namespace
 
 qint64 RCReplyReader::integer(const QJsonValue &value, const QString &path)
@@ -348,29 +335,11 @@ QCoro::Task<QByteArray> RCClient::post(RCClient client, QString method, QJsonObj
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setRawHeader("Authorization", "Basic " + (client.m_user + u':' + client.m_pass).toUtf8().toBase64());
 
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(
-        session().post(request, QJsonDocument(params).toJson(QJsonDocument::Compact)));
-    {
-        const CancelHook abortOnCancel(token, reply.get(), [reply = reply.get()] { reply->abort(); });
-        co_await reply.get();
-    }
-    checkCancelled(token);
-
-    const QNetworkReply::NetworkError error = reply->error();
-    if (error == QNetworkReply::OperationCanceledError) {
-        // Only the transfer time-out aborts a request that was not cancelled.
-        throw RCTransportError(QNetworkReply::TimeoutError,
-                               QStringLiteral("No answer from the engine within %1 ms").arg(timeout.count()));
-    }
-    if (isTransportFailure(error))
-        throw RCTransportError(error, reply->errorString());
-
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttribute.isValid() ? statusAttribute.toInt() : 0;
-    QByteArray body = reply->readAll();
-    if (status >= 200 && status <= 299)
-        co_return body;
-    throw RCError(method, status, errorMessage(body, status));
+    HTTPRequest post{request, "POST", QJsonDocument(params).toJson(QJsonDocument::Compact)};
+    const HTTPResponse response = co_await sendHTTP(session(), std::move(post), token);
+    if (response.status >= 200 && response.status <= 299)
+        co_return response.body;
+    throw RCError(method, response.status, errorMessage(response.body, response.status));
 }
 
 QCoro::Task<bool> RCClient::ping(CancelToken token) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DriveCore/platform/HTTPSend.h"
 #include "DriveCore/support/Cancellation.h"
 
 #include <QCoroTask>
@@ -28,16 +29,6 @@ class RCDecodingError : public std::runtime_error {
 public:
     explicit RCDecodingError(const QString &description)
         : std::runtime_error(description.toStdString()), description(description) {}
-    QString description;
-};
-
-// The request got no HTTP answer: the engine is not listening, the connection broke, or no
-// data arrived within the call's time-out (code TimeoutError).
-class RCTransportError : public std::runtime_error {
-public:
-    RCTransportError(QNetworkReply::NetworkError code, const QString &description)
-        : std::runtime_error(description.toStdString()), code(code), description(description) {}
-    QNetworkReply::NetworkError code;
     QString description;
 };
 
@@ -238,7 +229,7 @@ public:
     // Sends `method` with `params` and decodes a 2xx reply into Reply (a type with a static
     // decode(), QJsonObject, or Empty). `timeout` is an inactivity limit: the call fails when
     // no data arrives for that long. Throws RCError for any other status, RCDecodingError for
-    // a reply that does not fit, RCTransportError when no answer came, and CancelledError
+    // a reply that does not fit, HTTPTransportError when no answer came, and CancelledError
     // once `token` is cancelled (the request is aborted).
     template<typename Reply = QJsonObject>
     QCoro::Task<Reply> call(QString method, QJsonObject params, std::chrono::milliseconds timeout,

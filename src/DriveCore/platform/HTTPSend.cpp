@@ -46,8 +46,13 @@ struct DeleteLater {
 
 QCoro::Task<HTTPResponse> liveHTTPSend(HTTPRequest request, CancelToken token)
 {
+    return sendHTTP(sharedNetworkAccess(), std::move(request), std::move(token));
+}
+
+QCoro::Task<HTTPResponse> sendHTTP(QNetworkAccessManager &manager, HTTPRequest request, CancelToken token)
+{
     checkCancelled(token);
-    const std::unique_ptr<QNetworkReply, DeleteLater> reply(start(sharedNetworkAccess(), request));
+    const std::unique_ptr<QNetworkReply, DeleteLater> reply(start(manager, request));
     {
         QNetworkReply *raw = reply.get();
         const CancelHook abortOnCancel(token, raw, [raw] { raw->abort(); });

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoroTask>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QString>
@@ -40,5 +41,9 @@ using HTTPSend = std::function<QCoro::Task<HTTPResponse>(HTTPRequest request, Ca
 
 // The production sender, on this thread's shared QNetworkAccessManager.
 QCoro::Task<HTTPResponse> liveHTTPSend(HTTPRequest request, CancelToken token = {});
+
+// The same through a manager of the caller's, for clients that set their own proxy and
+// redirect rules.
+QCoro::Task<HTTPResponse> sendHTTP(QNetworkAccessManager &manager, HTTPRequest request, CancelToken token = {});
 
 } // namespace DriveCore

@@ -15,10 +15,7 @@ namespace DriveCore {
 
 // Runs blocking work on the Qt thread pool and resumes the awaiting coroutine on its own
 // thread with the result, or with the exception the work threw.
-//
-// g++ 12 destroys a lambda temporary twice when it stands inside a co_await expression, which
-// breaks captures with destructors: name the lambda first, then
-// `co_await runInPool(std::move(work))`.
+// Name the lambda before awaiting (see the note on co_await in Tasks.h).
 template<typename F>
 auto runInPool(F work) -> QCoro::Task<std::invoke_result_t<F &>>
 {

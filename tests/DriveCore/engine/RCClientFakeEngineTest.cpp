@@ -124,7 +124,7 @@ TEST_F(RCClientFakeEngineTest, ScriptedFaults)
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->description(), QStringLiteral("rclone rc vfs/stats failed (HTTP 503): cache not ready"));
 
-    const auto late = failureOf<RCTransportError>(rc().call(QStringLiteral("core/stats"), {}, 300ms));
+    const auto late = failureOf<HTTPTransportError>(rc().call(QStringLiteral("core/stats"), {}, 300ms));
     ASSERT_TRUE(late);
     EXPECT_EQ(late->code, QNetworkReply::TimeoutError);
 

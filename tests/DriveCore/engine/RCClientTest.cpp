@@ -291,7 +291,7 @@ TEST(RCClientTimeouts, FollowTheTableByWholeName)
 TEST_F(RCClientTest, AnEngineThatStaysSilentTimesOut)
 {
     hang = true;
-    const auto error = failureOf<RCTransportError>(client().call(QStringLiteral("vfs/stats"), {}, 200ms));
+    const auto error = failureOf<HTTPTransportError>(client().call(QStringLiteral("vfs/stats"), {}, 200ms));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, QNetworkReply::TimeoutError);
 }
@@ -322,7 +322,7 @@ TEST_F(RCClientTest, PingTellsWhetherTheEngineAnswers)
 
     const RCClient gone(TestSupport::RCServerProcess::freePort(), QStringLiteral("corvane"), QStringLiteral("x"));
     EXPECT_FALSE(await(gone.ping()));
-    const auto error = failureOf<RCTransportError>(gone.coreStats());
+    const auto error = failureOf<HTTPTransportError>(gone.coreStats());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, QNetworkReply::ConnectionRefusedError);
 }
