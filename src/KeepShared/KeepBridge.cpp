@@ -96,15 +96,18 @@ KeepState KeepState::notificationState() const
 
 bool KeepState::operator==(const KeepState &other) const
 {
-    if (!CanonicalText::equal(mounts, other.mounts) || pins.size() != other.pins.size())
-        return false;
-    // Keys compare as texts too, so a key may be spelt in either form on each side.
-    return std::all_of(pins.begin(), pins.end(), [&](const auto &entry) {
-        return std::any_of(other.pins.begin(), other.pins.end(), [&](const auto &otherEntry) {
-            return CanonicalText::equal(entry.first, otherEntry.first)
-                && CanonicalText::equal(entry.second, otherEntry.second);
+    // Keys compare as texts too, so a key may be spelt in either form on each side. Both ways
+    // round: one side may hold two spellings of a key that the other holds once.
+    const auto covers = [](const auto &some, const auto &others) {
+        return std::all_of(some.begin(), some.end(), [&](const auto &entry) {
+            return std::any_of(others.begin(), others.end(), [&](const auto &otherEntry) {
+                return CanonicalText::equal(entry.first, otherEntry.first)
+                    && CanonicalText::equal(entry.second, otherEntry.second);
+            });
         });
-    });
+    };
+    return CanonicalText::equal(mounts, other.mounts) && pins.size() == other.pins.size()
+        && covers(pins, other.pins) && covers(other.pins, pins);
 }
 
 namespace KeepBridge {

@@ -187,6 +187,13 @@ TEST(FinderBadgesTest, composedAndDecomposedTextsAreTheSamePath)
          true,
          true,
          {{precomposed + "/a", FinderBadge::paused}}},
+        // The decomposed spelling has more bytes but is no deeper.
+        {"two spellings of one folder tie, composed first",
+         {{precomposed, true, "lowSpace"}, {decomposed, true, "done"}},
+         {},
+         true,
+         true,
+         {{decomposed + "/a", FinderBadge::paused}, {precomposed, FinderBadge::paused}}},
     };
     for (const Case &c : cases)
         check(c);

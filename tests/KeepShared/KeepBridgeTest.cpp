@@ -194,6 +194,11 @@ TEST(KeepBridgeTest, valuesCompareTextsByCanonicalEquivalence)
     EXPECT_EQ(state, (KeepState{{"/" + decomposed}, {{"/" + decomposed, {decomposed}}}}));
     EXPECT_NE(state, (KeepState{{"/" + precomposed}, {{"/" + precomposed, {}}}}));
     EXPECT_NE(state, (KeepState{{"/" + precomposed}, {{"/Other", {precomposed}}}}));
+    // Two spellings of one key on one side are not one key and another on the other side.
+    const KeepState twice{{"/M"}, {{"/" + precomposed, {"a"}}, {"/" + decomposed, {"a"}}}};
+    const KeepState other{{"/M"}, {{"/" + precomposed, {"a"}}, {"/Other", {"a"}}}};
+    EXPECT_NE(twice, other);
+    EXPECT_NE(other, twice);
 
     EXPECT_EQ(FinderBadgeSnapshot("/" + precomposed, {{precomposed, true, "done"}}, {precomposed}, true, true),
               FinderBadgeSnapshot("/" + decomposed, {{decomposed, true, "done"}}, {decomposed}, true, true));

@@ -2,6 +2,7 @@
 
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/Crypto.h"
+#include "DriveCore/shares/Base64URL.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,8 +100,7 @@ QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QBy
              const QByteArray &nonce)
 {
     const QByteArray bytes = salt + nonce + Aead(Aead::Algorithm::chaCha20Poly1305, key).seal(nonce, json(payload));
-    return QLatin1String(prefix)
-        + QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    return QLatin1String(prefix) + Base64URL::encode(bytes);
 }
 
 QString encode(const RecoveryKitPayload &payload, const QString &passphrase)

@@ -1,6 +1,7 @@
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/Crypto.h"
+#include "DriveCore/shares/Base64URL.h"
 
 #include <QList>
 #include <QStringList>
@@ -53,6 +54,12 @@ RecoveryKitError::Code failure(const std::function<void()> &action)
     return RecoveryKitError::Code(-1);
 }
 
+// The code of unwrapped bytes, written as encode writes it.
+QString codeOf(const QByteArray &bytes)
+{
+    return QLatin1String(RecoveryKit::prefix) + Base64URL::encode(bytes);
+}
+
 // Unwrapped code bytes around any plaintext, sealed under the known key.
 QByteArray sealedBytes(const QByteArray &plaintext)
 {
@@ -97,10 +104,6 @@ TEST(RecoveryKit, AcceptsTheStandardAlphabetAndPadding)
 
 TEST(RecoveryKit, RefusesMalformedCodes)
 {
-    const auto code = [](const QByteArray &bytes) {
-        return QStringLiteral("CDKIT1.")
-            + QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    };
     QString lowerCase = withToken;
     lowerCase.replace(0, 5, QStringLiteral("cdkit"));
     const QString body = withToken.mid(7);
@@ -113,11 +116,11 @@ TEST(RecoveryKit, RefusesMalformedCodes)
         QStringLiteral("CDKIT1.") + body.left(100) + QStringLiteral("\u00e9") + body.mid(101),
         QStringLiteral("CDKIT1.") + body.left(101),  // a length no byte string encodes to
         QStringLiteral("CDKIT1.") + body.left(40) + QStringLiteral("=") + body.mid(40),
-        code(QByteArray(43, 'x')),                   // one byte short of salt, nonce and tag
+        codeOf(QByteArray(43, 'x')),                 // one byte short of salt, nonce and tag
     };
     for (const QString &text : cases)
         EXPECT_EQ(failure([&] { RecoveryKit::unwrap(text); }), RecoveryKitError::badFormat) << text.toStdString();
-    EXPECT_EQ(RecoveryKit::unwrap(code(QByteArray(44, 'x'))).size(), 44);
+    EXPECT_EQ(RecoveryKit::unwrap(codeOf(QByteArray(44, 'x'))).size(), 44);
 }
 
 TEST(RecoveryKit, AnyChangedByteAfterTheSaltFailsAsWrongPassphrase)
@@ -134,8 +137,7 @@ TEST(RecoveryKit, AChangedSaltOrPassphraseDoesNotOpen)
 {
     QByteArray changedSalt = RecoveryKit::unwrap(withToken);
     changedSalt[3] = char(changedSalt[3] ^ 0x80);
-    const QString changedCode = QStringLiteral("CDKIT1.")
-        + QString::fromLatin1(changedSalt.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString changedCode = codeOf(changedSalt);
     EXPECT_EQ(failure([&] { RecoveryKit::decode(changedCode, passphrase); }), RecoveryKitError::wrongPassphrase);
 
     // A trailing space, or the same letters composed, is another passphrase.
