@@ -1,22 +1,17 @@
 #include "DriveCore/keys/CloudflareKey.h"
 
+#include "DriveCore/shares/Hex.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
 #include <array>
 
 namespace DriveCore::CloudflareKey {
 
 namespace {
-
-bool isHexDigit(QChar c)
-{
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-}
 
 // The token's id when Cloudflare confirmed an active token, else none.
 std::optional<QString> acceptedTokenID(const HTTPResponse &response)
@@ -33,7 +28,7 @@ std::optional<QString> acceptedTokenID(const HTTPResponse &response)
     if (!status.isString() || status.toString() != QLatin1String("active") || !id.isString())
         return std::nullopt;
     const QString text = id.toString();
-    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), isHexDigit))
+    if (text.isEmpty() || !Hex::isDigits(text))
         return std::nullopt;
     return text;
 }

@@ -38,6 +38,15 @@ QNetworkReply *start(QNetworkAccessManager &manager, const HTTPRequest &request)
     return manager.sendCustomRequest(request.request, request.method, request.body);
 }
 
+// Qt keeps the status of a head that arrived when the connection then failed: a body cut short
+// by a closed connection, a stall or a broken encoding is no answer. Errors that Qt derives
+// from the status itself (401, 404, 500 ...) are answers.
+bool isTransportFailure(QNetworkReply::NetworkError error)
+{
+    return (error != QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError)
+        || error == QNetworkReply::ProtocolFailure;
+}
+
 struct DeleteLater {
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
 };
@@ -59,15 +68,16 @@ QCoro::Task<HTTPResponse> sendHTTP(QNetworkAccessManager &manager, HTTPRequest r
         co_await raw;
     }
     checkCancelled(token);
+    const QNetworkReply::NetworkError error = reply->error();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid())
+    if (status.isValid() && !isTransportFailure(error))
         co_return HTTPResponse{reply->readAll(), status.toInt()};
-    if (reply->error() == QNetworkReply::NoError)
+    if (error == QNetworkReply::NoError)
         co_return HTTPResponse{reply->readAll(), 0};
     // Qt reports its transfer time-out as a cancellation; we did not cancel, so it timed out.
-    if (reply->error() == QNetworkReply::OperationCanceledError)
+    if (error == QNetworkReply::OperationCanceledError)
         throw HTTPTransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
-    throw HTTPTransportError(reply->error(), reply->errorString());
+    throw HTTPTransportError(error, reply->errorString());
 }
 
 } // namespace DriveCore

@@ -1,5 +1,7 @@
 #include "DriveCore/shares/Hex.h"
 
+#include <algorithm>
+
 namespace DriveCore::Hex {
 
 namespace {
@@ -17,6 +19,11 @@ int digit(QChar c)
 }
 
 } // namespace
+
+bool isDigits(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return digit(c) >= 0; });
+}
 
 QString encode(const QByteArray &bytes)
 {

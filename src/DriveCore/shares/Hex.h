@@ -5,8 +5,12 @@
 
 #include <optional>
 
-// Lower-case hexadecimal, two digits a byte, no separators: access hashes and ticket keys.
+// Lower-case hexadecimal, two digits a byte, no separators (access hashes, ticket keys), and the
+// check of ids written in hexadecimal (Cloudflare account and token ids).
 namespace DriveCore::Hex {
+
+// Whether every character is a hexadecimal digit in either case (true for no characters).
+bool isDigits(QStringView text);
 
 QString encode(const QByteArray &bytes);
 

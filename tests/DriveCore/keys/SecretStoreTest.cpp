@@ -214,6 +214,24 @@ TEST_F(SecretStoreTest, KeychainFailuresAreThrownAndStopTheOperation)
     EXPECT_FALSE(keychain->items(service).contains(QStringLiteral("drive")));
 }
 
+TEST_F(SecretStoreTest, OlderLayoutFailuresAreThrownNotTakenForNoKeys)
+{
+    // Answering "nothing stored" here would send a set-up drive back to setup.
+    const std::vector<std::pair<Call, QString>> failures{
+        {Call::copy, QStringLiteral("secretAccessKey")},
+        {Call::add, QStringLiteral("drive")},
+    };
+    for (const auto &[call, account] : failures) {
+        SCOPED_TRACE(account.toStdString());
+        keychain = std::make_shared<TestSupport::InMemoryKeychain>();
+        putLegacy(allLegacy);
+        keychain->fail(call, account, Keychain::interactionNotAllowed);
+        KeychainSecretStore failingStore(service, keychain);
+        EXPECT_EQ(keychainStatus(failingStore.load()), Keychain::interactionNotAllowed);
+        EXPECT_EQ(keychain->items(service).size(), 5);
+    }
+}
+
 TEST_F(SecretStoreTest, UpdateAndAddFailuresAreThrown)
 {
     keychain->fail(Call::add, QStringLiteral("drive"), Keychain::duplicateItem);

@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,45 @@ TEST(HTTPSendTest, CancellingAbortsTheRequest)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return !silent.requests().empty(); }));
     cancel.request_stop();
     EXPECT_THROW(await(std::move(task)), CancelledError);
+}
+
+// Answers the first request with a head that promises 100 bytes, then a part of them.
+class TruncatingServer : public QTcpServer {
+public:
+    explicit TruncatingServer(bool thenClose) : m_thenClose(thenClose)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                socket->readAll();
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{\"par");
+                socket->flush();
+                if (m_thenClose)
+                    socket->disconnectFromHost();
+            });
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(serverPort())); }
+
+private:
+    bool m_thenClose;
+};
+
+TEST(HTTPSendTest, AnAnswerCutShortIsATransportFailure)
+{
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "connection closed" : "server silent");
+        TruncatingServer server(close);
+        HTTPRequest request = requestFor(server.url());
+        request.request.setTransferTimeout(300);
+        try {
+            const HTTPResponse response = await(liveHTTPSend(request));
+            ADD_FAILURE() << "answered " << response.status << " " << response.body.toStdString();
+        } catch (const HTTPTransportError &error) {
+            EXPECT_EQ(error.code, close ? QNetworkReply::RemoteHostClosedError : QNetworkReply::TimeoutError);
+        }
+    }
 }
 
 } // namespace
