@@ -101,10 +101,11 @@ TEST(Tasks, WorkerResultArrivesOnTheMainThread)
     QThread *main = QThread::currentThread();
     QThread *worker = nullptr;
     auto task = [&]() -> QCoro::Task<QThread *> {
-        const int value = co_await runInPool([&] {
+        auto work = [&] {
             worker = QThread::currentThread();
             return 7;
-        });
+        };
+        const int value = co_await runInPool(std::move(work));
         EXPECT_EQ(value, 7);
         co_return QThread::currentThread();
     };
