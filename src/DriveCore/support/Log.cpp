@@ -9,11 +9,11 @@ namespace DriveCore {
 
 namespace {
 
-QString formatted(const std::string &spec, const LogArg &arg)
+QString formatted(const std::string &directive, const LogArg &arg)
 {
-    // `spec` is "%<flags><width><precision>" without length modifier or conversion.
-    const char conversion = spec.back();
-    const std::string head = spec.substr(0, spec.size() - 1);
+    // `directive` is "%<flags><width><precision>" without length modifier or conversion.
+    const char conversion = directive.back();
+    const std::string head = directive.substr(0, directive.size() - 1);
     char buffer[128];
     return std::visit(
         [&](const auto &value) -> QString {
@@ -28,12 +28,12 @@ QString formatted(const std::string &spec, const LogArg &arg)
                 else if (conversion == 'x' || conversion == 'X' || conversion == 'o')
                     std::snprintf(buffer, sizeof buffer, (head + "ll" + conversion).c_str(), qulonglong(value));
                 else
-                    std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+                    std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
                 return QString::fromUtf8(buffer);
             } else {
                 if (conversion == 'e' || conversion == 'E' || conversion == 'f' || conversion == 'g'
                     || conversion == 'G') {
-                    std::snprintf(buffer, sizeof buffer, spec.c_str(), double(value));
+                    std::snprintf(buffer, sizeof buffer, directive.c_str(), double(value));
                 } else if (conversion == 'c') {
                     return QString(QChar(char32_t(value)));
                 } else if (conversion == 'p') {
@@ -83,17 +83,17 @@ QString formatLogMessage(const char *format, std::span<const LogArg> args, bool 
                 privacy = Privacy::isPublic;
             i = close + 1;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         while (i < f.size() && std::string_view("-+ #0123456789.").find(f[i]) != std::string_view::npos)
-            spec += f[i++];
+            directive += f[i++];
         while (i < f.size() && std::string_view("hlqjztL").find(f[i]) != std::string_view::npos)
             ++i;
         if (i >= f.size() || conversions.find(f[i]) == std::string::npos) {
-            out += QString::fromStdString(spec);
+            out += QString::fromStdString(directive);
             continue;
         }
         const char conversion = f[i++];
-        spec += conversion;
+        directive += conversion;
         const bool isText = conversion == 's' || conversion == '@';
         const bool hidden = privacy == Privacy::isPrivate || (privacy == Privacy::unmarked && isText);
         if (next >= args.size()) {
@@ -101,7 +101,7 @@ QString formatLogMessage(const char *format, std::span<const LogArg> args, bool 
         } else if (hidden && !showPrivate) {
             out += QStringLiteral("<private>");
         } else {
-            out += formatted(spec, args[next]);
+            out += formatted(directive, args[next]);
         }
         ++next;
     }
