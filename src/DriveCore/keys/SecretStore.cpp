@@ -4,9 +4,9 @@
 
 #include <QJsonDocument>
 #include <QStringDecoder>
+#include <QThreadPool>
 
 #include <array>
-#include <mutex>
 #include <type_traits>
 
 namespace DriveCore {
@@ -268,20 +268,25 @@ private:
     std::shared_ptr<Keychain> m_keychain;
 };
 
-// One sequence at a time, as when the store ran on its caller's thread: a save and a token
-// change must not interleave their reads and writes.
-std::mutex sequenceMutex;
+// Keychain sequences run off the main thread one at a time, in the order they were started:
+// a save and a token change must not interleave their reads and writes.
+QThreadPool &keychainQueue()
+{
+    static QThreadPool *const queue = [] {
+        auto *pool = new QThreadPool; // lives for the whole process
+        pool->setMaxThreadCount(1);
+        return pool;
+    }();
+    return *queue;
+}
 
-// Runs op(items) on the thread pool. The work is named before it is awaited: g++ 12 destroys a
-// capturing lambda written inside a co_await expression twice.
+// Runs op(items) on the keychain queue. The work is named before it is awaited: g++ 12 destroys
+// a capturing lambda written inside a co_await expression twice.
 template<typename Op>
 auto runSequence(Items items, Op op) -> QCoro::Task<std::invoke_result_t<Op &, const Items &>>
 {
-    auto work = [items = std::move(items), op = std::move(op)] {
-        const std::lock_guard lock(sequenceMutex);
-        return op(items);
-    };
-    co_return co_await runInPool(std::move(work));
+    auto work = [items = std::move(items), op = std::move(op)] { return op(items); };
+    co_return co_await runInPool(keychainQueue(), std::move(work));
 }
 
 } // namespace

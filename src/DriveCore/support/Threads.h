@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroTask>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <exception>
@@ -13,16 +14,16 @@
 
 namespace DriveCore {
 
-// Runs blocking work on the Qt thread pool and resumes the awaiting coroutine on its own
-// thread with the result, or with the exception the work threw.
-// Name the lambda before awaiting (see the note on co_await in Tasks.h).
+// Runs blocking work on `pool` and resumes the awaiting coroutine on its own thread with the
+// result, or with the exception the work threw. A pool of one thread runs its work one at a
+// time in the order given. Name the lambda before awaiting (see the note on co_await in Tasks.h).
 template<typename F>
-auto runInPool(F work) -> QCoro::Task<std::invoke_result_t<F &>>
+auto runInPool(QThreadPool &pool, F work) -> QCoro::Task<std::invoke_result_t<F &>>
 {
     using R = std::invoke_result_t<F &>;
     using Value = std::conditional_t<std::is_void_v<R>, std::monostate, R>;
     using Outcome = std::variant<std::exception_ptr, Value>;
-    auto future = QtConcurrent::run([work = std::move(work)]() mutable {
+    auto future = QtConcurrent::run(&pool, [work = std::move(work)]() mutable {
         auto outcome = std::make_shared<Outcome>();
         try {
             if constexpr (std::is_void_v<R>) {
@@ -41,6 +42,13 @@ auto runInPool(F work) -> QCoro::Task<std::invoke_result_t<F &>>
         std::rethrow_exception(std::get<0>(*outcome));
     if constexpr (!std::is_void_v<R>)
         co_return std::move(std::get<1>(*outcome));
+}
+
+// The same on Qt's global thread pool.
+template<typename F>
+auto runInPool(F work) -> QCoro::Task<std::invoke_result_t<F &>>
+{
+    return runInPool(*QThreadPool::globalInstance(), std::move(work));
 }
 
 // Queues `fn` to run on the main thread's event loop. Safe to call from any thread.

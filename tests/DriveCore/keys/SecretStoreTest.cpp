@@ -243,6 +243,20 @@ TEST_F(SecretStoreTest, UpdateAndAddFailuresAreThrown)
     EXPECT_EQ(driveItem(), "{}");
 }
 
+TEST_F(SecretStoreTest, OperationsStartedTogetherRunInTheOrderTheyWereStarted)
+{
+    // Neither is awaited before the next starts: the token needs the saved item, and the load
+    // must see both.
+    auto save = store.save(secrets, QStringLiteral("pass"));
+    auto token = store.saveCloudflareKey(QStringLiteral("cf-token"));
+    auto loaded = store.load();
+    auto key = store.loadCloudflareKey();
+    await(std::move(save));
+    EXPECT_NO_THROW(await(std::move(token)));
+    EXPECT_EQ(await(std::move(loaded))->second, QStringLiteral("pass"));
+    EXPECT_EQ(await(std::move(key)), QStringLiteral("cf-token"));
+}
+
 TEST(KeychainErrorTest, DescriptionNamesTheStatus)
 {
     EXPECT_EQ(KeychainError(-25300).description(),
