@@ -11,7 +11,7 @@ namespace {
 
 QString formatted(const std::string &directive, const LogArg &arg)
 {
-    // `directive` is "%<flags><width><precision>" without length modifier or conversion.
+    // `directive` is "%<flags><width><precision><conversion>"; the length modifier is dropped.
     const char conversion = directive.back();
     const std::string head = directive.substr(0, directive.size() - 1);
     char buffer[128];
