@@ -1,6 +1,6 @@
 #include "DriveCore/keys/CloudflareKey.h"
 
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Hex.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include <QCryptographicHash>

@@ -2,7 +2,7 @@
 
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/Crypto.h"
-#include "DriveCore/shares/Base64URL.h"
+#include "DriveCore/support/Base64URL.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

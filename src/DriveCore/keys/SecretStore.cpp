@@ -280,13 +280,11 @@ QThreadPool &keychainQueue()
     return *queue;
 }
 
-// Runs op(items) on the keychain queue. The work is named before it is awaited: g++ 12 destroys
-// a capturing lambda written inside a co_await expression twice.
+// Runs op(items) on the keychain queue.
 template<typename Op>
 auto runSequence(Items items, Op op) -> QCoro::Task<std::invoke_result_t<Op &, const Items &>>
 {
-    auto work = [items = std::move(items), op = std::move(op)] { return op(items); };
-    co_return co_await runInPool(keychainQueue(), std::move(work));
+    co_return co_await runInPool(keychainQueue(), [items = std::move(items), op = std::move(op)] { return op(items); });
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "DriveCore/shares/ShareFormat.h"
 
 #include "DriveCore/platform/Crypto.h"
-#include "DriveCore/shares/Base64URL.h"
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Base64URL.h"
+#include "DriveCore/support/Hex.h"
 #include "DriveCore/shares/ShareManifest.h"
 
 #include <QtEndian>

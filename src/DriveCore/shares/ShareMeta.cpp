@@ -1,6 +1,6 @@
 #include "DriveCore/shares/ShareMeta.h"
 
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Hex.h"
 #include "DriveCore/shares/ShareFormat.h"
 
 #include <QJsonArray>

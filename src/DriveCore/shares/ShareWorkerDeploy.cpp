@@ -1,6 +1,6 @@
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Hex.h"
 
 #include <QUrl>
 

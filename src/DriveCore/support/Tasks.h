@@ -13,11 +13,6 @@
 #include <utility>
 #include <vector>
 
-// A fault of g++ 12 to keep in mind in every coroutine: a temporary made by aggregate
-// initialisation (a lambda with captures, `Request{...}` of a struct) inside a co_await
-// expression is destroyed twice, corrupting the heap. Name such a value first, then
-// `co_await f(std::move(value))`. Temporaries made by a constructor are not affected.
-
 namespace DriveCore {
 
 namespace detail {

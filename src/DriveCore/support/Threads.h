@@ -16,7 +16,7 @@ namespace DriveCore {
 
 // Runs blocking work on `pool` and resumes the awaiting coroutine on its own thread with the
 // result, or with the exception the work threw. A pool of one thread runs its work one at a
-// time in the order given. Name the lambda before awaiting (see the note on co_await in Tasks.h).
+// time in the order given.
 template<typename F>
 auto runInPool(QThreadPool &pool, F work) -> QCoro::Task<std::invoke_result_t<F &>>
 {

@@ -1,5 +1,6 @@
 #include "DriveCore/engine/RCClient.h"
 
+#include "support/FreePort.h"
 #include "support/TestSupport.h"
 #include "support/FakeHttpServer.h"
 #include "support/fake-engine/RCServerProcess.h"
@@ -320,7 +321,7 @@ TEST_F(RCClientTest, PingTellsWhetherTheEngineAnswers)
     reply(500, R"({"error": "busy"})");
     EXPECT_FALSE(await(client().ping()));
 
-    const RCClient gone(TestSupport::RCServerProcess::freePort(), QStringLiteral("corvane"), QStringLiteral("x"));
+    const RCClient gone(TestSupport::freePort(), QStringLiteral("corvane"), QStringLiteral("x"));
     EXPECT_FALSE(await(gone.ping()));
     const auto error = failureOf<HTTPTransportError>(gone.coreStats());
     ASSERT_TRUE(error);

@@ -1,7 +1,7 @@
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/Crypto.h"
-#include "DriveCore/shares/Base64URL.h"
+#include "DriveCore/support/Base64URL.h"
 
 #include <QList>
 #include <QStringList>

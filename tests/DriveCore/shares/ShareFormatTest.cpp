@@ -1,6 +1,6 @@
 #include "DriveCore/platform/Crypto.h"
-#include "DriveCore/shares/Base64URL.h"
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Base64URL.h"
+#include "DriveCore/support/Hex.h"
 #include "DriveCore/shares/ShareFormat.h"
 
 #include <QList>

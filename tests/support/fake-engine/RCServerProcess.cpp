@@ -1,18 +1,12 @@
 #include "support/fake-engine/RCServerProcess.h"
 
+#include "support/FreePort.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QTcpServer>
 #include <QThread>
 
 namespace TestSupport {
-
-int RCServerProcess::freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 bool RCServerProcess::start(const QString &program, const Arguments &arguments,
                             const DriveCore::Environment &environment, const QString &user, const QString &pass)

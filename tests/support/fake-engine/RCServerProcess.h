@@ -19,9 +19,6 @@ public:
     // The command line for a port.
     using Arguments = std::function<QStringList(int port)>;
 
-    // A port on the loopback address that was free a moment ago.
-    static int freePort();
-
     RCServerProcess() = default;
     RCServerProcess(const RCServerProcess &) = delete;
     RCServerProcess &operator=(const RCServerProcess &) = delete;

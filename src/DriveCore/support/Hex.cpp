@@ -1,4 +1,4 @@
-#include "DriveCore/shares/Hex.h"
+#include "DriveCore/support/Hex.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "DriveCore/shares/Base64URL.h"
+#include "DriveCore/support/Base64URL.h"
 
 #include <algorithm>
 
