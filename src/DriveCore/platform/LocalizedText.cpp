@@ -1,0 +1,90 @@
+#include "DriveCore/platform/LocalizedText.h"
+
+#include <QLocale>
+
+#include <unicode/coll.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+namespace DriveCore::LocalizedText {
+
+namespace {
+
+icu::UnicodeString unicode(const QString &text)
+{
+    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
+}
+
+// One collator per thread: ICU collators must not be used by two threads at once.
+icu::Collator *collator()
+{
+    thread_local const std::unique_ptr<icu::Collator> instance = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const QByteArray name = QLocale().bcp47Name().toLatin1();
+        std::unique_ptr<icu::Collator> made(
+            icu::Collator::createInstance(icu::Locale::forLanguageTag(name.constData(), status), status));
+        if (U_FAILURE(status) || !made) {
+            status = U_ZERO_ERROR;
+            made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
+        }
+        if (made) {
+            made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+            made->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
+        }
+        return made;
+    }();
+    return instance.get();
+}
+
+int sign(int value)
+{
+    return (value > 0) - (value < 0);
+}
+
+} // namespace
+
+int compare(const QString &a, const QString &b)
+{
+    if (icu::Collator *c = collator()) {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::UnicodeString left = unicode(a), right = unicode(b);
+        for (const auto strength : {icu::Collator::SECONDARY, icu::Collator::TERTIARY}) {
+            c->setStrength(strength);
+            const UCollationResult result = c->compare(left, right, status);
+            if (U_SUCCESS(status) && result != UCOL_EQUAL)
+                return result;
+        }
+    }
+    return sign(QString::compare(a, b));
+}
+
+QString folded(const QString &text)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2 *nfkd = icu::Normalizer2::getNFKDInstance(status);
+    if (U_FAILURE(status))
+        return text.toCaseFolded();
+    icu::UnicodeString decomposed = nfkd->normalize(unicode(text), status);
+    if (U_FAILURE(status))
+        return text.toCaseFolded();
+    icu::UnicodeString kept;
+    for (int32_t i = 0; i < decomposed.length();) {
+        const UChar32 c = decomposed.char32At(i);
+        if (u_charType(c) != U_NON_SPACING_MARK)
+            kept.append(c);
+        i += U16_LENGTH(c);
+    }
+    kept.foldCase();
+    return QString(reinterpret_cast<const QChar *>(kept.getBuffer()), kept.length());
+}
+
+bool contains(const QString &text, const QString &part)
+{
+    const QString needle = folded(part);
+    return !needle.isEmpty() && folded(text).contains(needle);
+}
+
+} // namespace DriveCore::LocalizedText
