@@ -13,9 +13,10 @@ namespace DriveCore::LocalizedText {
 
 namespace {
 
+// A read-only view of the text's UTF-16, without a copy.
 icu::UnicodeString unicode(const QString &text)
 {
-    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
+    return icu::UnicodeString(false, reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
 }
 
 // One collator per thread: ICU collators must not be used by two threads at once.
@@ -31,6 +32,8 @@ icu::Collator *collator()
             made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
         }
         if (made) {
+            // Tertiary strength weighs case only where letters and accents tie.
+            made->setStrength(icu::Collator::TERTIARY);
             made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
             made->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
         }
@@ -50,13 +53,9 @@ int compare(const QString &a, const QString &b)
 {
     if (icu::Collator *c = collator()) {
         UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString left = unicode(a), right = unicode(b);
-        for (const auto strength : {icu::Collator::SECONDARY, icu::Collator::TERTIARY}) {
-            c->setStrength(strength);
-            const UCollationResult result = c->compare(left, right, status);
-            if (U_SUCCESS(status) && result != UCOL_EQUAL)
-                return result;
-        }
+        const UCollationResult result = c->compare(unicode(a), unicode(b), status);
+        if (U_SUCCESS(status) && result != UCOL_EQUAL)
+            return result;
     }
     return sign(QString::compare(a, b));
 }
