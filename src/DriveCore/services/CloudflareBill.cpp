@@ -202,6 +202,9 @@ BillingMonth::BillingMonth(const QDateTime &now)
         QStringLiteral("October"), QStringLiteral("November"), QStringLiteral("December"),
     };
     const QDate day = now.toUTC().date();
+    // No instant, no month: everything stays empty.
+    if (!day.isValid())
+        return;
     start = QDateTime(QDate(day.year(), day.month(), 1), QTime(0, 0), Qt::UTC);
     daysInMonth = day.daysInMonth();
     daysSoFar = day.day();

@@ -108,6 +108,7 @@ TEST(BillingMonth, IsTheCalendarMonthInUTC)
     EXPECT_EQ(february.name, QStringLiteral("February"));
 
     EXPECT_EQ(BillingMonth(utc(2028, 2, 29, 12)).daysInMonth, 29);
+    EXPECT_EQ(BillingMonth(QDateTime()).daysInMonth, 0);
     const BillingMonth december(utc(2026, 12, 31, 23, 59, 59));
     EXPECT_EQ(december.start, utc(2026, 12, 1));
     EXPECT_EQ(december.name, QStringLiteral("December"));
