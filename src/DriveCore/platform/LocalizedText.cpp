@@ -7,6 +7,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace DriveCore::LocalizedText {
@@ -60,8 +61,40 @@ int compare(const QString &a, const QString &b)
     return sign(QString::compare(a, b));
 }
 
+QByteArray sortKey(const QString &text)
+{
+    // compare() settles at the tertiary level, then by UTF-16 code units: the tertiary key, its
+    // terminating zero, then the code units big-endian order the same way.
+    QByteArray key;
+    if (icu::Collator *c = collator()) {
+        const icu::UnicodeString source = unicode(text);
+        key.resize(64);
+        int32_t length = c->getSortKey(source, reinterpret_cast<uint8_t *>(key.data()), int32_t(key.size()));
+        if (length > key.size()) {
+            key.resize(length);
+            length = c->getSortKey(source, reinterpret_cast<uint8_t *>(key.data()), length);
+        }
+        key.resize(length);
+    }
+    key.reserve(key.size() + 2 * text.size());
+    for (const QChar unit : text) {
+        key.append(char(unit.unicode() >> 8));
+        key.append(char(unit.unicode() & 0xFF));
+    }
+    return key;
+}
+
 QString folded(const QString &text)
 {
+    // Plain ASCII decomposes to itself and has no marks: folding is lower-casing.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QString lower = text;
+        for (QChar &c : lower) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + 0x20);
+        }
+        return lower;
+    }
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2 *nfkd = icu::Normalizer2::getNFKDInstance(status);
     if (U_FAILURE(status))
