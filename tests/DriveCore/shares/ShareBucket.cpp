@@ -57,10 +57,16 @@ QByteArray ShareBucket::object(const QString &key) const
 
 QString ShareBucket::failingEngine()
 {
-    return script(QStringLiteral("failing-engine"), QStringLiteral(R"(echo "$*" >> '%1'
-case "$*" in
-  $SHARE_TEST_FAIL) echo "injected failure: $1" >&2; exit 1 ;;
-esac
+    return script(QStringLiteral("failing-engine"), QStringLiteral(R"(line="$*"
+echo "$line" >> '%1'
+set -f
+IFS='
+'
+for pattern in $SHARE_TEST_FAIL; do
+  case "$line" in
+    $pattern) echo "injected failure: $1" >&2; exit 1 ;;
+  esac
+done
 exec '%2' "$@"
 )")
                                                         .arg(callsLog(), rclone()));

@@ -36,9 +36,9 @@ public:
     QByteArray object(const QString &key) const;
 
     // A stand-in for the engine: a shell script that logs each command line to callsLog(), fails
-    // the runs whose command line matches the shell pattern in SHARE_TEST_FAIL (an environment
-    // variable of the storage) with "injected failure" and status 1, and passes the rest to the
-    // engine program.
+    // the runs whose command line matches one of the shell patterns in SHARE_TEST_FAIL (an
+    // environment variable of the storage, one pattern a line) with "injected failure: <command>"
+    // and status 1, and passes the rest to the engine program.
     QString failingEngine();
     QString callsLog() const { return m_folder.filePath(QStringLiteral("calls.log")); }
     QStringList calls() const;
