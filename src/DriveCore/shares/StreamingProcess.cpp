@@ -23,6 +23,8 @@ namespace DriveCore::StreamingProcess {
 
 namespace {
 
+constexpr int pipeCapacity = 1 << 20; // the most an ordinary user may ask for by default
+
 class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1) : m_fd(fd) {}
@@ -110,22 +112,13 @@ private:
     std::atomic<bool> m_broken{false};
 };
 
-// Starts the process and waits, without blocking, until it runs or failed to start.
+// Starts the process and waits, without blocking, until it runs or could not be started.
 QCoro::Task<> launch(QProcess &process)
 {
-    detail::Waker waker;
-    bool failed = false;
-    QObject::connect(&process, &QProcess::started, &waker, &detail::Waker::fire);
-    QObject::connect(&process, &QProcess::errorOccurred, &waker, [&](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            failed = true;
-            waker.fire();
-        }
-    });
     process.start();
-    if (process.state() == QProcess::Starting)
-        co_await qCoro(&waker, &detail::Waker::fired);
-    if (failed || process.state() == QProcess::NotRunning)
+    while (process.state() == QProcess::Starting)
+        co_await qCoro(&process, &QProcess::stateChanged);
+    if (process.error() == QProcess::FailedToStart)
         throw ProcessRunner::LaunchError(process.program(), process.errorString());
 }
 
@@ -152,6 +145,9 @@ QCoro::Task<Result> run(QString program, QStringList arguments, Environment envi
     // Non-blocking, so a waiting write can also watch for cancellation.
     if (::fcntl(ourEnd.get(), F_SETFL, O_NONBLOCK) != 0)
         throw systemError(QStringLiteral("Couldn't prepare the input of %1").arg(program));
+    // Room for a whole piece, so the child drains one while the producer makes the next. A
+    // smaller pipe only costs speed.
+    ::fcntl(ourEnd.get(), F_SETPIPE_SZ, pipeCapacity);
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (wake.get() < 0)
         throw systemError(QStringLiteral("Couldn't prepare the input of %1").arg(program));

@@ -215,6 +215,17 @@ TEST_F(RcloneShareStorageTest, AnEngineThatStopsReadingIsReportedByItsOwnError)
     EXPECT_EQ(broken->code(), std::errc::broken_pipe);
 }
 
+TEST_F(RcloneShareStorageTest, AnEngineThatCannotStartIsALaunchError)
+{
+    const auto storage = bucket.storage(QStringLiteral("/nonexistent/rclone"));
+    bool produced = false;
+    EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->upload(
+        id, QStringLiteral("f/0"), 1, [&](const ShareStorage::Write &) { produced = true; })));
+    EXPECT_FALSE(produced);
+    EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->put(id, QStringLiteral("manifest"), "a")));
+    EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->deleteAll(id)));
+}
+
 TEST_F(RcloneShareStorageTest, StreamsPutsAndRemovesObjectsInTheBucket)
 {
     ASSERT_FALSE(bucket.rclone().isEmpty()) << "rclone is installed by scripts/bootstrap";
