@@ -187,9 +187,11 @@ QCoro::Task<QList<ShareRecord>> ShareRecords::all(CancelToken token) const
         }
         if (!copied)
             continue;
-        const std::optional<ShareRecord> record = co_await runInPool([folder, local]() -> std::optional<ShareRecord> {
+        // The folder stays this coroutine's alone, so it goes when the coroutine ends.
+        const ScratchFolder *scratch = folder.get();
+        const std::optional<ShareRecord> record = co_await runInPool([scratch, local]() -> std::optional<ShareRecord> {
             try {
-                return decoded(folder->take(local));
+                return decoded(scratch->take(local));
             } catch (const std::exception &) {
                 return std::nullopt;
             }
