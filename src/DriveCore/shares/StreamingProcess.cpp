@@ -115,9 +115,12 @@ private:
 // Starts the process and waits, without blocking, until it runs or could not be started.
 QCoro::Task<> launch(QProcess &process)
 {
+    // stateChanged is a private signal, which a coroutine cannot await directly.
+    detail::Waker changed;
+    QObject::connect(&process, &QProcess::stateChanged, &changed, &detail::Waker::fire);
     process.start();
     while (process.state() == QProcess::Starting)
-        co_await qCoro(&process, &QProcess::stateChanged);
+        co_await qCoro(&changed, &detail::Waker::fired);
     if (process.error() == QProcess::FailedToStart)
         throw ProcessRunner::LaunchError(process.program(), process.errorString());
 }
