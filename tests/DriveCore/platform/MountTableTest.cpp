@@ -1,6 +1,6 @@
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/MountTableWatch.h"
-#include "support/BindfsMount.h"
+#include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +13,7 @@
 #include <sys/sysmacros.h>
 
 using namespace DriveCore;
-using TestSupport::BindfsMount;
+using TestSupport::FuseMount;
 
 TEST(MountTable, ParsesTheKernelsLines)
 {
@@ -76,8 +76,8 @@ protected:
 
 TEST_F(MountTableMounts, FindsARealMountByItsExactPath)
 {
-    BindfsMount mount(mountPoint);
-    ASSERT_TRUE(mount.mount(source)) << mount.output().toStdString();
+    FuseMount mount(mountPoint);
+    ASSERT_TRUE(mount.mountBindfs(source)) << mount.output().toStdString();
     EXPECT_EQ(MountTable::typesMountedAt(mountPoint), QStringList{"ovra"});
     EXPECT_EQ(MountTable::typesMountedAt(mountPoint + QStringLiteral("/")), QStringList{"ovra"});
     EXPECT_EQ(MountTable::typesMountedAt(mountPoint + QStringLiteral("/../My Dr\u00efve/.")), QStringList{"ovra"});
@@ -97,20 +97,20 @@ TEST_F(MountTableMounts, ListsStackedMountsInOrderAndFindsThemThroughALinkedPare
     // bindfs (libfuse 2) refuses a mount point that shows anything: the lower mount shows an
     // empty folder.
     ASSERT_TRUE(QDir(root.path()).mkdir(QStringLiteral("empty")));
-    BindfsMount lower(mountPoint);
-    ASSERT_TRUE(lower.mount(root.filePath(QStringLiteral("empty")), {"-o", "subtype=lower"})) << lower.output().toStdString();
-    BindfsMount upper(mountPoint);
+    FuseMount lower(mountPoint);
+    ASSERT_TRUE(lower.mountBindfs(root.filePath(QStringLiteral("empty")), {"-o", "subtype=lower"})) << lower.output().toStdString();
+    FuseMount upper(mountPoint);
     ASSERT_TRUE(QFile::link(root.path(), root.filePath(QStringLiteral("link"))));
     const QString throughLink = root.filePath(QStringLiteral("link/My Dr\u00efve"));
-    ASSERT_TRUE(upper.mount(source, {"-o", "subtype=ovra"})) << upper.output().toStdString();
+    ASSERT_TRUE(upper.mountBindfs(source, {"-o", "subtype=ovra"})) << upper.output().toStdString();
     EXPECT_EQ(MountTable::typesMountedAt(mountPoint), (QStringList{"lower", "ovra"}));
     EXPECT_EQ(MountTable::typesMountedAt(throughLink), (QStringList{"lower", "ovra"}));
 }
 
 TEST_F(MountTableMounts, AMountWhoseDaemonDiedStaysListedButCannotBeStated)
 {
-    BindfsMount mount(mountPoint);
-    ASSERT_TRUE(mount.mount(source)) << mount.output().toStdString();
+    FuseMount mount(mountPoint);
+    ASSERT_TRUE(mount.mountBindfs(source)) << mount.output().toStdString();
     mount.killDaemon();
     EXPECT_EQ(MountTable::typesMountedAt(mountPoint), QStringList{"ovra"});
     EXPECT_EQ(MountTable::typeOfFileSystem(mountPoint), std::nullopt);
@@ -122,8 +122,8 @@ TEST_F(MountTableMounts, WatchReportsAnUnmountButNotAMount)
     ASSERT_TRUE(watch.isWatching());
     int unmounted = 0;
     QObject::connect(&watch, &MountTableWatch::unmounted, [&] { ++unmounted; });
-    BindfsMount mount(mountPoint);
-    ASSERT_TRUE(mount.mount(source)) << mount.output().toStdString();
+    FuseMount mount(mountPoint);
+    ASSERT_TRUE(mount.mountBindfs(source)) << mount.output().toStdString();
     EXPECT_FALSE(TestSupport::spinUntil([&] { return unmounted > 0; }, std::chrono::milliseconds(300)));
 
     mount.unmount();

@@ -1,9 +1,10 @@
-#include "support/BindfsMount.h"
+#include "support/FuseMount.h"
 
 #include "DriveCore/platform/MountTable.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QThread>
 
 #include <sys/mount.h>
@@ -12,11 +13,6 @@ namespace TestSupport {
 
 namespace {
 
-bool isMounted(const QString &path)
-{
-    return DriveCore::MountTable::isListedMountPoint(path);
-}
-
 qsizetype mountsAt(const QString &path)
 {
     return DriveCore::MountTable::typesMountedAt(path).size();
@@ -24,20 +20,36 @@ qsizetype mountsAt(const QString &path)
 
 } // namespace
 
-BindfsMount::BindfsMount(QString mountPoint) : m_mountPoint(std::move(mountPoint))
+FuseMount::FuseMount(QString mountPoint) : m_mountPoint(std::move(mountPoint))
 {
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
 }
 
-BindfsMount::~BindfsMount()
+FuseMount::~FuseMount()
 {
     unmount();
 }
 
-bool BindfsMount::mount(const QString &source, const QStringList &options)
+bool FuseMount::mountBindfs(const QString &source, const QStringList &options)
+{
+    return mount(QStringLiteral("bindfs"), QStringList{QStringLiteral("-f")} + options + QStringList{source, m_mountPoint});
+}
+
+bool FuseMount::mountEngine(const QString &source)
+{
+    // An exact environment: no configuration file, nothing of the sandbox's.
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    environment.insert(QStringLiteral("HOME"), qEnvironmentVariable("HOME"));
+    environment.insert(QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null"));
+    m_daemon.setProcessEnvironment(environment);
+    return mount(QStringLiteral("rclone"), {QStringLiteral("mount"), source, m_mountPoint});
+}
+
+bool FuseMount::mount(const QString &program, const QStringList &arguments)
 {
     const qsizetype before = mountsAt(m_mountPoint);
-    m_daemon.start(QStringLiteral("bindfs"), QStringList{QStringLiteral("-f")} + options + QStringList{source, m_mountPoint});
+    m_daemon.start(program, arguments);
     if (!m_daemon.waitForStarted())
         return false;
     const QDeadlineTimer deadline(10'000);
@@ -49,16 +61,16 @@ bool BindfsMount::mount(const QString &source, const QStringList &options)
     return true;
 }
 
-void BindfsMount::killDaemon()
+void FuseMount::killDaemon()
 {
     m_daemon.kill();
     m_daemon.waitForFinished();
 }
 
-void BindfsMount::unmount()
+void FuseMount::unmount()
 {
     // As root the system call; otherwise fusermount3, which may unmount our own FUSE mounts.
-    for (int attempt = 0; attempt < 20 && isMounted(m_mountPoint); ++attempt) {
+    for (int attempt = 0; attempt < 20 && mountsAt(m_mountPoint) > 0; ++attempt) {
         if (::umount2(QFile::encodeName(m_mountPoint).constData(), MNT_DETACH) != 0)
             QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
     }
@@ -68,7 +80,7 @@ void BindfsMount::unmount()
     }
 }
 
-QString BindfsMount::output()
+QString FuseMount::output()
 {
     return QString::fromUtf8(m_daemon.readAll());
 }
