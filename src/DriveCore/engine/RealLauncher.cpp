@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -121,7 +121,7 @@ void RealProcess::signal(int number)
     if (m_child->ended.load(std::memory_order_acquire))
         return;
     if (m_child->pidfd >= 0)
-        ::pidfd_send_signal(m_child->pidfd, number, nullptr, 0);
+        ::syscall(SYS_pidfd_send_signal, m_child->pidfd, number, nullptr, 0);
     else
         ::kill(m_child->pid, number);
 }
@@ -146,7 +146,7 @@ std::shared_ptr<LaunchedProcess> RealLauncher::launch(const QString &executable,
     if (error != 0)
         throw ProcessRunner::LaunchError(executable, QString::fromLocal8Bit(std::strerror(error)));
     // Not reaped before the waiting thread starts, so the id is still this child's.
-    child->pidfd = ::pidfd_open(child->pid, 0);
+    child->pidfd = int(::syscall(SYS_pidfd_open, child->pid, 0));
     try {
         std::thread(awaitExit, child, std::move(onExit)).detach();
     } catch (const std::system_error &failure) {
