@@ -101,7 +101,12 @@ std::optional<QString> ProcessListing::executable(pid_t pid)
     const ssize_t length = ::readlink(procPath(pid, "exe").constData(), buffer, sizeof buffer);
     if (length <= 0 || size_t(length) >= sizeof buffer)
         return std::nullopt;
-    return QFile::decodeName(QByteArray(buffer, length));
+    // A program file replaced or removed since it was started (by an update, say) reads
+    // "<path> (deleted)"; the process still runs that program.
+    QByteArray path(buffer, length);
+    if (path.endsWith(" (deleted)"))
+        path.chop(qstrlen(" (deleted)"));
+    return QFile::decodeName(path);
 }
 
 QStringList ProcessListing::arguments(pid_t pid)

@@ -30,8 +30,9 @@ std::vector<pid_t> all();
 
 std::optional<ProcessStatus> status(pid_t pid);
 
-// The resolved path of the running program; none for another user's process (unless we may
-// read it), a kernel thread or an ended one.
+// The resolved path of the running program, also when its file has since been replaced or
+// removed; none for another user's process (unless we may read it), a kernel thread or an
+// ended one.
 std::optional<QString> executable(pid_t pid);
 
 // The argument list; empty when it cannot be read.

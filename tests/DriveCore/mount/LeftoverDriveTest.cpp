@@ -162,14 +162,20 @@ TEST_F(LeftoverDriveProcesses, FindsOrphanedEnginesOfThisCacheFolderOnly)
     OrphanProcess scripted(script, QStringList{script} + engineArguments(cache));
     OrphanProcess renamed(QStringLiteral("/bin/sh"), asEngine(loop("renamed", true), cache));
     OrphanProcess otherCache(engine, asEngine(loop("other", true), cache + QStringLiteral("2")));
-    for (const OrphanProcess *process : {&copy, &scripted, &renamed, &otherCache})
+    // An engine whose program file was replaced since (an update of the application).
+    const QString replacedEngine = root.filePath(QStringLiteral("old/rclone"));
+    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("old"))));
+    ASSERT_TRUE(QFile::copy(engine, replacedEngine));
+    OrphanProcess replaced(replacedEngine, asEngine(loop("replaced", true), cache));
+    for (const OrphanProcess *process : {&copy, &scripted, &renamed, &otherCache, &replaced})
         ASSERT_TRUE(running(*process));
+    ASSERT_TRUE(QFile::remove(replacedEngine));
     // The same engine, but a child of ours: a running application's engine.
     QProcess child;
     child.start(engine, asEngine(loop("child", true), cache).mid(1));
     ASSERT_TRUE(child.waitForStarted());
 
-    EXPECT_EQ(sorted(LeftoverDrive::find(cache)), sorted({copy.pid(), scripted.pid(), renamed.pid()}));
+    EXPECT_EQ(sorted(LeftoverDrive::find(cache)), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
     EXPECT_EQ(LeftoverDrive::find(cache + QStringLiteral("2")), std::vector<pid_t>{otherCache.pid()});
     EXPECT_TRUE(LeftoverDrive::find(root.filePath(QStringLiteral("Cache"))).empty());
     child.kill();
