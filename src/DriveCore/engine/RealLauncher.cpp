@@ -21,8 +21,7 @@ namespace {
 // Owns the strings of an argv or envp array.
 class CStrings {
 public:
-    void append(const QString &text) { m_strings.push_back(QFile::encodeName(text)); }
-    void appendText(const QString &text) { m_strings.push_back(text.toUtf8()); }
+    void append(const QString &text) { m_strings.push_back(text.toUtf8()); }
 
     char *const *pointers()
     {
@@ -90,7 +89,8 @@ void awaitExit(std::shared_ptr<RealProcess::Child> child, ProcessLaunching::Exit
         reaped = ::waitpid(child->pid, &status, 0);
     } while (reaped < 0 && errno == EINTR);
     child->ended.store(true, std::memory_order_release);
-    onExit(reaped == child->pid ? exitStatus(status) : -1);
+    if (onExit)
+        onExit(reaped == child->pid ? exitStatus(status) : -1);
 }
 
 } // namespace
@@ -133,10 +133,10 @@ std::shared_ptr<LaunchedProcess> RealLauncher::launch(const QString &executable,
     CStrings argv;
     argv.append(executable);
     for (const QString &argument : arguments)
-        argv.appendText(argument);
+        argv.append(argument);
     CStrings envp;
     for (auto it = environment.begin(); it != environment.end(); ++it)
-        envp.appendText(it.key() + u'=' + it.value());
+        envp.append(it.key() + u'=' + it.value());
 
     SpawnSettings settings;
     auto child = std::make_shared<RealProcess::Child>();

@@ -10,6 +10,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>

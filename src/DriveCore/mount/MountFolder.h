@@ -38,12 +38,14 @@ void check(const QString &folder, const QString &driveName, const PathTest &isMo
 // The file-system types mounted at exactly `path`, in table order ("fuse.<x>" read as "<x>").
 QStringList fileSystemTypes(const QString &mountedAt);
 
-// Whether the engine's own mount is at `path`. The design's engine serves NFS; on this
-// platform it mounts through FUSE, so this tests for DriveEngine::engineMountType exactly.
+// Whether the engine's own mount is at `path`. The name stays from the platforms where the
+// engine serves NFS; on this platform the engine mounts through FUSE, so this tests for its
+// FUSE type, DriveEngine::engineMountType, exactly.
 bool isNFSMounted(const QString &path);
 
-// Polls every 0.2 s until isMounted(path) holds; throws Problem(notAppearedText) once `limit`
-// has passed, and CancelledError when `token` is cancelled.
+// Waits for the engine's own mount (named as isNFSMounted; here a FUSE mount): polls every
+// 0.2 s until isMounted(path) holds; throws Problem(notAppearedText) once `limit` has passed,
+// and CancelledError when `token` is cancelled.
 QCoro::Task<> waitForNFSMount(QString path, std::chrono::milliseconds limit, PathTest isMounted, CancelToken token = {});
 
 } // namespace MountFolder
