@@ -48,6 +48,10 @@ bool FuseMount::mountEngine(const QString &source)
 
 bool FuseMount::mount(const QString &program, const QStringList &arguments)
 {
+    // One daemon at a time: a daemon whose mount was unmounted (by the code under test, say)
+    // is still ending.
+    if (m_daemon.state() != QProcess::NotRunning && !m_daemon.waitForFinished(5000))
+        return false;
     const qsizetype before = mountsAt(m_mountPoint);
     m_daemon.start(program, arguments);
     if (!m_daemon.waitForStarted())

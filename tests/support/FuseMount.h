@@ -20,8 +20,8 @@ public:
     FuseMount &operator=(const FuseMount &) = delete;
 
     // Each waits until the mount table lists one more mount at the mount point; false, with
-    // output() telling why, when none appears within 10 s. bindfs (libfuse 2) refuses a mount
-    // point that shows anything.
+    // output() telling why, when none appears within 10 s. One daemon at a time: a mount made
+    // before must be gone. bindfs (libfuse 2) refuses a mount point that shows anything.
     bool mountBindfs(const QString &source, const QStringList &options = {QStringLiteral("-o"), QStringLiteral("subtype=ovra")});
     bool mountEngine(const QString &source);
 

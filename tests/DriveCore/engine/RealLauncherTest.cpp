@@ -105,7 +105,12 @@ TEST(RealLauncher, TheChildGetsExactlyItsEnvironmentAndNothingElseOfOurs)
 
     EXPECT_EQ(QString::fromUtf8(procFile(pid, "environ")).split(QChar(u'\0'), Qt::SkipEmptyParts),
               (QStringList{"RCLONE_CONFIG=/dev/null", "SPACED=a b", "TEXT=caf\u00e9"}));
-    const QStringList descriptors = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System);
+    // Right after the exec the loader may still hold a library open: wait for it to settle.
+    QStringList descriptors;
+    TestSupport::spinUntil([&] {
+        descriptors = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System);
+        return descriptors == QStringList{"0", "1", "2"};
+    }, 2s);
     EXPECT_EQ(descriptors, (QStringList{"0", "1", "2"}));
     for (const QString &fd : descriptors)
         EXPECT_EQ(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd)), QStringLiteral("/dev/null"));
