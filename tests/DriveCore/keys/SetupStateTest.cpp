@@ -469,57 +469,39 @@ TEST_F(SetupStateTest, TurnOnStepHoldsTheBusyGuardWhileItWaitsForTheSwitch)
     EXPECT_EQ(state.step(), SetupStep{SetupStep::nameAndCache});
 }
 
-TEST_F(SetupStateTest, CloudflareTokenBecomesKeysWhenItsStorageTestPasses)
+TEST_F(SetupStateTest, CloudflareTokenIsSavedOnlyWhenItsOwnStorageTestPassed)
 {
     app.cloudflare = [](const HTTPRequest &) {
         return HTTPResponse{R"({"success":true,"result":{"id":"abc123","status":"active"}})", 200};
     };
-    SetupState state(deps());
-    state.chooseNewDrive();
-    state.setEndpoint(r2Endpoint);
-    state.setBucket(QStringLiteral(" photos "));
-    state.setCloudflareKey(QStringLiteral(" the-token\n"));
+    // After a failed storage test the user tries the token again, or types the keys it gave.
+    for (const bool retryToken : {true, false}) {
+        SCOPED_TRACE(retryToken);
+        store = std::make_shared<KeychainSecretStore>(QStringLiteral("com.corvane.drive"),
+                                                      std::make_shared<TestSupport::InMemoryKeychain>());
+        SetupState state(deps());
+        state.chooseNewDrive();
+        state.setEndpoint(r2Endpoint);
+        state.setBucket(QStringLiteral(" photos "));
+        state.setCloudflareKey(QStringLiteral(" the-token\n"));
+        connection->storage = [](const StorageSecrets &) { return ConnectionError(ConnectionError::badKeys); };
+        await(state.next());
+        EXPECT_EQ(errorText(state), ConnectionError::badKeysText);
+        EXPECT_EQ(state.accessKeyID(), QStringLiteral("abc123"));
+        EXPECT_EQ(state.secretAccessKey().size(), 64);
+        EXPECT_EQ(state.bucket(), QStringLiteral(" photos ")) << "kept as typed";
 
-    // A failing storage test keeps the token unverified.
-    connection->storage = [](const StorageSecrets &) { return ConnectionError(ConnectionError::badKeys); };
-    await(state.next());
-    EXPECT_EQ(errorText(state), ConnectionError::badKeysText);
-    EXPECT_EQ(state.accessKeyID(), QStringLiteral("abc123"));
-    EXPECT_EQ(state.bucket(), QStringLiteral(" photos ")) << "kept as typed";
-
-    connection->storage = [](const StorageSecrets &) { return std::nullopt; };
-    await(state.next());
-    ASSERT_EQ(state.step(), SetupStep::passphraseStep(false));
-    EXPECT_EQ(connection->testedSecrets.back().secretAccessKey.size(), 64);
-    choosePassphrase(state);
-    await(state.next());
-    await(state.next());
-    await(state.next());
-    ASSERT_EQ(state.step().kind, SetupStep::recoveryKit);
-    EXPECT_EQ(await(store->loadCloudflareKey()), QStringLiteral("the-token"));
-}
-
-TEST_F(SetupStateTest, TokenThatFailsItsStorageTestIsNotSaved)
-{
-    app.cloudflare = [](const HTTPRequest &) {
-        return HTTPResponse{R"({"success":true,"result":{"id":"abc123","status":"active"}})", 200};
-    };
-    SetupState state(deps());
-    state.chooseNewDrive();
-    state.setEndpoint(r2Endpoint);
-    state.setBucket(QStringLiteral("photos"));
-    state.setCloudflareKey(QStringLiteral("the-token"));
-    connection->storage = [](const StorageSecrets &) { return ConnectionError(ConnectionError::offline); };
-    await(state.next());
-    connection->storage = [](const StorageSecrets &) { return std::nullopt; };
-    state.setUseCloudflareKey(false); // the derived keys are in the fields now
-    await(state.next());
-    choosePassphrase(state);
-    await(state.next());
-    await(state.next());
-    await(state.next());
-    ASSERT_EQ(state.step().kind, SetupStep::recoveryKit);
-    EXPECT_EQ(await(store->loadCloudflareKey()), std::nullopt);
+        connection->storage = [](const StorageSecrets &) { return std::nullopt; };
+        state.setUseCloudflareKey(retryToken);
+        await(state.next());
+        ASSERT_EQ(state.step(), SetupStep::passphraseStep(false));
+        choosePassphrase(state);
+        await(state.next());
+        await(state.next());
+        await(state.next());
+        ASSERT_EQ(state.step().kind, SetupStep::recoveryKit);
+        EXPECT_EQ(await(store->loadCloudflareKey()), retryToken ? std::optional(QStringLiteral("the-token")) : std::nullopt);
+    }
 }
 
 TEST_F(SetupStateTest, CloudflareTokenFailures)
