@@ -5,7 +5,6 @@
 #include "DriveCore/keys/Graphemes.h"
 
 #include <algorithm>
-
 #include <array>
 
 namespace DriveCore {

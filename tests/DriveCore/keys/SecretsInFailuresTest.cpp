@@ -205,8 +205,7 @@ TEST_F(SecretsInFailuresTest, PhoneMembersFailures)
         bool isAvailable() const override { return true; }
         QCoro::Task<> write(PhoneSyncItem) override
         {
-            throw AppModelError(QStringLiteral("Your iCloud Keychain couldn't be updated (error -25308). Check iCloud "
-                                               "Keychain is on."));
+            throw AppModelError(QStringLiteral("The phone copy couldn't be written (error -25308)."));
             co_return;
         }
         QCoro::Task<> remove() override { co_return; }

@@ -199,12 +199,12 @@ TEST_F(AppModelIPhoneTest, RefreshWritesOnlyWhenOnAndLogsAFailure)
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext &, const QString &message) { logged << message; });
-    phone->failure = AppModelError(QStringLiteral("Your iCloud Keychain couldn't be updated (error -34018)."));
+    phone->failure = AppModelError(QStringLiteral("The phone copy couldn't be written (error -34018)."));
     await(model.refreshIPhoneSync());
     settings.reset();
     await(model.refreshIPhoneSync()); // without settings: nothing, silently
     qInstallMessageHandler(previous);
-    EXPECT_EQ(logged, QStringList{"Couldn't update the iPhone copy: Your iCloud Keychain couldn't be updated (error -34018)."});
+    EXPECT_EQ(logged, QStringList{"Couldn't update the iPhone copy: The phone copy couldn't be written (error -34018)."});
     EXPECT_TRUE(model.iPhoneSyncOn());
 }
 
