@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QThreadPool>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -152,6 +154,26 @@ public:
         }
     }
 
+    // Watches the root and everything below it.
+    void addRoot()
+    {
+        m_rootIdentity = identityOf(m_root);
+        add(m_root, nullptr);
+    }
+
+    // Watches the whole tree again when another file system is now mounted at the root (the
+    // drive appeared, went, or was mounted again): a watch stays with the folder it was put
+    // on, and the folder under a mount sees nothing of the drive.
+    void followMounts()
+    {
+        if (identityOf(m_root) == m_rootIdentity)
+            return;
+        for (const auto &[wd, folder] : m_folders)
+            inotify_rm_watch(m_inotify, wd);
+        m_folders.clear();
+        addRoot();
+    }
+
     // Turns one event into changes. Returns false for a queue overflow: events were lost.
     bool handle(const inotify_event &event, ChangeBatch &batch)
     {
@@ -182,8 +204,18 @@ public:
     }
 
 private:
+    using Identity = std::optional<std::pair<dev_t, ino_t>>;
+    static Identity identityOf(const QString &path)
+    {
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
+        return std::pair{info.st_dev, info.st_ino};
+    }
+
     int m_inotify;
     QString m_root;
+    Identity m_rootIdentity;
     QStringList m_prefixes;
     const std::atomic<bool> &m_active;
     std::unordered_map<int, QString> m_folders;
@@ -292,18 +324,28 @@ void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
         });
     };
     WatchedTree tree(run->inotify, run->root, run->prefixes, run->active);
-    tree.add(run->root, nullptr);
+    // The mount table signals every mount and unmount.
+    const int mounts = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    const auto closeMounts = qScopeGuard([mounts] {
+        if (mounts >= 0)
+            ::close(mounts);
+    });
+    tree.addRoot();
 
     alignas(inotify_event) char buffer[64 * 1024];
     while (run->active.load(std::memory_order_acquire)) {
-        pollfd both[] = {{run->inotify, POLLIN, 0}, {run->wake, POLLIN, 0}};
-        if (::poll(both, 2, -1) < 0) {
+        pollfd all[] = {{run->inotify, POLLIN, 0}, {run->wake, POLLIN, 0}, {mounts, POLLPRI, 0}};
+        if (::poll(all, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        if (both[1].revents)
+        if (all[1].revents)
             return;
+        if (all[2].revents & (POLLPRI | POLLERR))
+            tree.followMounts();
+        if (!(all[0].revents & POLLIN))
+            continue;
         // The kernel queue gathers (and merges) the events of the latency window.
         pollfd wake{run->wake, POLLIN, 0};
         if (::poll(&wake, 1, int(run->latency.count())) > 0)

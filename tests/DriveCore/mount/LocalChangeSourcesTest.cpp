@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -75,7 +76,7 @@ class FSEventsOnAFolder : public ::testing::Test {
 protected:
     void start(std::chrono::milliseconds latency = 100ms)
     {
-        source = std::make_unique<FSEventsChangeSource>(root.path(), latency);
+        source = std::make_unique<FSEventsChangeSource>(watched, latency);
         source->start([this](const LocalChange &change) { changes.append(change); });
         // The watches are made on the source's own thread: touch a file until they see it.
         const LocalChange ready = LocalChange::changed(QStringLiteral("ready"));
@@ -88,13 +89,14 @@ protected:
         spinUntil([] { return false; }, latency + 100ms);
         changes.clear();
     }
-    QString path(const QString &relative) const { return root.filePath(relative); }
+    QString path(const QString &relative) const { return watched + u'/' + relative; }
     bool sees(const LocalChange &change)
     {
         return spinUntil([&] { return changes.contains(change); });
     }
 
     QTemporaryDir root;
+    QString watched = root.path();
     std::unique_ptr<FSEventsChangeSource> source;
     QList<LocalChange> changes;
 };
@@ -154,6 +156,55 @@ TEST_F(FSEventsOnAFolder, ReportsNothingOnceStopped)
     spinUntil([] { return false; }, 400ms);
     EXPECT_TRUE(changes.isEmpty());
     source->stop();
+}
+
+// A lazily unmounted FUSE mount of a folder over another (bindfs), for as long as this lives.
+class BindMount {
+public:
+    BindMount(const QString &from, const QString &at) : m_at(at)
+    {
+        m_mounted = QProcess::execute(QStringLiteral("bindfs"), {from, at}) == 0;
+    }
+    ~BindMount() { unmount(); }
+    bool mounted() const { return m_mounted; }
+    void unmount()
+    {
+        if (std::exchange(m_mounted, false))
+            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-uz"), m_at});
+    }
+
+private:
+    QString m_at;
+    bool m_mounted = false;
+};
+
+// The drive is mounted on its folder after the source started, and may go and come back.
+TEST_F(FSEventsOnAFolder, FollowsTheDriveMountedOnItsFolderLater)
+{
+    const QString drive = root.filePath(QStringLiteral("drive"));
+    watched = root.filePath(QStringLiteral("mount"));
+    QDir().mkpath(drive + QStringLiteral("/Work"));
+    QDir().mkpath(watched);
+    start();
+
+    BindMount mount(drive, watched);
+    ASSERT_TRUE(mount.mounted()) << "bindfs is installed by scripts/bootstrap";
+    // The new watches come with the mount table's change.
+    bool seen = false;
+    for (int attempt = 0; attempt < 20 && !seen; ++attempt) {
+        write(path(QStringLiteral("Work/new.txt")));
+        seen = spinUntil([&] { return changes.contains(LocalChange::changed(QStringLiteral("Work/new.txt"))); }, 500ms);
+    }
+    EXPECT_TRUE(seen);
+
+    mount.unmount();
+    changes.clear();
+    seen = false;
+    for (int attempt = 0; attempt < 20 && !seen; ++attempt) {
+        write(path(QStringLiteral("under.txt")));
+        seen = spinUntil([&] { return changes.contains(LocalChange::changed(QStringLiteral("under.txt"))); }, 500ms);
+    }
+    EXPECT_TRUE(seen);
 }
 
 // More events than the kernel queues in one latency window: the whole drive is reported, and
