@@ -585,7 +585,8 @@ QCoro::Task<> ChangeSync::upload(ChangeMarker note, CancelToken token)
     {
         QFile file(local.path);
         const QByteArray bytes = note.encoded();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush())
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
+            || !file.flush())
             throw std::system_error(EIO, std::generic_category(), "Could not write the change note");
     }
     co_await m_remote->copy(folder, name, m_metaFs, QString::fromLatin1(noteName), std::move(token));

@@ -5,10 +5,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QScopeGuard>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -513,7 +513,8 @@ RcloneLogChangeSource::RcloneLogChangeSource(QString logFile, std::chrono::milli
 std::shared_ptr<RcloneLogChangeSource> RcloneLogChangeSource::make(QString logFile, std::chrono::milliseconds every,
                                                                    Sleep sleep)
 {
-    return std::shared_ptr<RcloneLogChangeSource>(new RcloneLogChangeSource(std::move(logFile), every, std::move(sleep)));
+    return std::shared_ptr<RcloneLogChangeSource>(
+        new RcloneLogChangeSource(std::move(logFile), every, std::move(sleep)));
 }
 
 QCoro::Task<> RcloneLogChangeSource::begin(CancelToken)

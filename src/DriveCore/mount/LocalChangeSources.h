@@ -57,8 +57,10 @@ public:
 };
 
 // File events on the mount, read through inotify on a thread of its own: one watch per
-// folder, added as folders appear. Events are gathered for `latency` after the first one and
-// reported together, each once. A queue overflow reports the whole drive (folder "").
+// folder, added as folders appear, and made again for the whole tree when the drive is
+// mounted on (or leaves) the mount point after the start. Events are gathered for `latency`
+// after the first one and reported together, each once. A queue overflow reports the whole
+// drive (folder "").
 class FSEventsChangeSource : public LocalChangeSource {
 public:
     // Names of other systems' housekeeping files, never reported.
