@@ -1,6 +1,7 @@
 #include "DriveCore/mount/ChangeSync.h"
 
 #include "DriveCore/engine/DriveSettings.h"
+#include "DriveCore/mount/MountNudge.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -136,6 +137,17 @@ ChangeSync::ChangeSync(Options options)
 std::shared_ptr<ChangeSync> ChangeSync::make(Options options)
 {
     return std::shared_ptr<ChangeSync>(new ChangeSync(std::move(options)));
+}
+
+// Looked up at each call: tests replace MountNudge's operations for the whole process.
+ChangeSync::Nudge ChangeSync::defaultNudge()
+{
+    return [](QString mountPath, QString folder) { return MountNudge::background(mountPath, folder); };
+}
+
+ChangeSync::TopFolders ChangeSync::defaultTopFolders()
+{
+    return [](QString mountPath) { return MountNudge::backgroundTopFolders(mountPath); };
 }
 
 std::shared_ptr<ChangeSync> ChangeSync::make(RCClient rc, QUuid deviceID, QString mountPath, QString metaFs,

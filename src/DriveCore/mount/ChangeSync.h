@@ -89,6 +89,9 @@ public:
     using Nudge = std::function<QCoro::Task<>(QString, QString)>;
     // The names of the top-level folders of the mounted drive.
     using TopFolders = std::function<QCoro::Task<QStringList>(QString)>;
+    // MountNudge's background operations.
+    static Nudge defaultNudge();
+    static TopFolders defaultTopFolders();
 
     // A note carries at most this many folders; more make it the everything form.
     static constexpr qsizetype maxDirs = 50;
@@ -105,8 +108,8 @@ public:
         Clock now = [] { return QDateTime::currentDateTimeUtc(); };
         LocalChangeSource::Sleep sleep = LocalChangeSource::defaultSleep();
         std::optional<QString> mountPath; // nothing is nudged without one
-        Nudge nudge;
-        TopFolders topFolders;
+        Nudge nudge = defaultNudge();
+        TopFolders topFolders = defaultTopFolders();
     };
 
     static std::shared_ptr<ChangeSync> make(Options options);
@@ -114,7 +117,8 @@ public:
     // the mount, the client's completed uploads every 2 s, the log every 1 s).
     static std::shared_ptr<ChangeSync> make(RCClient rc, QUuid deviceID, QString mountPath, QString metaFs,
                                             std::chrono::seconds pollEvery, std::chrono::seconds fullRefreshEvery,
-                                            QString logFile, Nudge nudge, TopFolders topFolders);
+                                            QString logFile, Nudge nudge = defaultNudge(),
+                                            TopFolders topFolders = defaultTopFolders());
     ~ChangeSync() override;
 
     void start() override;

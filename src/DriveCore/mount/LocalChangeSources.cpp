@@ -1,6 +1,7 @@
 #include "DriveCore/mount/LocalChangeSources.h"
 
 #include "DriveCore/engine/MountUploads.h"
+#include "DriveCore/mount/MountNudge.h"
 #include "DriveCore/support/Threads.h"
 
 #include <QDir>
@@ -28,17 +29,10 @@ namespace DriveCore {
 
 namespace {
 
-// Names the drive's own machinery makes inside the drive: nudge folders and rescue copies.
-bool isMachineryName(QStringView name)
-{
-    return name.startsWith(u".corvane-refresh-") || name.startsWith(u".corvane-recovering")
-        || name.endsWith(u".corvane-recovering");
-}
-
 bool holdsMachineryName(const QString &path)
 {
     const QStringList pieces = path.split(u'/', Qt::SkipEmptyParts);
-    return std::any_of(pieces.begin(), pieces.end(), [](const QString &piece) { return isMachineryName(piece); });
+    return std::any_of(pieces.begin(), pieces.end(), MountNudge::isIgnoredName);
 }
 
 // Changes in the order first seen, each once.
@@ -266,7 +260,7 @@ std::optional<QString> FSEventsChangeSource::relativePath(const QString &path, c
             return std::nullopt;
     }
     for (const QString &piece : pieces) {
-        if (isMachineryName(piece))
+        if (MountNudge::isIgnoredName(piece))
             return std::nullopt;
     }
     return pieces.join(u'/');
