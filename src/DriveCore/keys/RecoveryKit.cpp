@@ -80,8 +80,9 @@ QString withoutWhiteSpace(const QString &text)
     QString result;
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
-        const char32_t scalar = length == 2 ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        const char32_t scalar = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
         if (!u_hasBinaryProperty(UChar32(scalar), UCHAR_WHITE_SPACE))
             result.append(text.constData() + i, length);
         i += length;
