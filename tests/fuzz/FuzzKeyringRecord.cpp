@@ -25,7 +25,7 @@ const QStringList legacyAccounts{QStringLiteral("endpoint"), QStringLiteral("buc
 bool isUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    (void)decoder(bytes);
+    (void)QString(decoder(bytes)); // the decoder runs when its result becomes text
     return !decoder.hasError();
 }
 
