@@ -82,7 +82,7 @@ function runPage(format) {
   };
 
   const main = document.getElementById('main');
-  const id = decodeURIComponent(location.pathname.split('/').pop());
+  const id = location.pathname.split('/').pop();
   const secret = format.base64urlDecode(location.hash.slice(1));
 
   // What the server said, as a text of TEXT; anything unexpected is `failed`.
@@ -188,7 +188,7 @@ function runPage(format) {
         }
       },
     }, element('label', { for: 'password' }, 'Password'), input, error, element('p', {}, button));
-    show('This link needs a password', input, element('p', {}, 'Type the password you were given with the link.'), form);
+    show('This link needs a password', input, element('p', {}, TEXT.noPassword), form);
   }
 
   function showFiles(manifest) {
