@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -18,6 +20,24 @@
 namespace CacheFixture {
 
 namespace fs = std::filesystem;
+
+using Names = std::vector<std::string>;
+
+inline std::string contents(const fs::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// Every name below `folder`, "/"-separated, sorted.
+inline Names tree(const fs::path &folder)
+{
+    Names names;
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        names.push_back(entry.path().lexically_relative(folder).generic_string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // A metadata file as the engine writes it (with a few fields we don't read).
 inline std::string metaJson(long long size, const std::vector<std::pair<long long, long long>> &ranges, bool dirty)
