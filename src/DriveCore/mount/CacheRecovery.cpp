@@ -180,15 +180,16 @@ FolderResult rescue(const std::string &folder, const fs::path &cacheDir, const f
         return result;
 
     std::vector<PendingItem> pending;
-    const bool passedOver = VFSCacheScan::walkFiles(meta, [&](const fs::path &file) {
-        const std::optional<std::string> bytes = VFSCacheScan::readFile(file);
+    const bool passedOver = VFSCacheScan::walkFiles(meta, [&](const VFSCacheScan::WalkedFile &file) {
+        const std::optional<std::string> bytes = VFSCacheScan::readFile(file.folder, file.name);
         const std::optional<VFSCacheScan::Item> info = bytes ? VFSCacheScan::Item::decode(*bytes) : std::nullopt;
         if (!info) {
-            log.error("Unreadable cache metadata: %{private}s", file.native());
+            log.error("Unreadable cache metadata: %{private}s", file.path().native());
             ++result.failures;
         } else if (info->Dirty) {
-            const fs::path relative = file.lexically_relative(meta);
-            pending.push_back({file, Components(relative.begin(), relative.end()), *info});
+            const fs::path path = file.path();
+            const fs::path relative = path.lexically_relative(meta);
+            pending.push_back({path, Components(relative.begin(), relative.end()), *info});
         }
         return true;
     });

@@ -6,9 +6,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace DriveCore {
@@ -26,7 +29,7 @@ std::optional<Json> parseObject(std::string_view text)
     return json;
 }
 
-// A whole number in [low, high] written as an integer or as a float without a fraction, the
+// A whole number that fits Int, written as an integer or as a float without a fraction, the
 // way the engine's own decoder would take it.
 template<typename Int>
 std::optional<Int> wholeNumber(const Json &value)
@@ -61,6 +64,162 @@ const Json *present(const Json &object, const char *key)
     const auto found = object.find(key);
     return found == object.end() || found->is_null() ? nullptr : &*found;
 }
+
+// The scan reads every metadata file of the cache, and parsing each into a document took more
+// time than reading it. The engine writes them as plain text (ASCII, no escapes, small whole
+// numbers), which this reads quickly; it answers only for a well-formed object within that
+// plain form and leaves everything else to the full parser.
+class PlainObject {
+public:
+    // The top level's "Dirty" (none when missing or not a Boolean; the last one counts when
+    // given twice), or no answer.
+    static std::optional<std::optional<bool>> dirty(std::string_view text)
+    {
+        PlainObject reader(text);
+        reader.space();
+        if (!reader.object(0))
+            return std::nullopt;
+        reader.space();
+        if (reader.m_at != reader.m_end)
+            return std::nullopt;
+        return reader.m_dirty;
+    }
+
+private:
+    explicit PlainObject(std::string_view text) : m_at(text.data()), m_end(text.data() + text.size()) {}
+
+    bool value(int depth)
+    {
+        if (m_at == m_end)
+            return false;
+        switch (*m_at) {
+        case '{':
+            return object(depth + 1);
+        case '[':
+            return array(depth + 1);
+        case '"':
+            return string(nullptr);
+        case 't':
+            return word("true");
+        case 'f':
+            return word("false");
+        case 'n':
+            return word("null");
+        default:
+            return number();
+        }
+    }
+
+    bool object(int depth)
+    {
+        if (depth > maxDepth || !take('{'))
+            return false;
+        space();
+        if (take('}'))
+            return true;
+        for (;;) {
+            std::string_view key;
+            space();
+            if (!string(&key))
+                return false;
+            space();
+            if (!take(':'))
+                return false;
+            space();
+            const char *start = m_at;
+            if (!value(depth))
+                return false;
+            if (depth == 0 && key == "Dirty") {
+                const std::string_view text(start, std::size_t(m_at - start));
+                m_dirty = text == "true" ? std::optional(true) : text == "false" ? std::optional(false) : std::nullopt;
+            }
+            space();
+            if (take('}'))
+                return true;
+            if (!take(','))
+                return false;
+        }
+    }
+
+    bool array(int depth)
+    {
+        if (depth > maxDepth || !take('['))
+            return false;
+        space();
+        if (take(']'))
+            return true;
+        for (;;) {
+            space();
+            if (!value(depth))
+                return false;
+            space();
+            if (take(']'))
+                return true;
+            if (!take(','))
+                return false;
+        }
+    }
+
+    // Printable ASCII without escapes only.
+    bool string(std::string_view *text)
+    {
+        if (!take('"'))
+            return false;
+        const char *start = m_at;
+        for (; m_at != m_end; ++m_at) {
+            const unsigned char c = static_cast<unsigned char>(*m_at);
+            if (c == '"') {
+                if (text)
+                    *text = std::string_view(start, std::size_t(m_at - start));
+                ++m_at;
+                return true;
+            }
+            if (c < 0x20 || c >= 0x7f || c == '\\')
+                return false;
+        }
+        return false;
+    }
+
+    // An integer of at most 18 digits, which fits 64 bits whichever way it is read.
+    bool number()
+    {
+        take('-');
+        const char *digits = m_at;
+        while (m_at != m_end && *m_at >= '0' && *m_at <= '9')
+            ++m_at;
+        const std::ptrdiff_t count = m_at - digits;
+        if (count == 0 || count > 18 || (count > 1 && *digits == '0'))
+            return false;
+        return m_at == m_end || (*m_at != '.' && *m_at != 'e' && *m_at != 'E');
+    }
+
+    bool word(std::string_view literal)
+    {
+        if (std::size_t(m_end - m_at) < literal.size() || std::string_view(m_at, literal.size()) != literal)
+            return false;
+        m_at += literal.size();
+        return true;
+    }
+
+    bool take(char c)
+    {
+        if (m_at == m_end || *m_at != c)
+            return false;
+        ++m_at;
+        return true;
+    }
+
+    void space()
+    {
+        while (m_at != m_end && (*m_at == ' ' || *m_at == '\t' || *m_at == '\n' || *m_at == '\r'))
+            ++m_at;
+    }
+
+    static constexpr int maxDepth = 32;
+    const char *m_at;
+    const char *m_end;
+    std::optional<bool> m_dirty;
+};
 
 struct JournalLine {
     std::optional<std::uint64_t> add;
@@ -111,6 +270,36 @@ std::optional<bool> journalHasPendingMove(const fs::path &file)
             finished.insert(*line->done);
     }
     return !std::includes(finished.begin(), finished.end(), started.begin(), started.end());
+}
+
+// With `oneDocument`, a read that comes back short is taken as the end of the file, which saves
+// a system call per file on a large scan. Were a read ever cut short otherwise, the text would
+// not decode and the file would count as unreadable, never as a clean one. A journal, a file of
+// lines, would read as fewer lines: it is always read to the end.
+std::optional<std::string> readAll(int folder, const char *name, bool oneDocument)
+{
+    const int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string bytes(4096, '\0');
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        filled += std::size_t(got);
+        if (got == 0 || (oneDocument && filled < bytes.size()))
+            break;
+    }
+    ::close(fd);
+    bytes.resize(filled);
+    return bytes;
 }
 
 } // namespace
@@ -173,6 +362,8 @@ std::optional<VFSCacheScan::Item> VFSCacheScan::Item::decode(std::string_view js
 
 std::optional<bool> VFSCacheScan::decodeDirty(std::string_view json)
 {
+    if (const std::optional<std::optional<bool>> plain = PlainObject::dirty(json))
+        return *plain;
     const std::optional<Json> object = parseObject(json);
     if (!object)
         return std::nullopt;
@@ -182,58 +373,62 @@ std::optional<bool> VFSCacheScan::decodeDirty(std::string_view json)
     return dirty->get<bool>();
 }
 
-bool VFSCacheScan::walkFiles(const fs::path &root, const std::function<bool(const fs::path &)> &visit)
+fs::path VFSCacheScan::WalkedFile::path() const
 {
-    // A folder that can't be listed must not end the walk: everything else still counts.
+    return folderPath / name;
+}
+
+bool VFSCacheScan::walkFiles(const fs::path &root, const std::function<bool(const WalkedFile &)> &visit)
+{
+    // A folder that can't be listed must not end the walk: everything else still counts. The
+    // kinds come from the listing itself; asking each entry separately would cost a system
+    // call per file and double the time of a large scan.
     bool passedOver = false;
     std::vector<fs::path> folders{root};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
-        std::error_code error;
-        for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-            std::error_code typeError;
-            const fs::file_type type = entry->symlink_status(typeError).type();
-            if (typeError) {
-                passedOver = true;
-            } else if (type == fs::file_type::directory) {
-                folders.push_back(entry->path());
-            } else if (type == fs::file_type::regular) {
-                if (!visit(entry->path()))
-                    return passedOver;
-            }
-        }
-        if (error)
+        const std::unique_ptr<DIR, int (*)(DIR *)> listing(::opendir(folder.c_str()), &::closedir);
+        if (!listing) {
             passedOver = true;
+            continue;
+        }
+        const int descriptor = ::dirfd(listing.get());
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(listing.get());
+            if (!entry) {
+                passedOver = passedOver || errno != 0;
+                break;
+            }
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            unsigned char type = entry->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat info {};
+                // Gone since the listing, or unknowable: not a file to read.
+                if (::fstatat(descriptor, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+            }
+            if (type == DT_DIR)
+                folders.push_back(folder / name);
+            else if (type == DT_REG && !visit({descriptor, entry->d_name, folder}))
+                return passedOver;
+        }
     }
     return passedOver;
 }
 
 std::optional<std::string> VFSCacheScan::readFile(const fs::path &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    // Metadata files are small: one read usually takes all, the next sees the end.
-    std::string bytes(4096, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        filled += std::size_t(got);
-    }
-    ::close(fd);
-    bytes.resize(filled);
-    return bytes;
+    return readFile(AT_FDCWD, path.c_str());
+}
+
+std::optional<std::string> VFSCacheScan::readFile(int folder, const char *name)
+{
+    return readAll(folder, name, false);
 }
 
 bool VFSCacheScan::hasUnuploadedFiles(const fs::path &cacheDir)
@@ -246,8 +441,8 @@ bool VFSCacheScan::hasUnuploadedFiles(const fs::path &cacheDir)
     if (error || status.type() != fs::file_type::directory)
         return true;
     bool pending = false;
-    const bool passedOver = walkFiles(meta, [&](const fs::path &file) {
-        const std::optional<std::string> bytes = readFile(file);
+    const bool passedOver = walkFiles(meta, [&](const WalkedFile &file) {
+        const std::optional<std::string> bytes = readAll(file.folder, file.name, true);
         const std::optional<bool> dirty = bytes ? decodeDirty(*bytes) : std::nullopt;
         pending = !dirty || *dirty;
         return !pending;

@@ -50,13 +50,24 @@ struct Item {
 // Only the "Dirty" of a metadata file; none when it isn't JSON or "Dirty" isn't a Boolean.
 std::optional<bool> decodeDirty(std::string_view json);
 
+// A regular file met by walkFiles; valid during the visit only.
+struct WalkedFile {
+    int folder; // an open descriptor of the folder it lies in
+    const char *name;
+    const std::filesystem::path &folderPath;
+
+    std::filesystem::path path() const;
+};
+
 // Visits every regular file below `root` (hidden ones too; links are not followed and folders
 // not entered through them) until `visit` returns false. A folder that can't be listed,
 // `root` included, is passed over and the walk goes on; the result says whether that happened.
-bool walkFiles(const std::filesystem::path &root, const std::function<bool(const std::filesystem::path &)> &visit);
+bool walkFiles(const std::filesystem::path &root, const std::function<bool(const WalkedFile &)> &visit);
 
 // The whole file, or none when it can't be read.
 std::optional<std::string> readFile(const std::filesystem::path &path);
+// The same for the file `name` in the open folder `folder`.
+std::optional<std::string> readFile(int folder, const char *name);
 
 // Both scans block while they read, answer true whenever they can't tell, and never fail.
 

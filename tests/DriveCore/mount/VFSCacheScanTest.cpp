@@ -3,8 +3,10 @@
 #include "CacheFixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -200,5 +202,51 @@ TEST(VFSCacheScan, ItemsDecodeStrictly)
                              R"({"Size":3,"Rs":[{"Pos":0}],"Dirty":true})", R"({"Size":3,"Rs":{},"Dirty":true})",
                              R"([{"Size":3,"Dirty":true}])", R"({"Size":3,"Dirty":true} trailing)"}) {
         EXPECT_FALSE(VFSCacheScan::Item::decode(json)) << json;
+    }
+}
+
+// The scan reads the engine's plain metadata on a quick path of its own; whatever it makes of a
+// text must be what a full JSON parser makes of it. Compared on many near misses of real files.
+TEST(VFSCacheScan, DirtyReadsAsAFullParserReadsIt)
+{
+    const auto reference = [](const std::string &text) -> std::optional<bool> {
+        const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+        if (!json.is_object() || !json.contains("Dirty") || !json["Dirty"].is_boolean())
+            return std::nullopt;
+        return json["Dirty"].get<bool>();
+    };
+    const std::vector<std::string> seeds = {
+        metaJson(12345, {{0, 100}, {200, 12145}}, true),
+        metaJson(0, {}, false),
+        R"( {"Dirty" : false, "Size": -0, "Rs": null, "x": [[], {}, [1, "a b", true]], "Dirty": true} )",
+        R"({"a":{"Dirty":true},"Dirty":false,"b":[{"Dirty":null}],"n":123456789012345678})",
+        "{\"Dirty\":false,\"Name\":\"caf\xc3\xa9\",\"Esc\":\"\\u0041\\n\"}",
+        R"({"Dirt\u0079":true})",
+    };
+    // Bytes that make or break JSON.
+    const std::string alphabet = "{}[]:,\" \t\n-+.eE019aflnrstu\\\x01\xc3\xa9\xff";
+    std::mt19937 random(20240301);
+    const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    for (const std::string &seed : seeds) {
+        for (int round = 0; round < 3000; ++round) {
+            std::string text = seed;
+            for (std::size_t edits = 1 + below(3); edits > 0 && !text.empty(); --edits) {
+                const std::size_t at = below(text.size());
+                switch (below(3)) {
+                case 0:
+                    text.erase(at, 1);
+                    break;
+                case 1:
+                    text.insert(at, 1, alphabet[below(alphabet.size())]);
+                    break;
+                default:
+                    text[at] = alphabet[below(alphabet.size())];
+                    break;
+                }
+            }
+            if (round == 0)
+                text = seed;
+            ASSERT_EQ(VFSCacheScan::decodeDirty(text), reference(text)) << text;
+        }
     }
 }
