@@ -15,6 +15,12 @@ public:
     static constexpr std::array<Value, 2> allCases{nfs, fskit};
     static constexpr const char *defaultsKey = "driveEngine";
 
+    // The file-system type of the engine's own mount in the mount table. Here the engine
+    // mounts through FUSE, listed as "fuse.rclone", where elsewhere it serves NFS ("nfs").
+    static constexpr const char *engineMountType = "rclone";
+    // The type of the file-system layer over the engine's mount (bindfs, subtype "ovra").
+    static constexpr const char *layerMountType = "ovra";
+
     constexpr DriveEngine(Value value) : m_value(value) {}
     constexpr operator Value() const { return m_value; }
 

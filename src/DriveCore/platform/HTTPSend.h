@@ -39,6 +39,10 @@ public:
 // CancelledError once the token is cancelled (the request is aborted).
 using HTTPSend = std::function<QCoro::Task<HTTPResponse>(HTTPRequest request, CancelToken token)>;
 
+// The fixed English reason phrase of an HTTP status ("Internal Server Error"), with a phrase for
+// its class when the status has none of its own; "No Response" for 0.
+QString httpReasonPhrase(int status);
+
 // The production sender, on this thread's shared QNetworkAccessManager.
 QCoro::Task<HTTPResponse> liveHTTPSend(HTTPRequest request, CancelToken token = {});
 

@@ -7,15 +7,17 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace DriveCore::LocalizedText {
 
 namespace {
 
+// A read-only view of the text's UTF-16, without a copy.
 icu::UnicodeString unicode(const QString &text)
 {
-    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
+    return icu::UnicodeString(false, reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
 }
 
 // One collator per thread: ICU collators must not be used by two threads at once.
@@ -31,6 +33,8 @@ icu::Collator *collator()
             made.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
         }
         if (made) {
+            // Tertiary strength weighs case only where letters and accents tie.
+            made->setStrength(icu::Collator::TERTIARY);
             made->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
             made->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
         }
@@ -50,19 +54,47 @@ int compare(const QString &a, const QString &b)
 {
     if (icu::Collator *c = collator()) {
         UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString left = unicode(a), right = unicode(b);
-        for (const auto strength : {icu::Collator::SECONDARY, icu::Collator::TERTIARY}) {
-            c->setStrength(strength);
-            const UCollationResult result = c->compare(left, right, status);
-            if (U_SUCCESS(status) && result != UCOL_EQUAL)
-                return result;
-        }
+        const UCollationResult result = c->compare(unicode(a), unicode(b), status);
+        if (U_SUCCESS(status) && result != UCOL_EQUAL)
+            return result;
     }
     return sign(QString::compare(a, b));
 }
 
+QByteArray sortKey(const QString &text)
+{
+    // compare() settles at the tertiary level, then by UTF-16 code units: the tertiary key, its
+    // terminating zero, then the code units big-endian order the same way.
+    QByteArray key;
+    if (icu::Collator *c = collator()) {
+        const icu::UnicodeString source = unicode(text);
+        key.resize(64);
+        int32_t length = c->getSortKey(source, reinterpret_cast<uint8_t *>(key.data()), int32_t(key.size()));
+        if (length > key.size()) {
+            key.resize(length);
+            length = c->getSortKey(source, reinterpret_cast<uint8_t *>(key.data()), length);
+        }
+        key.resize(length);
+    }
+    key.reserve(key.size() + 2 * text.size());
+    for (const QChar unit : text) {
+        key.append(char(unit.unicode() >> 8));
+        key.append(char(unit.unicode() & 0xFF));
+    }
+    return key;
+}
+
 QString folded(const QString &text)
 {
+    // Plain ASCII decomposes to itself and has no marks: folding is lower-casing.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QString lower = text;
+        for (QChar &c : lower) {
+            if (c >= u'A' && c <= u'Z')
+                c = QChar(c.unicode() + 0x20);
+        }
+        return lower;
+    }
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2 *nfkd = icu::Normalizer2::getNFKDInstance(status);
     if (U_FAILURE(status))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Comparison and search of names as a file manager does them: in the user's locale, ignoring
@@ -13,6 +14,10 @@ int compare(const QString &a, const QString &b);
 // Whether `text` contains `part`, ignoring case, accents and character width. An empty part is
 // contained in nothing.
 bool contains(const QString &text, const QString &part);
+
+// Bytes whose plain order (memcmp, shorter first on a tie) is compare()'s order. Make each text's
+// key once when sorting many texts.
+QByteArray sortKey(const QString &text);
 
 // The form contains() compares: compatibility-decomposed, accents dropped, case folded. Fold
 // texts once and compare folded forms with QString::contains when searching many times.

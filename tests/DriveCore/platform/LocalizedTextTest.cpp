@@ -48,3 +48,29 @@ TEST(LocalizedText, ContainsIgnoringCaseAccentsAndWidth)
         EXPECT_EQ(LocalizedText::contains(QString::fromUtf16(c.text), QString::fromUtf16(c.part)), c.contained)
             << QString::fromUtf16(c.text).toStdString() << " / " << QString::fromUtf16(c.part).toStdString();
 }
+
+TEST(LocalizedText, SortKeysOrderAsCompareDoes)
+{
+    const QStringList texts{QStringLiteral("file10"), QStringLiteral("file2"), QStringLiteral("File2"),
+                            QStringLiteral("éclair"), QStringLiteral("eclair"), QStringLiteral("Eclair"),
+                            QStringLiteral("e\u0301clair"), QStringLiteral("a b"), QStringLiteral("a-b"),
+                            QStringLiteral("ab"), QStringLiteral(""), QStringLiteral("\U0001F600"),
+                            QStringLiteral("\uFB01"), QStringLiteral("Straße"), QStringLiteral("strasse")};
+    for (const QString &a : texts) {
+        for (const QString &b : texts) {
+            const int byKey = LocalizedText::sortKey(a).compare(LocalizedText::sortKey(b));
+            const int byCompare = LocalizedText::compare(a, b);
+            EXPECT_EQ((byKey > 0) - (byKey < 0), byCompare) << a.toStdString() << " / " << b.toStdString();
+        }
+    }
+}
+
+TEST(LocalizedText, FoldsPlainASCIIAsTheFullRuleDoes)
+{
+    QString ascii;
+    for (char16_t c = 1; c < 0x80; ++c)
+        ascii.append(QChar(c));
+    // The accented letter sends the same text through the full rule.
+    EXPECT_EQ(LocalizedText::folded(ascii) + u'e', LocalizedText::folded(ascii + QStringLiteral("\u00c9")));
+    EXPECT_EQ(LocalizedText::folded(QStringLiteral("Q1 Report-2024.PDF")), QStringLiteral("q1 report-2024.pdf"));
+}

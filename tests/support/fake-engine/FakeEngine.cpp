@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSaveFile>
 
@@ -52,6 +53,14 @@ void FakeEngine::setScenario(QJsonObject scenario)
     if (!scenario.contains(QStringLiteral("bucket")))
         scenario.insert(QStringLiteral("bucket"), bucket());
     writeScenario(m_scenarioPath, scenario);
+}
+
+bool FakeEngine::writeFile(const QString &relative, const QByteArray &contents) const
+{
+    const QString path = bucket() + u'/' + relative;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
 }
 
 bool FakeEngine::start()

@@ -36,6 +36,8 @@ public:
     QString bucket() const { return m_folder.filePath(QStringLiteral("bucket")); }
     QString logFile() const { return m_folder.filePath(QStringLiteral("engine.log")); }
     QString folder() const { return m_folder.path(); }
+    // Writes `contents` to the file at `relative` below the bucket folder, making its folders.
+    bool writeFile(const QString &relative, const QByteArray &contents) const;
 
 private:
     QTemporaryDir m_folder;

@@ -1,0 +1,143 @@
+#include "DriveCore/mount/LeftoverDrive.h"
+
+#include "DriveCore/support/Log.h"
+#include "DriveCore/support/Tasks.h"
+#include "DriveCore/support/Threads.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
+namespace DriveCore {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const Log log("leftover");
+
+const QString engineName = QString::fromLatin1(LeftoverDrive::programName);
+
+QString baseName(const QString &path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+bool isScriptInterpreter(const QString &program)
+{
+    static const QSet<QString> interpreters{"sh", "dash", "bash", "zsh", "ksh", "mksh", "busybox",
+                                            "perl", "ruby", "node", "nodejs"};
+    return interpreters.contains(program) || program.startsWith(QLatin1String("python"));
+}
+
+QCoro::Task<std::vector<pid_t>> findOffThread(QString cacheDir)
+{
+    co_return co_await runInPool([cacheDir] { return LeftoverDrive::find(cacheDir); });
+}
+
+bool contains(const std::vector<pid_t> &pids, pid_t pid)
+{
+    return std::find(pids.begin(), pids.end(), pid) != pids.end();
+}
+
+// Polls every 0.25 s for `seconds`; a pause that fails is ignored.
+QCoro::Task<bool> exited(pid_t pid, int seconds, const LeftoverDrive::Sleep &sleep)
+{
+    for (int poll = 0; poll < seconds * 4; ++poll) {
+        if (ProcessListing::hasEnded(pid))
+            co_return true;
+        try {
+            co_await sleep(250ms);
+        } catch (...) {
+        }
+    }
+    co_return ProcessListing::hasEnded(pid);
+}
+
+} // namespace
+
+bool LeftoverDrive::isEngineProgram(const QString &executable, const QString &shortName, const QStringList &arguments)
+{
+    const QString program = baseName(executable);
+    if (program == engineName)
+        return true;
+    return isScriptInterpreter(program)
+        && (shortName == engineName || (!arguments.isEmpty() && baseName(arguments.first()) == engineName));
+}
+
+std::optional<QString> LeftoverDrive::cacheDirArgument(const QStringList &arguments)
+{
+    const qsizetype option = arguments.indexOf(QStringLiteral("--cache-dir"));
+    if (option < 0 || option + 1 >= arguments.size())
+        return std::nullopt;
+    return arguments[option + 1];
+}
+
+bool LeftoverDrive::isLeftover(const Candidate &candidate, const QString &cacheDir, uid_t uid,
+                               const std::vector<pid_t> &adopters)
+{
+    return candidate.status.pid >= 2 && candidate.status.uid == uid
+        && isEngineProgram(candidate.executable, candidate.status.name, candidate.arguments)
+        && contains(adopters, candidate.status.parent) && cacheDirArgument(candidate.arguments) == cacheDir;
+}
+
+std::vector<pid_t> LeftoverDrive::find(const QString &cacheDir)
+{
+    // Orphans go to the nearest subreaper above the process that left them, or to the first
+    // process. /proc does not say which processes are subreapers, but every one that could
+    // have adopted an earlier run's engine in this session is an ancestor of ours too.
+    std::vector<pid_t> adopters = ProcessListing::ancestorsOfSelf();
+    adopters.push_back(1);
+    const uid_t uid = ::getuid();
+    std::vector<pid_t> found;
+    for (const pid_t pid : ProcessListing::all()) {
+        // The cheap facts first: the command line only of this user's orphans that run a
+        // program called like the engine (or an interpreter).
+        Candidate candidate;
+        const auto status = ProcessListing::status(pid);
+        if (!status || status->pid < 2 || status->uid != uid || !contains(adopters, status->parent))
+            continue;
+        candidate.status = *status;
+        const auto executable = ProcessListing::executable(pid);
+        if (!executable)
+            continue;
+        candidate.executable = *executable;
+        const QString program = baseName(*executable);
+        if (program != engineName && !isScriptInterpreter(program))
+            continue;
+        candidate.arguments = ProcessListing::arguments(pid);
+        if (isLeftover(candidate, cacheDir, uid, adopters))
+            found.push_back(pid);
+    }
+    return found;
+}
+
+QCoro::Task<int> LeftoverDrive::stop(QString cacheDir, Sleep sleep)
+{
+    if (!sleep)
+        sleep = [](std::chrono::milliseconds duration) { return DriveCore::sleep(duration); };
+    const std::vector<pid_t> found = co_await findOffThread(cacheDir);
+    if (found.empty())
+        co_return 0;
+    for (const pid_t pid : found) {
+        log.error("Stopping rclone left running by an earlier Ovra (pid %d)", pid);
+        ::kill(pid, SIGINT);
+    }
+    for (const pid_t pid : found) {
+        if (co_await exited(pid, 10, sleep))
+            continue;
+        if (!contains(co_await findOffThread(cacheDir), pid))
+            continue;
+        ::kill(pid, SIGTERM);
+        if (co_await exited(pid, 10, sleep))
+            continue;
+        if (contains(co_await findOffThread(cacheDir), pid))
+            ::kill(pid, SIGKILL);
+    }
+    co_return int(found.size());
+}
+
+} // namespace DriveCore

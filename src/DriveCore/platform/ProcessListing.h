@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+namespace DriveCore {
+
+// What /proc/<pid>/stat and /proc/<pid>/status tell of one process.
+struct ProcessStatus {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    uid_t uid = 0; // the real user id
+    char state = '?'; // 'R', 'S', 'Z' (ended, not yet reaped) ...
+    QString name;     // the kernel's short name (comm): the started file's name, 15 bytes at most
+
+    bool operator==(const ProcessStatus &) const = default;
+};
+
+// The processes of this system as /proc shows them. Every call reads afresh; a process may
+// end between two calls, so every answer may be missing. Safe from any thread.
+namespace ProcessListing {
+
+// The ids of all processes, in the order /proc lists them.
+std::vector<pid_t> all();
+
+std::optional<ProcessStatus> status(pid_t pid);
+
+// The resolved path of the running program, also when its file has since been replaced or
+// removed; none for another user's process (unless we may read it), a kernel thread or an
+// ended one.
+std::optional<QString> executable(pid_t pid);
+
+// The argument list; empty when it cannot be read.
+QStringList arguments(pid_t pid);
+
+// Splits /proc/<pid>/cmdline: arguments end in NUL; bytes after the last NUL are one more
+// argument (a cut record); invalid UTF-8 is replaced.
+QStringList arguments(const QByteArray &commandLine);
+
+// Our parent, its parent, and so on up to the first process.
+std::vector<pid_t> ancestorsOfSelf();
+
+// Whether the process has ended: kill(pid, 0) finds none, or only an ended process whose
+// parent has not reaped it yet (kill still reaches those). A process we may not signal
+// (EPERM) has not ended.
+bool hasEnded(pid_t pid);
+
+} // namespace ProcessListing
+
+} // namespace DriveCore

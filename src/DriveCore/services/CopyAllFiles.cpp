@@ -1,0 +1,106 @@
+#include "DriveCore/services/CopyAllFiles.h"
+
+#include "DriveCore/engine/RCClient.h"
+#include "DriveCore/engine/RcloneCommand.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace DriveCore::CopyAllFiles {
+
+namespace {
+
+// The statistics of one JSON log line; other keys are ignored.
+struct LogStats {
+    std::optional<qint64> bytes;
+    std::optional<qint64> totalBytes;
+
+    static LogStats decode(const RCReplyReader &reader)
+    {
+        return {reader.optional<qint64>(u"bytes"), reader.optional<qint64>(u"totalBytes")};
+    }
+};
+
+struct SizeReply {
+    qint64 bytes = 0;
+    static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
+};
+
+// The storage keys never leave in an error text.
+QString redacted(QString text, const StorageSecrets &secrets)
+{
+    const QString mark = QStringLiteral("<redacted>");
+    if (!secrets.accessKeyID.isEmpty())
+        text.replace(secrets.accessKeyID, mark);
+    if (!secrets.secretAccessKey.isEmpty())
+        text.replace(secrets.secretAccessKey, mark);
+    return text;
+}
+
+[[noreturn]] void failCommand(const Connection &connection, const QString &stderrText, const StorageSecrets &secrets)
+{
+    std::rethrow_exception(connection.classify(redacted(stderrText, secrets)));
+}
+
+Environment environment(const Connection &connection, const StorageSecrets &secrets, const QString &passphrase)
+{
+    return connection.environment(secrets, RcloneCommand::obscure(passphrase));
+}
+
+} // namespace
+
+std::optional<CopyProgress> progress(const QString &logLine)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(logLine.toUtf8());
+    if (!document.isObject())
+        return std::nullopt;
+    std::optional<LogStats> stats;
+    try {
+        stats = RCReplyReader(document.object()).optional<LogStats>(u"stats");
+    } catch (const RCDecodingError &) {
+        return std::nullopt;
+    }
+    if (!stats || !stats->bytes)
+        return std::nullopt;
+    return CopyProgress{*stats->bytes, stats->totalBytes.value_or(*stats->bytes)};
+}
+
+QCoro::Task<> copyAll(Connection connection, QString destination, StorageSecrets secrets, QString passphrase,
+                      std::function<void(const CopyProgress &)> onProgress, CancelToken token)
+{
+    checkCancelled(token);
+    const QStringList arguments{QStringLiteral("copy"),         QString::fromLatin1(RCClient::mountFs),
+                                destination,                    QStringLiteral("--ignore-existing"),
+                                QStringLiteral("--use-json-log"), QStringLiteral("--stats"),
+                                QStringLiteral("1s"),           QStringLiteral("--stats-log-level"),
+                                QStringLiteral("NOTICE")};
+    const auto onLine = [onProgress = std::move(onProgress)](const QString &line) {
+        if (const std::optional<CopyProgress> report = progress(line); report && onProgress)
+            onProgress(*report);
+    };
+    const ProcessRunner::StreamResult result = co_await ProcessRunner::stream(
+        connection.rclone, arguments, environment(connection, secrets, passphrase), onLine, token);
+    // A cancelled copy is cancelled, even when the engine managed to finish first.
+    checkCancelled(token);
+    if (result.status != 0)
+        failCommand(connection, result.tail, secrets);
+}
+
+QCoro::Task<qint64> driveSize(Connection connection, StorageSecrets secrets, QString passphrase, CancelToken token)
+{
+    checkCancelled(token);
+    const RcloneResult result = co_await ProcessRunner::run(
+        connection.rclone, {QStringLiteral("size"), QString::fromLatin1(RCClient::mountFs), QStringLiteral("--json")},
+        environment(connection, secrets, passphrase), std::nullopt, token);
+    // An interrupted measurement is cancelled, not a storage failure.
+    checkCancelled(token);
+    if (result.status != 0)
+        failCommand(connection, result.stderrText(), secrets);
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(result.stdoutBytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        throw RCDecodingError(QStringLiteral("The size reply is not a JSON object"));
+    co_return SizeReply::decode(RCReplyReader(document.object())).bytes;
+}
+
+} // namespace DriveCore::CopyAllFiles

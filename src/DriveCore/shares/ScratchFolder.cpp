@@ -1,0 +1,91 @@
+#include "DriveCore/shares/ScratchFolder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace DriveCore {
+
+namespace {
+
+std::system_error fileError(const char *what, const QString &name)
+{
+    return std::system_error(errno, std::generic_category(),
+                             QStringLiteral("Couldn't %1 “%2”").arg(QLatin1String(what), name).toStdString());
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd;
+};
+
+} // namespace
+
+ScratchFolder::ScratchFolder(const QString &prefix)
+{
+    QByteArray pattern = QFile::encodeName(QDir::tempPath() + u'/' + prefix + QStringLiteral("XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        throw fileError("make the folder", prefix);
+    m_path = QFile::decodeName(pattern);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    QDir(m_path).removeRecursively();
+}
+
+void ScratchFolder::write(const QString &name, const QByteArray &data) const
+{
+    const QByteArray path = QFile::encodeName(m_path + u'/' + name);
+    const FileDescriptor file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (file.fd < 0)
+        throw fileError("write", name);
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t count = ::write(file.fd, data.constData() + written, size_t(data.size() - written));
+        if (count < 0 && errno != EINTR)
+            throw fileError("write", name);
+        if (count > 0)
+            written += count;
+    }
+}
+
+QByteArray ScratchFolder::take(const QString &name) const
+{
+    const QByteArray path = QFile::encodeName(m_path + u'/' + name);
+    QByteArray data;
+    {
+        const FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+        if (file.fd < 0)
+            throw fileError("read", name);
+        char buffer[65536];
+        for (;;) {
+            const ssize_t count = ::read(file.fd, buffer, sizeof buffer);
+            if (count == 0)
+                break;
+            if (count < 0 && errno != EINTR)
+                throw fileError("read", name);
+            if (count > 0)
+                data.append(buffer, count);
+        }
+    }
+    ::unlink(path.constData());
+    return data;
+}
+
+} // namespace DriveCore

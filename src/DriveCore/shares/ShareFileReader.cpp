@@ -1,0 +1,59 @@
+#include "DriveCore/shares/ShareFileReader.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace DriveCore {
+
+namespace {
+
+std::system_error readError(const QString &name)
+{
+    return std::system_error(errno, std::generic_category(), QStringLiteral("Couldn't read “%1”").arg(name).toStdString());
+}
+
+} // namespace
+
+ShareFileReader::ShareFileReader(const QString &path) : m_name(QFileInfo(path).fileName())
+{
+    const QByteArray native = QFile::encodeName(path);
+    do {
+        m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    } while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0)
+        throw readError(m_name);
+}
+
+ShareFileReader::~ShareFileReader()
+{
+    ::close(m_fd); // a failure to close a file that was only read changes nothing
+}
+
+QByteArray ShareFileReader::read(qint64 maxBytes)
+{
+    QByteArray buffer(qsizetype(std::max<qint64>(maxBytes, 0)), Qt::Uninitialized);
+    qsizetype filled = 0;
+    // A short read is not the end of the file (a network mount may give less); only 0 is.
+    while (filled < buffer.size()) {
+        const ssize_t count = ::read(m_fd, buffer.data() + filled, size_t(buffer.size() - filled));
+        if (count > 0)
+            filled += count;
+        else if (count == 0)
+            break;
+        else if (errno != EINTR)
+            throw readError(m_name);
+    }
+    if (filled == 0)
+        return {};
+    buffer.truncate(filled);
+    return buffer;
+}
+
+} // namespace DriveCore

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <stdexcept>
+
+namespace DriveCore {
+
+// An error that carries the text shown to the user and prints as it. A component names its
+// own kind with a tag of its own, so each is a type apart:
+//     using Problem = UserTextError<struct MountFolderProblemTag>;
+template<typename Tag>
+class UserTextError : public std::runtime_error {
+public:
+    explicit UserTextError(const QString &description)
+        : std::runtime_error(description.toStdString()), description(description) {}
+    bool operator==(const UserTextError &other) const { return description == other.description; }
+
+    QString description;
+};
+
+} // namespace DriveCore

@@ -1,0 +1,220 @@
+#include "DriveCore/mount/LeftoverDrive.h"
+#include "DriveCore/support/Tasks.h"
+#include "support/LogCapture.h"
+#include "support/OrphanProcess.h"
+#include "support/QtPrinters.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <unistd.h>
+
+using namespace DriveCore;
+using namespace std::chrono_literals;
+using TestSupport::await;
+using TestSupport::LogCapture;
+using TestSupport::OrphanProcess;
+
+namespace {
+
+QString quoted(const QString &text)
+{
+    return u'\'' + text + u'\'';
+}
+
+// The 0.25 s pauses of the waits, 25 times shorter: 10 s waits take 0.4 s.
+QCoro::Task<> quickSleep(std::chrono::milliseconds duration)
+{
+    return DriveCore::sleep(duration / 25);
+}
+
+bool running(const OrphanProcess &process)
+{
+    return TestSupport::spinUntil([&] { return ProcessListing::arguments(process.pid()).contains("--cache-dir"); });
+}
+
+bool ends(pid_t pid)
+{
+    return TestSupport::spinUntil([&] { return ProcessListing::hasEnded(pid); });
+}
+
+std::vector<pid_t> sorted(std::vector<pid_t> pids)
+{
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+} // namespace
+
+TEST(LeftoverDrive, TellsTheEngineProgram)
+{
+    struct Case {
+        const char *executable;
+        const char *shortName;
+        QStringList arguments;
+        bool engine;
+    };
+    const std::vector<Case> cases{
+        {"/opt/corvane/libexec/rclone", "rclone", {"/opt/corvane/libexec/rclone", "nfsmount"}, true},
+        {"/usr/bin/rclone", "anything", {}, true},
+        {"/usr/bin/rclone-old", "rclone-old", {"rclone"}, false},
+        {"/usr/bin/fake-engine", "rclone", {"rclone"}, false}, // a program is known by its file
+        {"/usr/bin/dash", "rclone", {"/bin/sh", "/tmp/rclone", "nfsmount"}, true}, // a "#!" script
+        {"/usr/bin/python3.11", "x", {"/somewhere/rclone", "-c", "..."}, true}, // started under that name
+        {"/usr/bin/bash", "bash", {"bash", "rclone"}, false},
+        {"/usr/bin/dash", "dash", {}, false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(LeftoverDrive::isEngineProgram(QString::fromUtf8(c.executable), QString::fromUtf8(c.shortName), c.arguments),
+                  c.engine)
+            << c.executable << " " << c.shortName;
+}
+
+TEST(LeftoverDrive, TellsLeftoversByOwnerParentAndCacheFolder)
+{
+    const QString cache = QStringLiteral("/home/u/.local/share/CorvaneDrive/Cache/ID");
+    const uid_t uid = 1000;
+    const std::vector<pid_t> adopters{4000, 1};
+    const auto candidate = [&](pid_t pid, pid_t parent, uid_t owner, QStringList tail) {
+        return LeftoverDrive::Candidate{
+            .status = {.pid = pid, .parent = parent, .uid = owner, .state = 'S', .name = "rclone"},
+            .executable = "/opt/corvane/rclone",
+            .arguments = QStringList{"/opt/corvane/rclone", "nfsmount", "drivecrypt:Drive", "/m"} + tail,
+        };
+    };
+    struct Case {
+        LeftoverDrive::Candidate candidate;
+        bool leftover;
+    };
+    const std::vector<Case> cases{
+        {candidate(500, 1, uid, {"--cache-dir", cache, "--rc"}), true},
+        {candidate(500, 4000, uid, {"--cache-dir", cache}), true}, // adopted by a subreaper above us
+        {candidate(500, 4001, uid, {"--cache-dir", cache}), false}, // a running application's
+        {candidate(500, 1, 0, {"--cache-dir", cache}), false},
+        {candidate(1, 1, uid, {"--cache-dir", cache}), false},
+        {candidate(500, 1, uid, {"--cache-dir"}), false},
+        {candidate(500, 1, uid, {"--cache-dir=" + cache}), false},
+        {candidate(500, 1, uid, {"--cache-dir", cache + "/"}), false},
+        {candidate(500, 1, uid, {"--cache-dir", "/other", "--cache-dir", cache}), false},
+        {candidate(500, 1, uid, {"--cache-dir", cache, "--cache-dir", "/other"}), true},
+        {candidate(500, 1, uid, {}), false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(LeftoverDrive::isLeftover(c.candidate, cache, uid, adopters), c.leftover)
+            << c.candidate.status.pid << " " << c.candidate.status.parent << " "
+            << c.candidate.arguments.join(u' ').toStdString();
+}
+
+class LeftoverDriveProcesses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("bin")));
+        ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sh"), engine));
+        ASSERT_TRUE(QFile::setPermissions(engine, QFile::ReadOwner | QFile::ExeOwner));
+    }
+
+    // A shell loop that notes the signals it gets in the shared log; it exits on them when
+    // `obeys`, and ignores them otherwise.
+    QString loop(const QString &name, bool obeys) const
+    {
+        const QString log = quoted(root.filePath(QStringLiteral("received")));
+        const QString exit = obeys ? QStringLiteral("; exit 0") : QString();
+        return QStringLiteral("trap 'echo %1 int >> %2%3' INT; trap 'echo %1 term >> %2%3' TERM; "
+                              "while :; do sleep 0.05; done")
+            .arg(name, log, exit);
+    }
+
+    // The engine's shape of command line after the program.
+    QStringList engineArguments(const QString &cacheDir) const
+    {
+        return {"nfsmount", "drivecrypt:Drive", root.filePath(QStringLiteral("mount")), "--cache-dir", cacheDir, "--rc"};
+    }
+
+    // A program file called rclone (a copy of the shell) running `script`.
+    QStringList asEngine(const QString &script, const QString &cacheDir) const
+    {
+        return QStringList{"rclone", "-c", script, "rclone"} + engineArguments(cacheDir);
+    }
+
+    QStringList signalLog() const
+    {
+        QFile file(root.filePath(QStringLiteral("received")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+    }
+
+    QTemporaryDir root;
+    const QString engine = root.filePath(QStringLiteral("bin/rclone"));
+    const QString cache = root.filePath(QStringLiteral("Cache/ID with space"));
+};
+
+TEST_F(LeftoverDriveProcesses, FindsOrphanedEnginesOfThisCacheFolderOnly)
+{
+    OrphanProcess copy(engine, asEngine(loop("copy", true), cache));
+    // A "#!" script called rclone, and the shell started under the name rclone.
+    const QString script = TestSupport::writeScript(root.filePath(QStringLiteral("rclone")), loop("script", true));
+    OrphanProcess scripted(script, QStringList{script} + engineArguments(cache));
+    OrphanProcess renamed(QStringLiteral("/bin/sh"), asEngine(loop("renamed", true), cache));
+    OrphanProcess otherCache(engine, asEngine(loop("other", true), cache + QStringLiteral("2")));
+    // An engine whose program file was replaced since (an update of the application).
+    const QString replacedEngine = root.filePath(QStringLiteral("old/rclone"));
+    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("old"))));
+    ASSERT_TRUE(QFile::copy(engine, replacedEngine));
+    OrphanProcess replaced(replacedEngine, asEngine(loop("replaced", true), cache));
+    for (const OrphanProcess *process : {&copy, &scripted, &renamed, &otherCache, &replaced})
+        ASSERT_TRUE(running(*process));
+    ASSERT_TRUE(QFile::remove(replacedEngine));
+    // The same engine, but a child of ours: a running application's engine.
+    QProcess child;
+    child.start(engine, asEngine(loop("child", true), cache).mid(1));
+    ASSERT_TRUE(child.waitForStarted());
+
+    EXPECT_EQ(sorted(LeftoverDrive::find(cache)), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
+    EXPECT_EQ(LeftoverDrive::find(cache + QStringLiteral("2")), std::vector<pid_t>{otherCache.pid()});
+    EXPECT_TRUE(LeftoverDrive::find(root.filePath(QStringLiteral("Cache"))).empty());
+    child.kill();
+    child.waitForFinished();
+}
+
+TEST_F(LeftoverDriveProcesses, InterruptsEveryLeftoverFirstAndKillsOneThatIgnoresSignals)
+{
+    OrphanProcess stubborn(engine, asEngine(loop("stubborn", false), cache));
+    ASSERT_TRUE(running(stubborn));
+    OrphanProcess obedient(engine, asEngine(loop("obedient", true), cache));
+    ASSERT_TRUE(running(obedient));
+    const std::vector<pid_t> order = LeftoverDrive::find(cache);
+    ASSERT_EQ(order.size(), 2u);
+
+    LogCapture log;
+    EXPECT_EQ(await(LeftoverDrive::stop(cache, quickSleep)), 2);
+    EXPECT_EQ(log.messages(QStringLiteral("leftover")),
+              (QStringList{QStringLiteral("Stopping rclone left running by an earlier Ovra (pid %1)").arg(order[0]),
+                           QStringLiteral("Stopping rclone left running by an earlier Ovra (pid %1)").arg(order[1])}));
+    EXPECT_TRUE(ends(stubborn.pid()));
+    EXPECT_TRUE(ProcessListing::hasEnded(obedient.pid()));
+    // Both were interrupted before any wait; only the one that stayed got SIGTERM, then SIGKILL.
+    const QStringList received = signalLog();
+    EXPECT_EQ(received.count(QStringLiteral("obedient int")), 1) << received.join(u',').toStdString();
+    EXPECT_EQ(received.count(QStringLiteral("stubborn int")), 1);
+    EXPECT_EQ(received.count(QStringLiteral("stubborn term")), 1);
+    EXPECT_FALSE(received.contains(QStringLiteral("obedient term")));
+    if (order[0] == stubborn.pid())
+        EXPECT_LT(received.indexOf(QStringLiteral("obedient int")), received.indexOf(QStringLiteral("stubborn term")));
+    EXPECT_TRUE(LeftoverDrive::find(cache).empty());
+}
+
+TEST_F(LeftoverDriveProcesses, StopsNothingWhenNoneIsLeft)
+{
+    OrphanProcess otherCache(engine, asEngine(loop("other", true), cache + QStringLiteral("2")));
+    ASSERT_TRUE(running(otherCache));
+    LogCapture log;
+    EXPECT_EQ(await(LeftoverDrive::stop(cache, quickSleep)), 0);
+    EXPECT_TRUE(log.messages(QStringLiteral("leftover")).isEmpty());
+    EXPECT_FALSE(ProcessListing::hasEnded(otherCache.pid()));
+}

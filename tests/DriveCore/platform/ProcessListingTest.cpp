@@ -1,0 +1,67 @@
+#include "DriveCore/platform/ProcessListing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace DriveCore;
+
+TEST(ProcessListing, SplitsCommandLines)
+{
+    struct Case {
+        QByteArray commandLine;
+        QStringList arguments;
+    };
+    const std::vector<Case> cases{
+        {QByteArray("rclone\0nfsmount\0--cache-dir\0/a b\0", 32), {"rclone", "nfsmount", "--cache-dir", "/a b"}},
+        {QByteArray("a\0\0b\0", 5), {"a", "", "b"}},
+        {QByteArray("a\0cut", 5), {"a", "cut"}},
+        {QByteArray("caf\xc3\xa9\0\xff\0", 8), {"caf\u00e9", "\ufffd"}},
+        {QByteArray(), {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ProcessListing::arguments(c.commandLine), c.arguments) << c.commandLine.toHex().constData();
+}
+
+TEST(ProcessListing, DescribesThisProcess)
+{
+    const pid_t self = ::getpid();
+    const std::vector<pid_t> all = ProcessListing::all();
+    EXPECT_NE(std::find(all.begin(), all.end(), self), all.end());
+
+    const auto status = ProcessListing::status(self);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->parent, ::getppid());
+    EXPECT_EQ(status->uid, ::getuid());
+    EXPECT_EQ(status->name, QStringLiteral("ProcessListingT")) << "the kernel keeps 15 bytes of the name";
+    EXPECT_TRUE(ProcessListing::executable(self)->endsWith(QStringLiteral("/ProcessListingTest")));
+    EXPECT_TRUE(ProcessListing::arguments(self).first().endsWith(QStringLiteral("ProcessListingTest")));
+
+    const std::vector<pid_t> ancestors = ProcessListing::ancestorsOfSelf();
+    ASSERT_FALSE(ancestors.empty());
+    EXPECT_EQ(ancestors.front(), ::getppid());
+    EXPECT_EQ(ancestors.back(), 1);
+}
+
+TEST(ProcessListing, AnEndedChildCountsAsEndedBeforeItIsReaped)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    // Not reaped yet: kill(pid, 0) still reaches it, but it has ended.
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(ProcessListing::status(child)->state, 'Z');
+    EXPECT_TRUE(ProcessListing::hasEnded(child));
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(ProcessListing::hasEnded(child));
+    EXPECT_FALSE(ProcessListing::status(child));
+    EXPECT_FALSE(ProcessListing::executable(child));
+    EXPECT_TRUE(ProcessListing::arguments(child).isEmpty());
+
+    EXPECT_FALSE(ProcessListing::hasEnded(::getpid()));
+}

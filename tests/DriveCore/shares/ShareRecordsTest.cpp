@@ -1,0 +1,189 @@
+#include "DriveCore/shares/ShareRecords.h"
+
+#include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/shares/ScratchFolder.h"
+#include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/support/Base64URL.h"
+#include "ShareBucket.h"
+#include "support/ScopedEnvironment.h"
+#include "support/TestSupport.h"
+#include "support/fake-engine/RCServerProcess.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <system_error>
+
+using namespace DriveCore;
+using TestSupport::await;
+using TestSupport::failureOf;
+
+namespace {
+
+// The engine's remote control ("rclone rcd") over the S3 bucket with the drive's own remotes, so
+// records go through the encrypting remote as they do in the drive. Scratch folders go to a
+// temporary folder of the suite's own, so the tests can see that none is left.
+class ShareRecordsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        temporary = std::make_unique<QTemporaryDir>();
+        bucket = std::make_unique<TestSupport::ShareBucket>();
+        engine = std::make_unique<TestSupport::RCServerProcess>();
+        ASSERT_TRUE(bucket->start()) << bucket->server().output().toStdString();
+        Environment environment = bucket->environment();
+        environment.insert(RcloneCommand::rcEnvironment(user, pass));
+        const bool started = engine->start(
+            TestSupport::ShareBucket::rclone(),
+            [](int port) {
+                return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"),
+                                   QStringLiteral("127.0.0.1:%1").arg(port)};
+            },
+            environment, user, pass);
+        ASSERT_TRUE(started) << engine->output().toStdString();
+    }
+
+    static void TearDownTestSuite()
+    {
+        engine.reset();
+        bucket.reset();
+        temporary.reset();
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(engine) << "the engine did not start";
+        scratch.set("TMPDIR", QFile::encodeName(temporary->path()));
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(QDir(temporary->path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            << "a scratch folder was left behind";
+    }
+
+    // A metadata folder of the test's own.
+    ShareRecords records() const { return ShareRecords(engine->client(), metaFs); }
+
+    // Puts an object below the metadata folder with the engine program.
+    void put(const QString &path, const QByteArray &data) const
+    {
+        const RcloneResult result = await(ProcessRunner::run(TestSupport::ShareBucket::rclone(),
+                                                             {QStringLiteral("rcat"), metaFs + u'/' + path},
+                                                             bucket->environment(), data));
+        ASSERT_EQ(result.status, 0) << result.stderrText().toStdString();
+    }
+
+    static ShareRecord record(const QString &id, qint64 createdAt, const QString &title = QStringLiteral("t"))
+    {
+        ShareRecord record;
+        record.id = id;
+        record.secret = Base64URL::encode(QByteArray(32, 's'));
+        record.password = QStringLiteral("pw");
+        record.title = title;
+        record.items = {QStringLiteral("Photos/2026")};
+        record.fileCount = 3;
+        record.totalBytes = 99;
+        record.createdAt = QDateTime::fromSecsSinceEpoch(createdAt, Qt::UTC);
+        record.expiresAt = QDateTime::fromSecsSinceEpoch(createdAt + 3600, Qt::UTC);
+        record.workerURL = QUrl(QStringLiteral("https://ovra-share-bucket.alice.workers.dev"));
+        record.createdBy = QStringLiteral("Kitchen Mac");
+        return record;
+    }
+
+    static inline const QString user = QStringLiteral("corvane");
+    static inline const QString pass = QStringLiteral("rc:secret");
+    static inline std::unique_ptr<QTemporaryDir> temporary;
+    static inline std::unique_ptr<TestSupport::ShareBucket> bucket;
+    static inline std::unique_ptr<TestSupport::RCServerProcess> engine;
+
+    const QString metaFs = QStringLiteral("drivecrypt:") + ShareFormat::newShareID() + QStringLiteral("/.corvane");
+    TestSupport::ScopedEnvironment scratch;
+};
+
+TEST_F(ShareRecordsTest, SavesListsNewestFirstAndRemoves)
+{
+    EXPECT_TRUE(await(records().all()).isEmpty()) << "a drive that never had a link";
+
+    const QString a(22, u'A'), b(22, u'B'), c(22, u'C');
+    await(records().save(record(b, 1'800'000'000)));
+    await(records().save(record(c, 1'800'000'100)));
+    await(records().save(record(a, 1'800'000'000)));
+    ShareRecord withFraction = record(c, 1'800'000'100, QStringLiteral("renamed"));
+    withFraction.createdAt = withFraction.createdAt.addMSecs(700);
+    await(records().save(withFraction)); // replaces
+
+    const QList<ShareRecord> all = await(records().all());
+    EXPECT_EQ(all, (QList<ShareRecord>{record(c, 1'800'000'100, QStringLiteral("renamed")), record(a, 1'800'000'000),
+                                       record(b, 1'800'000'000)}));
+    for (const QString &name : bucket->server().objectNames())
+        EXPECT_FALSE(name.contains(a) || name.contains(u"shares")) << "stored encrypted: " << name.toStdString();
+
+    await(records().remove(c));
+    await(records().remove(c));
+    EXPECT_EQ(await(records().all()), (QList<ShareRecord>{record(a, 1'800'000'000), record(b, 1'800'000'000)}));
+}
+
+TEST_F(ShareRecordsTest, LeavesOutWhatIsNotARecord)
+{
+    const QString good = ShareFormat::newShareID();
+    await(records().save(record(good, 1'800'000'000)));
+    ShareRecord wrongID = record(good, 1'800'000'500);
+    wrongID.id = QStringLiteral("short");
+    put(QStringLiteral("shares/readme.txt"), "hello");
+    put(QStringLiteral("shares/folder.json/inside.json"), ShareRecords::encoded(record(ShareFormat::newShareID(), 1)));
+    put(QStringLiteral("shares/broken.json"), "{");
+    put(QStringLiteral("shares/missing-key.json"), R"({"id":"AAAAAAAAAAAAAAAAAAAAAA"})");
+    put(QStringLiteral("shares/wrong-id.json"), ShareRecords::encoded(wrongID));
+
+    EXPECT_EQ(await(records().all()), QList<ShareRecord>{record(good, 1'800'000'000)});
+}
+
+TEST_F(ShareRecordsTest, RefusesIdsThatAreNotShareIDsBeforeAskingTheEngine)
+{
+    const ShareRecords unreachable(RCClient(1, user, pass), metaFs); // nothing listens on port 1
+    for (const QString &id : {QString(21, u'A'), QString(23, u'A'), QString(21, u'A') + u'+', QString(21, u'A') + u'/'}) {
+        const auto saved = failureOf<ShareFormat::Failure>(unreachable.save(record(id, 1)));
+        ASSERT_TRUE(saved) << id.toStdString();
+        EXPECT_EQ(saved->code, ShareFormat::Failure::badShareID);
+        EXPECT_TRUE(failureOf<ShareFormat::Failure>(unreachable.remove(id)));
+    }
+}
+
+TEST_F(ShareRecordsTest, EngineFailuresPassOnAndLeaveNoScratchFolder)
+{
+    const ShareRecords nowhere(engine->client(), QStringLiteral("noSuchRemote:"));
+    EXPECT_TRUE(failureOf<RCError>(nowhere.save(record(ShareFormat::newShareID(), 1))));
+    EXPECT_TRUE(failureOf<RCError>(nowhere.all()));
+}
+
+TEST(ScratchFolder, IsPrivateAndGoesAwayWithItsFiles)
+{
+    QTemporaryDir temporary;
+    TestSupport::ScopedEnvironment environment;
+    environment.set("TMPDIR", QFile::encodeName(temporary.path()));
+    QString path;
+    {
+        const ScratchFolder folder(QStringLiteral("CorvaneDrive-shares-"));
+        path = folder.path();
+        EXPECT_TRUE(QFileInfo(path).fileName().startsWith(u"CorvaneDrive-shares-"));
+        EXPECT_EQ(QFileInfo(path).path(), temporary.path());
+        EXPECT_EQ(QFileInfo(path).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                             | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+        folder.write(QStringLiteral("a.json"), "secret");
+        EXPECT_EQ(QFileInfo(path + QStringLiteral("/a.json")).permissions() & 0x7777,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        EXPECT_THROW(folder.write(QStringLiteral("a.json"), "again"), std::system_error);
+        folder.write(QStringLiteral("b.json"), "kept");
+        EXPECT_EQ(folder.take(QStringLiteral("a.json")), "secret");
+        EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("/a.json")));
+        EXPECT_THROW(folder.take(QStringLiteral("a.json")), std::system_error);
+    }
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+} // namespace
