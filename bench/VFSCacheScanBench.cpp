@@ -3,6 +3,8 @@
 // one core (the scan is single-threaded), with the files in the page cache.
 #include "DriveCore/mount/VFSCacheScan.h"
 
+#include <QString>
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -57,7 +59,7 @@ const Cache &cache()
 
 void BM_HasUnuploadedFiles100k(benchmark::State &state)
 {
-    const fs::path &root = cache().root();
+    const QString root = QString::fromStdString(cache().root().string());
     for (auto _ : state) {
         const bool pending = VFSCacheScan::hasUnuploadedFiles(root);
         if (pending)

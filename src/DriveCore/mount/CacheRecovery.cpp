@@ -1,6 +1,10 @@
 #include "DriveCore/mount/CacheRecovery.h"
 
+#include "DriveCore/model/CancelFlag.h"
+#include "DriveCore/mount/FSKitMount.h"
+#include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/mount/VFSCacheScan.h"
+#include "DriveCore/platform/MountTable.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
 
@@ -8,7 +12,6 @@
 #include <QUuid>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -243,12 +246,13 @@ bool CacheRecovery::isCacheFolderName(std::string_view name)
     return name == "drivecrypt" || (name.starts_with("drivecrypt{") && name.ends_with("}"));
 }
 
-std::set<std::string> CacheRecovery::folders(const fs::path &cacheDir)
+std::set<std::string> CacheRecovery::folders(const QString &cacheDir)
 {
+    const fs::path cache = VFSCacheScan::localPath(cacheDir);
     std::set<std::string> names;
     for (const char *below : {VFSCacheScan::dataFolder, VFSCacheScan::metaFolder}) {
         std::error_code error;
-        for (fs::directory_iterator entry(cacheDir / below, error), end; !error && entry != end;
+        for (fs::directory_iterator entry(cache / below, error), end; !error && entry != end;
              entry.increment(error)) {
             const std::string name = entry->path().filename().native();
             if (isCacheFolderName(name))
@@ -279,7 +283,7 @@ std::optional<std::string> CacheRecovery::activeFolder(const QStringList &vfsNam
 }
 
 QCoro::Task<std::optional<CacheRecovery::Outcome>>
-CacheRecovery::recoverWhenMounted(fs::path cacheDir, std::set<std::string> folders, fs::path mount, int attempts,
+CacheRecovery::recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QString mount, int attempts,
                                   ActiveName activeName, IsMounted isMounted, Copier copier, Sleep sleep,
                                   CancelToken token)
 {
@@ -305,11 +309,10 @@ CacheRecovery::recoverWhenMounted(fs::path cacheDir, std::set<std::string> folde
                 co_return std::nullopt;
             // The pass blocks its thread and ends only by seeing the flag, which a cancel sets
             // from whichever thread cancels.
-            const auto stop = std::make_shared<std::atomic<bool>>(false);
-            const std::stop_callback onCancel(token, [stop] { stop->store(true); });
+            const auto stop = std::make_shared<CancelFlag>();
+            const std::stop_callback onCancel(token, [stop] { stop->set(); });
             co_return co_await runInPool([=] {
-                return recover(cacheDir, folders, *active, mount, isMounted,
-                               [stop] { return !stop->load(std::memory_order_acquire); }, copier);
+                return recover(cacheDir, folders, *active, mount, isMounted, [stop] { return !stop->isSet(); }, copier);
             });
         }
         if (attempt == attempts) {
@@ -326,11 +329,13 @@ CacheRecovery::recoverWhenMounted(fs::path cacheDir, std::set<std::string> folde
     }
 }
 
-CacheRecovery::Outcome CacheRecovery::recover(const fs::path &cacheDir, const std::set<std::string> &folders,
-                                              const std::string &active, const fs::path &mount,
+CacheRecovery::Outcome CacheRecovery::recover(const QString &cacheDir, const std::set<std::string> &folders,
+                                              const std::string &active, const QString &mount,
                                               const IsMounted &isMounted, const std::function<bool()> &shouldContinue,
                                               const Copier &copier)
 {
+    const fs::path cache = VFSCacheScan::localPath(cacheDir);
+    const fs::path drive = VFSCacheScan::localPath(mount);
     Outcome outcome;
     const auto canGoOn = [&] { return shouldContinue() && isMounted(mount); };
     const auto stillMounted = [&] { return isMounted(mount); };
@@ -341,7 +346,7 @@ CacheRecovery::Outcome CacheRecovery::recover(const fs::path &cacheDir, const st
             outcome.stopped = true;
             return outcome;
         }
-        FolderResult result = rescue(name, cacheDir, mount, canGoOn, stillMounted, copier);
+        FolderResult result = rescue(name, cache, drive, canGoOn, stillMounted, copier);
         outcome.recovered.insert(outcome.recovered.end(), result.rescued.begin(), result.rescued.end());
         if (result.stopped) {
             outcome.stopped = true;
@@ -358,7 +363,7 @@ CacheRecovery::Outcome CacheRecovery::recover(const fs::path &cacheDir, const st
         }
         bool deleted = true;
         for (const char *below : {VFSCacheScan::dataFolder, VFSCacheScan::metaFolder}) {
-            const fs::path folder = cacheDir / below / name;
+            const fs::path folder = cache / below / name;
             std::error_code error;
             if (fs::symlink_status(folder, error).type() == fs::file_type::not_found)
                 continue;
@@ -376,6 +381,15 @@ CacheRecovery::Outcome CacheRecovery::recover(const fs::path &cacheDir, const st
         log.info("Removed old cache folder after rescuing %ld files", result.rescued.size());
     }
     return outcome;
+}
+
+bool CacheRecovery::isDriveMounted(const QString &mount)
+{
+    // The type of the file system the folder lies on, as a rescued file would land there.
+    if (!MountFolder::isMountPoint(mount))
+        return false;
+    const std::optional<QString> type = MountTable::typeOfFileSystem(mount);
+    return type && FSKitMount::isDriveMounted(QStringList{*type});
 }
 
 std::string CacheRecovery::recoveredName(std::string_view name, int n)

@@ -3,6 +3,7 @@
 #include "DriveCore/support/Cancellation.h"
 
 #include <QCoroTask>
+#include <QString>
 #include <QStringList>
 
 #include <chrono>
@@ -35,7 +36,7 @@ struct Outcome {
 // Copies a file to a path where nothing is yet; throws when it can't.
 using Copier = std::function<void(const std::filesystem::path &source, const std::filesystem::path &target)>;
 // Whether the drive is mounted at the path. May block; called off the main thread.
-using IsMounted = std::function<bool(const std::filesystem::path &mount)>;
+using IsMounted = std::function<bool(const QString &mount)>;
 // The running engine's cache folder, or none when it can't tell.
 using ActiveName = std::function<QCoro::Task<std::optional<std::string>>(CancelToken)>;
 // Pauses; throws when the token is cancelled.
@@ -50,12 +51,17 @@ bool isCacheFolderName(std::string_view name);
 
 // The cache folder names below cacheDir/vfs and cacheDir/vfsMeta; an unreadable listing gives
 // none. Blocks while it lists.
-std::set<std::string> folders(const std::filesystem::path &cacheDir);
+std::set<std::string> folders(const QString &cacheDir);
 
 // The running drive's cache folder, from the engine's list of running caches ("vfs/list":
 // "<remote>:<root>"): the one cache folder name seen, and seen with the root "Drive". Any
 // other mix gives none.
 std::optional<std::string> activeFolder(const QStringList &vfsNames);
+
+// Whether the drive is mounted at `mount` for the rescue to write into: something is mounted
+// there, and the file system the folder lies on is the engine's own mount or the file-system
+// layer over it. Reads the mount table and stats the folder, which can block on a stuck mount.
+bool isDriveMounted(const QString &mount);
 
 // Waits for the drive and rescues what the old folders hold. Up to `attempts` times, 2 s
 // apart (through `sleep`), asks for the active folder and whether the drive is mounted; once
@@ -63,8 +69,8 @@ std::optional<std::string> activeFolder(const QStringList &vfsNames);
 // nothing old, the drive did not come up, or the token was cancelled before a pass began.
 // Cancelling during a pass stops it at its next check (a file copy in progress finishes) and
 // still gives its outcome. A negative `attempts` throws std::invalid_argument.
-QCoro::Task<std::optional<Outcome>> recoverWhenMounted(std::filesystem::path cacheDir, std::set<std::string> folders,
-                                                       std::filesystem::path mount, int attempts,
+QCoro::Task<std::optional<Outcome>> recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QString mount,
+                                                       int attempts,
                                                        ActiveName activeName, IsMounted isMounted, Copier copier,
                                                        Sleep sleep, CancelToken token = {});
 
@@ -74,9 +80,9 @@ QCoro::Task<std::optional<Outcome>> recoverWhenMounted(std::filesystem::path cac
 // when nothing is left that can't be rescued. Checks shouldContinue() and isMounted(mount)
 // before each folder, before each file and before deleting a folder; a folder it stops in is
 // neither removed nor kept.
-Outcome recover(const std::filesystem::path &cacheDir, const std::set<std::string> &folders,
-                const std::string &active, const std::filesystem::path &mount, const IsMounted &isMounted,
-                const std::function<bool()> &shouldContinue, const Copier &copier);
+Outcome recover(const QString &cacheDir, const std::set<std::string> &folders, const std::string &active,
+                const QString &mount, const IsMounted &isMounted, const std::function<bool()> &shouldContinue,
+                const Copier &copier);
 
 // The n-th other name (n >= 1) for a file whose name is taken: "q3.pdf" gives "q3 (recovered).pdf",
 // then "q3 (recovered 2).pdf"; "Makefile" and ".profile" give "Makefile (recovered)" and

@@ -1,5 +1,7 @@
 #include "DriveCore/mount/VFSCacheScan.h"
 
+#include <QFile>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -304,6 +306,11 @@ std::optional<std::string> readAll(int folder, const char *name, bool oneDocumen
 
 } // namespace
 
+fs::path VFSCacheScan::localPath(const QString &path)
+{
+    return fs::path(QFile::encodeName(path).toStdString());
+}
+
 bool VFSCacheScan::Item::isFullyCached() const
 {
     if (!Rs || Rs->empty())
@@ -431,9 +438,9 @@ std::optional<std::string> VFSCacheScan::readFile(int folder, const char *name)
     return readAll(folder, name, false);
 }
 
-bool VFSCacheScan::hasUnuploadedFiles(const fs::path &cacheDir)
+bool VFSCacheScan::hasUnuploadedFiles(const QString &cacheDir)
 {
-    const fs::path meta = cacheDir / metaFolder;
+    const fs::path meta = localPath(cacheDir) / metaFolder;
     std::error_code error;
     const fs::file_status status = fs::status(meta, error);
     if (status.type() == fs::file_type::not_found)
@@ -450,9 +457,9 @@ bool VFSCacheScan::hasUnuploadedFiles(const fs::path &cacheDir)
     return pending || passedOver;
 }
 
-bool VFSCacheScan::hasPendingTrashMoves(const fs::path &cacheDir)
+bool VFSCacheScan::hasPendingTrashMoves(const QString &cacheDir)
 {
-    const fs::path trash = cacheDir / trashFolder;
+    const fs::path trash = localPath(cacheDir) / trashFolder;
     std::error_code error;
     const fs::file_status status = fs::status(trash, error);
     if (status.type() == fs::file_type::not_found)

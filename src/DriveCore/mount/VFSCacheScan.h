@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 #include <filesystem>
 #include <functional>
@@ -22,6 +22,9 @@ namespace DriveCore::VFSCacheScan {
 inline constexpr const char *dataFolder = "vfs";
 inline constexpr const char *metaFolder = "vfsMeta";
 inline constexpr const char *trashFolder = "vfsTrash";
+
+// The path as the file system takes it (the file name encoding's bytes).
+std::filesystem::path localPath(const QString &path);
 
 // A byte range of a file that the data file holds.
 struct Range {
@@ -73,10 +76,10 @@ std::optional<std::string> readFile(int folder, const char *name);
 
 // Whether some cached item still waits for upload: any metadata file below C/vfsMeta, in any
 // cache folder, that says "Dirty": true or can't be read and decoded.
-bool hasUnuploadedFiles(const std::filesystem::path &cacheDir);
+bool hasUnuploadedFiles(const QString &cacheDir);
 
 // Whether a journal file holds a move that was started ({"add": {"id": n}}) without its finish
 // ({"done": n}) in the same file.
-bool hasPendingTrashMoves(const std::filesystem::path &cacheDir);
+bool hasPendingTrashMoves(const QString &cacheDir);
 
 } // namespace DriveCore::VFSCacheScan

@@ -83,6 +83,7 @@ public:
     }
 
     const fs::path &root() const { return m_root; }
+    QString dir() const { return m_dir.path(); }
 
     // Writes `content` at `relative` below the cache folder, making the folders on the way.
     void write(const fs::path &relative, std::string_view content) const

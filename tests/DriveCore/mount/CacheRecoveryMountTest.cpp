@@ -4,15 +4,17 @@
 #include "DriveCore/support/Tasks.h"
 
 #include "CacheFixture.h"
+#include "support/FuseMount.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/stat.h>
 
 using namespace DriveCore;
 namespace fs = std::filesystem;
@@ -22,104 +24,45 @@ using CacheFixture::tree;
 
 namespace {
 
-// Whether another file system is mounted at the folder.
-bool mountedByDevice(const fs::path &folder)
-{
-    struct stat info {};
-    struct stat parent {};
-    return ::stat(folder.c_str(), &info) == 0 && ::stat(folder.parent_path().c_str(), &parent) == 0
-        && info.st_dev != parent.st_dev;
-}
-
 QString qpath(const fs::path &path)
 {
     return QString::fromStdString(path.string());
 }
 
-void unmount(const fs::path &folder)
-{
-    if (!mountedByDevice(folder))
-        return;
-    if (QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), qpath(folder)}) != 0)
-        QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), qpath(folder)});
-}
-
-// A bindfs layer over a temporary backing folder, showing the file-system type `type`;
-// unmounted when the test ends, however it ends.
-class BindfsDrive {
-public:
-    explicit BindfsDrive(const QString &type = QStringLiteral("ovra"))
+// A drive in a temporary folder: a backing folder shown at a mount point by a real FUSE mount.
+struct Drive {
+    explicit Drive(bool engine = false, const QString &type = QStringLiteral("ovra"))
     {
         fs::create_directories(backing());
         fs::create_directories(mount());
-        const int status = QProcess::execute(QStringLiteral("bindfs"),
-                                             {QStringLiteral("-o"), QStringLiteral("subtype=") + type, qpath(backing()),
-                                              qpath(mount())});
-        EXPECT_EQ(status, 0) << "bindfs could not mount";
-        EXPECT_TRUE(TestSupport::spinUntil([&] { return mountedByDevice(mount()); }));
+        const bool mounted = engine ? fuse.mountEngine(qpath(backing()))
+                                    : fuse.mountBindfs(qpath(backing()), {QStringLiteral("-o"), QStringLiteral("subtype=") + type});
+        EXPECT_TRUE(mounted) << fuse.output().toStdString();
     }
-    ~BindfsDrive() { unmount(mount()); }
 
+    fs::path root() const { return dir.path().toStdString(); }
     fs::path backing() const { return root() / "backing"; }
     fs::path mount() const { return root() / "mount"; }
 
-private:
-    fs::path root() const { return m_dir.path().toStdString(); }
-
-    QTemporaryDir m_dir;
+    QTemporaryDir dir;
+    TestSupport::FuseMount fuse{qpath(mount())};
 };
 
-// The upstream engine's FUSE mount of a local folder.
-class EngineDrive {
-public:
-    EngineDrive()
-    {
-        fs::create_directories(backing());
-        fs::create_directories(mount());
-        QProcessEnvironment environment;
-        environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-        environment.insert(QStringLiteral("HOME"), m_dir.path());
-        m_engine.setProcessEnvironment(environment);
-        m_engine.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_engine.start(QStringLiteral("rclone"),
-                       {QStringLiteral("mount"), qpath(backing()), qpath(mount()), QStringLiteral("--config"),
-                        QStringLiteral("/dev/null"), QStringLiteral("--cache-dir"), qpath(root() / "cache"),
-                        QStringLiteral("--vfs-cache-mode"), QStringLiteral("writes")});
-        EXPECT_TRUE(m_engine.waitForStarted());
-        EXPECT_TRUE(TestSupport::spinUntil([&] { return mountedByDevice(mount()); }));
-    }
-    ~EngineDrive()
-    {
-        unmount(mount());
-        m_engine.terminate();
-        if (!m_engine.waitForFinished(10000))
-            m_engine.kill();
-        m_engine.waitForFinished();
-    }
-
-    fs::path backing() const { return root() / "backing"; }
-    fs::path mount() const { return root() / "mount"; }
-
-private:
-    fs::path root() const { return m_dir.path().toStdString(); }
-
-    QTemporaryDir m_dir;
-    QProcess m_engine;
-};
-
-// Runs the driver as the app runs it, with the active folder "drivecrypt".
+// Runs the driver as the app runs it, with the active folder "drivecrypt" and the real mount
+// check; pauses are cut short.
 std::optional<CacheRecovery::Outcome> rescueInto(const CacheFixture::Cache &cache, const fs::path &mount,
                                                  const CacheRecovery::Copier &copier = CacheRecovery::fileCopier,
-                                                 CancelToken token = {})
+                                                 CancelToken token = {}, int attempts = 3)
 {
     const CacheRecovery::ActiveName activeName = [](CancelToken) -> QCoro::Task<std::optional<std::string>> {
         co_return std::string("drivecrypt");
     };
-    const CacheRecovery::Sleep pause = [](std::chrono::milliseconds duration, CancelToken cancel) {
-        return DriveCore::sleep(duration, std::move(cancel));
+    const CacheRecovery::Sleep pause = [](std::chrono::milliseconds, CancelToken cancel) {
+        return DriveCore::sleep(std::chrono::milliseconds(1), std::move(cancel));
     };
-    return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.root(), CacheRecovery::folders(cache.root()),
-                                                                mount, 3, activeName, mountedByDevice, copier, pause,
+    return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()),
+                                                                qpath(mount), attempts, activeName,
+                                                                CacheRecovery::isDriveMounted, copier, pause,
                                                                 std::move(token)));
 }
 
@@ -127,7 +70,7 @@ std::optional<CacheRecovery::Outcome> rescueInto(const CacheFixture::Cache &cach
 
 TEST(CacheRecoveryMount, RescuedFilesLandInTheLayerUnderFreeNames)
 {
-    const BindfsDrive drive;
+    const Drive drive;
     const CacheFixture::Cache cache;
     cache.pending("drivecrypt", "Reports/active.txt", "the engine's own");
     cache.pending("drivecrypt{old}", "Reports/q3.pdf", "rescued q3");
@@ -144,12 +87,12 @@ TEST(CacheRecoveryMount, RescuedFilesLandInTheLayerUnderFreeNames)
     EXPECT_EQ(contents(drive.backing() / "Reports/q3.pdf"), "q3 in the drive");
     EXPECT_EQ(contents(drive.backing() / "Reports/q3 (recovered).pdf"), "rescued q3");
     EXPECT_EQ(contents(drive.backing() / "Photos/2024/new.jpg"), "jpeg");
-    EXPECT_EQ(CacheRecovery::folders(cache.root()), std::set<std::string>{"drivecrypt"});
+    EXPECT_EQ(CacheRecovery::folders(cache.dir()), std::set<std::string>{"drivecrypt"});
 }
 
 TEST(CacheRecoveryMount, AStopInTheMiddleLeavesTheOldFolderAndNoHalfCopies)
 {
-    const BindfsDrive drive;
+    const Drive drive;
     const CacheFixture::Cache cache;
     const std::string big(3 << 20, 'x');
     cache.pending("drivecrypt{old}", "1.bin", big);
@@ -178,14 +121,14 @@ TEST(CacheRecoveryMount, AStopInTheMiddleLeavesTheOldFolderAndNoHalfCopies)
 
 TEST(CacheRecoveryMount, TheDriveGoingAwayStopsTheRescueAndKeepsTheCache)
 {
-    BindfsDrive drive;
+    Drive drive;
     const CacheFixture::Cache cache;
     cache.pending("drivecrypt{old}", "1.txt", "one");
     cache.pending("drivecrypt{old}", "2.txt", "two");
 
     const auto copyThenEject = [&](const fs::path &source, const fs::path &target) {
         CacheRecovery::fileCopier(source, target);
-        unmount(drive.mount());
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), qpath(drive.mount())});
     };
     const auto outcome = rescueInto(cache, drive.mount(), copyThenEject);
 
@@ -199,7 +142,7 @@ TEST(CacheRecoveryMount, RescuedFilesLandInTheEnginesOwnMountUnderFreeNames)
 {
     // The engine's mount refuses both the exclusive rename and hard links, so the name is
     // tested before a plain rename.
-    const EngineDrive drive;
+    const Drive drive(true);
     const CacheFixture::Cache cache;
     cache.pending("drivecrypt{old}", "notes.txt", "rescued notes");
     std::ofstream(drive.mount() / "notes.txt") << "notes in the drive";
@@ -210,4 +153,42 @@ TEST(CacheRecoveryMount, RescuedFilesLandInTheEnginesOwnMountUnderFreeNames)
     EXPECT_EQ(tree(drive.mount()), (Names{"notes (recovered).txt", "notes.txt"}));
     EXPECT_EQ(contents(drive.mount() / "notes.txt"), "notes in the drive");
     EXPECT_EQ(contents(drive.mount() / "notes (recovered).txt"), "rescued notes");
+}
+
+TEST(CacheRecoveryMount, TheDriveCountsAsMountedUnderEitherEngine)
+{
+    const QTemporaryDir plain;
+    EXPECT_FALSE(CacheRecovery::isDriveMounted(plain.path()));
+    EXPECT_FALSE(CacheRecovery::isDriveMounted(plain.path() + QStringLiteral("/missing")));
+    struct Case {
+        bool engine;
+        QString type;
+        bool mounted;
+    };
+    const std::vector<Case> cases = {
+        {true, {}, true},
+        {false, QStringLiteral("ovra"), true},
+        {false, QStringLiteral("OVRA"), true},
+        {false, QStringLiteral("other"), false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.engine ? "engine" : c.type.toStdString());
+        const Drive drive(c.engine, c.type);
+        EXPECT_EQ(CacheRecovery::isDriveMounted(qpath(drive.mount())), c.mounted);
+        EXPECT_FALSE(CacheRecovery::isDriveMounted(qpath(drive.mount() / "sub")));
+    }
+}
+
+TEST(CacheRecoveryMount, AVolumeOfAnotherKindIsNoDrive)
+{
+    const TestSupport::LogCapture log;
+    const Drive drive(false, QStringLiteral("other"));
+    const CacheFixture::Cache cache;
+    cache.pending("drivecrypt{old}", "a.txt", "a");
+
+    EXPECT_EQ(rescueInto(cache, drive.mount(), CacheRecovery::fileCopier, {}, 60), std::nullopt);
+    EXPECT_EQ(log.messages(QStringLiteral("cache-recovery")),
+              QStringList{QStringLiteral("Drive did not come up; old cache folders left for next time")});
+    EXPECT_TRUE(tree(drive.backing()).empty());
+    EXPECT_EQ(CacheRecovery::folders(cache.dir()), std::set<std::string>{"drivecrypt{old}"});
 }

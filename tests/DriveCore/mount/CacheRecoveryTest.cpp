@@ -1,9 +1,9 @@
 #include "DriveCore/mount/CacheRecovery.h"
 
 #include "CacheFixture.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
-#include <QMutex>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -38,46 +38,16 @@ void PrintTo(const Outcome &outcome, std::ostream *out)
 
 namespace {
 
-// Collects what the rescue logs.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        captured.clear();
-        previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-
-    static QStringList lines()
-    {
-        const QMutexLocker lock(&mutex);
-        return captured;
-    }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext &context, const QString &message)
-    {
-        if (QByteArrayView(context.category) == "com.corvane.drive.cache-recovery") {
-            const QMutexLocker lock(&mutex);
-            captured.append(message);
-        }
-    }
-
-    static inline QMutex mutex;
-    static inline QStringList captured;
-    QtMessageHandler previous;
-};
-
 // A plain folder stands in for the mounted drive: the rescue's file work is the same.
 struct Rescue {
     CacheFixture::Cache cache;
     CacheFixture::Cache drive;
-    CacheRecovery::IsMounted mounted = [](const fs::path &) { return true; };
+    CacheRecovery::IsMounted mounted = [](const QString &) { return true; };
 
     CacheRecovery::Outcome run(const std::set<std::string> &folders, const std::string &active = "drivecrypt",
                                const CacheRecovery::Copier &copier = CacheRecovery::fileCopier)
     {
-        return CacheRecovery::recover(cache.root(), folders, active, drive.root(), mounted, [] { return true; }, copier);
+        return CacheRecovery::recover(cache.dir(), folders, active, drive.dir(), mounted, [] { return true; }, copier);
     }
 };
 
@@ -124,11 +94,11 @@ TEST(CacheRecovery, OtherNamesKeepTheExtension)
 TEST(CacheRecovery, FoldersAreTheCacheFolderNamesOfBothTrees)
 {
     const CacheFixture::Cache cache;
-    EXPECT_TRUE(CacheRecovery::folders(cache.root()).empty());
+    EXPECT_TRUE(CacheRecovery::folders(cache.dir()).empty());
     for (const char *folder : {"vfs/drivecrypt", "vfs/drivecrypt{a}", "vfsMeta/drivecrypt{b}", "vfs/drive",
                                "vfsMeta/drivecrypt{", "vfsMeta/xdrivecrypt{c}", "vfsMeta/drivecrypt{d}x"})
         fs::create_directories(cache.root() / folder);
-    EXPECT_EQ(CacheRecovery::folders(cache.root()),
+    EXPECT_EQ(CacheRecovery::folders(cache.dir()),
               (std::set<std::string>{"drivecrypt", "drivecrypt{a}", "drivecrypt{b}"}));
 }
 
@@ -284,7 +254,7 @@ TEST(CacheRecovery, AStopBeforeAFolderOrFileLeavesItAsItIs)
         CacheRecovery::fileCopier(source, target);
     };
     CacheRecovery::Outcome outcome = CacheRecovery::recover(
-        rescue.cache.root(), folders, "drivecrypt", rescue.drive.root(), rescue.mounted, [&] { return copies == 0; },
+        rescue.cache.dir(), folders, "drivecrypt", rescue.drive.dir(), rescue.mounted, [&] { return copies == 0; },
         copyOnce);
     EXPECT_EQ(outcome, (CacheRecovery::Outcome{{"1.txt"}, {}, {}, true}));
     EXPECT_EQ(tree(rescue.drive.root()), Names{"1.txt"});
@@ -292,12 +262,12 @@ TEST(CacheRecovery, AStopBeforeAFolderOrFileLeavesItAsItIs)
     EXPECT_TRUE(fs::exists(rescue.cache.root() / "vfsMeta/drivecrypt{b}/Drive/3.txt"));
 
     // The drive is gone before the pass begins: nothing is touched.
-    rescue.mounted = [](const fs::path &) { return false; };
+    rescue.mounted = [](const QString &) { return false; };
     outcome = rescue.run(folders);
     EXPECT_EQ(outcome, (CacheRecovery::Outcome{{}, {}, {}, true}));
 
     // The next run takes only what is left.
-    rescue.mounted = [](const fs::path &) { return true; };
+    rescue.mounted = [](const QString &) { return true; };
     outcome = rescue.run(folders);
     EXPECT_EQ(outcome, (CacheRecovery::Outcome{{"2.txt", "3.txt"}, {"drivecrypt{a}", "drivecrypt{b}"}, {}, false}));
     EXPECT_EQ(tree(rescue.drive.root()), (Names{"1.txt", "2.txt", "3.txt"}));
@@ -324,7 +294,7 @@ struct Driver {
             const std::optional<std::string> answer = active;
             co_return answer;
         };
-        const CacheRecovery::IsMounted isMounted = [this](const fs::path &) { return asked >= mountedFromAttempt; };
+        const CacheRecovery::IsMounted isMounted = [this](const QString &) { return asked >= mountedFromAttempt; };
         const CacheRecovery::Sleep sleep = [this](std::chrono::milliseconds pause, CancelToken token) -> QCoro::Task<> {
             pauses.push_back(pause);
             if (cancelInPause)
@@ -332,7 +302,7 @@ struct Driver {
             checkCancelled(token);
             co_return;
         };
-        return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.root(), std::move(folders), drive.root(),
+        return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.dir(), std::move(folders), drive.dir(),
                                                                     attempts, activeName, isMounted,
                                                                     CacheRecovery::fileCopier, sleep, cancel.get_token()));
     }
@@ -356,7 +326,7 @@ TEST(CacheRecovery, DriverRescuesOnceTheDriveIsUp)
 
 TEST(CacheRecovery, DriverGivesUpAfterItsAttempts)
 {
-    const LogCapture log;
+    const TestSupport::LogCapture log;
     struct Case {
         const char *name;
         std::optional<std::string> active;
@@ -378,19 +348,19 @@ TEST(CacheRecovery, DriverGivesUpAfterItsAttempts)
         driver.cache.pending("drivecrypt{old}", "a.txt", "a");
         driver.active = c.active;
         driver.mountedFromAttempt = c.mountedFromAttempt;
-        const qsizetype logged = LogCapture::lines().count(gaveUp);
+        const qsizetype logged = log.messages(QStringLiteral("cache-recovery")).count(gaveUp);
 
         EXPECT_EQ(driver.run({"drivecrypt{old}"}, c.attempts), std::nullopt);
         EXPECT_EQ(driver.asked, c.asked);
         EXPECT_EQ(driver.pauses.size(), c.pauses);
-        EXPECT_EQ(LogCapture::lines().count(gaveUp) - logged, c.logged ? 1 : 0);
+        EXPECT_EQ(log.messages(QStringLiteral("cache-recovery")).count(gaveUp) - logged, c.logged ? 1 : 0);
         EXPECT_TRUE(fs::exists(driver.cache.root() / "vfsMeta/drivecrypt{old}/Drive/a.txt"));
     }
 }
 
 TEST(CacheRecovery, DriverDoesNothingWithoutFoldersOrWhenCancelled)
 {
-    const LogCapture log;
+    const TestSupport::LogCapture log;
     Driver idle;
     EXPECT_EQ(idle.run({}, 60), std::nullopt);
     EXPECT_EQ(idle.asked, 0);
@@ -405,7 +375,7 @@ TEST(CacheRecovery, DriverDoesNothingWithoutFoldersOrWhenCancelled)
     cancelledWhileWaiting.cancelInPause = true;
     EXPECT_EQ(cancelledWhileWaiting.run({"drivecrypt{old}"}, 60), std::nullopt);
     EXPECT_EQ(cancelledWhileWaiting.asked, 1);
-    EXPECT_FALSE(LogCapture::lines().contains(gaveUp));
+    EXPECT_FALSE(log.messages(QStringLiteral("cache-recovery")).contains(gaveUp));
 
     Driver negative;
     EXPECT_THROW(negative.run({"drivecrypt{old}"}, -1), std::invalid_argument);

@@ -147,8 +147,8 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
         const CacheFixture::Cache cache;
         layout.make(cache);
         CacheFixture::unprivileged([&] {
-            EXPECT_EQ(VFSCacheScan::hasUnuploadedFiles(cache.root()), layout.unuploaded);
-            EXPECT_EQ(VFSCacheScan::hasPendingTrashMoves(cache.root()), layout.pendingTrash);
+            EXPECT_EQ(VFSCacheScan::hasUnuploadedFiles(cache.dir()), layout.unuploaded);
+            EXPECT_EQ(VFSCacheScan::hasPendingTrashMoves(cache.dir()), layout.pendingTrash);
         });
     }
 }
@@ -156,8 +156,8 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
 TEST(VFSCacheScan, AMissingCacheFolderHoldsNothing)
 {
     const CacheFixture::Cache cache;
-    EXPECT_FALSE(VFSCacheScan::hasUnuploadedFiles(cache.root() / "gone"));
-    EXPECT_FALSE(VFSCacheScan::hasPendingTrashMoves(cache.root() / "gone"));
+    EXPECT_FALSE(VFSCacheScan::hasUnuploadedFiles(cache.dir() + "/gone"));
+    EXPECT_FALSE(VFSCacheScan::hasPendingTrashMoves(cache.dir() + "/gone"));
 }
 
 TEST(VFSCacheScan, FullyCachedMeansNoGapBeforeTheEnd)
