@@ -70,9 +70,8 @@ bool isDriveMounted(const QString &mount);
 // Cancelling during a pass stops it at its next check (a file copy in progress finishes) and
 // still gives its outcome. A negative `attempts` throws std::invalid_argument.
 QCoro::Task<std::optional<Outcome>> recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QString mount,
-                                                       int attempts,
-                                                       ActiveName activeName, IsMounted isMounted, Copier copier,
-                                                       Sleep sleep, CancelToken token = {});
+                                                       int attempts, ActiveName activeName, IsMounted isMounted,
+                                                       Copier copier, Sleep sleep, CancelToken token = {});
 
 // One blocking pass over the old cache folders (every cache folder name in `folders` other
 // than `active`), in ascending name order. For each: copies every pending, fully cached file
