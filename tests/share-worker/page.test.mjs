@@ -8,16 +8,8 @@ import { after, before, describe, test } from 'node:test';
 
 import { startBrowser } from '../support/browser.mjs';
 import { startLinkPage } from '../support/link-page.mjs';
+import { TEXT, alertText, download, downloadAll, listedPaths, text } from './link-page-ui.mjs';
 import { makeShare, objectKey, plainFiles, putObject, putShare, scratchFolder } from './shares.mjs';
-
-const TEXT = {
-  incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
-  notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
-  expired: 'This link has expired. Ask the person who shared it for a new link.',
-  used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
-  wrongPassword: "That password isn't right. Check it and try again.",
-  damaged: (name) => `“${name}” is damaged and can't be decrypted, so it wasn't saved.`,
-};
 
 const folder = scratchFolder();
 const now = () => Math.floor(Date.now() / 1000);
@@ -47,18 +39,6 @@ async function openLink(made, { fragment = `#${made.secret}` } = {}) {
   return page;
 }
 
-const text = (page, selector) => page.$eval(selector, (node) => node.textContent);
-const alertText = async (page) => (await page.waitForSelector('[role="alert"]:not(:empty)')) && text(page, '[role="alert"]:not(:empty)');
-
-// Downloads file `index` with its own button and waits until the row says how it ended.
-async function download(page, index) {
-  const rows = await page.$$('li');
-  await (await rows[index].$('button')).click();
-  await page.waitForFunction(
-    (i) => ['saved', 'damaged', 'failed'].includes(document.querySelectorAll('li .state')[i].dataset.state), {}, index);
-  return page.evaluate((i) => document.querySelectorAll('li .state')[i].dataset.state, index);
-}
-
 async function savedBytes(name) {
   return fs.readFile(await browser.downloaded(name));
 }
@@ -70,10 +50,9 @@ describe('a share link opened in the browser', () => {
     const page = await openLink(made);
     await page.waitForSelector('li button');
     assert.equal(await text(page, 'h1'), 'Holiday');
-    assert.deepEqual(await page.$$eval('li .path', (nodes) => nodes.map((node) => node.textContent)), files.map((f) => f.path));
+    assert.deepEqual(await listedPaths(page), files.map((f) => f.path));
 
-    await page.click('main > button'); // "Download all"
-    await page.waitForFunction(() => [...document.querySelectorAll('li .state')].every((state) => state.dataset.state === 'saved'));
+    await downloadAll(page);
     for (const file of files)
       assert.deepEqual(await savedBytes(file.path.split('/').pop()), file.bytes, file.path);
     await page.close();

@@ -33,12 +33,29 @@ export function makeShare(folder, files, spec = {}) {
     files: files.map(({ path: sharePath, source, modified }) => ({ path: sharePath, source, modified })) };
   const link = JSON.parse(execFileSync(fixture, { input: JSON.stringify(input) }).toString());
   const root = path.join(folder, link.id);
+  return { ...link, folder: root, objects: readObjects(root) };
+}
+
+// The objects of a share in a folder of its own: { "f/0": bytes, "manifest": bytes, ... }.
+export function readObjects(root) {
   const objects = {};
   for (const name of fs.readdirSync(root, { recursive: true })) {
     const file = path.join(root, name);
     if (fs.statSync(file).isFile()) objects[name.split(path.sep).join('/')] = fs.readFileSync(file);
   }
-  return { ...link, folder: root, objects };
+  return objects;
+}
+
+// Files of the given sizes with random contents below `folder`, under their own names (a path
+// such as "Photos/a.jpg" makes the folder): [{ path, source, bytes }].
+export function namedFiles(folder, sizes) {
+  return Object.entries(sizes).map(([name, size]) => {
+    const source = path.join(folder, name);
+    const bytes = crypto.randomBytes(size);
+    fs.mkdirSync(path.dirname(source), { recursive: true });
+    fs.writeFileSync(source, bytes);
+    return { path: name, source, bytes };
+  });
 }
 
 export const objectKey = (id, name) => `ovra-shares/${id}/${name}`;

@@ -43,6 +43,17 @@ std::shared_ptr<ScratchFolder> makeScratchFolder()
     return std::make_shared<ScratchFolder>(QLatin1String(ShareRecords::scratchPrefix));
 }
 
+QString fileName(const QString &remote)
+{
+    return remote.mid(remote.lastIndexOf(u'/') + 1);
+}
+
+// Removing the folder walks it: in the pool, not on the caller's thread.
+QCoro::Task<> discard(std::shared_ptr<ScratchFolder> folder)
+{
+    co_await runInPool([folder = std::move(folder)]() mutable { folder.reset(); });
+}
+
 } // namespace
 
 QByteArray ShareRecords::encode(const QJsonObject &object)
@@ -129,17 +140,50 @@ ShareRecord ShareRecords::decoded(const QByteArray &json)
 
 QCoro::Task<> ShareRecords::save(ShareRecord record, CancelToken token) const
 {
-    const RCClient rc = m_rc;
-    const QString metaFs = m_metaFs;
     checkID(record.id);
-    const QString name = recordName(record.id);
-    const QByteArray json = encoded(record);
-    const std::shared_ptr<ScratchFolder> folder = co_await runInPool([name, json] {
-        std::shared_ptr<ScratchFolder> made = makeScratchFolder();
-        made->write(name, json);
+    co_await putFile(m_rc, QLatin1String(scratchPrefix), encoded(record), m_metaFs,
+                     recordsFolder + u'/' + recordName(record.id), token);
+}
+
+QCoro::Task<> ShareRecords::putFile(RCClient rc, QString prefix, QByteArray data, QString fs, QString remote,
+                                    CancelToken token)
+{
+    const QString name = fileName(remote);
+    std::shared_ptr<ScratchFolder> folder = co_await runInPool([prefix, name, data] {
+        auto made = std::make_shared<ScratchFolder>(prefix);
+        made->write(name, data);
         return made;
     });
-    co_await rc.copyFile(folder->path(), name, metaFs, recordsFolder + u'/' + name, token);
+    std::exception_ptr failure;
+    try {
+        co_await rc.copyFile(folder->path(), name, fs, remote, token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await discard(std::move(folder));
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+QCoro::Task<QByteArray> ShareRecords::fetchFile(RCClient rc, QString prefix, QString fs, QString remote,
+                                                CancelToken token)
+{
+    const QString name = fileName(remote);
+    std::shared_ptr<ScratchFolder> folder =
+        co_await runInPool([prefix] { return std::make_shared<ScratchFolder>(prefix); });
+    QByteArray data;
+    std::exception_ptr failure;
+    try {
+        co_await rc.copyFile(fs, remote, folder->path(), name, token);
+        const ScratchFolder *scratch = folder.get();
+        data = co_await runInPool([scratch, name] { return scratch->take(name); });
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await discard(std::move(folder));
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return data;
 }
 
 QCoro::Task<> ShareRecords::remove(QString id, CancelToken token) const

@@ -50,6 +50,19 @@ public:
     // Reads what dateText writes, and the same with a "+hh:mm" or "-hh:mm" offset; none otherwise.
     static std::optional<QDateTime> date(const QString &text);
 
+    // Moving one small file between this machine and the drive's metadata folder, through a
+    // scratch folder named `prefix` and random characters that goes again afterwards whatever
+    // happened. What is moved may be secret, so it never lies anywhere else on this machine.
+    //
+    // Writes or replaces `remote` in `fs` with `data`. Throws std::system_error for the scratch
+    // folder, or RCError.
+    static QCoro::Task<> putFile(RCClient rc, QString prefix, QByteArray data, QString fs, QString remote,
+                                 CancelToken token = {});
+    // The bytes of `remote` in `fs`. Throws std::system_error for the scratch folder or the copy,
+    // or RCError (a missing object's message contains "not found").
+    static QCoro::Task<QByteArray> fetchFile(RCClient rc, QString prefix, QString fs, QString remote,
+                                             CancelToken token = {});
+
     // The prefix of every scratch folder: "CorvaneDrive-shares-" and random characters.
     static constexpr const char *scratchPrefix = "CorvaneDrive-shares-";
 

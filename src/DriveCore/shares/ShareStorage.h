@@ -7,7 +7,6 @@
 #include <QString>
 
 #include <functional>
-#include <stdexcept>
 
 namespace DriveCore {
 
@@ -36,17 +35,11 @@ public:
     virtual QCoro::Task<> deleteAll(QString id, CancelToken token = {}) const = 0;
 };
 
-// The storage of a drive that cannot make links: every operation fails at once.
+// The storage of a drive that cannot make links: every operation fails at once with
+// AppModelError carrying unavailableText.
 class UnavailableShareStorage : public ShareStorage {
 public:
     static constexpr const char *unavailableText = "Share links aren't available.";
-
-    // Carries the text the share window shows.
-    class Failure : public std::runtime_error {
-    public:
-        Failure() : std::runtime_error(unavailableText), message(QString::fromUtf8(unavailableText)) {}
-        QString message;
-    };
 
     QCoro::Task<> upload(QString id, QString name, qint64 size, Produce produce, CancelToken token = {}) const override;
     QCoro::Task<> put(QString id, QString name, QByteArray data, CancelToken token = {}) const override;

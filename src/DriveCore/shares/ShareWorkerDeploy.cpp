@@ -1,6 +1,7 @@
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/support/Hex.h"
 
 #include <QCryptographicHash>
@@ -25,7 +26,8 @@ namespace {
 
 const char *caseName(Failure::Case value)
 {
-    return value == Failure::noAccountID ? "noAccountID" : "noWorkersSubdomain";
+    return value == Failure::noAccountID ? "ShareWorkerDeploy::Failure::noAccountID"
+                                         : "ShareWorkerDeploy::Failure::noWorkersSubdomain";
 }
 
 HTTPRequest apiRequest(const QUrl &api, const QString &accountID, const QString &tail, const QString &token,
@@ -107,7 +109,7 @@ bool isSubdomainLabel(const QString &text)
 
 [[noreturn]] void refuse(const QString &text)
 {
-    throw Refused(text);
+    throw AppModelError(text);
 }
 
 QCoro::Task<> sendChecked(const HTTPSend &send, HTTPRequest request, const CancelToken &cancel)

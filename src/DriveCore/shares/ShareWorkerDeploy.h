@@ -63,14 +63,6 @@ public:
     Case value;
 };
 
-// Cloudflare refused: carries the exact text the share window shows.
-class Refused : public std::runtime_error {
-public:
-    explicit Refused(const QString &message) : std::runtime_error(message.toStdString()), message(message) {}
-
-    QString message;
-};
-
 // The Cloudflare account id in an R2 endpoint: the first label of a host under the R2 domain,
 // exactly 32 hexadecimal digits. Throws Failure::noAccountID for any other text.
 QString accountID(const QString &endpoint);
@@ -100,11 +92,11 @@ HTTPRequest enableSubdomainRequest(const QString &accountID, const QString &toke
 QUrl workerURL(const QByteArray &subdomainResponse, const QString &bucket);
 
 // Passes a 2xx answer that does not say "success": false (a body that is not Cloudflare's JSON
-// passes); throws Refused with the permission text or "Cloudflare said no: " and the detail.
+// passes); throws AppModelError with the permission text or "Cloudflare said no: " and the detail.
 void check(const QByteArray &body, int status);
 
 // Deploys the link page and gives its address. The token is trimmed of white space first.
-// Throws Failure::noAccountID, Refused (the no-subdomain text, the permission text or
+// Throws Failure::noAccountID, AppModelError (the no-subdomain text, the permission text or
 // Cloudflare's refusal), or what `send` throws (transport errors, CancelledError).
 QCoro::Task<QUrl> deploy(QString token, QString endpoint, QString bucket, QList<Module> modules, HTTPSend send,
                          QUrl api = QUrl(QLatin1String(apiBase)), CancelToken cancel = {});

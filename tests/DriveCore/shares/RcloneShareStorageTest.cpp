@@ -1,5 +1,6 @@
 #include "DriveCore/shares/RcloneShareStorage.h"
 
+#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "ShareBucket.h"
 #include "support/ScopedEnvironment.h"
@@ -271,11 +272,11 @@ TEST(UnavailableShareStorage, EveryOperationFailsWithItsText)
 {
     const UnavailableShareStorage storage;
     const QString id = ShareFormat::newShareID();
-    const std::vector<std::optional<UnavailableShareStorage::Failure>> failures{
-        failureOf<UnavailableShareStorage::Failure>(storage.upload(id, QStringLiteral("f/0"), 1, writing({"a"}))),
-        failureOf<UnavailableShareStorage::Failure>(storage.put(id, QStringLiteral("manifest"), "a")),
-        failureOf<UnavailableShareStorage::Failure>(storage.deleteObject(id, QStringLiteral("meta.json"))),
-        failureOf<UnavailableShareStorage::Failure>(storage.deleteAll(id)),
+    const std::vector<std::optional<AppModelError>> failures{
+        failureOf<AppModelError>(storage.upload(id, QStringLiteral("f/0"), 1, writing({"a"}))),
+        failureOf<AppModelError>(storage.put(id, QStringLiteral("manifest"), "a")),
+        failureOf<AppModelError>(storage.deleteObject(id, QStringLiteral("meta.json"))),
+        failureOf<AppModelError>(storage.deleteAll(id)),
     };
     for (const auto &failure : failures) {
         ASSERT_TRUE(failure);

@@ -1,13 +1,11 @@
 #include "DriveCore/shares/ShareRecords.h"
 
-#include "DriveCore/engine/RcloneCommand.h"
 #include "DriveCore/shares/ScratchFolder.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/support/Base64URL.h"
-#include "ShareBucket.h"
+#include "ShareEngine.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/RCServerProcess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,59 +22,11 @@ using TestSupport::failureOf;
 
 namespace {
 
-// The engine's remote control ("rclone rcd") over the S3 bucket with the drive's own remotes, so
-// records go through the encrypting remote as they do in the drive. Scratch folders go to a
-// temporary folder of the suite's own, so the tests can see that none is left.
-class ShareRecordsTest : public ::testing::Test {
+class ShareRecordsTest : public TestSupport::ShareEngineTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        temporary = std::make_unique<QTemporaryDir>();
-        bucket = std::make_unique<TestSupport::ShareBucket>();
-        engine = std::make_unique<TestSupport::RCServerProcess>();
-        ASSERT_TRUE(bucket->start()) << bucket->server().output().toStdString();
-        Environment environment = bucket->environment();
-        environment.insert(RcloneCommand::rcEnvironment(user, pass));
-        const bool started = engine->start(
-            TestSupport::ShareBucket::rclone(),
-            [](int port) {
-                return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"),
-                                   QStringLiteral("127.0.0.1:%1").arg(port)};
-            },
-            environment, user, pass);
-        ASSERT_TRUE(started) << engine->output().toStdString();
-    }
-
-    static void TearDownTestSuite()
-    {
-        engine.reset();
-        bucket.reset();
-        temporary.reset();
-    }
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(engine) << "the engine did not start";
-        scratch.set("TMPDIR", QFile::encodeName(temporary->path()));
-    }
-
-    void TearDown() override
-    {
-        EXPECT_TRUE(QDir(temporary->path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
-            << "a scratch folder was left behind";
-    }
-
-    // A metadata folder of the test's own.
     ShareRecords records() const { return ShareRecords(engine->client(), metaFs); }
 
-    // Puts an object below the metadata folder with the engine program.
-    void put(const QString &path, const QByteArray &data) const
-    {
-        const RcloneResult result = await(ProcessRunner::run(TestSupport::ShareBucket::rclone(),
-                                                             {QStringLiteral("rcat"), metaFs + u'/' + path},
-                                                             bucket->environment(), data));
-        ASSERT_EQ(result.status, 0) << result.stderrText().toStdString();
-    }
+    void put(const QString &path, const QByteArray &data) const { engine->put(metaFs, path, data); }
 
     static ShareRecord record(const QString &id, qint64 createdAt, const QString &title = QStringLiteral("t"))
     {
@@ -95,14 +45,6 @@ protected:
         return record;
     }
 
-    static inline const QString user = QStringLiteral("corvane");
-    static inline const QString pass = QStringLiteral("rc:secret");
-    static inline std::unique_ptr<QTemporaryDir> temporary;
-    static inline std::unique_ptr<TestSupport::ShareBucket> bucket;
-    static inline std::unique_ptr<TestSupport::RCServerProcess> engine;
-
-    const QString metaFs = QStringLiteral("drivecrypt:") + ShareFormat::newShareID() + QStringLiteral("/.corvane");
-    TestSupport::ScopedEnvironment scratch;
 };
 
 TEST_F(ShareRecordsTest, SavesListsNewestFirstAndRemoves)
@@ -120,7 +62,7 @@ TEST_F(ShareRecordsTest, SavesListsNewestFirstAndRemoves)
     const QList<ShareRecord> all = await(records().all());
     EXPECT_EQ(all, (QList<ShareRecord>{record(c, 1'800'000'100, QStringLiteral("renamed")), record(a, 1'800'000'000),
                                        record(b, 1'800'000'000)}));
-    for (const QString &name : bucket->server().objectNames())
+    for (const QString &name : engine->bucket().server().objectNames())
         EXPECT_FALSE(name.contains(a) || name.contains(u"shares")) << "stored encrypted: " << name.toStdString();
 
     await(records().remove(c));
@@ -145,7 +87,7 @@ TEST_F(ShareRecordsTest, LeavesOutWhatIsNotARecord)
 
 TEST_F(ShareRecordsTest, RefusesIdsThatAreNotShareIDsBeforeAskingTheEngine)
 {
-    const ShareRecords unreachable(RCClient(1, user, pass), metaFs); // nothing listens on port 1
+    const ShareRecords unreachable(RCClient(1, TestSupport::ShareEngine::user, TestSupport::ShareEngine::pass), metaFs); // nothing listens on port 1
     for (const QString &id : {QString(21, u'A'), QString(23, u'A'), QString(21, u'A') + u'+', QString(21, u'A') + u'/'}) {
         const auto saved = failureOf<ShareFormat::Failure>(unreachable.save(record(id, 1)));
         ASSERT_TRUE(saved) << id.toStdString();

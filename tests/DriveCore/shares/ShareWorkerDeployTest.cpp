@@ -1,6 +1,7 @@
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/model/AppModelError.h"
 
 #include "support/LoopbackHTTPServer.h"
 #include "support/TestSupport.h"
@@ -40,7 +41,7 @@ std::optional<QString> refusalOf(Action &&action)
 {
     try {
         action();
-    } catch (const ShareWorkerDeploy::Refused &refused) {
+    } catch (const AppModelError &refused) {
         return refused.message;
     }
     return std::nullopt;
