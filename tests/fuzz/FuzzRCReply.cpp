@@ -1,8 +1,10 @@
 // A 2xx answer of the engine's remote control: field 0 names the reply type, field 1 is the body.
-// The reply types read it through RCReplyReader; only RCDecodingError may come out.
+// The reply types read it through RCReplyReader; only RCDecodingError may come out. The keep
+// state read from "vfs/pins" also makes its progress line.
 #include "Fuzz.h"
 
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/services/KeepOnMac.h"
 
 using namespace DriveCore;
 
@@ -27,6 +29,18 @@ void readList(const QJsonObject &object)
     }
 }
 
+void pins(const QJsonObject &object)
+{
+    try {
+        const PinsReply reply = PinsReply::decode(RCReplyReader(object));
+        const QList<PinStatus> outermost = KeepOnMac::outermost(reply.pins);
+        FUZZ_CHECK(outermost.size() <= reply.pins.size());
+        FUZZ_CHECK(KeepOnMac::outermost(outermost) == outermost);
+        KeepOnMac::progressLine(reply);
+    } catch (const RCDecodingError &) {
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -38,6 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         read<CoreStats>(object);
     else if (kind == "vfs/stats")
         read<VFSStats>(object);
+    else if (kind == "vfs/pins")
+        pins(object);
+    else if (kind == "vfs/pin")
+        read<PinReply>(object);
     else if (kind == "operations/stat")
         read<RCClient::StatReply>(object);
     else if (kind == "operations/list")

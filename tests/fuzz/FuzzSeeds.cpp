@@ -7,14 +7,19 @@
 #include "support/InMemoryKeychain.h"
 #include "support/TestSupport.h"
 
+#include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/mount/ChangeSync.h"
+#include "DriveCore/mount/LocalChangeSources.h"
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/shares/ShareLinks.h"
 #include "DriveCore/shares/ShareManifest.h"
+#include "DriveCore/shares/ShareRecords.h"
 #include "DriveCore/support/Base64URL.h"
 #include "DriveCore/support/Hex.h"
 #include "KeepShared/KeepBridge.h"
@@ -232,6 +237,187 @@ void engineStderr()
     run("debug", {QStringLiteral("lsf"), QStringLiteral("-vv"), QDir::tempPath() + QStringLiteral("/.nonexistent")});
 }
 
+void engineOutput()
+{
+    // Debian's rclone listing a folder the way the storage connection lists the bucket.
+    const QTemporaryDir folder;
+    QDir(folder.path()).mkpath(QStringLiteral("Caf\u00e9 folder"));
+    for (const auto &[name, contents] : {std::pair{"notes.txt", QByteArray("hello")}, {"tab\tname", QByteArray()},
+                                         {"\xe2\x98\x81 cloud.bin", QByteArray(1234, 'x')}}) {
+        QFile file(folder.filePath(QString::fromUtf8(name)));
+        file.open(QIODevice::WriteOnly);
+        file.write(contents);
+    }
+    const Environment environment{{QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null")},
+                                  {QStringLiteral("HOME"), QDir::tempPath()}};
+    const RcloneResult listed = await(ProcessRunner::run(
+        QStandardPaths::findExecutable(QStringLiteral("rclone")),
+        {QStringLiteral("lsf"), folder.path(), QStringLiteral("--max-depth"), QStringLiteral("1"), QStringLiteral("--format"),
+         QStringLiteral("sp"), QStringLiteral("--separator"), QStringLiteral("\t")},
+        environment));
+    seed("FuzzEngineOutput", "listing", "listing" + QByteArray(1, '\0') + listed.stdoutBytes);
+    const QJsonObject stats{{"bytes", 3000003}, {"totalBytes", 9000009}, {"checks", 0}, {"deletes", 0},
+                            {"elapsedTime", 1.000523}, {"errors", 0}, {"eta", QJsonValue()}, {"fatalError", false},
+                            {"renames", 0}, {"retryError", false}, {"speed", 2999990.5}, {"transfers", 1}};
+    seed("FuzzEngineOutput", "progress",
+         "progress" + QByteArray(1, '\0')
+             + json({{"level", "notice"}, {"msg", "Transferred: 2.861 MiB / 8.583 MiB, 33%"}, {"source", "accounting/stats.go:521"},
+                     {"stats", stats}, {"time", "2026-12-10T14:50:40.123456+01:00"}}));
+}
+
+void changeSync()
+{
+    const ChangeMarker note{QUuid::fromString(QStringLiteral("6f1d2a3b-4c5d-4e6f-8a9b-0c1d2e3f4a5b")),
+                            QDateTime(QDate(2026, 12, 10), QTime(14, 50, 40), Qt::UTC),
+                            {QString(), QStringLiteral("Work/Caf\u00e9"), QStringLiteral("Photos/2026")}};
+    seed("FuzzChangeSync", "marker", "marker" + QByteArray(1, '\0') + note.encoded());
+
+    QByteArray log;
+    const QStringList paths{QStringLiteral("Work/a.txt"), QStringLiteral("Work/a (conflict from Ada's Mac).txt"),
+                            QStringLiteral("Caf\u00e9/.corvane-refresh-1")};
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const RcloneLogChangeSource::Marker &marker = RcloneLogChangeSource::markers[i % 2];
+        log += "2026/12/10 14:00:0" + QByteArray::number(i) + ' ' + marker.text + paths[i].toUtf8() + '\n';
+    }
+    log += "2026/12/10 14:00:05 INFO  : Work/b.txt: Copied (new)\n2026/12/10 14:00:06 NOTICE: trash: moved Work/par";
+    seed("FuzzChangeSync", "log", Fuzz::joined({"log", QByteArray("\x10\x3c\x01"), log}));
+
+    const auto record = [](const char *name, const char *completedAt, const QJsonValue &dstFs) {
+        return QJsonObject{{"name", name},  {"size", 5},          {"error", ""},
+                           {"completed_at", completedAt}, {"checked", false}, {"group", "global_stats"},
+                           {"dstFs", dstFs}};
+    };
+    const QJsonObject first{{"list", QJsonArray{record("Work/a.txt", "2026-12-10T14:00:00.1Z", "drivecrypt{ab12}:Drive")}}};
+    const QJsonObject second{{"list", QJsonArray{record("Work/a.txt", "2026-12-10T14:00:00.1Z", "drivecrypt{ab12}:Drive"),
+                                                 record("Work/b.txt", "2026-12-10T14:00:02.5Z", RCClient::mountFs),
+                                                 record("elsewhere.txt", "2026-12-10T14:00:03Z", "drive:bucket")}}};
+    seed("FuzzChangeSync", "uploads", Fuzz::joined({"uploads", json(first), json(second)}));
+}
+
+void procFiles()
+{
+    // As the kernel writes them.
+    seed("FuzzProcFiles", "mountinfo",
+         "mountinfo" + QByteArray(1, '\0')
+             + "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw,errors=remount-ro\n"
+               "35 22 0:30 / /home/ann/My\\040Drive rw,nosuid,nodev,relatime shared:30 - fuse.rclone drivecrypt:Drive "
+               "rw,user_id=1000,group_id=1000\n"
+               "36 35 0:31 /sub\\134dir /home/ann/bind rw,relatime - fuse.bindfs bindfs rw\n");
+    seed("FuzzProcFiles", "cmdline",
+         "cmdline" + QByteArray(1, '\0') + QByteArray("/usr/bin/rclone\0nfsmount\0drivecrypt:Drive\0/home/ann/Caf\xc3\xa9\0", 58));
+    seed("FuzzProcFiles", "stat",
+         Fuzz::joined({"stat", "4242 (rclone (x) y) S 4200 4242 4200 0 -1 4194560 1062 0 0 0 3 1 0 0 20 0 12 0\n",
+                       "Name:\trclone\nUmask:\t0022\nState:\tS (sleeping)\nUid:\t1000\t1000\t1000\t1000\n"
+                       "Gid:\t1000\t1000\t1000\t1000\n"}));
+}
+
+void driveServices()
+{
+    const auto item = [](const QString &path, qint64 size, const char *modified, bool isDir) {
+        return QJsonObject{{"Path", path}, {"Name", path.mid(path.lastIndexOf(u'/') + 1)}, {"Size", size},
+                           {"ModTime", modified}, {"IsDir", isDir}};
+    };
+    const QJsonObject listing{{"list", QJsonArray{item(QStringLiteral("Work"), -1, "2026-12-09T10:08:29Z", true),
+                                                  item(QStringLiteral("Work/Report final.pdf"), 5, "2026-12-09T10:08:29.123456789+01:00", false),
+                                                  item(QStringLiteral("Work/Cafe\u0301 menu.txt"), 9, "2026-12-09T10:08:29Z", false),
+                                                  item(QStringLiteral("\u00c9t\u00e9/IMG_0001.HEIC"), 3000000, "bad", false)}}};
+    seed("FuzzDriveServices", "search",
+         Fuzz::joined({"search", json(listing), "Work/new report.txt\nWork/Caf\u00e9 menu.txt", "report"}));
+    seed("FuzzDriveServices", "search-words",
+         Fuzz::joined({"search", json(listing), "", "caf\u00e9  ME\u0301"}));
+
+    const QTimeZone utc = QTimeZone::utc();
+    const QString day = DriveLayout::dateFolder(QDateTime(QDate(2026, 3, 4), QTime(23, 30), utc), utc);
+    const QJsonObject trash{{"list", QJsonArray{item(day, -1, "2026-03-04T23:30:00Z", true),
+                                                item(day + QStringLiteral("/Photos/beach.jpg"), 12, "2026-03-04T23:30:00Z", false),
+                                                item(QStringLiteral("2026-02-30/x.txt"), 1, "2026-03-04T23:30:00Z", false),
+                                                item(QStringLiteral("stray.txt"), 1, "2026-03-04T23:30:00Z", false)}}};
+    seed("FuzzDriveServices", "trash", Fuzz::joined({"trash", json(trash)}));
+    seed("FuzzDriveServices", "conflict", Fuzz::joined({"conflict", "Docs/report (conflict from Ada's Mac 2).tar.gz"}));
+    seed("FuzzDriveServices", "conflict-plain", Fuzz::joined({"conflict", "Notes (conflict from Mac 02)"}));
+}
+
+void pins()
+{
+    const auto pin = [](const char *path, bool isDir, qint64 bytes, qint64 done, const char *state) {
+        return QJsonObject{{"path", path},   {"isDir", isDir},       {"files", isDir ? 3 : 1}, {"filesDone", done == bytes ? 1 : 0},
+                           {"bytes", bytes}, {"bytesDone", done},    {"state", state}};
+    };
+    seed("FuzzRCReply", "vfs-pins",
+         "vfs/pins" + QByteArray(1, '\0')
+             + json({{"pins", QJsonArray{pin("Photos", true, 3000, 1000, "keeping"), pin("Photos/a.jpg", false, 100, 100, "done"),
+                                         pin("Docs/b.txt", false, 50, 0, "offline")}},
+                     {"state", "keeping"}}));
+    seed("FuzzRCReply", "vfs-pin",
+         "vfs/pin" + QByteArray(1, '\0') + json({{"needed", qint64(5'000'000'000)}, {"free", 1'200'000'000}, {"notEnoughSpace", true}}));
+}
+
+void cloudflareUsage()
+{
+    const auto storage = [](const char *date, qint64 payload) {
+        return QJsonObject{{"max", QJsonObject{{"payloadSize", payload}, {"metadataSize", 1}}},
+                           {"dimensions", QJsonObject{{"date", date}, {"bucketName", "photos"}, {"storageClass", "Standard"}}}};
+    };
+    const auto operations = [](const char *action, qint64 requests, const QJsonValue &status) {
+        return QJsonObject{{"sum", QJsonObject{{"requests", requests}}},
+                           {"dimensions", QJsonObject{{"actionType", action}, {"responseStatusCode", status}}}};
+    };
+    const QJsonObject account{{"storage", QJsonArray{storage("2026-12-01", 12'000'000'000), storage("2026-12-02", 13'000'000'000)}},
+                              {"operations", QJsonArray{operations("PutObject", 1'500'000, 200), operations("GetObject", 20'000'000, 200),
+                                                        operations("ListObjects", 7, 403), operations("DeleteObject", 3, QJsonValue())}}};
+    const QJsonObject reply{{"data", QJsonObject{{"viewer", QJsonObject{{"accounts", QJsonArray{account}}}}}}, {"errors", QJsonValue()}};
+    seed("FuzzCloudflareUsage", "usage", Fuzz::joined({"2026-12-10T14:50:40Z", json(reply)}));
+    const QJsonObject refused{{"data", QJsonValue()},
+                              {"errors", QJsonArray{QJsonObject{{"message", "not authorized for that account"},
+                                                                {"extensions", QJsonObject{{"code", "authz"}}}}}}};
+    seed("FuzzCloudflareUsage", "refused", Fuzz::joined({"", json(refused)}));
+}
+
+void shareLinks()
+{
+    const ShareRecord record{QStringLiteral("AAECAwQFBgcICQoLDA0ODw"),
+                             Base64URL::encode(QByteArray(32, '\x07')),
+                             QStringLiteral("p\u00e4ss word"),
+                             QStringLiteral("Holiday / \u00c9t\u00e9"),
+                             {QStringLiteral("Photos/2026"), QStringLiteral("notes.txt")},
+                             12,
+                             3000000,
+                             QDateTime(QDate(2026, 12, 10), QTime(14, 50, 40), Qt::UTC),
+                             QDateTime(QDate(2026, 12, 17), QTime(14, 50, 40), Qt::UTC),
+                             10,
+                             QUrl(QStringLiteral("https://ovra-share-photos.ada.workers.dev/")),
+                             QStringLiteral("Ada's Mac")};
+    seed("FuzzShareLinks", "record", "record" + QByteArray(1, '\0') + ShareRecords::encoded(record));
+    ShareRecord plain = record;
+    plain.password.reset();
+    plain.expiresAt.reset();
+    plain.maxDownloads.reset();
+    seed("FuzzShareLinks", "record-plain", "record" + QByteArray(1, '\0') + ShareRecords::encoded(plain));
+    seed("FuzzShareLinks", "date", "date" + QByteArray(1, '\0') + ShareRecords::dateText(record.createdAt).toUtf8());
+    seed("FuzzShareLinks", "date-offset", "date" + QByteArray(1, '\0') + "2026-01-31T09:05:00-03:30");
+    seed("FuzzShareLinks", "status",
+         Fuzz::joined({"status", "200",
+                       json({{"expiresAt", 1797000000}, {"maxDownloads", QJsonValue()}, {"downloads", 3}, {"fileCount", 12},
+                             {"totalBytes", 3000000}})}));
+    seed("FuzzShareLinks", "status-ended", Fuzz::joined({"status", "410", "{\"error\":\"expired\"}"}));
+    seed("FuzzShareLinks", "expiry", "expiry" + QByteArray(1, '\0') + ShareExpiry(ShareExpiry::thirtyDays).text().toUtf8());
+}
+
+void shareWorkerDeploy()
+{
+    const QByteArray done = json({{"success", true}, {"errors", QJsonArray()}, {"messages", QJsonArray()},
+                                  {"result", QJsonObject{{"id", "ovra-share-my-bucket"}}}});
+    const QByteArray subdomain = json({{"success", true}, {"errors", QJsonArray()}, {"messages", QJsonArray()},
+                                       {"result", QJsonObject{{"subdomain", "Ada-2"}}}});
+    seed("FuzzShareWorkerDeploy", "deployed", Fuzz::joined({"200", subdomain, "200", done, "200", done, "200", done}));
+    const QByteArray refused = json({{"success", false}, {"messages", QJsonArray()},
+                                     {"errors", QJsonArray{QJsonObject{{"code", 10021}, {"message", "Uncaught SyntaxError"}}}}});
+    seed("FuzzShareWorkerDeploy", "upload-refused", Fuzz::joined({"200", subdomain, "400", refused}));
+    const QByteArray noName = json({{"success", false}, {"result", QJsonValue()},
+                                    {"errors", QJsonArray{QJsonObject{{"code", 10007}, {"message", "workers.api.error.not_found"}}}}});
+    seed("FuzzShareWorkerDeploy", "no-subdomain", Fuzz::joined({"404", noName}));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -253,6 +439,14 @@ int main(int argc, char **argv)
     settings();
     logFormat();
     engineStderr();
+    engineOutput();
+    changeSync();
+    procFiles();
+    driveServices();
+    pins();
+    cloudflareUsage();
+    shareLinks();
+    shareWorkerDeploy();
     std::printf("FuzzSeeds: %d seeds written below %s\n", written, argv[1]);
     return 0;
 }

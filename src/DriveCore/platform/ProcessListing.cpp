@@ -70,20 +70,25 @@ std::vector<pid_t> ProcessListing::all()
 
 std::optional<ProcessStatus> ProcessListing::status(pid_t pid)
 {
-    // "<pid> (<name>) <state> <parent> ...": the name may hold spaces and parentheses, so it
-    // ends at the last ")".
     const auto stat = readProcFile(pid, "stat");
     const auto status = readProcFile(pid, "status");
     if (!stat || !status)
         return std::nullopt;
-    const qsizetype open = stat->indexOf('(');
-    const qsizetype close = stat->lastIndexOf(')');
+    return parseStatus(pid, *stat, *status);
+}
+
+std::optional<ProcessStatus> ProcessListing::parseStatus(pid_t pid, const QByteArray &stat, const QByteArray &status)
+{
+    // "<pid> (<name>) <state> <parent> ...": the name may hold spaces and parentheses, so it
+    // ends at the last ")".
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
     if (open < 0 || close < open)
         return std::nullopt;
-    const QList<QByteArray> rest = stat->mid(close + 1).trimmed().split(' ');
+    const QList<QByteArray> rest = stat.mid(close + 1).trimmed().split(' ');
     bool ok = false;
     const int parent = rest.value(1).toInt(&ok);
-    const auto uid = realUID(*status);
+    const auto uid = realUID(status);
     if (rest.value(0).size() != 1 || !ok || !uid)
         return std::nullopt;
     return ProcessStatus{
@@ -91,7 +96,7 @@ std::optional<ProcessStatus> ProcessListing::status(pid_t pid)
         .parent = parent,
         .uid = *uid,
         .state = rest[0][0],
-        .name = QString::fromUtf8(stat->mid(open + 1, close - open - 1)),
+        .name = QString::fromUtf8(stat.mid(open + 1, close - open - 1)),
     };
 }
 

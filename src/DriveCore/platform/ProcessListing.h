@@ -30,6 +30,10 @@ std::vector<pid_t> all();
 
 std::optional<ProcessStatus> status(pid_t pid);
 
+// Reads the contents of /proc/<pid>/stat and /proc/<pid>/status; none when either lacks the
+// kernel's shape.
+std::optional<ProcessStatus> parseStatus(pid_t pid, const QByteArray &stat, const QByteArray &status);
+
 // The resolved path of the running program, also when its file has since been replaced or
 // removed; none for another user's process (unless we may read it), a kernel thread or an
 // ended one.

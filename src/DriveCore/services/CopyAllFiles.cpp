@@ -26,23 +26,7 @@ struct SizeReply {
     static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
 };
 
-// The storage keys never leave in an error text.
-QString redacted(QString text, const StorageSecrets &secrets)
-{
-    const QString mark = QStringLiteral("<redacted>");
-    if (!secrets.accessKeyID.isEmpty())
-        text.replace(secrets.accessKeyID, mark);
-    if (!secrets.secretAccessKey.isEmpty())
-        text.replace(secrets.secretAccessKey, mark);
-    return text;
-}
-
-[[noreturn]] void failCommand(const Connection &connection, const QString &stderrText, const StorageSecrets &secrets)
-{
-    std::rethrow_exception(connection.classify(redacted(stderrText, secrets)));
-}
-
-Environment environment(const Connection &connection, const StorageSecrets &secrets, const QString &passphrase)
+Environment environment(const DriveConnection &connection, const StorageSecrets &secrets, const QString &passphrase)
 {
     return connection.environment(secrets, RcloneCommand::obscure(passphrase));
 }
@@ -65,7 +49,7 @@ std::optional<CopyProgress> progress(const QString &logLine)
     return CopyProgress{*stats->bytes, stats->totalBytes.value_or(*stats->bytes)};
 }
 
-QCoro::Task<> copyAll(Connection connection, QString destination, StorageSecrets secrets, QString passphrase,
+QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSecrets secrets, QString passphrase,
                       std::function<void(const CopyProgress &)> onProgress, CancelToken token)
 {
     checkCancelled(token);
@@ -82,11 +66,12 @@ QCoro::Task<> copyAll(Connection connection, QString destination, StorageSecrets
         connection.rclone, arguments, environment(connection, secrets, passphrase), onLine, token);
     // A cancelled copy is cancelled, even when the engine managed to finish first.
     checkCancelled(token);
+    // The keys never leave in an error text.
     if (result.status != 0)
-        failCommand(connection, result.tail, secrets);
+        throw ConnectionError::classify(ConnectionError::redact(result.tail, secrets));
 }
 
-QCoro::Task<qint64> driveSize(Connection connection, StorageSecrets secrets, QString passphrase, CancelToken token)
+QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets, QString passphrase, CancelToken token)
 {
     checkCancelled(token);
     const RcloneResult result = co_await ProcessRunner::run(
@@ -95,7 +80,7 @@ QCoro::Task<qint64> driveSize(Connection connection, StorageSecrets secrets, QSt
     // An interrupted measurement is cancelled, not a storage failure.
     checkCancelled(token);
     if (result.status != 0)
-        failCommand(connection, result.stderrText(), secrets);
+        throw ConnectionError::failedCommand(result, secrets);
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(result.stdoutBytes, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())

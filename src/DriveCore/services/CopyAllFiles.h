@@ -1,14 +1,12 @@
 #pragma once
 
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/keys/DriveConnection.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/support/Cancellation.h"
 
 #include <QCoroTask>
 #include <QString>
 
-#include <cstdint>
-#include <exception>
 #include <functional>
 #include <optional>
 
@@ -23,19 +21,9 @@ struct CopyProgress {
 };
 
 // Copying every file of the drive into an ordinary folder, and measuring the drive beforehand,
-// each with a one-shot engine command that reads straight from the bucket (no mount needed).
+// each with a one-shot engine command of the storage connection (its program and environment)
+// that reads straight from the bucket (no mount needed).
 namespace CopyAllFiles {
-
-// What these commands use of the storage connection: the engine program, the environment of
-// one command, and the shared classification of a failed storage command.
-struct Connection {
-    QString rclone;
-    // The remotes' configuration for these keys; the encrypting remote's password is the
-    // obscured passphrase.
-    std::function<Environment(const StorageSecrets &, const QString &obscuredPassphrase)> environment;
-    // The error to fail with for a failed command's standard error (already redacted).
-    std::function<std::exception_ptr(const QString &stderrText)> classify;
-};
 
 // The report of one line of the engine's JSON log: its "stats" "bytes" and "totalBytes"
 // ("bytes" again when the total is missing). None for any other line.
@@ -44,14 +32,15 @@ std::optional<CopyProgress> progress(const QString &logLine);
 // Copies the drive's files into the folder at `destination`, leaving files that already exist
 // there untouched. `onProgress` gets one report per statistics line of the engine, in order, on
 // this thread. Files already copied stay whatever the outcome. Throws RcloneCommand::ObscureError
-// (nothing started), ProcessRunner::LaunchError, the classified error of a failed copy, and
-// CancelledError once `token` is cancelled, even when the engine then reports success.
-QCoro::Task<> copyAll(Connection connection, QString destination, StorageSecrets secrets, QString passphrase,
+// (nothing started), ProcessRunner::LaunchError, ConnectionError classified from the redacted
+// tail of a failed copy's standard error, and CancelledError once `token` is cancelled, even
+// when the engine then reports success.
+QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSecrets secrets, QString passphrase,
                       std::function<void(const CopyProgress &)> onProgress, CancelToken token = {});
 
 // The total size in bytes of every file in the drive. Throws as copyAll (CancelledError once
 // `token` is cancelled), and RCDecodingError for a size reply that does not decode.
-QCoro::Task<qint64> driveSize(Connection connection, StorageSecrets secrets, QString passphrase,
+QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets, QString passphrase,
                               CancelToken token = {});
 
 } // namespace CopyAllFiles

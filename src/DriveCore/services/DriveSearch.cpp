@@ -405,11 +405,11 @@ QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken toke
 QCoro::Task<> refreshSearchIndex(SearchRefreshing &model, CancelToken token)
 {
     if (!model.online())
-        throw RefreshRefused(offlineText);
+        throw AppModelError(offlineText);
     const std::optional<RCClient> rc = model.rc();
     const std::optional<DriveSettings> settings = model.settings();
     if (!model.supervisorRunning() || !rc || !settings || model.isChangingDrive() || model.signingOut())
-        throw RefreshRefused(notConnectedText);
+        throw AppModelError(notConnectedText);
     const int port = rc->port();
     const QUuid deviceID = settings->deviceID;
 

@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/support/Cancellation.h"
 
 #include <QCoroTask>
@@ -13,7 +14,6 @@
 
 #include <memory>
 #include <optional>
-#include <stdexcept>
 
 namespace DriveCore {
 
@@ -33,7 +33,7 @@ struct DriveSearchEntry {
 // Search of the drive by file and folder name, over an index held in memory.
 namespace DriveSearch {
 
-// What a refresh may be refused with; the window shows `message`.
+// What a refresh may be refused with, as the app model's error.
 inline const QString offlineText =
     QStringLiteral("Connect to the internet to refresh search. Your previous results are still available.");
 inline const QString notConnectedText = QStringLiteral("Wait for your drive to connect, then try again.");
@@ -86,13 +86,6 @@ std::optional<QUrl> revealURL(const QString &path, const QUrl &mount);
 // at the same time, made into entries. Fails with the error of either request.
 QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken token = {});
 
-// A refresh refused before it started: the drive is not in a state to list.
-class RefreshRefused : public std::runtime_error {
-public:
-    explicit RefreshRefused(const QString &message) : std::runtime_error(message.toStdString()), message(message) {}
-    QString message;
-};
-
 // What a refresh reads and writes of the app model, which lives on the main thread.
 class SearchRefreshing {
 public:
@@ -114,7 +107,7 @@ public:
     virtual void setSearchIndexedAt(QDateTime date) = 0;
 };
 
-// Lists the drive and stores a new index, then its date. Refused with RefreshRefused (offline,
+// Lists the drive and stores a new index, then its date. Refused with AppModelError (offline,
 // or the drive not running, not set up, being changed or signing out); the listing's error is
 // passed on. Ends with CancelledError, keeping the previous index, when `token` is cancelled or
 // the drive stopped, restarted on another port, was switched or began signing out meanwhile.

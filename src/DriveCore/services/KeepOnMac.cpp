@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 namespace DriveCore {
 
 namespace {
@@ -13,6 +15,16 @@ struct UnpinReply {
     qint64 freed = 0;
     static UnpinReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"freed")}; }
 };
+
+// The engine's figures are not trusted to sum within 64 bits; a sum that would not fit stays at
+// the largest count.
+qint64 saturatedSum(qint64 a, qint64 b)
+{
+    qint64 sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b < 0 ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+    return sum;
+}
 
 QJsonObject pathsParams(const QStringList &paths, const QString &fs)
 {
@@ -82,8 +94,8 @@ std::optional<QString> progressLine(const PinsReply &reply)
     qint64 done = 0;
     qint64 total = 0;
     for (const PinStatus &pin : outermost(reply.pins)) {
-        done += pin.bytesDone;
-        total += pin.bytes;
+        done = saturatedSum(done, pin.bytesDone);
+        total = saturatedSum(total, pin.bytes);
     }
     if (done >= total)
         return std::nullopt;

@@ -101,18 +101,22 @@ QCoro::Task<QList<ListItem>> RecentlyDeletedService::listTrash(bool recurse, Can
 
 QCoro::Task<QList<DeletedItem>> RecentlyDeletedService::listing(RecentlyDeletedService self, CancelToken token)
 {
-    const QList<ListItem> entries = co_await self.listTrash(true, token);
+    co_return deletedItems(co_await self.listTrash(true, token));
+}
+
+QList<DeletedItem> RecentlyDeletedService::deletedItems(const QList<ListItem> &trash, const QTimeZone &zone)
+{
     QList<DeletedItem> items;
-    for (const ListItem &entry : entries) {
+    for (const ListItem &entry : trash) {
         const qsizetype slash = entry.Path.indexOf(u'/');
         if (entry.IsDir || slash < 0)
             continue;
-        const std::optional<QDateTime> day = parseDateFolder(entry.Path.left(slash));
+        const std::optional<QDateTime> day = parseDateFolder(entry.Path.left(slash), zone);
         if (!day)
             continue;
         items.append({entry.Path, entry.Path.mid(slash + 1), *day, entry.Size});
     }
-    co_return items;
+    return items;
 }
 
 QCoro::Task<bool> RecentlyDeletedService::isTaken(RecentlyDeletedService self, QString path, CancelToken token)

@@ -70,6 +70,10 @@ public:
     // The sum of the listed items' sizes.
     QCoro::Task<qint64> totalSize(CancelToken token = {}) const;
 
+    // The deleted files of a recursive listing of the trash, in its order: files inside a date
+    // folder, each dated by its folder.
+    static QList<DeletedItem> deletedItems(const QList<ListItem> &trash,
+                                           const QTimeZone &zone = QTimeZone::systemTimeZone());
     // The start of the day a date-folder name stands for; none unless the name is exactly the
     // folder name of an existing day in ASCII digits ("2026-02-30" and "2026-2-03" are none).
     static std::optional<QDateTime> parseDateFolder(const QString &name, const QTimeZone &zone = QTimeZone::systemTimeZone());

@@ -88,10 +88,11 @@ std::optional<QDateTime> ShareRecords::date(const QString &text)
         QStringLiteral("\\A[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(Z|[+-][0-9]{2}:[0-9]{2})\\z"));
     if (!internetDate.match(text).hasMatch())
         return std::nullopt;
-    const QDateTime date = QDateTime::fromString(text, Qt::ISODate);
-    if (!date.isValid())
+    const QDateTime date = QDateTime::fromString(text, Qt::ISODate).toUTC();
+    // An offset may carry the instant out of the years that the stored form can write.
+    if (!date.isValid() || date.date().year() < 1 || date.date().year() > 9999)
         return std::nullopt;
-    return date.toUTC();
+    return date;
 }
 
 QByteArray ShareRecords::encoded(const ShareRecord &record)

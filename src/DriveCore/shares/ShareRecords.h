@@ -47,7 +47,8 @@ public:
     // An internet date-time in UTC with whole seconds, such as 2026-01-31T09:05:00Z; the fraction
     // of a second is cut off.
     static QString dateText(const QDateTime &date);
-    // Reads what dateText writes, and the same with a "+hh:mm" or "-hh:mm" offset; none otherwise.
+    // Reads what dateText writes, and the same with a "+hh:mm" or "-hh:mm" offset; none otherwise,
+    // and none for an instant outside the years 1 to 9999 in UTC, which dateText could not write.
     static std::optional<QDateTime> date(const QString &text);
 
     // Moving one small file between this machine and the drive's metadata folder, through a

@@ -26,6 +26,29 @@ TEST(ProcessListing, SplitsCommandLines)
         EXPECT_EQ(ProcessListing::arguments(c.commandLine), c.arguments) << c.commandLine.toHex().constData();
 }
 
+TEST(ProcessListing, ReadsStatAndStatusFiles)
+{
+    const QByteArray status = "Name:\tx\nUid:\t1000\t0\t0\t0\n";
+    const struct {
+        const char *name;
+        QByteArray stat;
+        QByteArray status;
+        std::optional<ProcessStatus> read;
+    } cases[] = {
+        {"plain", "7 (rclone) S 1 7 7 0 -1\n", status, ProcessStatus{7, 1, 1000, 'S', QStringLiteral("rclone")}},
+        {"a name with a space and parentheses", "7 (a) (b c) Z 3 7\n", status,
+         ProcessStatus{7, 3, 1000, 'Z', QStringLiteral("a) (b c")}},
+        {"no parentheses", "7 rclone S 1\n", status, std::nullopt},
+        {"closed before opened", "7 )x( S 1\n", status, std::nullopt},
+        {"no parent", "7 (x) S\n", status, std::nullopt},
+        {"a state of two letters", "7 (x) SS 1\n", status, std::nullopt},
+        {"no Uid line", "7 (x) S 1\n", "Name:\tx\n", std::nullopt},
+        {"an empty Uid line", "7 (x) S 1\n", "Uid:\n", std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ProcessListing::parseStatus(7, c.stat, c.status), c.read) << c.name;
+}
+
 TEST(ProcessListing, DescribesThisProcess)
 {
     const pid_t self = ::getpid();

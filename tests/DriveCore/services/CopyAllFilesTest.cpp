@@ -1,6 +1,7 @@
 #include "DriveCore/services/CopyAllFiles.h"
 
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/keys/DriveConnection.h"
 #include "DriveCore/engine/RcloneCommand.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"
@@ -19,28 +20,12 @@ using TestSupport::await;
 
 namespace {
 
-// What the storage connection's classification received, as the error it made.
-struct Classified {
-    QString text;
-};
-
 const QString passphrase = QStringLiteral("correct horse");
 
-CopyAllFiles::Connection connectionTo(const QString &rclone, Environment extra = {})
-{
-    return {rclone,
-            [extra](const StorageSecrets &secrets, const QString &obscured) {
-                Environment environment = RcloneCommand::environment(secrets, obscured);
-                environment.insert(extra);
-                return environment;
-            },
-            [](const QString &text) { return std::make_exception_ptr(Classified{text}); }};
-}
-
 template<typename T>
-std::optional<Classified> classifiedFailure(QCoro::Task<T> &&task)
+std::optional<ConnectionError> connectionFailure(QCoro::Task<T> &&task)
 {
-    return TestSupport::failureOf<Classified>(std::move(task));
+    return TestSupport::failureOf<ConnectionError>(std::move(task));
 }
 
 QByteArray readFile(const QString &path)
@@ -86,7 +71,7 @@ protected:
 
     void put(const QString &path, const QByteArray &contents)
     {
-        const Environment environment = RcloneCommand::environment(server.secrets(), RcloneCommand::obscure(passphrase));
+        const Environment environment = connection.environment(server.secrets(), RcloneCommand::obscure(passphrase));
         const RcloneResult result = await(ProcessRunner::run(
             rclone, {QStringLiteral("rcat"), QStringLiteral("drivecrypt:Drive/") + path}, environment, contents));
         ASSERT_EQ(result.status, 0) << result.stderrText().toStdString();
@@ -95,6 +80,7 @@ protected:
     const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
     TestSupport::S3Server server;
     QTemporaryDir target;
+    DriveConnection connection{rclone};
 };
 
 TEST_F(CopyAllFilesEngineTest, CopiesEveryFileDecryptedAndReportsProgressUpToTheTotal)
@@ -104,7 +90,7 @@ TEST_F(CopyAllFilesEngineTest, CopiesEveryFileDecryptedAndReportsProgressUpToThe
     put(QStringLiteral("Photos 2026/Caf\u00e9 \u00fcber.jpg"), photo);
     put(QStringLiteral("mine.txt"), "theirs");
     const qint64 total = 6 + photo.size() + 6;
-    EXPECT_EQ(await(CopyAllFiles::driveSize(connectionTo(rclone), server.secrets(), passphrase)), total);
+    EXPECT_EQ(await(CopyAllFiles::driveSize(connection, server.secrets(), passphrase)), total);
 
     const QString destination = target.filePath(QStringLiteral("Ovra files"));
     QDir().mkpath(destination);
@@ -114,7 +100,7 @@ TEST_F(CopyAllFilesEngineTest, CopiesEveryFileDecryptedAndReportsProgressUpToThe
     existing.close();
 
     std::vector<CopyProgress> reports;
-    await(CopyAllFiles::copyAll(connectionTo(rclone), destination, server.secrets(), passphrase,
+    await(CopyAllFiles::copyAll(connection, destination, server.secrets(), passphrase,
                                 [&](const CopyProgress &report) { reports.push_back(report); }));
 
     EXPECT_EQ(readFile(destination + QStringLiteral("/notes.txt")), "hello\n");
@@ -127,7 +113,7 @@ TEST_F(CopyAllFilesEngineTest, CopiesEveryFileDecryptedAndReportsProgressUpToThe
 
 TEST_F(CopyAllFilesEngineTest, AnEmptyDriveHasNoSize)
 {
-    EXPECT_EQ(await(CopyAllFiles::driveSize(connectionTo(rclone), server.secrets(), passphrase)), 0);
+    EXPECT_EQ(await(CopyAllFiles::driveSize(connection, server.secrets(), passphrase)), 0);
 }
 
 TEST_F(CopyAllFilesEngineTest, CancellingInTheMiddleInterruptsTheCopy)
@@ -136,13 +122,17 @@ TEST_F(CopyAllFilesEngineTest, CancellingInTheMiddleInterruptsTheCopy)
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
     put(QStringLiteral("large.bin"), large);
 
-    // Slowed to 1 MB/s through the engine's own environment setting, so the copy is still
-    // running when its first report arrives.
-    const CopyAllFiles::Connection slow = connectionTo(rclone, {{QStringLiteral("RCLONE_BWLIMIT"), QStringLiteral("1M")}});
+    // Slowed to 1 MB/s through the engine's own environment setting, set by a wrapper (the
+    // connection's environment holds only the remotes), so the copy is still running when its
+    // first report arrives.
+    DriveConnection slow = connection;
+    slow.rclone = TestSupport::writeScript(target.filePath(QStringLiteral("slow-rclone")),
+                                           QStringLiteral("RCLONE_BWLIMIT=1M exec '%1' \"$@\"\n").arg(rclone));
+    const QString destination = target.filePath(QStringLiteral("copy"));
     CancelSource cancel;
     std::vector<CopyProgress> reports;
     const auto failure = TestSupport::failureOf<CancelledError>(CopyAllFiles::copyAll(
-        slow, target.path(), server.secrets(), passphrase,
+        slow, destination, server.secrets(), passphrase,
         [&](const CopyProgress &report) {
             reports.push_back(report);
             cancel.request_stop();
@@ -152,31 +142,41 @@ TEST_F(CopyAllFilesEngineTest, CancellingInTheMiddleInterruptsTheCopy)
     EXPECT_TRUE(failure.has_value());
     ASSERT_FALSE(reports.empty());
     EXPECT_LT(reports.front().bytesDone, large.size());
-    EXPECT_NE(readFile(target.filePath(QStringLiteral("large.bin"))), large);
+    EXPECT_NE(readFile(destination + QStringLiteral("/large.bin")), large);
 }
 
-TEST_F(CopyAllFilesEngineTest, WrongKeysReachTheClassificationAsTheStoragesRefusal)
+TEST_F(CopyAllFilesEngineTest, WrongKeysAreTheStoragesRefusalOfTheKeys)
 {
     put(QStringLiteral("notes.txt"), "hello\n");
     StorageSecrets wrong = server.secrets();
     wrong.accessKeyID = QStringLiteral("WRONGKEYID");
 
-    const auto copy = classifiedFailure(
-        CopyAllFiles::copyAll(connectionTo(rclone), target.path(), wrong, passphrase, [](const CopyProgress &) {}));
-    const auto size = classifiedFailure(CopyAllFiles::driveSize(connectionTo(rclone), wrong, passphrase));
+    const auto copy = connectionFailure(
+        CopyAllFiles::copyAll(connection, target.path(), wrong, passphrase, [](const CopyProgress &) {}));
+    const auto size = connectionFailure(CopyAllFiles::driveSize(connection, wrong, passphrase));
     for (const auto &failure : {copy, size}) {
         ASSERT_TRUE(failure.has_value());
-        // The storage's bad-keys answer, which the shared classification reads as bad keys.
-        EXPECT_TRUE(failure->text.contains(QLatin1String("InvalidAccessKeyId"))) << failure->text.toStdString();
-        EXPECT_FALSE(failure->text.contains(QLatin1String("WRONGKEYID")));
+        EXPECT_EQ(failure->value, ConnectionError::badKeys) << failure->message().toStdString();
+        EXPECT_EQ(failure->message(), ConnectionError::badKeysText);
     }
-    EXPECT_LE(copy->text.count(u'\n'), 4) << "only the last five lines of standard error";
+    EXPECT_FALSE(QFile::exists(target.filePath(QStringLiteral("notes.txt"))));
 }
 
 // A stand-in engine program for what the real one never does on request.
 class CopyAllFilesScriptTest : public ::testing::Test {
 protected:
-    QString script(const QString &body) { return TestSupport::writeScript(folder.filePath(QStringLiteral("rclone")), body); }
+    DriveConnection script(const QString &body)
+    {
+        return DriveConnection(TestSupport::writeScript(folder.filePath(QStringLiteral("rclone")), body));
+    }
+    // A program that writes `stderrText` to standard error and fails.
+    DriveConnection failing(const QByteArray &stderrText)
+    {
+        const QString path = folder.filePath(QStringLiteral("stderr"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(stderrText) == stderrText.size());
+        return script(QStringLiteral("cat '%1' >&2\nexit 1\n").arg(path));
+    }
 
     const StorageSecrets secrets{QStringLiteral("https://example.invalid"), QStringLiteral("bucket"),
                                  QStringLiteral("AKID-1234"), QStringLiteral("s3cr3t/+key")};
@@ -186,52 +186,82 @@ protected:
 TEST_F(CopyAllFilesScriptTest, RunsTheDesignedCommandLinesWithTheDestinationUnchanged)
 {
     const QString record = folder.filePath(QStringLiteral("arguments"));
-    const QString program = script(QStringLiteral("for a in \"$@\"; do echo \"$a\" >> '%1'; done\n"
-                                                  "[ \"$1\" = size ] && echo '{\"count\":2,\"bytes\":1234,\"sizeless\":0}'\n"
-                                                  "exit 0\n")
-                                       .arg(record));
+    const DriveConnection program = script(QStringLiteral("for a in \"$@\"; do echo \"$a\" >> '%1'; done\n"
+                                                          "[ \"$1\" = size ] && echo '{\"count\":2,\"bytes\":1234,\"sizeless\":0}'\n"
+                                                          "exit 0\n")
+                                               .arg(record));
     const QString destination = QStringLiteral("/media/My Disk/Ovra files");
-    await(CopyAllFiles::copyAll(connectionTo(program), destination, secrets, passphrase, {}));
-    EXPECT_EQ(await(CopyAllFiles::driveSize(connectionTo(program), secrets, passphrase)), 1234);
+    await(CopyAllFiles::copyAll(program, destination, secrets, passphrase, {}));
+    EXPECT_EQ(await(CopyAllFiles::driveSize(program, secrets, passphrase)), 1234);
 
     EXPECT_EQ(QString::fromUtf8(readFile(record)).split(u'\n', Qt::SkipEmptyParts),
               (QStringList{"copy", "drivecrypt:Drive", destination, "--ignore-existing", "--use-json-log", "--stats",
                            "1s", "--stats-log-level", "NOTICE", "size", "drivecrypt:Drive", "--json"}));
 }
 
-TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedFromTheLastFiveLinesWithTheKeysRedacted)
+TEST_F(CopyAllFilesScriptTest, CommandsRunInTheConnectionsEnvironment)
 {
-    const QString program = script(QStringLiteral("for i in 1 2 3 4 5 6; do echo \"line $i\" >&2; done\n"
-                                                  "echo 'ERROR : key AKID-1234 secret s3cr3t/+key s3cr3t/+key' >&2\n"
-                                                  "exit 1\n"));
-    const QString expected = QStringLiteral("line 3\nline 4\nline 5\nline 6\n"
-                                            "ERROR : key <redacted> secret <redacted> <redacted>");
+    const QString record = folder.filePath(QStringLiteral("environment"));
+    DriveConnection program = script(QStringLiteral("env >> '%1'\n"
+                                                    "[ \"$1\" = size ] && echo '{\"bytes\":0}'\n"
+                                                    "exit 0\n")
+                                         .arg(record));
+    // The base remote pointed elsewhere, as the connection allows.
+    program.baseEnvironment = [](const StorageSecrets &) {
+        return Environment{{QStringLiteral("RCLONE_CONFIG_DRIVE_TYPE"), QStringLiteral("local")}};
+    };
+    await(CopyAllFiles::copyAll(program, folder.path(), secrets, passphrase, {}));
+    await(CopyAllFiles::driveSize(program, secrets, passphrase));
 
-    const auto copy = classifiedFailure(CopyAllFiles::copyAll(connectionTo(program), folder.path(), secrets, passphrase, {}));
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->text, expected);
-
-    const auto size = classifiedFailure(CopyAllFiles::driveSize(connectionTo(program), secrets, passphrase));
-    ASSERT_TRUE(size);
-    EXPECT_EQ(size->text, QStringLiteral("line 1\nline 2\n") + expected + u'\n');
+    const QStringList lines = QString::fromUtf8(readFile(record)).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &entry : {QStringLiteral("RCLONE_CONFIG_DRIVE_TYPE=local"),
+                                 QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_PASSWORD=") + RcloneCommand::obscure(passphrase),
+                                 QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_REMOTE=drive:bucket")})
+        EXPECT_EQ(lines.count(entry), 2) << entry.toStdString();
+    EXPECT_FALSE(QString::fromUtf8(readFile(record)).contains(QLatin1String("RCLONE_CONFIG_DRIVE_ENDPOINT")));
 }
 
-TEST_F(CopyAllFilesScriptTest, EmptyKeysAreNotRedacted)
+TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedWithTheKeysRedacted)
 {
-    const QString program = script(QStringLiteral("echo 'Failed to copy: no keys' >&2\nexit 3\n"));
+    StorageSecrets bucketLikeKey = secrets;
+    bucketLikeKey.accessKeyID = QStringLiteral("NoSuchBucket-AKID");
     const StorageSecrets anonymous{secrets.endpoint, secrets.bucket, QString(), QString()};
-    const auto copy = classifiedFailure(CopyAllFiles::copyAll(connectionTo(program), folder.path(), anonymous, passphrase, {}));
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->text, QStringLiteral("Failed to copy: no keys"));
+    const auto other = [](const char *detail) { return ConnectionError(ConnectionError::other, QString::fromUtf8(detail)); };
+    const struct {
+        const char *name;
+        QByteArray stderrText;
+        StorageSecrets secrets;
+        ConnectionError copy;
+        ConnectionError size;
+    } cases[] = {
+        // The copy reads only the last five lines of standard error, the measurement all of it.
+        {"keys in the last line", "ERROR : AccessDenied\nline 2\nline 3\nline 4\nline 5\nline 6\n"
+                                  "ERROR : key AKID-1234 secret s3cr3t/+key s3cr3t/+key\n",
+         secrets, other("ERROR : key <redacted> secret <redacted> <redacted>"), ConnectionError(ConnectionError::badKeys)},
+        // Classified only once the key is gone: it is no missing bucket.
+        {"a key that reads like a refusal", "ERROR : key NoSuchBucket-AKID refused\n", bucketLikeKey,
+         other("ERROR : key <redacted> refused"), other("ERROR : key <redacted> refused")},
+        {"no keys to redact", "Failed to copy: no keys\n", anonymous, other("Failed to copy: no keys"),
+         other("Failed to copy: no keys")},
+        {"no connection", "Failed to create file system: dial tcp: lookup example.invalid: no such host\n", secrets,
+         ConnectionError(ConnectionError::offline), ConnectionError(ConnectionError::offline)},
+    };
+    for (const auto &c : cases) {
+        const DriveConnection program = failing(c.stderrText);
+        const auto copy = connectionFailure(CopyAllFiles::copyAll(program, folder.path(), c.secrets, passphrase, {}));
+        const auto size = connectionFailure(CopyAllFiles::driveSize(program, c.secrets, passphrase));
+        EXPECT_EQ(copy, c.copy) << c.name << ": " << (copy ? copy->message().toStdString() : "no failure");
+        EXPECT_EQ(size, c.size) << c.name << ": " << (size ? size->message().toStdString() : "no failure");
+    }
 }
 
 TEST_F(CopyAllFilesScriptTest, ACancelledCopyFailsEvenWhenTheEngineSucceeded)
 {
-    const QString program = script(QStringLiteral("echo '{\"stats\":{\"bytes\":5,\"totalBytes\":5}}' >&2\nexit 0\n"));
+    const DriveConnection program = script(QStringLiteral("echo '{\"stats\":{\"bytes\":5,\"totalBytes\":5}}' >&2\nexit 0\n"));
     CancelSource cancel;
     std::vector<CopyProgress> reports;
     const auto failure = TestSupport::failureOf<CancelledError>(CopyAllFiles::copyAll(
-        connectionTo(program), folder.path(), secrets, passphrase,
+        program, folder.path(), secrets, passphrase,
         [&](const CopyProgress &report) {
             reports.push_back(report);
             cancel.request_stop();
@@ -243,24 +273,24 @@ TEST_F(CopyAllFilesScriptTest, ACancelledCopyFailsEvenWhenTheEngineSucceeded)
 
 TEST_F(CopyAllFilesScriptTest, ACancelledMeasurementIsCancelledNotAStorageFailure)
 {
-    const QString program = script(QStringLiteral("exec sleep 30\n"));
+    const DriveConnection program = script(QStringLiteral("exec sleep 30\n"));
     CancelSource cancel;
     QTimer::singleShot(200, [&] { cancel.request_stop(); });
-    EXPECT_THROW(await(CopyAllFiles::driveSize(connectionTo(program), secrets, passphrase, cancel.get_token())),
+    EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase, cancel.get_token())),
                  CancelledError);
 }
 
 TEST_F(CopyAllFilesScriptTest, ASizeReplyThatDoesNotDecodeFails)
 {
     for (const char *reply : {"not json", R"({"count": 2})", R"({"bytes": "12"})", R"([12])"}) {
-        const QString program = script(QStringLiteral("echo '%1'\nexit 0\n").arg(QString::fromUtf8(reply)));
-        EXPECT_THROW(await(CopyAllFiles::driveSize(connectionTo(program), secrets, passphrase)), RCDecodingError) << reply;
+        const DriveConnection program = script(QStringLiteral("echo '%1'\nexit 0\n").arg(QString::fromUtf8(reply)));
+        EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase)), RCDecodingError) << reply;
     }
 }
 
 TEST_F(CopyAllFilesScriptTest, AMissingProgramIsALaunchFailure)
 {
-    const CopyAllFiles::Connection missing = connectionTo(folder.filePath(QStringLiteral("no-such-rclone")));
+    const DriveConnection missing(folder.filePath(QStringLiteral("no-such-rclone")));
     EXPECT_THROW(await(CopyAllFiles::copyAll(missing, folder.path(), secrets, passphrase, {})), ProcessRunner::LaunchError);
     EXPECT_THROW(await(CopyAllFiles::driveSize(missing, secrets, passphrase)), ProcessRunner::LaunchError);
 }

@@ -288,7 +288,7 @@ public:
 
 std::optional<QString> refusal(Model &model)
 {
-    const auto refused = TestSupport::failureOf<DriveSearch::RefreshRefused>(DriveSearch::refreshSearchIndex(model));
+    const auto refused = TestSupport::failureOf<AppModelError>(DriveSearch::refreshSearchIndex(model));
     return refused ? std::optional(refused->message) : std::nullopt;
 }
 

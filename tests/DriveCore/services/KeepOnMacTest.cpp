@@ -52,6 +52,12 @@ TEST(KeepOnMac, ProgressLine)
          QStringLiteral("Keeping on this Mac: 1 GB of 4 GB")},
         {"decimal file sizes", {{pinOf(QStringLiteral("x"), false, 1'500'000, 250'000)}, QStringLiteral("keeping")},
          QStringLiteral("Keeping on this Mac: 250 kB of 1.5 MB")},
+        // Sizes from the engine whose sum leaves 64 bits stop at the largest count.
+        {"sums beyond 64 bits",
+         {{pinOf(QStringLiteral("a"), false, 9'000'000'000'000'000'000, 0),
+           pinOf(QStringLiteral("b"), false, 9'000'000'000'000'000'000, 1 * GB)},
+          QStringLiteral("keeping")},
+         QStringLiteral("Keeping on this Mac: 1 GB of 9.22 EB")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(KeepOnMac::progressLine(c.reply), c.line) << c.name;

@@ -112,6 +112,9 @@ TEST(ShareRecords, ReadingNeedsEveryKeyThatIsAlwaysWritten)
         {"createdAt", "2026-01-31 09:05:00"},
         {"createdAt", "2026-01-31T09:05:00.5Z"},
         {"expiresAt", "tomorrow"},
+        // In UTC beyond the years a stored date has: the record could not be stored again.
+        {"createdAt", "9999-12-31T23:59:59-01:00"},
+        {"expiresAt", "0001-01-01T00:00:00+01:00"},
         {"workerURL", "/relative"},
         {"password", 7},
     };
