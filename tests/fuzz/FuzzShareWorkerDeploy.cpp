@@ -1,10 +1,11 @@
 // Cloudflare's answers to the link page's deployment: fields 0, 2, 4 and 6 are the HTTP statuses
 // (decimal) of the account-subdomain request, the upload, the schedule and the route, fields 1,
-// 3, 5 and 7 their bodies. Only ShareWorkerDeploy::Refused may come out, with one of its texts;
+// 3, 5 and 7 their bodies. Only the app model's error may come out, with one of its texts;
 // a deployment that passes sent all four and gives an https address under workers.dev.
 #include "Fuzz.h"
 #include "support/TestSupport.h"
 
+#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 using namespace DriveCore;
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             QStringLiteral("My Bucket"), modules, answer));
         FUZZ_CHECK(sent == 4 && url.isValid() && url.scheme() == QLatin1String("https")
                    && url.host().endsWith(QLatin1String(".workers.dev")));
-    } catch (const Deploy::Refused &refused) {
+    } catch (const AppModelError &refused) {
         FUZZ_CHECK(refused.message == QString::fromUtf8(Deploy::permissionText)
                    || refused.message == QString::fromUtf8(Deploy::noSubdomainText)
                    || refused.message.startsWith(QLatin1String(Deploy::refusedPrefix)));
