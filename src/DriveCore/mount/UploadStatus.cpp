@@ -1,6 +1,7 @@
 #include "DriveCore/mount/UploadStatus.h"
 
 #include "DriveCore/engine/MountUploads.h"
+#include "DriveCore/support/Saturating.h"
 
 #include <QHash>
 #include <QSet>
@@ -21,15 +22,6 @@ QString lastPiece(const QString &path)
 {
     const QStringList pieces = path.split(u'/', Qt::SkipEmptyParts);
     return pieces.isEmpty() ? path : pieces.last();
-}
-
-// The engine's figures are taken as they are; absurd ones must not overflow.
-qint64 saturatingSum(qint64 a, qint64 b)
-{
-    qint64 sum = 0;
-    if (!__builtin_add_overflow(a, b, &sum))
-        return sum;
-    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
 }
 
 } // namespace

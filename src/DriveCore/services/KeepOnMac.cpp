@@ -1,6 +1,7 @@
 #include "DriveCore/services/KeepOnMac.h"
 
 #include "DriveCore/platform/ByteCountFormat.h"
+#include "DriveCore/support/Saturating.h"
 #include "KeepShared/KeepMenu.h"
 
 #include <QSet>
@@ -15,16 +16,6 @@ struct UnpinReply {
     qint64 freed = 0;
     static UnpinReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"freed")}; }
 };
-
-// The engine's figures are not trusted to sum within 64 bits; a sum that would not fit stays at
-// the largest count.
-qint64 saturatedSum(qint64 a, qint64 b)
-{
-    qint64 sum;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b < 0 ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
-    return sum;
-}
 
 QJsonObject pathsParams(const QStringList &paths, const QString &fs)
 {
@@ -94,8 +85,8 @@ std::optional<QString> progressLine(const PinsReply &reply)
     qint64 done = 0;
     qint64 total = 0;
     for (const PinStatus &pin : outermost(reply.pins)) {
-        done = saturatedSum(done, pin.bytesDone);
-        total = saturatedSum(total, pin.bytes);
+        done = saturatingSum(done, pin.bytesDone);
+        total = saturatingSum(total, pin.bytes);
     }
     if (done >= total)
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/mount/ChangeSync.h"
 #include "DriveCore/support/Log.h"
+#include "DriveCore/support/Saturating.h"
 #include "DriveCore/support/Threads.h"
 
 #include <QDir>
@@ -201,7 +202,7 @@ QCoro::Task<qint64> RecentlyDeletedService::summing(RecentlyDeletedService self,
 {
     qint64 total = 0;
     for (const DeletedItem &item : co_await listing(self, token))
-        total += item.size;
+        total = saturatingSum(total, item.size);
     co_return total;
 }
 
