@@ -31,12 +31,6 @@ namespace SupervisorTest {
 
 namespace {
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Holds whoever waits on it until it is opened.
 class Gate {
 public:

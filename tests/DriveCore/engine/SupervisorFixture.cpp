@@ -193,4 +193,10 @@ QStringList SupervisorTest::mountedAt(const QString &path)
     return MountTable::typesMountedAt(path);
 }
 
+QByteArray SupervisorTest::contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace SupervisorTest

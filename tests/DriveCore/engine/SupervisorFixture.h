@@ -88,6 +88,8 @@ protected:
     pid_t pid(size_t launch) const { return launcher->launches.at(launch - 1).process->pid(); }
     // The types mounted at exactly `path`.
     static QStringList mountedAt(const QString &path);
+    // The file's bytes; none when it cannot be read.
+    static QByteArray contents(const QString &path);
 
     TestSupport::LogCapture logs;
     QTemporaryDir home;

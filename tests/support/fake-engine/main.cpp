@@ -185,7 +185,9 @@ public:
         const QByteArray path = QFile::encodeName(m_mountPoint);
         if (::umount2(path.constData(), MNT_DETACH) != 0)
             QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
-        if (!m_daemon.waitForFinished(5000))
+        // A mount detached while something still holds it keeps its daemon: end it.
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(1000))
             m_daemon.kill();
         m_log.write("INFO", QStringLiteral("%1: Unmounted").arg(m_mountPoint));
     }
