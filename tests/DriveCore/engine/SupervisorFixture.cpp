@@ -135,6 +135,8 @@ void SupervisorTest::TearDown()
     // Lazily unmounts whatever is left at both folders.
     TestSupport::FuseMount(mountFolder).unmount();
     TestSupport::FuseMount(backing).unmount();
+    // Lets the cancelled tasks of the supervisors end.
+    TestSupport::spinUntil([] { return false; }, 50ms);
 }
 
 RcloneSupervisor &SupervisorTest::supervisor()
