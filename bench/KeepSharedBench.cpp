@@ -76,6 +76,25 @@ void badgeTenThousandPaths(benchmark::State &state)
 }
 BENCHMARK(badgeTenThousandPaths)->Unit(benchmark::kMillisecond);
 
+// The call the plug-in makes per item: from the item's location, through the mount folder, to
+// the badge.
+void badgeForTenThousandLocations(benchmark::State &state)
+{
+    const Workload &work = workload();
+    const std::string mount = "/home/ann/Mounts/Drive";
+    const FinderBadgeSnapshot snapshot(mount, work.pins, work.pending, true, true);
+    std::vector<std::string> locations;
+    locations.reserve(work.paths.size());
+    for (const std::string &path : work.paths)
+        locations.push_back(mount + "/" + path);
+    for (auto _ : state) {
+        for (const std::string &location : locations)
+            benchmark::DoNotOptimize(snapshot.badgeFor(location));
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * locations.size()));
+}
+BENCHMARK(badgeForTenThousandLocations)->Unit(benchmark::kMillisecond);
+
 // What each received snapshot costs before its first badge.
 void buildSnapshot(benchmark::State &state)
 {

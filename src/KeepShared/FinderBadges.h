@@ -36,19 +36,22 @@ struct FinderBadgePin {
     bool operator==(const FinderBadgePin &other) const;
 };
 
-// What the application posts for badges. Immutable: the badge rule's lookup tables are built once,
-// when the snapshot is made, and shared by its copies, so a plug-in refreshing thousands of badges
-// pays for normalising the lists only once.
+// What the application posts for badges. Immutable: the lists and the badge rule's lookup tables
+// are built once, when the snapshot is made, and shared by its copies, so a plug-in refreshing
+// thousands of badges pays for normalising the lists only once. A move copies that share too, so
+// a moved-from snapshot stays the same usable value.
 class FinderBadgeSnapshot {
 public:
     FinderBadgeSnapshot(std::string mount, std::vector<FinderBadgePin> pins, std::vector<std::string> pending,
                         bool queueKnown, bool online);
+    FinderBadgeSnapshot(const FinderBadgeSnapshot &) = default;
+    FinderBadgeSnapshot &operator=(const FinderBadgeSnapshot &) = default;
 
-    const std::string &mount() const { return m_mount; }               // absolute path of the mount folder
-    const std::vector<FinderBadgePin> &pins() const { return m_pins; }  // in the engine's order
-    const std::vector<std::string> &pending() const { return m_pending; } // drive-relative, in the upload queue
-    bool queueKnown() const { return m_queueKnown; } // when false, `pending` means nothing
-    bool online() const { return m_online; }
+    const std::string &mount() const;                   // absolute path of the mount folder
+    const std::vector<FinderBadgePin> &pins() const;    // in the engine's order
+    const std::vector<std::string> &pending() const;    // drive-relative, in the upload queue
+    bool queueKnown() const;                            // when false, `pending` means nothing
+    bool online() const;
 
     // The badge of a drive-relative path. Pending uploads decide first (even when the queue is not
     // known), then the deepest pin covering the path; no badge when the queue could not be read.
@@ -64,14 +67,9 @@ public:
     bool operator==(const FinderBadgeSnapshot &other) const;
 
 private:
-    struct Index;
+    struct State;
 
-    std::string m_mount;
-    std::vector<FinderBadgePin> m_pins;
-    std::vector<std::string> m_pending;
-    bool m_queueKnown;
-    bool m_online;
-    std::shared_ptr<const Index> m_index;
+    std::shared_ptr<const State> m_state; // never null
 };
 
 } // namespace KeepShared

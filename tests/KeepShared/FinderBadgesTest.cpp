@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 
 using namespace KeepShared;
 
@@ -209,6 +210,23 @@ TEST(FinderBadgesTest, locationsAreBadgedBelowTheMountOnly)
     EXPECT_EQ(snapshot.badgeFor(location), none);
     EXPECT_EQ(snapshot.badgeFor(location + "2/Docs"), none);
     EXPECT_EQ(snapshot.badgeFor("Docs"), none);
+}
+
+// The plug-in runs inside the file manager: a snapshot that was moved from must still answer.
+TEST(FinderBadgesTest, aMovedFromSnapshotStaysTheSameValue)
+{
+    FinderBadgeSnapshot snapshot(mount, {{"Docs", true, "done"}}, {"Docs/new.txt"}, true, true);
+    const FinderBadgeSnapshot copy = snapshot;
+    const FinderBadgeSnapshot moved = std::move(snapshot);
+    FinderBadgeSnapshot assigned(mount, {}, {}, false, false);
+    assigned = std::move(snapshot);
+    for (const FinderBadgeSnapshot *s : {&std::as_const(snapshot), &moved, &std::as_const(assigned)}) {
+        EXPECT_EQ(*s, copy);
+        EXPECT_EQ(s->badge("Docs/a.txt"), FinderBadge::kept);
+        EXPECT_EQ(s->badge("Docs"), FinderBadge::uploading);
+        EXPECT_EQ(s->badgeFor(mount + "/Music"), FinderBadge::cloud);
+        EXPECT_EQ(s->pins().size(), 1u);
+    }
 }
 
 TEST(FinderBadgesTest, lookupsAgreeWithTheRuleOnRandomSnapshots)

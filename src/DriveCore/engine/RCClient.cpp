@@ -8,11 +8,30 @@
 #include <QThread>
 #include <QUrl>
 
+#include <coroutine>
+#include <exception>
 #include <memory>
 
 namespace DriveCore {
 
 namespace {
+
+// Resumes the awaiting coroutine on the thread of `context`, through that thread's event loop;
+// at once when it already runs there.
+class ResumeOn {
+public:
+    explicit ResumeOn(QObject *context) : m_context(context) {}
+
+    bool await_ready() const noexcept { return m_context->thread() == QThread::currentThread(); }
+    void await_suspend(std::coroutine_handle<> coroutine) const
+    {
+        QMetaObject::invokeMethod(m_context, [coroutine] { coroutine.resume(); }, Qt::QueuedConnection);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    QObject *m_context;
+};
 
 // The wrappers of replies whose callers want one member.
 struct ListReply {
@@ -298,8 +317,8 @@ QJsonObject RCClient::forgetParams(const QString &key, const QStringList &paths,
 QNetworkAccessManager &RCClient::session()
 {
     // One manager on the main thread for every client, so connections to the engine are
-    // reused by the polls. It lives as long as the application object.
-    Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
+    // reused by the polls. It lives as long as the application object, and post() only ever
+    // reaches it on the main thread.
     static QPointer<QNetworkAccessManager> manager;
     if (!manager) {
         manager = new QNetworkAccessManager(QCoreApplication::instance());
@@ -309,6 +328,16 @@ QNetworkAccessManager &RCClient::session()
         manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     }
     return *manager;
+}
+
+void RCClient::checkWellFormed(const QByteArray &body)
+{
+    // Qt reads only an object or an array at the top; inside brackets any one JSON value is an
+    // array of exactly one element, and nothing else is.
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson('[' + body + ']', &parseError);
+    if (parseError.error != QJsonParseError::NoError || document.array().size() != 1)
+        throw RCDecodingError(QStringLiteral("The reply is not valid JSON"));
 }
 
 QJsonDocument RCClient::parseReply(const QByteArray &body)
@@ -336,7 +365,23 @@ QCoro::Task<QByteArray> RCClient::post(RCClient client, QString method, QJsonObj
     request.setRawHeader("Authorization", "Basic " + (client.m_user + u':' + client.m_pass).toUtf8().toBase64());
 
     HTTPRequest post{request, "POST", QJsonDocument(params).toJson(QJsonDocument::Compact)};
-    const HTTPResponse response = co_await sendHTTP(session(), std::move(post), token);
+
+    // The session belongs to the main thread: a call made on another thread is sent from there,
+    // and its caller resumes on its own thread (through that thread's event loop) with the answer.
+    QCoreApplication *const app = QCoreApplication::instance();
+    const std::unique_ptr<QObject> caller(QThread::currentThread() == app->thread() ? nullptr : new QObject);
+    co_await ResumeOn(app);
+    HTTPResponse response;
+    std::exception_ptr failure;
+    try {
+        response = co_await sendHTTP(session(), std::move(post), token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (caller)
+        co_await ResumeOn(caller.get());
+    if (failure)
+        std::rethrow_exception(failure);
     if (response.status >= 200 && response.status <= 299)
         co_return response.body;
     throw RCError(method, response.status, errorMessage(response.body, response.status));

@@ -199,12 +199,14 @@ public:
 // The remote-control client of one engine launch: POSTs a JSON object to
 // http://127.0.0.1:<port>/<method> with basic authentication and decodes the JSON reply.
 // A plain value: copies share the process's one network session, and calls keep their own
-// copy, so a client may go away while its calls run. Calls are made on the main thread.
+// copy, so a client may go away while its calls run. Requests always go out from the main
+// thread; a call made on another thread resumes there through that thread's event loop, which
+// must therefore run while it waits.
 class RCClient {
 public:
     using Seconds = std::chrono::seconds;
 
-    // For methods whose answer is not read: any well-formed JSON is accepted.
+    // For methods whose answer is not read: any well-formed JSON is accepted, scalars included.
     struct Empty {};
 
     // The engine's file-system string of the mounted drive.
@@ -280,15 +282,17 @@ private:
     static QCoro::Task<QByteArray> post(RCClient client, QString method, QJsonObject params,
                                         std::chrono::milliseconds timeout, CancelToken token);
     static QNetworkAccessManager &session();
+    static void checkWellFormed(const QByteArray &body);
     static QJsonDocument parseReply(const QByteArray &body);
 
     template<typename Reply>
     static QCoro::Task<Reply> decoded(QCoro::Task<QByteArray> body)
     {
-        const QJsonDocument document = parseReply(co_await std::move(body));
         if constexpr (std::is_same_v<Reply, Empty>) {
+            checkWellFormed(co_await std::move(body));
             co_return Empty{};
         } else {
+            const QJsonDocument document = parseReply(co_await std::move(body));
             if (!document.isObject())
                 throw RCDecodingError(QStringLiteral("The reply is not a JSON object"));
             if constexpr (std::is_same_v<Reply, QJsonObject>)

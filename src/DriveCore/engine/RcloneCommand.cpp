@@ -4,14 +4,8 @@
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/keys/SecretStore.h"
-
-#include <QCryptographicHash>
-
-#include <openssl/err.h>
-#include <openssl/evp.h>
-
-#include <array>
-#include <memory>
+#include "DriveCore/platform/Crypto.h"
+#include "DriveCore/support/Base64URL.h"
 
 namespace DriveCore {
 
@@ -85,44 +79,17 @@ Environment RcloneCommand::rcEnvironment(const QString &user, const QString &pas
 QString RcloneCommand::obscure(const QString &text)
 {
     // The engine's published key for obscured passwords.
-    static constexpr std::array<unsigned char, 32> key{
-        0x9c, 0x93, 0x5b, 0x48, 0x73, 0x0a, 0x55, 0x4d, 0x6b, 0xfd, 0x7c, 0x63, 0xc8, 0x86, 0xa9, 0x2b,
-        0xd3, 0x90, 0x19, 0x8e, 0xb8, 0x12, 0x8a, 0xfb, 0xf4, 0xde, 0x16, 0x2b, 0x8b, 0x95, 0xf6, 0x38,
-    };
-    const auto fail = [](unsigned long status) {
-        return ObscureError(QStringLiteral("Could not prepare the passphrase for the drive (error %1)")
-                                .arg(int32_t(ERR_GET_REASON(status))));
-    };
-
+    static const QByteArray key = QByteArray::fromHex(
+        "9c935b48730a554d6bfd7c63c886a92bd390198eb8128afbf4de162b8b95f638");
     const QByteArray plain = text.toUtf8();
-    const QByteArray digest = QCryptographicHash::hash(plain, QCryptographicHash::Sha256);
-    std::array<unsigned char, 16> counter;
-    std::copy_n(digest.constData(), 16, counter.begin());
-
-    QByteArray output(reinterpret_cast<const char *>(counter.data()), 16);
-    output.reserve(16 + plain.size());
-
-    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                                 &EVP_CIPHER_CTX_free);
-    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_ecb(), nullptr, key.data(), nullptr) != 1)
-        throw fail(ERR_get_error());
-    EVP_CIPHER_CTX_set_padding(context.get(), 0);
-
-    for (qsizetype offset = 0; offset < plain.size(); offset += 16) {
-        unsigned char block[16];
-        int produced = 0;
-        if (EVP_EncryptUpdate(context.get(), block, &produced, counter.data(), 16) != 1)
-            throw fail(ERR_get_error());
-        if (produced != 16)
-            throw fail(0);
-        const qsizetype length = std::min<qsizetype>(16, plain.size() - offset);
-        for (qsizetype i = 0; i < length; ++i)
-            output.append(char(uint8_t(plain[offset + i]) ^ block[i]));
-        // 128-bit big-endian increment; a carry out of the first byte is dropped.
-        for (int i = 15; i >= 0 && ++counter[size_t(i)] == 0; --i) {
-        }
+    // The IV comes from the text itself, so the same passphrase always gives the same form.
+    const QByteArray iv = Crypto::sha256(plain).left(16);
+    try {
+        return Base64URL::encode(iv + Crypto::aes256Ctr(key, iv, plain));
+    } catch (const Crypto::Error &error) {
+        throw ObscureError(
+            QStringLiteral("Could not prepare the passphrase for the drive (error %1)").arg(error.status));
     }
-    return QString::fromLatin1(output.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 } // namespace DriveCore

@@ -73,14 +73,19 @@ RecoveryKitPayload payload(const QByteArray &json)
             token.isString() ? std::optional(token.toString()) : std::nullopt};
 }
 
-// Every scalar with the Unicode White_Space property goes, wherever it stands.
+// Every scalar with the Unicode White_Space property goes, wherever it stands; everything else
+// stays exactly, U+FEFF included (it is not white space, so a code holding one is refused).
 QString withoutWhiteSpace(const QString &text)
 {
     QString result;
     result.reserve(text.size());
-    for (const char32_t scalar : text.toUcs4()) {
+    for (qsizetype i = 0; i < text.size();) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        const char32_t scalar = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
         if (!u_hasBinaryProperty(UChar32(scalar), UCHAR_WHITE_SPACE))
-            result.append(QString::fromUcs4(&scalar, 1));
+            result.append(text.constData() + i, length);
+        i += length;
     }
     return result;
 }

@@ -137,7 +137,9 @@ std::optional<Stored> decode(const QByteArray &data)
 
 std::optional<QString> utf8Text(const QByteArray &data)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    // A leading byte-order mark is part of the stored value, not a marker to drop.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QString text = decoder(data);
     if (decoder.hasError())
         return std::nullopt;

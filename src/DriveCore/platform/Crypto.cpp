@@ -8,17 +8,36 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace DriveCore::Crypto {
 
 namespace {
 
-// Drops OpenSSL's queued errors, so a refusal here never shows up in an unrelated later call.
+// Drops OpenSSL's queued errors, so a refusal here never shows up in an unrelated later call;
+// the first one's reason goes with the error.
 [[noreturn]] void fail(const char *what)
 {
+    const int status = ERR_GET_REASON(ERR_peek_error());
     ERR_clear_error();
-    throw Error(what);
+    throw Error(what, status);
+}
+
+// EVP takes int lengths: `update` is called in steps that fit one.
+template<typename Update>
+void inSteps(const char *in, unsigned char *out, qsizetype length, Update update)
+{
+    for (qsizetype done = 0; done < length;) {
+        const int step = int(std::min<qsizetype>(length - done, INT_MAX / 2));
+        int produced = 0;
+        if (update(out + done, &produced, reinterpret_cast<const unsigned char *>(in + done), step) != 1)
+            fail("the cipher failed");
+        if (produced != step)
+            throw Error("the cipher gave fewer bytes than it was given", 0);
+        done += step;
+    }
 }
 
 unsigned char *bytes(QByteArray &data) { return reinterpret_cast<unsigned char *>(data.data()); }
@@ -92,6 +111,26 @@ QByteArray hkdf(const QByteArray &keyMaterial, const QByteArray &salt, const QBy
     return *output;
 }
 
+QByteArray aes256Ctr(const QByteArray &key, const QByteArray &iv, const QByteArray &data)
+{
+    if (key.size() != 32 || iv.size() != 16)
+        throw std::invalid_argument("AES-256-CTR takes a 32-byte key and a 16-byte IV");
+    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
+                                                                                 &EVP_CIPHER_CTX_free);
+    if (!context
+        || EVP_EncryptInit_ex(context.get(), EVP_aes_256_ctr(), nullptr,
+                              reinterpret_cast<const unsigned char *>(key.constData()),
+                              reinterpret_cast<const unsigned char *>(iv.constData()))
+            != 1)
+        fail("the cipher could not start");
+    QByteArray output(data.size(), Qt::Uninitialized);
+    const auto update = [&](unsigned char *out, int *produced, const unsigned char *in, int length) {
+        return EVP_EncryptUpdate(context.get(), out, produced, in, length);
+    };
+    inSteps(data.constData(), bytes(output), data.size(), update);
+    return output;
+}
+
 Aead::Aead(Algorithm algorithm, QByteArray key)
     : m_algorithm(algorithm), m_key(std::move(key)), m_context(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free)
 {
@@ -116,17 +155,9 @@ void Aead::begin(const QByteArray &nonce, bool encrypt)
 
 void Aead::update(unsigned char *out, const char *in, qsizetype length)
 {
-    // EVP takes int lengths.
-    for (qsizetype done = 0; done < length;) {
-        const int step = int(std::min<qsizetype>(length - done, INT_MAX / 2));
-        int produced = 0;
-        if (EVP_CipherUpdate(m_context.get(), out + done, &produced,
-                             reinterpret_cast<const unsigned char *>(in + done), step)
-                != 1
-            || produced != step)
-            fail("the cipher failed");
-        done += step;
-    }
+    inSteps(in, out, length, [this](unsigned char *to, int *produced, const unsigned char *from, int step) {
+        return EVP_CipherUpdate(m_context.get(), to, produced, from, step);
+    });
 }
 
 void Aead::seal(const QByteArray &nonce, const char *plaintext, qsizetype length, QByteArray &sealed)

@@ -16,6 +16,9 @@ namespace DriveCore::Crypto {
 class Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    Error(const char *what, int status) : std::runtime_error(what), status(status) {}
+
+    int status = 0; // OpenSSL's reason code when it refused, else 0
 };
 
 // `count` bytes from the system's secure random generator. Throws Error.
@@ -30,6 +33,11 @@ std::optional<QByteArray> pbkdf2(const QByteArray &password, const QByteArray &s
 // HKDF with SHA-256 (RFC 5869), extract then expand; an empty salt is the RFC's default salt.
 // Throws Error.
 QByteArray hkdf(const QByteArray &keyMaterial, const QByteArray &salt, const QByteArray &info, qsizetype length);
+
+// AES-256 in counter mode: `data` combined with the key stream that starts at the 16-byte `iv`,
+// which counts up as one 128-bit big-endian number (a carry out of the top is dropped). The
+// same call encrypts and decrypts. Throws Error.
+QByteArray aes256Ctr(const QByteArray &key, const QByteArray &iv, const QByteArray &data);
 
 // An AEAD cipher with a 32-byte key and 12-byte nonces, no associated data. The sealed form
 // is the ciphertext (as long as the plaintext) followed by the 16-byte tag. One object

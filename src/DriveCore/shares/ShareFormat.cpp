@@ -80,14 +80,34 @@ QByteArray manifestKey(const QByteArray &contentKey)
     return hkdf(contentKey, {}, QStringLiteral("ovra-share v1 manifest"));
 }
 
+namespace {
+
+// Sizes reach the reader from a manifest, so they are checked before any arithmetic.
+void checkSizes(qint64 plainSize, qint64 chunkSize)
+{
+    if (chunkSize <= 0)
+        throw Crypto::Error("the chunk size is not positive");
+    if (plainSize < 0)
+        throw Crypto::Error("the plain size is negative");
+}
+
+} // namespace
+
 qint64 chunkCount(qint64 plainSize, qint64 chunkSize)
 {
-    return std::max<qint64>(1, (plainSize + chunkSize - 1) / chunkSize);
+    checkSizes(plainSize, chunkSize);
+    // Rounded up without adding first, which could overflow.
+    return std::max<qint64>(1, plainSize / chunkSize + (plainSize % chunkSize != 0 ? 1 : 0));
 }
 
 qint64 encryptedSize(qint64 plainSize, qint64 chunkSize)
 {
-    return plainSize + tagSize * chunkCount(plainSize, chunkSize);
+    const qint64 count = chunkCount(plainSize, chunkSize);
+    qint64 tags = 0;
+    qint64 total = 0;
+    if (__builtin_mul_overflow(count, qint64(tagSize), &tags) || __builtin_add_overflow(plainSize, tags, &total))
+        throw Crypto::Error("the sealed size of the file is beyond 64 bits");
+    return total;
 }
 
 QByteArray chunkNonce(qint64 index, bool last)
@@ -138,7 +158,7 @@ qint64 encryptStream(const QByteArray &contentKey, qint64 index, qint64 chunkSiz
                      const WriteOperation &write)
 {
     if (chunkSize <= 0)
-        throw std::invalid_argument("the chunk size must be positive");
+        throw Crypto::Error("the chunk size is not positive");
     Aead cipher(Aead::Algorithm::aes256Gcm, fileKey(contentKey, index));
     QByteArray current = fill(read, chunkSize);
     QByteArray sealed;
@@ -176,19 +196,21 @@ QByteArray encryptFile(const QByteArray &plaintext, const QByteArray &contentKey
 QByteArray decryptFile(const QByteArray &sealed, const QByteArray &contentKey, qint64 index, qint64 plainSize,
                        qint64 chunkSize)
 {
-    if (chunkSize <= 0 || plainSize < 0)
-        throw std::invalid_argument("a sealed file needs a positive chunk size and a plain size");
     // A cut-off object must fail rather than return a shortened file, and no slice may run
-    // past the end of the data.
+    // past the end of the data. Every size below is bounded by the object's own size.
     if (sealed.size() != encryptedSize(plainSize, chunkSize))
         throw Crypto::Error("the sealed file does not have the size its plain size implies");
     Aead cipher(Aead::Algorithm::aes256Gcm, fileKey(contentKey, index));
     const qint64 count = chunkCount(plainSize, chunkSize);
-    const qint64 stride = chunkSize + tagSize;
     QByteArray output;
     output.reserve(plainSize);
-    for (qint64 k = 0; k < count; ++k)
-        output += cipher.open(chunkNonce(k, k == count - 1), sealed.mid(k * stride, stride));
+    qint64 offset = 0;
+    for (qint64 k = 0; k < count; ++k) {
+        const bool last = k == count - 1;
+        const qint64 length = (last ? plainSize - k * chunkSize : chunkSize) + tagSize;
+        output += cipher.open(chunkNonce(k, last), sealed.mid(offset, length));
+        offset += length;
+    }
     return output;
 }
 

@@ -77,7 +77,9 @@ QByteArray fileKey(const QByteArray &contentKey, qint64 index);
 QByteArray manifestKey(const QByteArray &contentKey);
 
 // A sealed file is its chunks back to back, each ciphertext then tag; every chunk but the
-// last holds `chunkSize` plaintext bytes, and an empty file is one empty chunk.
+// last holds `chunkSize` plaintext bytes, and an empty file is one empty chunk. Both throw
+// Crypto::Error for a chunk size that is not positive, a negative plain size, or a sealed size
+// beyond 64 bits.
 qint64 chunkCount(qint64 plainSize, qint64 chunkSize);
 qint64 encryptedSize(qint64 plainSize, qint64 chunkSize);
 
@@ -102,7 +104,7 @@ using WriteOperation = std::function<void(const QByteArray &sealedChunk)>;
 // sealed chunk. Chunk k+1 is read before chunk k is written (to learn which chunk is last);
 // nothing is read after a short chunk or an empty read. Returns the plaintext byte count,
 // which the caller compares with the size it announced. The first failure of a read, a
-// write or the cipher ends it.
+// write or the cipher ends it; a chunk size that is not positive is a Crypto::Error.
 qint64 encryptStream(const QByteArray &contentKey, qint64 index, qint64 chunkSize, const ReadOperation &read,
                      const WriteOperation &write);
 
@@ -110,7 +112,8 @@ qint64 encryptStream(const QByteArray &contentKey, qint64 index, qint64 chunkSiz
 QByteArray encryptFile(const QByteArray &plaintext, const QByteArray &contentKey, qint64 index, qint64 chunkSize);
 
 // The plaintext of a sealed file of `plainSize` bytes. Sealed bytes of any other length than
-// encryptedSize() fail before anything is opened. Throws Crypto::Error.
+// encryptedSize() fail before anything is opened. Throws Crypto::Error, also for any size
+// encryptedSize() refuses.
 QByteArray decryptFile(const QByteArray &sealed, const QByteArray &contentKey, qint64 index, qint64 plainSize,
                        qint64 chunkSize);
 

@@ -6,6 +6,8 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include <limits>
+
 namespace DriveCore {
 
 namespace {
@@ -42,6 +44,15 @@ qint64 integer(const QJsonObject &json, const QString &key)
     return value.toLongLong();
 }
 
+// A size or count that cannot be negative.
+qint64 nonNegative(const QJsonObject &json, const QString &key)
+{
+    const qint64 value = integer(json, key);
+    if (value < 0)
+        bad("a manifest size is negative");
+    return value;
+}
+
 } // namespace
 
 QByteArray ShareManifest::json() const
@@ -76,12 +87,17 @@ ShareManifest ShareManifest::fromJson(const QByteArray &bytes)
         const QJsonValue modified = file.value(QStringLiteral("modified"));
         if (!modified.isUndefined() && !modified.isNull() && !modified.isString())
             bad("a manifest date is not a text");
-        files.append({string(file, QStringLiteral("path")), integer(file, QStringLiteral("size")),
+        files.append({string(file, QStringLiteral("path")), nonNegative(file, QStringLiteral("size")),
                       modified.isString() ? std::optional(modified.toString()) : std::nullopt});
     }
-    ShareManifest manifest(string(json, QStringLiteral("title")), integer(json, QStringLiteral("chunkSize")),
-                           std::move(files));
-    manifest.v = int(integer(json, QStringLiteral("v")));
+    const qint64 chunkSize = integer(json, QStringLiteral("chunkSize"));
+    if (chunkSize <= 0)
+        bad("the manifest's chunk size is not positive");
+    const qint64 version = integer(json, QStringLiteral("v"));
+    if (version < std::numeric_limits<int>::min() || version > std::numeric_limits<int>::max())
+        bad("the manifest's version is out of range");
+    ShareManifest manifest(string(json, QStringLiteral("title")), chunkSize, std::move(files));
+    manifest.v = int(version);
     return manifest;
 }
 

@@ -21,7 +21,8 @@ struct ShareManifest {
         bool operator==(const File &) const = default;
     };
 
-    // The JSON is not a manifest: a required key missing or of the wrong type.
+    // The JSON is not a manifest: a required key missing or of the wrong type, a chunk size that
+    // is not positive, a negative file size, or a version beyond int.
     class DecodingError : public std::runtime_error {
     public:
         using std::runtime_error::runtime_error;

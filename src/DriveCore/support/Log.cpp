@@ -1,50 +1,142 @@
 #include "DriveCore/support/Log.h"
 
+#include <QStringView>
+
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace DriveCore {
 
 namespace {
 
-QString formatted(const std::string &directive, const LogArg &arg)
+// One directive as accepted: "%", flags, width and precision (at most three digits each, so a
+// printed value stays small), then the conversion. Length modifiers are dropped: arguments
+// carry their own size.
+struct Directive {
+    std::string head; // "%" and the flags, width and precision
+    char conversion;
+};
+
+constexpr std::string_view conversions = "diouxXeEfgGcsp@";
+
+// Reads a directive from f[i] on (just after the "%" and any privacy marks), moving i past what
+// it read. Nothing when the text there is not one; i then stops where it went wrong.
+std::optional<Directive> readDirective(std::string_view f, size_t &i)
 {
-    // `directive` is "%<flags><width><precision><conversion>"; the length modifier is dropped.
-    const char conversion = directive.back();
-    const std::string head = directive.substr(0, directive.size() - 1);
-    char buffer[128];
+    Directive directive{"%", 0};
+    while (i < f.size() && std::string_view("-+ #0").find(f[i]) != std::string_view::npos)
+        directive.head += f[i++];
+    const auto digits = [&] {
+        size_t count = 0;
+        while (i < f.size() && f[i] >= '0' && f[i] <= '9' && count < 3) {
+            directive.head += f[i++];
+            ++count;
+        }
+        return i >= f.size() || f[i] < '0' || f[i] > '9';
+    };
+    if (!digits())
+        return std::nullopt;
+    if (i < f.size() && f[i] == '.') {
+        directive.head += f[i++];
+        if (!digits())
+            return std::nullopt;
+    }
+    while (i < f.size() && std::string_view("hlqjztL").find(f[i]) != std::string_view::npos)
+        ++i;
+    if (i >= f.size() || conversions.find(f[i]) == std::string_view::npos)
+        return std::nullopt;
+    directive.conversion = f[i++];
+    return directive;
+}
+
+// printf of one value, through a buffer as long as the output needs.
+template<typename T>
+QString printed(const std::string &format, T value)
+{
+    const int length = std::snprintf(nullptr, 0, format.c_str(), value);
+    if (length <= 0)
+        return {};
+    std::string text(size_t(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), value);
+    text.resize(size_t(length));
+    return QString::fromStdString(text);
+}
+
+// The character of a Unicode scalar value; U+FFFD for a number that is none.
+QString character(qulonglong value)
+{
+    if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return QString(QChar::ReplacementCharacter);
+    return QStringView(QChar::fromUcs4(char32_t(value))).toString();
+}
+
+template<typename I>
+QString integral(const Directive &d, I value)
+{
+    switch (d.conversion) {
+    case 'c':
+        if constexpr (std::is_signed_v<I>) {
+            if (value < 0)
+                return QString(QChar::ReplacementCharacter);
+        }
+        return character(qulonglong(value));
+    case 'p':
+        return printed("0x%llx", qulonglong(value));
+    case 'd':
+    case 'i':
+        if constexpr (std::is_signed_v<I>)
+            return printed(d.head + "lld", value);
+        else
+            return printed(d.head + "llu", value);
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
+        return printed(d.head + d.conversion, double(value));
+    default: // u, o, x, X: two's complement for negative numbers, as printf has it
+        return printed(d.head + "ll" + d.conversion, qulonglong(value));
+    }
+}
+
+QString floating(const Directive &d, double value)
+{
+    switch (d.conversion) {
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
+        return printed(d.head + d.conversion, value);
+    default:
+        break;
+    }
+    // Under an integer conversion a double goes in as its whole part when that fits; a value
+    // out of range (or not a number) is written as the double it is, never converted blindly.
+    if (value >= -0x1p63 && value < 0x1p63)
+        return integral(d, qlonglong(value));
+    const bool unsignedConversion = std::string_view("uoxXp").find(d.conversion) != std::string_view::npos;
+    if (unsignedConversion && value >= 0 && value < 0x1p64)
+        return integral(d, qulonglong(value));
+    return printed(d.head + 'g', value);
+}
+
+QString formatted(const Directive &d, const LogArg &arg)
+{
     return std::visit(
         [&](const auto &value) -> QString {
             using V = std::decay_t<decltype(value)>;
-            if constexpr (std::is_same_v<V, QString>) {
+            if constexpr (std::is_same_v<V, QString>)
                 return value;
-            } else if (conversion == 's' || conversion == '@') {
+            else if (d.conversion == 's' || d.conversion == '@')
                 return QString::number(value);
-            } else if constexpr (std::is_same_v<V, double>) {
-                if (conversion == 'd' || conversion == 'i' || conversion == 'u' || conversion == 'c')
-                    std::snprintf(buffer, sizeof buffer, (head + "lld").c_str(), qlonglong(value));
-                else if (conversion == 'x' || conversion == 'X' || conversion == 'o')
-                    std::snprintf(buffer, sizeof buffer, (head + "ll" + conversion).c_str(), qulonglong(value));
-                else
-                    std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
-                return QString::fromUtf8(buffer);
-            } else {
-                if (conversion == 'e' || conversion == 'E' || conversion == 'f' || conversion == 'g'
-                    || conversion == 'G') {
-                    std::snprintf(buffer, sizeof buffer, directive.c_str(), double(value));
-                } else if (conversion == 'c') {
-                    return QString(QChar(char32_t(value)));
-                } else if (conversion == 'p') {
-                    std::snprintf(buffer, sizeof buffer, "0x%llx", qulonglong(value));
-                } else if (conversion == 'd' || conversion == 'i') {
-                    std::snprintf(buffer, sizeof buffer, (head + "lld").c_str(), qlonglong(value));
-                } else {
-                    std::snprintf(buffer, sizeof buffer, (head + "ll" + conversion).c_str(), qulonglong(value));
-                }
-                return QString::fromUtf8(buffer);
-            }
+            else if constexpr (std::is_same_v<V, double>)
+                return floating(d, value);
+            else
+                return integral(d, value);
         },
         arg.value());
 }
@@ -53,7 +145,6 @@ QString formatted(const std::string &directive, const LogArg &arg)
 
 QString formatLogMessage(const char *format, std::span<const LogArg> args, bool showPrivate)
 {
-    static const std::string conversions = "diouxXeEfgGcsp@";
     QString out;
     size_t next = 0;
     const std::string_view f(format);
@@ -74,8 +165,10 @@ QString formatLogMessage(const char *format, std::span<const LogArg> args, bool 
         enum class Privacy { unmarked, isPrivate, isPublic } privacy = Privacy::unmarked;
         if (i < f.size() && f[i] == '{') {
             const size_t close = f.find('}', i);
-            if (close == std::string_view::npos)
+            if (close == std::string_view::npos) {
+                out += QString::fromUtf8(f.substr(percent).data(), qsizetype(f.size() - percent));
                 break;
+            }
             const std::string_view marks = f.substr(i + 1, close - i - 1);
             if (marks.find("private") != std::string_view::npos)
                 privacy = Privacy::isPrivate;
@@ -83,25 +176,21 @@ QString formatLogMessage(const char *format, std::span<const LogArg> args, bool 
                 privacy = Privacy::isPublic;
             i = close + 1;
         }
-        std::string directive = "%";
-        while (i < f.size() && std::string_view("-+ #0123456789.").find(f[i]) != std::string_view::npos)
-            directive += f[i++];
-        while (i < f.size() && std::string_view("hlqjztL").find(f[i]) != std::string_view::npos)
-            ++i;
-        if (i >= f.size() || conversions.find(f[i]) == std::string::npos) {
-            out += QString::fromStdString(directive);
+        const size_t start = i;
+        const std::optional<Directive> directive = readDirective(f, i);
+        if (!directive) {
+            // Not a directive: written as it stands, and no argument is used.
+            out += u'%' + QString::fromUtf8(f.substr(start, i - start).data(), qsizetype(i - start));
             continue;
         }
-        const char conversion = f[i++];
-        directive += conversion;
-        const bool isText = conversion == 's' || conversion == '@';
+        const bool isText = directive->conversion == 's' || directive->conversion == '@';
         const bool hidden = privacy == Privacy::isPrivate || (privacy == Privacy::unmarked && isText);
         if (next >= args.size()) {
             out += QStringLiteral("<missing>");
         } else if (hidden && !showPrivate) {
             out += QStringLiteral("<private>");
         } else {
-            out += formatted(directive, args[next]);
+            out += formatted(*directive, args[next]);
         }
         ++next;
     }
@@ -116,21 +205,24 @@ bool logShowsPrivate()
 
 Log::Log(std::string_view category)
 {
-    // Categories live for the whole process: Qt keeps a pointer to their names.
+    // Categories live for the whole process: Qt keeps a pointer to their names, and a Log kept
+    // in a static may still write while other statics are destroyed. So the table is never
+    // destroyed, and stays reachable for the leak checker.
+    struct Entry {
+        explicit Entry(std::string name) : name(std::move(name)), category(this->name.c_str(), QtInfoMsg) {}
+        std::string name;
+        QLoggingCategory category;
+    };
     static std::mutex mutex;
-    static std::map<std::string, std::unique_ptr<std::pair<std::string, QLoggingCategory *>>, std::less<>>
-        categories;
+    static auto *const categories = new std::map<std::string, std::unique_ptr<Entry>, std::less<>>;
     std::lock_guard lock(mutex);
-    auto it = categories.find(category);
-    if (it == categories.end()) {
-        auto entry = std::make_unique<std::pair<std::string, QLoggingCategory *>>(
-            "com.corvane.drive." + std::string(category), nullptr);
-        entry->second = new QLoggingCategory(entry->first.c_str(), QtInfoMsg);
-        it = categories.emplace(std::string(category), std::move(entry)).first;
-    }
-    m_category = it->second->second;
+    auto it = categories->find(category);
+    if (it == categories->end())
+        it = categories->emplace(std::string(category),
+                                 std::make_unique<Entry>("com.corvane.drive." + std::string(category)))
+                 .first;
+    m_category = &it->second->category;
 }
-
 void Log::write(QtMsgType type, const char *format, std::initializer_list<LogArg> args) const
 {
     if (!m_category->isEnabled(type))

@@ -5,8 +5,12 @@
 #include "support/FakeHttpServer.h"
 #include "support/fake-engine/RCServerProcess.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkReply>
+#include <QThread>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
@@ -43,11 +47,28 @@ protected:
     void reply(int status, const QByteArray &body) { response = {status, body, "application/json", {}}; }
     RCClient client() const { return RCClient(server.port(), QStringLiteral("corvane"), QStringLiteral("pa:ss")); }
 
+    // The time-out Qt was given for the unfinished request to `path`, and the thread it went
+    // out from, as seen while the server holds it.
+    struct InFlight {
+        int transferTimeout = -1;
+        QThread *thread = nullptr;
+    };
+    static InFlight inFlight(const QByteArray &path)
+    {
+        for (const QNetworkReply *sent : QCoreApplication::instance()->findChildren<QNetworkReply *>()) {
+            if (!sent->isFinished() && sent->url().path().toUtf8() == path)
+                return {sent->request().transferTimeout(), sent->thread()};
+        }
+        return {};
+    }
+
     std::vector<FakeHttpRequest> requests;
+    std::vector<InFlight> sent;
     FakeHttpResponse response{200, "{}", "application/json", {}};
     bool hang = false;
     FakeHttpServer server{[this](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
         requests.push_back(request);
+        sent.push_back(inFlight(request.path));
         if (!hang)
             respond(response);
     }};
@@ -222,10 +243,12 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
               QList<Transferred>{(Transferred{QStringLiteral("a"), 9007199254740993, QString(), QStringLiteral("t"),
                                               false, std::nullopt, std::nullopt})});
 
-    reply(200, "{}");
-    await(rc.call<RCClient::Empty>(QStringLiteral("vfs/pin-scan"), {}));
-    reply(200, "[]");
-    await(rc.call<RCClient::Empty>(QStringLiteral("vfs/pin-scan"), {}));
+    // An answer that is not read may be any well-formed JSON.
+    for (const QByteArray body : {"{}", "[]", "5", "-1.5e3", "true", "null", R"("done")", " \n[1, {\"a\": null}]\r\n"}) {
+        SCOPED_TRACE(body.toStdString());
+        reply(200, body);
+        EXPECT_NO_THROW(await(rc.call<RCClient::Empty>(QStringLiteral("vfs/pin-scan"), {})));
+    }
 }
 
 TEST_F(RCClientTest, RejectsRepliesThatDoNotFit)
@@ -238,8 +261,14 @@ TEST_F(RCClientTest, RejectsRepliesThatDoNotFit)
     const QString fs = QString::fromLatin1(RCClient::mountFs);
     const auto coreStats = [&](const RCClient &rc) { return ignore(rc.coreStats()); };
     const auto vfsStats = [&](const RCClient &rc) { return ignore(rc.vfsStats(fs)); };
+    const auto empty = [](const RCClient &rc) { return ignore(rc.call<RCClient::Empty>(QStringLiteral("x"), {})); };
     const std::vector<Case> cases = {
-        {"empty body", "", [](const RCClient &rc) { return ignore(rc.call<RCClient::Empty>(QStringLiteral("x"), {})); }},
+        {"empty body", "", empty},
+        {"blank body", " \n", empty},
+        {"two values", "1, 2", empty},
+        {"bracket left over", "[1]]", empty},
+        {"unclosed", R"({"a": 1)", empty},
+        {"not JSON either", "ok", empty},
         {"not JSON", "ok", [](const RCClient &rc) { return ignore(rc.call(QStringLiteral("x"), {})); }},
         {"not an object", "[1]", [](const RCClient &rc) { return ignore(rc.call(QStringLiteral("x"), {})); }},
         {"transfer without size", R"({"transferring": [{"name": "a", "bytes": 0, "percentage": 0}]})", coreStats},
@@ -287,6 +316,61 @@ TEST(RCClientTimeouts, FollowTheTableByWholeName)
         SCOPED_TRACE(method);
         EXPECT_EQ(RCClient::timeout(QString::fromLatin1(method)), std::chrono::seconds(seconds));
     }
+}
+
+// The table above, as it reaches the request that is sent.
+TEST_F(RCClientTest, EachRequestGoesOutWithItsMethodsTimeout)
+{
+    struct Case {
+        const char *name;
+        std::function<QCoro::Task<>(const RCClient &)> call;
+        int milliseconds;
+    };
+    const QString fs = QString::fromLatin1(RCClient::mountFs);
+    const std::vector<Case> cases = {
+        {"recursive listing", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, true)); }, 3'600'000},
+        {"listing", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, false)); }, 60'000},
+        {"stats", [](const RCClient &rc) { return ignore(rc.coreStats()); }, 10'000},
+        {"ping", [](const RCClient &rc) { return ignore(rc.ping()); }, 5'000},
+        {"purge", [&](const RCClient &rc) { return rc.purge(fs, QStringLiteral("d")); }, 3'600'000},
+        {"own limit", [](const RCClient &rc) { return ignore(rc.call(QStringLiteral("vfs/pin"), {}, 1500ms)); }, 1'500},
+    };
+    reply(200, R"({"list": []})");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        sent.clear();
+        await(c.call(client()));
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].transferTimeout, c.milliseconds);
+    }
+}
+
+// A call made on a pool thread is sent from the main thread, where the session lives, and its
+// caller goes on on the pool thread with the answer or the error.
+TEST_F(RCClientTest, CallsFromAnotherThreadAreSentFromTheMainThread)
+{
+    reply(200, R"({"list": [{"Path": "a", "Name": "a", "Size": 1, "ModTime": "t", "IsDir": false}]})");
+    const RCClient rc = client();
+    const auto listing = [rc]() -> QCoro::Task<std::pair<QList<ListItem>, QThread *>> {
+        QList<ListItem> list = co_await rc.list(QString::fromLatin1(RCClient::mountFs), {}, false);
+        co_return std::pair(list, QThread::currentThread());
+    };
+    // The pool thread runs its own event loop while it waits, as await() does.
+    QFuture<std::pair<QList<ListItem>, QThread *>> future = QtConcurrent::run([&] { return await(listing()); });
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return future.isFinished(); }));
+    const auto [list, resumedOn] = future.result();
+    EXPECT_EQ(list.size(), 1);
+    EXPECT_NE(resumedOn, QThread::currentThread());
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].thread, QThread::currentThread());
+
+    reply(500, R"({"error": "busy"})");
+    QFuture<int> failed = QtConcurrent::run([&] {
+        const auto error = failureOf<RCError>(rc.coreStats());
+        return error ? error->status : 0;
+    });
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return failed.isFinished(); }));
+    EXPECT_EQ(failed.result(), 500);
 }
 
 TEST_F(RCClientTest, AnEngineThatStaysSilentTimesOut)

@@ -104,6 +104,20 @@ TEST_F(CloudflareKeyTest, TokensCloudflareDoesNotConfirmAreNotValid)
     }
 }
 
+TEST_F(CloudflareKeyTest, EachVerificationGoesOutWithThirtySeconds)
+{
+    LoopbackHTTPServer server(byPath({500, ""}, verified("abc")));
+    std::vector<int> timeouts;
+    const HTTPSend recording = [&timeouts](HTTPRequest request, CancelToken token) {
+        timeouts.push_back(request.request.transferTimeout());
+        return liveHTTPSend(std::move(request), token);
+    };
+    await(CloudflareKey::storageSecrets(QStringLiteral("t"), endpoint, QStringLiteral("photos"), recording,
+                                        server.url(QStringLiteral("/client/v4/"))));
+    EXPECT_EQ(timeouts, (std::vector<int>{30'000, 30'000}));
+    EXPECT_EQ(server.requests().size(), 2u);
+}
+
 TEST_F(CloudflareKeyTest, TransportErrorIsThrownWithoutTryingTheSecondPath)
 {
     QTcpServer closed;

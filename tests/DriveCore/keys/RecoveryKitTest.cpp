@@ -117,6 +117,9 @@ TEST(RecoveryKit, RefusesMalformedCodes)
         QStringLiteral("CDKIT1.") + body.left(101),  // a length no byte string encodes to
         QStringLiteral("CDKIT1.") + body.left(40) + QStringLiteral("=") + body.mid(40),
         codeOf(QByteArray(43, 'x')),                 // one byte short of salt, nonce and tag
+        // U+FEFF is no white space, wherever it stands.
+        QStringLiteral("\uFEFF") + withToken,
+        QStringLiteral("CDKIT1.") + body.left(40) + QStringLiteral("\uFEFF") + body.mid(40),
     };
     for (const QString &text : cases)
         EXPECT_EQ(failure([&] { RecoveryKit::unwrap(text); }), RecoveryKitError::badFormat) << text.toStdString();

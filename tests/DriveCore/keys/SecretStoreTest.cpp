@@ -167,6 +167,16 @@ TEST_F(SecretStoreTest, MigratesTheOlderLayoutOnce)
     EXPECT_EQ(keychain->calls().mid(before), QStringList{"copy drive"});
 }
 
+TEST_F(SecretStoreTest, OlderLayoutValuesKeepALeadingByteOrderMark)
+{
+    // The passphrase is whatever was stored: dropping the mark would open nothing.
+    putLegacy(allLegacy);
+    keychain->put(service, QStringLiteral("passphrase"), QByteArray("\xEF\xBB\xBFold pass"));
+    const auto loaded = await(store.load());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->second, QStringView(u"\uFEFFold pass").toString());
+}
+
 TEST_F(SecretStoreTest, IncompleteOrUndecodableOlderLayoutIsNotMigrated)
 {
     putLegacy(allLegacy.mid(0, 4));

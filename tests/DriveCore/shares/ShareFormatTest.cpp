@@ -209,6 +209,56 @@ TEST(ShareFormat, LaysOutChunks)
     }
 }
 
+// Sizes come from a manifest: every one that does not fit is a Crypto::Error, never an
+// overflow, another exception or an allocation of the size claimed.
+TEST(ShareFormat, RefusesSizesThatDoNotFit)
+{
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    // 17 times this is 16 modulo 2^64: with chunks of 1 the sealed size would wrap to 16.
+    constexpr qint64 wrapsTo16 = 1085102592571150096;
+    struct Case {
+        const char *name;
+        qint64 plainSize;
+        qint64 chunkSize;
+    };
+    const QList<Case> cases{
+        {"no chunk size", 5, 0},
+        {"negative chunk size", 5, -16},
+        {"negative plain size", -1, 16},
+        {"tags beyond 64 bits", wrapsTo16, 1},
+        {"largest plain size", max, 16},
+        {"largest plain size in one chunk", max, max},
+        {"rounding up at the top", max - 1, max / 2},
+    };
+    const auto isCryptoError = [](const std::function<void()> &action) {
+        try {
+            action();
+        } catch (const Crypto::Error &) {
+            return true;
+        } catch (...) {
+            return false;
+        }
+        return false;
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray sixteen(16, '\0');
+        EXPECT_TRUE(isCryptoError([&] { ShareFormat::encryptedSize(c.plainSize, c.chunkSize); }));
+        EXPECT_TRUE(isCryptoError([&] { ShareFormat::decryptFile(sixteen, contentKey, 0, c.plainSize, c.chunkSize); }));
+    }
+    EXPECT_TRUE(isCryptoError([] { ShareFormat::encryptFile("x", contentKey, 0, 0); }));
+
+    // Large but representable sizes still follow the layout.
+    EXPECT_EQ(ShareFormat::chunkCount(max, max), 1);
+    EXPECT_EQ(ShareFormat::chunkCount(max - 1, max / 2), 2);
+    EXPECT_EQ(ShareFormat::chunkCount(max, max / 2), 3);
+    EXPECT_EQ(ShareFormat::encryptedSize(max - 16, max), max);
+    // A chunk size far beyond the file is one chunk, which opens.
+    EXPECT_EQ(ShareFormat::decryptFile(ShareFormat::encryptFile(smallPlaintext(), contentKey, 3, 64), contentKey, 3,
+                                       smallPlaintext().size(), max),
+              smallPlaintext());
+}
+
 TEST(ShareFormat, SealsFilesAsAnIndependentImplementationDoes)
 {
     EXPECT_EQ(ShareFormat::encryptFile(smallPlaintext(), contentKey, 3, 16).toHex(), smallSealed.toHex());

@@ -93,6 +93,12 @@ TEST(ShareManifest, ReadsRequiredKeysAndIgnoresOthers)
         R"({"v":1,"title":"T","chunkSize":16,"files":[{"path":"a","size":1.5}]})",
         R"({"v":1,"title":"T","chunkSize":16,"files":[{"path":"a","size":1,"modified":5}]})",
         R"({"v":1,"title":"T","chunkSize":16,"files":[7]})",
+        // Sizes no sealed file can have, and a version beyond int that would wrap to 1.
+        R"({"v":1,"title":"T","chunkSize":0,"files":[]})",
+        R"({"v":1,"title":"T","chunkSize":-16,"files":[]})",
+        R"({"v":1,"title":"T","chunkSize":16,"files":[{"path":"a","size":-1}]})",
+        R"({"v":4294967297,"title":"T","chunkSize":16,"files":[]})",
+        R"({"v":-4294967295,"title":"T","chunkSize":16,"files":[]})",
     };
     for (const QByteArray &json : bad)
         EXPECT_THROW(ShareManifest::fromJson(json), ShareManifest::DecodingError) << json.toStdString();

@@ -1,0 +1,316 @@
+// What the browser gets: the page, its style sheet and its script. The script runs
+// runPage() below, written out from its own source text, with the share format of format.js
+// as its one import; so runPage uses nothing else of this module.
+
+import { pageModule } from './format.js';
+
+// Scripts, styles and requests only from this worker; no frames, no forms posted anywhere.
+export const contentSecurityPolicy =
+  "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; " +
+  "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+function htmlPage(title, body) {
+  return `<!doctype html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<meta name="referrer" content="no-referrer">
+<title>${title}</title>
+<link rel="stylesheet" href="/assets/page.css">
+${body.script ? '<script type="module" src="/assets/page.js"></script>\n' : ''}</head>
+<body>
+<main id="main">
+${body.html}
+</main>
+</body>
+</html>
+`;
+}
+
+export const sharePage = htmlPage('Shared files', {
+  script: true,
+  html: `<h1 tabindex="-1">Shared files</h1>
+<p role="status">Opening the link…</p>
+<noscript><p>This page needs JavaScript: your browser decrypts the files, so their key never leaves it.</p></noscript>`,
+});
+
+export const missingPage = htmlPage('Not found', {
+  script: false,
+  html: `<h1>Nothing here</h1>
+<p>This address is not a share link. Check that you copied the whole link.</p>`,
+});
+
+const style = `
+:root { color-scheme: light dark; --accent: #0b57d0; --bad: #b3261e; --line: #8884; }
+@media (prefers-color-scheme: dark) { :root { --accent: #a8c7fa; --bad: #f2b8b5; } }
+body { font: 16px/1.5 system-ui, sans-serif; margin: 0; }
+main { max-width: 44rem; margin: 3rem auto; padding: 0 1.25rem; }
+h1 { font-size: 1.6rem; line-height: 1.25; overflow-wrap: anywhere; }
+h1:focus { outline: none; }
+ul { list-style: none; padding: 0; margin: 1.5rem 0; }
+li { display: grid; grid-template-columns: 1fr auto; gap: 0.25rem 1rem; padding: 0.75rem 0; border-top: 1px solid var(--line); }
+.path { overflow-wrap: anywhere; }
+.size, .state { font-size: 0.9rem; opacity: 0.8; }
+li button { grid-row: span 2; align-self: center; }
+.state[data-state="damaged"], .state[data-state="failed"], [role="alert"] { color: var(--bad); opacity: 1; }
+button { font: inherit; padding: 0.45rem 1.1rem; border-radius: 0.5rem; border: 1px solid var(--accent);
+  background: var(--accent); color: Canvas; cursor: pointer; }
+button:disabled { opacity: 0.5; cursor: default; }
+button:focus-visible, input:focus-visible { outline: 3px solid var(--accent); outline-offset: 2px; }
+label { display: block; font-weight: 600; margin-bottom: 0.25rem; }
+input { font: inherit; padding: 0.4rem 0.6rem; width: min(100%, 20rem); border: 1px solid var(--line); border-radius: 0.4rem; }
+input[aria-invalid="true"] { border-color: var(--bad); }
+form p { margin: 0.5rem 0; }
+.visually-hidden { position: absolute; width: 1px; height: 1px; overflow: hidden; clip-path: inset(50%); white-space: nowrap; }
+`;
+
+// Runs in the browser. `format` is the share format module (pageModule() of format.js).
+function runPage(format) {
+  const TEXT = {
+    incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
+    notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
+    expired: 'This link has expired. Ask the person who shared it for a new link.',
+    used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
+    damagedLink: "This link's details are damaged, so its files can't be opened.",
+    wrongPassword: "That password isn't right. Check it and try again.",
+    noPassword: 'Type the password you were given with the link.',
+    offline: "The files couldn't be reached. Check your internet connection and try again.",
+    failed: 'Something went wrong. Try again in a moment.',
+    ticketTimedOut: 'This download took too long and was stopped. Start it again.',
+    damagedFile: (name) => `“${name}” is damaged and can't be decrypted, so it wasn't saved.`,
+  };
+
+  const main = document.getElementById('main');
+  const id = location.pathname.split('/').pop();
+  const secret = format.base64urlDecode(location.hash.slice(1));
+
+  // What the server said, as a text of TEXT; anything unexpected is `failed`.
+  class Refusal extends Error {
+    constructor(key) {
+      super(key);
+      this.key = key;
+    }
+  }
+  const text = (error) => {
+    if (error instanceof Refusal) return TEXT[error.key] ?? TEXT.failed;
+    if (error instanceof TypeError) return TEXT.offline; // fetch could not reach the server
+    return TEXT.failed;
+  };
+
+  async function api(path, options = {}) {
+    const response = await fetch(`/api/s/${id}${path}`, { cache: 'no-store', ...options });
+    if (response.ok) return response;
+    let code = null;
+    try {
+      code = (await response.json()).error;
+    } catch {}
+    if (response.status === 404) throw new Refusal('notFound');
+    if (response.status === 410) throw new Refusal(code === 'used' ? 'used' : 'expired');
+    if (response.status === 409 || (response.status === 500 && code === 'damaged')) throw new Refusal('damagedLink');
+    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongPassword');
+    throw new Refusal('failed');
+  }
+
+  function element(tag, attributes = {}, ...children) {
+    const node = document.createElement(tag);
+    for (const [name, value] of Object.entries(attributes)) {
+      if (name.startsWith('on')) node.addEventListener(name.slice(2), value);
+      else node.setAttribute(name, value);
+    }
+    node.append(...children);
+    return node;
+  }
+
+  // Replaces the page's content and moves focus to `focus`, or else to the new heading, so a
+  // screen reader reads the new state and the keyboard starts there.
+  function show(heading, focus, ...content) {
+    const title = element('h1', { tabindex: '-1' }, heading);
+    main.replaceChildren(title, ...content);
+    document.title = heading;
+    (focus ?? title).focus();
+  }
+
+  function showError(message) {
+    show("This link can't be opened", null, element('p', { role: 'alert' }, message));
+  }
+
+  function byteCount(bytes) {
+    if (bytes < 1000) return bytes === 1 ? '1 byte' : `${bytes} bytes`;
+    const units = ['KB', 'MB', 'GB', 'TB'];
+    let value = bytes / 1000;
+    let unit = 0;
+    while (value >= 1000 && unit < units.length - 1) {
+      value /= 1000;
+      unit++;
+    }
+    return `${value.toFixed(value < 10 ? 1 : 0)} ${units[unit]}`;
+  }
+
+  let keys = null; // contentKey and accessToken, once the link has opened
+  let ticket = null;
+
+  const access = () => ({ 'X-Ovra-Access': format.base64urlEncode(keys.accessToken) });
+
+  async function open(password, rounds) {
+    keys = await format.deriveKeys(id, secret, password, rounds);
+    const sealed = new Uint8Array(await (await api('/manifest', { headers: access() })).arrayBuffer());
+    try {
+      return await format.openManifest(sealed, keys.contentKey);
+    } catch {
+      throw new Refusal('damagedLink');
+    }
+  }
+
+  function askPassword(rounds, problem) {
+    const error = element('p', { id: 'password-problem', role: 'alert' }, problem ?? '');
+    const input = element('input', {
+      id: 'password', type: 'password', autocomplete: 'off', 'aria-describedby': 'password-problem',
+    });
+    if (problem) input.setAttribute('aria-invalid', 'true');
+    const button = element('button', { type: 'submit' }, 'Open');
+    const form = element('form', {
+      onsubmit: async (event) => {
+        event.preventDefault();
+        if (!input.value) {
+          error.textContent = TEXT.noPassword;
+          input.setAttribute('aria-invalid', 'true');
+          input.focus();
+          return;
+        }
+        button.disabled = true;
+        error.textContent = '';
+        try {
+          showFiles(await open(input.value, rounds));
+        } catch (failure) {
+          if (failure instanceof Refusal && failure.key === 'wrongPassword') askPassword(rounds, TEXT.wrongPassword);
+          else showError(text(failure));
+        }
+      },
+    }, element('label', { for: 'password' }, 'Password'), input, error, element('p', {}, button));
+    show('This link needs a password', input, element('p', {}, TEXT.noPassword), form);
+  }
+
+  function showFiles(manifest) {
+    const notice = element('p', { role: 'alert' });
+    const saved = element('p', { role: 'status', class: 'visually-hidden' });
+    let busy = false;
+    const buttons = [];
+    const setBusy = (value) => {
+      busy = value;
+      for (const button of buttons) button.disabled = value;
+    };
+
+    const rows = manifest.files.map((file, index) => {
+      const state = element('span', { class: 'state', 'data-state': 'ready' });
+      const button = element('button', {
+        type: 'button', 'aria-label': `Download ${file.path}`,
+        onclick: () => run([index]),
+      }, 'Download');
+      buttons.push(button);
+      return {
+        file, index, state,
+        node: element('li', {}, element('span', { class: 'path' }, file.path), button,
+          element('span', { class: 'size' }, byteCount(file.size)), state),
+      };
+    });
+
+    async function run(indexes) {
+      if (busy) return;
+      setBusy(true);
+      notice.textContent = '';
+      try {
+        for (const index of indexes) await download(rows[index], manifest.chunkSize);
+      } catch (failure) {
+        notice.textContent = failure.damaged ? TEXT.damagedFile(failure.damaged) : text(failure);
+      } finally {
+        setBusy(false);
+      }
+    }
+
+    async function download(row, chunkSize) {
+      const { file, index, state } = row;
+      const setState = (name, words) => {
+        state.dataset.state = name;
+        state.textContent = words;
+      };
+      setState('downloading', 'Downloading…');
+      try {
+        if (!ticket || ticket.expiresAt <= Date.now() / 1000 + 60)
+          ticket = await (await api('/ticket', { method: 'POST', headers: access() })).json();
+        const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
+        const count = format.chunkCount(file.size, chunkSize);
+        const parts = [];
+        for (let k = 0; k < count; k++) {
+          const { offset, length, last } = format.chunkRange(file.size, chunkSize, k);
+          const damaged = () => {
+            setState('damaged', 'Damaged: not saved');
+            return Object.assign(new Error('damaged'), { damaged: file.path });
+          };
+          let sealed;
+          try {
+            const range = `bytes=${offset}-${offset + length - 1}`;
+            const response = await api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range } });
+            sealed = new Uint8Array(await response.arrayBuffer());
+          } catch (failure) {
+            throw failure instanceof Refusal && failure.key === 'damagedLink' ? damaged() : failure;
+          }
+          try {
+            if (sealed.length !== length) throw new Error('a chunk has the wrong length');
+            parts.push(await format.openChunk(key, sealed, k, last));
+          } catch {
+            throw damaged();
+          }
+          if (count > 1) setState('downloading', `Downloading… ${Math.floor(((k + 1) * 100) / count)} %`);
+        }
+        save(new Blob(parts, { type: 'application/octet-stream' }), file.path.split('/').pop());
+        setState('saved', 'Saved');
+        saved.textContent = `Saved “${file.path}”.`;
+      } catch (failure) {
+        if (failure instanceof Refusal && failure.key === 'ticketTimedOut') ticket = null;
+        if (!failure.damaged) setState('failed', 'Not saved');
+        throw failure;
+      }
+    }
+
+    function save(blob, name) {
+      const url = URL.createObjectURL(blob);
+      const link = element('a', { href: url, download: name || 'download' });
+      document.body.append(link);
+      link.click();
+      link.remove();
+      setTimeout(() => URL.revokeObjectURL(url), 60_000);
+    }
+
+    const count = manifest.files.length;
+    const total = manifest.files.reduce((sum, file) => sum + file.size, 0);
+    const summary = element('p', {}, `${count} ${count === 1 ? 'file' : 'files'}, ${byteCount(total)}`);
+    const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index)) }, 'Download all');
+    if (count > 1) buttons.push(all);
+    show(manifest.title || 'Shared files', null, summary, ...(count > 1 ? [all] : []), notice,
+      element('ul', {}, ...rows.map((row) => row.node)), saved);
+  }
+
+  async function start() {
+    if (!format.isShareID(id)) return showError(TEXT.notFound);
+    if (!secret || secret.length !== 32) return showError(TEXT.incomplete);
+    try {
+      const link = await (await api('')).json();
+      if (link.needsPassword) return askPassword(link.pwRounds);
+      showFiles(await open(null, link.pwRounds));
+    } catch (failure) {
+      showError(text(failure));
+    }
+  }
+
+  start();
+}
+
+export const files = {
+  '/assets/page.css': { type: 'text/css', text: style },
+  '/assets/format.js': { type: 'text/javascript', text: pageModule() },
+  '/assets/page.js': {
+    type: 'text/javascript',
+    text: `import * as format from '/assets/format.js';\n(${runPage.toString()})(format);\n`,
+  },
+};

@@ -1,0 +1,155 @@
+// The link page in a real browser against the real Workers runtime: a share sealed by the
+// application's own encoders is put into the local R2 bucket, chromium opens its link, asks
+// for the password when there is one, decrypts the files and saves them; the saved files must
+// be the originals byte for byte. Then the ways a link fails, as the recipient sees them.
+import assert from 'node:assert/strict';
+import fs from 'node:fs/promises';
+import { after, before, describe, test } from 'node:test';
+
+import { startBrowser } from '../support/browser.mjs';
+import { startLinkPage } from '../support/link-page.mjs';
+import { makeShare, objectKey, plainFiles, putObject, putShare, scratchFolder } from './shares.mjs';
+
+const TEXT = {
+  incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
+  notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
+  expired: 'This link has expired. Ask the person who shared it for a new link.',
+  used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
+  wrongPassword: "That password isn't right. Check it and try again.",
+  damaged: (name) => `“${name}” is damaged and can't be decrypted, so it wasn't saved.`,
+};
+
+const folder = scratchFolder();
+const now = () => Math.floor(Date.now() / 1000);
+const MiB = 1024 * 1024;
+let linkPage;
+let browser;
+
+before(async () => {
+  linkPage = await startLinkPage();
+  browser = await startBrowser();
+});
+after(async () => {
+  await browser?.close();
+  await linkPage?.stop();
+});
+
+// The application's real chunk size and password rounds.
+async function share(files, spec = {}) {
+  const made = makeShare(folder, files, { rounds: 600000, chunkSize: MiB, title: 'Holiday', ...spec });
+  await putShare(linkPage.bucket, made);
+  return made;
+}
+
+async function openLink(made, { fragment = `#${made.secret}` } = {}) {
+  const page = await browser.newPage();
+  await page.goto(new URL(`/s/${made.id}${fragment}`, linkPage.url).href);
+  return page;
+}
+
+const text = (page, selector) => page.$eval(selector, (node) => node.textContent);
+const alertText = async (page) => (await page.waitForSelector('[role="alert"]:not(:empty)')) && text(page, '[role="alert"]:not(:empty)');
+
+// Downloads file `index` with its own button and waits until the row says how it ended.
+async function download(page, index) {
+  const rows = await page.$$('li');
+  await (await rows[index].$('button')).click();
+  await page.waitForFunction(
+    (i) => ['saved', 'damaged', 'failed'].includes(document.querySelectorAll('li .state')[i].dataset.state), {}, index);
+  return page.evaluate((i) => document.querySelectorAll('li .state')[i].dataset.state, index);
+}
+
+async function savedBytes(name) {
+  return fs.readFile(await browser.downloaded(name));
+}
+
+describe('a share link opened in the browser', () => {
+  test('without a password lists the files and saves each one as it was shared', async () => {
+    const files = plainFiles(folder, { 'large.bin': 2 * MiB + MiB / 2 + 7, 'empty.txt': 0, 'Photos/a b.jpg': 1000 });
+    const made = await share(files);
+    const page = await openLink(made);
+    await page.waitForSelector('li button');
+    assert.equal(await text(page, 'h1'), 'Holiday');
+    assert.deepEqual(await page.$$eval('li .path', (nodes) => nodes.map((node) => node.textContent)), files.map((f) => f.path));
+
+    await page.click('main > button'); // "Download all"
+    await page.waitForFunction(() => [...document.querySelectorAll('li .state')].every((state) => state.dataset.state === 'saved'));
+    for (const file of files)
+      assert.deepEqual(await savedBytes(file.path.split('/').pop()), file.bytes, file.path);
+    await page.close();
+  });
+
+  test('with a password refuses a wrong one, then opens with the right one, all from the keyboard', async () => {
+    const files = plainFiles(folder, { 'report.pdf': MiB + 1, 'notes.txt': 12 });
+    const made = await share(files, { password: 'correct horse' });
+    const page = await openLink(made);
+    await page.waitForSelector('#password');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'password');
+
+    await page.keyboard.type('wrong horse');
+    await page.keyboard.press('Enter');
+    assert.equal(await alertText(page), TEXT.wrongPassword);
+    await page.waitForFunction(() => document.activeElement.id === 'password');
+    assert.equal(await page.$eval('#password', (input) => input.getAttribute('aria-invalid')), 'true');
+
+    await page.keyboard.type('correct horse');
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('li button');
+    // From the heading: "Download all", then the first file's own button.
+    await page.keyboard.press('Tab');
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Download report.pdf');
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('li .state[data-state="saved"]');
+    assert.deepEqual(await savedBytes('report.pdf'), files[0].bytes);
+    await page.close();
+  });
+
+  test('with a changed chunk reports the file damaged and saves nothing', async () => {
+    const files = plainFiles(folder, { 'tampered.bin': 2 * MiB + 100 });
+    const made = await share(files);
+    const sealed = Buffer.from(made.objects['f/0']);
+    sealed[MiB + 16 + 5000] ^= 0x01; // inside the second chunk
+    await putObject(linkPage.bucket, objectKey(made.id, 'f/0'), sealed);
+
+    const page = await openLink(made);
+    await page.waitForSelector('li button');
+    assert.equal(await download(page, 0), 'damaged');
+    assert.equal(await alertText(page), TEXT.damaged('tampered.bin'));
+    assert.ok(!browser.downloadNames().includes('tampered.bin'));
+    await page.close();
+  });
+
+  test('with a download limit of 1 opens once, then says the limit is reached', async () => {
+    const files = plainFiles(folder, { 'once.txt': 300 });
+    const made = await share(files, { maxDownloads: 1 });
+    const first = await openLink(made);
+    await first.waitForSelector('li button');
+    assert.equal(await download(first, 0), 'saved');
+    assert.deepEqual(await savedBytes('once.txt'), files[0].bytes);
+    await first.close();
+
+    const second = await openLink(made);
+    assert.equal(await alertText(second), TEXT.used);
+    await second.close();
+  });
+
+  test('that cannot be opened says why', async () => {
+    const files = plainFiles(folder, { 'x.txt': 10 });
+    const expired = await share(files, { expiresAt: now() - 60 });
+    const stopped = await share(files);
+    await linkPage.bucket.delete(objectKey(stopped.id, 'meta.json'));
+    const live = await share(files);
+    const cases = [
+      ['an expired link', expired, {}, TEXT.expired],
+      ['a stopped link', stopped, {}, TEXT.notFound],
+      ['a link without its secret', live, { fragment: '' }, TEXT.incomplete],
+      ['a link with half its secret', live, { fragment: `#${live.secret.slice(0, 20)}` }, TEXT.incomplete],
+    ];
+    for (const [what, made, options, expected] of cases) {
+      const page = await openLink(made, options);
+      assert.equal(await alertText(page), expected, what);
+      await page.close();
+    }
+  });
+});

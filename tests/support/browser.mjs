@@ -1,0 +1,66 @@
+// Debian's chromium, headless, driven by npm puppeteer-core, with a fresh profile folder that
+// close() removes again. Downloads are allowed and land in the profile under their download
+// ids; downloaded(name) waits for the one with that suggested file name and gives its path.
+import puppeteer from 'puppeteer-core';
+import fs from 'node:fs/promises';
+import os from 'node:os';
+import path from 'node:path';
+
+// As root, and on a closed network, chromium stalls without these.
+const flags = [
+  '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
+];
+
+export async function startBrowser() {
+  const profile = await fs.mkdtemp(path.join(os.tmpdir(), 'corvane-chromium-'));
+  const downloadFolder = path.join(profile, 'downloads');
+  let browser;
+  try {
+    await fs.mkdir(downloadFolder);
+    browser = await puppeteer.launch({
+      executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+      headless: true,
+      userDataDir: profile,
+      args: flags,
+    });
+    const session = await browser.target().createCDPSession();
+    const downloads = new Map(); // suggested name -> { guid, done: Promise<path> }
+    const finish = new Map(); // guid -> { resolve, reject }
+    session.on('Browser.downloadWillBegin', ({ guid, suggestedFilename }) => {
+      downloads.set(suggestedFilename, {
+        guid,
+        done: new Promise((resolve, reject) => finish.set(guid, { resolve, reject })),
+      });
+    });
+    session.on('Browser.downloadProgress', ({ guid, state }) => {
+      if (state === 'completed') finish.get(guid)?.resolve(path.join(downloadFolder, guid));
+      if (state === 'canceled') finish.get(guid)?.reject(new Error(`download ${guid} was cancelled`));
+    });
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: downloadFolder, eventsEnabled: true });
+
+    return {
+      browser,
+      async newPage() {
+        const page = await browser.newPage();
+        page.setDefaultTimeout(30_000);
+        return page;
+      },
+      // The names of the downloads that have begun so far.
+      downloadNames: () => [...downloads.keys()],
+      async downloaded(name) {
+        const started = downloads.get(name);
+        if (!started) throw new Error(`no download named ${name}; begun: ${[...downloads.keys()].join(', ')}`);
+        return started.done;
+      },
+      async close() {
+        await browser.close().catch(() => {});
+        await fs.rm(profile, { recursive: true, force: true });
+      },
+    };
+  } catch (error) {
+    await browser?.close().catch(() => {});
+    await fs.rm(profile, { recursive: true, force: true });
+    throw error;
+  }
+}
