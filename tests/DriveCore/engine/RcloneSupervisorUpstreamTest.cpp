@@ -55,7 +55,10 @@ TEST_F(SupervisorUpstreamTest, AFileSavedInTheDriveIsUploadedEncryptedBeforeTheD
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_EQ(file.write(text), text.size());
     }
-    // The engine uploads 5 s after the file was closed; the stop waits for it.
+    // The layer passes the close on to the engine a moment later; from then on the engine
+    // holds the upload back for 5 s, and the stop waits for it.
+    const RCClient rc = *supervisor().rc();
+    ASSERT_TRUE(waitFor([&] { return await(hooks.pendingUploads(rc, {})) == 1; }));
     stop(true);
     EXPECT_EQ(supervisor().state(), State{State::stopped});
     EXPECT_FALSE(pauses(1s).empty()) << "the stop found an upload pending";

@@ -57,13 +57,13 @@ private:
 
 // A drive in a home folder of the test's own, run by the supervisor on the fake engine (a real
 // child process that mounts its bucket folder through FUSE like the engine), with the hooks'
-// waits made 20 times shorter and noted. Whatever a test leaves running or mounted is stopped
+// waits made 10 times shorter and noted. Whatever a test leaves running or mounted is stopped
 // and unmounted afterwards.
 class SupervisorTest : public ::testing::Test {
 protected:
     using Milliseconds = std::chrono::milliseconds;
 
-    static constexpr int timeScale = 20;
+    static constexpr int timeScale = 10;
 
     SupervisorTest();
     void TearDown() override;
