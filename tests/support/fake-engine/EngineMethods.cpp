@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QStorageInfo>
 
+#include <algorithm>
+
 namespace TestSupport {
 
 namespace {
@@ -241,7 +243,7 @@ QJsonObject EngineMethods::syncMove(const QJsonObject &params) const
     return {};
 }
 
-QJsonObject EngineMethods::vfsStats(const QJsonObject &params) const
+QJsonObject EngineMethods::vfsStats(const QJsonObject &params)
 {
     checkVfs(params);
     QJsonObject diskCache{{QStringLiteral("uploadsInProgress"), 0},
@@ -252,6 +254,10 @@ QJsonObject EngineMethods::vfsStats(const QJsonObject &params) const
     const QJsonObject figures = m_scenario.value(QStringLiteral("diskCache")).toObject();
     for (auto it = figures.begin(); it != figures.end(); ++it)
         diskCache.insert(it.key(), it.value());
+    // Uploads draining over time: one count per call, the last one repeated.
+    const QJsonArray pending = m_scenario.value(QStringLiteral("pendingUploads")).toArray();
+    if (!pending.isEmpty())
+        diskCache.insert(QStringLiteral("uploadsQueued"), pending.at(std::min(m_vfsStatsCalls++, pending.size() - 1)));
     QJsonObject reply{{QStringLiteral("fs"), m_mountFs}, {QStringLiteral("diskCache"), diskCache}};
     if (m_scenario.contains(QStringLiteral("trash")))
         reply.insert(QStringLiteral("trash"), m_scenario.value(QStringLiteral("trash")));

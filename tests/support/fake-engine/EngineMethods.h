@@ -22,18 +22,20 @@ class EngineMethods {
 public:
     explicit EngineMethods(QString mountFs);
 
-    // The scenario's parts that change replies: the bucket folder, and "diskCache" and
-    // "trash" figures for "vfs/stats".
+    // The scenario's parts that change replies: the bucket folder, and "diskCache",
+    // "pendingUploads" and "trash" figures for "vfs/stats".
     void setScenario(const QJsonObject &scenario) { m_scenario = scenario; }
 
     bool has(const QString &method) const { return m_methods.contains(method); }
     // Throws MethodFailure.
     QJsonObject call(const QString &method, const QJsonObject &params);
 
+    // The local folder that stands for the file system `fs`. Throws MethodFailure.
+    QString root(const QString &fs) const;
+
 private:
     using Method = std::function<QJsonObject(const QJsonObject &)>;
 
-    QString root(const QString &fs) const;
     QString path(const QJsonObject &params, const QString &fsKey, const QString &remoteKey) const;
     void checkVfs(const QJsonObject &params) const;
 
@@ -44,7 +46,7 @@ private:
     QJsonObject purge(const QJsonObject &params) const;
     QJsonObject size(const QJsonObject &params) const;
     QJsonObject syncMove(const QJsonObject &params) const;
-    QJsonObject vfsStats(const QJsonObject &params) const;
+    QJsonObject vfsStats(const QJsonObject &params);
     QJsonObject forget(const QJsonObject &params) const;
     QJsonObject pins(const QJsonObject &params) const;
     QJsonObject pin(const QJsonObject &params);
@@ -53,6 +55,7 @@ private:
     QString m_mountFs;
     QJsonObject m_scenario;
     QStringList m_pins;
+    qsizetype m_vfsStatsCalls = 0;
     std::map<QString, Method> m_methods;
 };
 

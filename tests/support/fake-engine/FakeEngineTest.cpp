@@ -3,6 +3,8 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/platform/MountTable.h"
+#include "support/FuseMount.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
 
@@ -110,6 +112,32 @@ TEST(FakeEngine, ExitsWithTheScriptedStatusAfterItsLogLines)
     ASSERT_TRUE(ends(process));
     EXPECT_EQ(process.exitCode(), 3);
     EXPECT_TRUE(contents(engine.logFile()).startsWith(QStringLiteral("2026/01/01 00:00:00 ERROR : last words\n")));
+}
+
+// Its mount is listed as the engine's, goes with SIGTERM, and stays listed but dead after
+// SIGKILL, as a real engine's does.
+TEST(FakeEngine, MountsItsFolderLikeTheEngine)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        FakeEngine engine(QJsonObject{{QStringLiteral("mount"), true}});
+        ASSERT_TRUE(engine.writeFile(QStringLiteral("Drive/hello.txt"), "hello"));
+        const QString mountPoint = engine.folder() + QStringLiteral("/mount");
+        QDir().mkpath(mountPoint);
+        TestSupport::FuseMount cleanup(mountPoint);
+        ASSERT_TRUE(engine.start());
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return MountTable::typesMountedAt(mountPoint) == QStringList{"rclone"}; }));
+        EXPECT_EQ(contents(mountPoint + QStringLiteral("/hello.txt")), QStringLiteral("hello"));
+
+        QProcess &process = engine.server().process();
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(ends(process));
+        if (signal == SIGTERM) {
+            EXPECT_TRUE(MountTable::typesMountedAt(mountPoint).isEmpty());
+        } else {
+            EXPECT_TRUE(TestSupport::spinUntil([&] { return !QFileInfo(mountPoint + QStringLiteral("/hello.txt")).exists(); }));
+            EXPECT_EQ(MountTable::typesMountedAt(mountPoint), QStringList{"rclone"});
+        }
+    }
 }
 
 TEST(FakeEngine, AsksForThePassword)

@@ -4,7 +4,7 @@
 //
 // It takes the engine's mount command line, serves the remote-control methods on --rc-addr with
 // basic authentication from RCLONE_RC_USER and RCLONE_RC_PASS, writes its log to --log-file and
-// exits with status 0 on SIGINT or SIGTERM. It mounts nothing.
+// exits with status 0 on SIGINT or SIGTERM. It mounts only when the scenario asks for it.
 //
 // The scenario file (JSON; re-read on every request, so a test may change it while the engine
 // runs) scripts replies and faults:
@@ -14,10 +14,21 @@
 //                    a fixed reply, a failure in the engine's error form, an answer after a
 //                    delay, or none at all
 //   "diskCache", "trash":  figures of "vfs/stats" ("trash" only when given)
+//   "pendingUploads": [n, ...]: the uploads queued at each "vfs/stats" call, in turn (the
+//                    last one repeats): uploads that drain over time
+//   "silent":        true: no request is answered any more (an engine that hangs)
 // and, read once at start:
 //   "log":           lines appended to the log file at start, as given
-//   "exitAfter":     {"seconds": s, "status": n}: exit with status n after s seconds
+//   "exitAfter":     {"seconds": s, "status": n, "log": [lines]}: exit with status n after s
+//                    seconds, the lines (if any) the last ones of the log, leaving a mount
+//                    behind dead, as a crash does
 //   "ignoreSignals": true: SIGINT and SIGTERM do nothing
+//   "mount":         true: mount the folder that stands for <fs> at <mount point> as the
+//                    engine does (bindfs with the engine's FUSE subtype "rclone", so the mount
+//                    table lists "fuse.rclone"); SIGINT and SIGTERM unmount it before the
+//                    exit, and SIGKILL leaves it listed with its daemon dead
+//   "orphan":        true: run on in a child whose parent exits at once with status 0, as an
+//                    engine left behind by an application that went away
 // "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
 
 #include "support/fake-engine/EngineMethods.h"
@@ -28,12 +39,16 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QDir>
+#include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +58,7 @@ namespace {
 
 struct Options {
     QString fs;
+    QString mountPoint;
     QString rcAddr;
     QString logFile;
     QString scenario;
@@ -86,6 +102,7 @@ std::optional<QString> parse(const QStringList &arguments, Options &options)
     if (options.rcAddr.isEmpty())
         return QStringLiteral("fake engine: --rc-addr is needed");
     options.fs = positional[0];
+    options.mountPoint = positional[1];
     return std::nullopt;
 }
 
@@ -137,6 +154,51 @@ FakeHttpResponse failure(const QString &method, const QJsonObject &params, int s
                          {QStringLiteral("status"), status}});
 }
 
+// The engine's own FUSE mount: a bindfs daemon of ours that dies with us.
+class EngineMount {
+public:
+    explicit EngineMount(LogFile &log) : m_log(log) {}
+    // A daemon still running dies with us, unlogged, and leaves its mount listed but dead.
+    ~EngineMount() { QObject::disconnect(&m_daemon, nullptr, nullptr, nullptr); }
+
+    void start(const QString &folder, const QString &mountPoint)
+    {
+        m_mountPoint = mountPoint;
+        QDir().mkpath(folder);
+        m_daemon.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        QObject::connect(&m_daemon, &QProcess::finished, [this] {
+            if (!m_unmounting)
+                m_log.write("ERROR", QStringLiteral("mount: the file system daemon ended"));
+        });
+        m_daemon.start(QStringLiteral("bindfs"),
+                       {QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("subtype=rclone"), folder, mountPoint});
+        if (!m_daemon.waitForStarted())
+            m_log.write("ERROR", QStringLiteral("mount: bindfs could not be started"));
+    }
+
+    void unmount()
+    {
+        if (m_daemon.state() == QProcess::NotRunning)
+            return;
+        m_unmounting = true;
+        const QByteArray path = QFile::encodeName(m_mountPoint);
+        if (::umount2(path.constData(), MNT_DETACH) != 0)
+            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
+        // A mount detached while something still holds it keeps its daemon: end it.
+        m_daemon.terminate();
+        if (!m_daemon.waitForFinished(1000))
+            m_daemon.kill();
+        m_log.write("INFO", QStringLiteral("%1: Unmounted").arg(m_mountPoint));
+    }
+
+private:
+    LogFile &m_log;
+    QString m_mountPoint;
+    QProcess m_daemon;
+    bool m_unmounting = false;
+};
+
 int signalPipe[2];
 
 void onSignal(int number)
@@ -149,14 +211,24 @@ void onSignal(int number)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     Options options;
-    if (const auto error = parse(app.arguments().mid(1), options)) {
+    if (const auto error = parse(arguments, options)) {
         std::fprintf(stderr, "%s\n", qPrintable(*error));
         return 1;
     }
     QJsonObject scenario = readScenario(options.scenario);
+    // Before any thread exists: the child goes on alone.
+    if (scenario.value(QStringLiteral("orphan")).toBool()) {
+        const pid_t child = ::fork();
+        if (child != 0)
+            ::_exit(child < 0 ? 1 : 0);
+    }
+    QCoreApplication app(argc, argv);
     LogFile log(options.logFile);
+    EngineMount mount(log);
     for (const QJsonValue line : scenario.value(QStringLiteral("log")).toArray())
         log.append(line.toString());
 
@@ -167,6 +239,7 @@ int main(int argc, char **argv)
         [[maybe_unused]] const auto read = ::read(signalPipe[0], &number, 1);
         log.write("NOTICE", number == SIGINT ? QStringLiteral("Signal received: interrupt")
                                              : QStringLiteral("Signal received: terminated"));
+        mount.unmount();
         log.write("INFO", QStringLiteral("Exiting..."));
         app.exit(0);
     });
@@ -202,6 +275,8 @@ int main(int argc, char **argv)
         if (const QJsonObject current = readScenario(options.scenario); !current.isEmpty())
             scenario = current;
         methods.setScenario(scenario);
+        if (scenario.value(QStringLiteral("silent")).toBool())
+            return;
         const QJsonObject rule = scenario.value(QStringLiteral("methods")).toObject().value(method).toObject();
         if (rule.value(QStringLiteral("hang")).toBool())
             return;
@@ -236,11 +311,22 @@ int main(int argc, char **argv)
     }
     log.write("NOTICE", QStringLiteral("Serving remote control on http://%1/").arg(options.rcAddr));
 
+    if (scenario.value(QStringLiteral("mount")).toBool()) {
+        methods.setScenario(scenario);
+        try {
+            mount.start(methods.root(options.fs), options.mountPoint);
+        } catch (const MethodFailure &failure) {
+            log.write("ERROR", QStringLiteral("mount: %1").arg(failure.error));
+        }
+    }
+
     const QJsonObject exitAfter = scenario.value(QStringLiteral("exitAfter")).toObject();
     if (!exitAfter.isEmpty()) {
         QTimer::singleShot(int(exitAfter.value(QStringLiteral("seconds")).toDouble() * 1000), &app, [&] {
             const int status = exitAfter.value(QStringLiteral("status")).toInt();
             log.write("ERROR", QStringLiteral("fake engine: exiting with status %1").arg(status));
+            for (const QJsonValue line : exitAfter.value(QStringLiteral("log")).toArray())
+                log.append(line.toString());
             app.exit(status);
         });
     }
