@@ -27,12 +27,10 @@ void ProcessRunner::ignoreSigpipe()
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
-namespace {
-
-void configure(QProcess &process, const QString &program, const QStringList &arguments,
-               const Environment &environment)
+void ProcessRunner::prepare(QProcess &process, const QString &program, const QStringList &arguments,
+                            const Environment &environment)
 {
-    ProcessRunner::ignoreSigpipe();
+    ignoreSigpipe();
     QProcessEnvironment processEnvironment;
     for (auto it = environment.begin(); it != environment.end(); ++it)
         processEnvironment.insert(it.key(), it.value());
@@ -40,6 +38,8 @@ void configure(QProcess &process, const QString &program, const QStringList &arg
     process.setArguments(arguments);
     process.setProcessEnvironment(processEnvironment);
 }
+
+namespace {
 
 // Starts the process and waits, without blocking, until it runs or failed to start.
 QCoro::Task<> launch(QProcess &process)
@@ -128,7 +128,7 @@ QCoro::Task<RcloneResult> ProcessRunner::run(QString program, QStringList argume
                                              std::optional<QByteArray> input, CancelToken token)
 {
     QProcess process;
-    configure(process, program, arguments, environment);
+    ProcessRunner::prepare(process, program, arguments, environment);
     if (!input)
         process.setStandardInputFile(QProcess::nullDevice());
     co_await launch(process);
@@ -148,7 +148,7 @@ QCoro::Task<ProcessRunner::StreamResult> ProcessRunner::stream(QString program, 
                                                                CancelToken token)
 {
     QProcess process;
-    configure(process, program, arguments, environment);
+    ProcessRunner::prepare(process, program, arguments, environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     LineSplitter lines(std::move(onStderrLine));

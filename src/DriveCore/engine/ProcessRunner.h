@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QMap>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +54,10 @@ QCoro::Task<RcloneResult> run(QString program, QStringList arguments, Environmen
 // only the last five. Cancellation as in run(). Throws LaunchError.
 QCoro::Task<StreamResult> stream(QString program, QStringList arguments, Environment environment,
                                  std::function<void(const QString &)> onStderrLine, CancelToken token = {});
+
+// Sets `process` up to run `program` without a shell and with exactly `environment`, SIGPIPE
+// ignored: for callers that drive a child of their own.
+void prepare(QProcess &process, const QString &program, const QStringList &arguments, const Environment &environment);
 
 // Ignores SIGPIPE for the whole process: a child that exits without reading its input must
 // not end us. Called before the first child is started; idempotent.

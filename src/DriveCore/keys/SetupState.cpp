@@ -5,6 +5,7 @@
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/model/AppModelError.h"
 #include "DriveCore/platform/Crypto.h"
+#include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 
 #include <cstring>
@@ -35,29 +36,6 @@ bool anyEmpty(const StorageSecrets &secrets)
 }
 
 } // namespace
-
-template<typename T>
-QCoro::Task<T> SetupState::guarded(QPointer<SetupState> self, QCoro::Task<T> task)
-{
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            if (!self)
-                throw Gone();
-        } else {
-            T value = co_await task;
-            if (!self)
-                throw Gone();
-            co_return value;
-        }
-    } catch (const Gone &) {
-        throw;
-    } catch (...) {
-        if (!self)
-            throw Gone();
-        throw;
-    }
-}
 
 SetupState::SetupState(SetupDeps deps, QObject *parent)
     : QObject(parent), m_deps(std::move(deps)),
@@ -211,10 +189,10 @@ QCoro::Task<bool> SetupState::applyRecoveryKit()
     std::optional<RecoveryKitPayload> payload;
     std::optional<QString> failure;
     try {
-        payload = co_await guarded(QPointer(this), runInPool([code, passphrase] {
+        payload = co_await whileAlive(QPointer(this), runInPool([code, passphrase] {
                                        return RecoveryKit::decode(code, passphrase);
                                    }));
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         co_return false;
     } catch (const RecoveryKitError &error) {
         failure = error.code == RecoveryKitError::wrongPassphrase ? kitWrongPassphraseText : kitBadFormatText;
@@ -253,7 +231,7 @@ QCoro::Task<> SetupState::next()
         case SetupStep::welcome:
         case SetupStep::done: break;
         }
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         // The window went away; nothing is left to update.
     }
 }
@@ -264,8 +242,8 @@ QCoro::Task<> SetupState::checkDriveSwitch()
         co_return;
     bool on = false;
     try {
-        on = co_await guarded(QPointer(this), m_deps.driveSwitchOn());
-    } catch (const Gone &) {
+        on = co_await whileAlive(QPointer(this), m_deps.driveSwitchOn());
+    } catch (const OwnerGone &) {
         co_return;
     } catch (...) {
         // An answer that fails counts as off; the screen asks again.
@@ -310,7 +288,7 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
     setBusy(checkingTokenBusyText);
     std::optional<SetupMessage> failure;
     try {
-        const StorageSecrets derived = co_await guarded(
+        const StorageSecrets derived = co_await whileAlive(
             QPointer(this), CloudflareKey::storageSecrets(token, endpoint, bucket, m_deps.send,
                                                           QUrl(QLatin1String(CloudflareKey::apiBase)), this->token()));
         // Endpoint and bucket keep what the user typed.
@@ -319,7 +297,7 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
         co_await testStorage(existing);
         if (m_storageVerified)
             m_verifiedCloudflareKey = token;
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         throw;
     } catch (const CloudflareKey::Failure &error) {
         failure = SetupMessage{error == CloudflareKey::Failure::notCloudflare ? notCloudflareText
@@ -338,7 +316,7 @@ QCoro::Task<> SetupState::testStorage(bool existing)
     setBusy(testingBusyText);
     const std::shared_ptr<SetupConnecting> connection = m_deps.connection;
     const std::optional<ConnectionError> failure =
-        co_await guarded(QPointer(this), connection->testStorage(storageSecrets(), token()));
+        co_await whileAlive(QPointer(this), connection->testStorage(storageSecrets(), token()));
     if (failure) {
         setError(message(*failure));
     } else {
@@ -378,14 +356,14 @@ QCoro::Task<> SetupState::nextFromPassphrase(bool existing)
     try {
         // The passphrase exactly as typed: never trimmed.
         const PassphraseCheck check =
-            co_await guarded(QPointer(this), connection->checkPassphrase(m_passphrase, storageSecrets(), token()));
+            co_await whileAlive(QPointer(this), connection->checkPassphrase(m_passphrase, storageSecrets(), token()));
         if (!existing && check != PassphraseCheck::newDrive)
             failure = SetupMessage{storageNotEmptyText, std::nullopt};
         else if (existing && check == PassphraseCheck::newDrive)
             failure = SetupMessage{storageEmptyText, std::nullopt};
         else if (existing && check == PassphraseCheck::wrong)
             failure = SetupMessage{wrongPassphraseText, std::nullopt};
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = message(std::current_exception());
@@ -406,8 +384,8 @@ QCoro::Task<> SetupState::nextFromTurnOnDrive()
     setBusy(QString());
     bool on = false;
     try {
-        on = co_await guarded(QPointer(this), m_deps.driveSwitchOn());
-    } catch (const Gone &) {
+        on = co_await whileAlive(QPointer(this), m_deps.driveSwitchOn());
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         // An answer that fails counts as off.
@@ -425,10 +403,10 @@ QCoro::Task<> SetupState::prepareNewDrive(StorageSecrets secrets, QString passph
 {
     const std::shared_ptr<SetupConnecting> connection = m_deps.connection;
     const PassphraseCheck check =
-        co_await guarded(QPointer(this), connection->checkPassphrase(passphrase, secrets, token()));
+        co_await whileAlive(QPointer(this), connection->checkPassphrase(passphrase, secrets, token()));
     if (check == PassphraseCheck::newDrive) {
         m_prepareAttempted = true;
-        co_await guarded(QPointer(this), connection->prepareNewDrive(passphrase, secrets, token()));
+        co_await whileAlive(QPointer(this), connection->prepareNewDrive(passphrase, secrets, token()));
         co_return;
     }
     // Our own earlier attempt may have written the check object before it failed.
@@ -473,10 +451,10 @@ QCoro::Task<> SetupState::finish()
             setBusy(savingKeysBusyText);
             std::exception_ptr keysFailure;
             try {
-                co_await guarded(QPointer(this), store->save(secrets, passphrase));
+                co_await whileAlive(QPointer(this), store->save(secrets, passphrase));
                 if (m_verifiedCloudflareKey)
-                    co_await guarded(QPointer(this), store->saveCloudflareKey(*m_verifiedCloudflareKey));
-            } catch (const Gone &) {
+                    co_await whileAlive(QPointer(this), store->saveCloudflareKey(*m_verifiedCloudflareKey));
+            } catch (const OwnerGone &) {
                 throw;
             } catch (...) {
                 keysFailure = std::current_exception();
@@ -490,7 +468,7 @@ QCoro::Task<> SetupState::finish()
             m_deps.setOrganisePending(existing ? OrganiseKind::existingDrive : OrganiseKind::newDrive);
             if (existing) {
                 setBusy(organisingText);
-                co_await guarded(QPointer(this), connection->migrateRootIntoDrive(passphrase, secrets, token()));
+                co_await whileAlive(QPointer(this), connection->migrateRootIntoDrive(passphrase, secrets, token()));
             } else {
                 setBusy(settingUpBusyText);
                 co_await prepareNewDrive(secrets, passphrase);
@@ -500,16 +478,16 @@ QCoro::Task<> SetupState::finish()
         }
         if (!m_started) {
             setBusy(startingBusyText);
-            co_await guarded(QPointer(this), m_deps.startDrive());
+            co_await whileAlive(QPointer(this), m_deps.startDrive());
             m_started = true;
             update(m_loginNote, m_deps.enableStartAtLogin() ? std::nullopt : std::optional(loginFailedText));
         }
         setBusy(makingKitBusyText);
         const RecoveryKitPayload payload = RecoveryKitPayload::make(secrets, name);
-        const QString code = co_await guarded(
+        const QString code = co_await whileAlive(
             QPointer(this), runInPool([payload, passphrase] { return RecoveryKit::encode(payload, passphrase); }));
         update(m_step, SetupStep::recoveryKitStep(code));
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = std::current_exception();

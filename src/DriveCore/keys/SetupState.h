@@ -218,8 +218,6 @@ signals:
     void changed();
 
 private:
-    // The object went away while an action was suspended: the action ends without touching it.
-    struct Gone {};
     // A failure whose message reaches the error field unchanged.
     struct SetupFailure {
         SetupMessage message;
@@ -233,10 +231,6 @@ private:
         field = value;
         emit changed();
     }
-
-    // Awaits `task`; throws Gone when the state was destroyed meanwhile, whatever the task did.
-    template<typename T>
-    static QCoro::Task<T> guarded(QPointer<SetupState> self, QCoro::Task<T> task);
 
     void go(const SetupStep &target);
     void setError(const std::optional<SetupMessage> &message) { update(m_error, message); }

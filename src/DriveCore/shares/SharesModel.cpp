@@ -111,29 +111,6 @@ SharesModel::CreateState failedCreation(const std::exception_ptr &failure, bool 
 
 } // namespace
 
-template<typename T>
-QCoro::Task<T> SharesModel::guarded(QPointer<SharesModel> self, QCoro::Task<T> task)
-{
-    std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
-    std::exception_ptr failure;
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await std::move(task);
-            value.emplace();
-        } else {
-            value.emplace(co_await std::move(task));
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        throw Gone();
-    if (failure)
-        std::rethrow_exception(failure);
-    if constexpr (!std::is_void_v<T>)
-        co_return std::move(*value);
-}
-
 QString SharesModel::unreadableText(const QString &name)
 {
     return QStringLiteral("Ovra couldn't read “") + name
@@ -206,8 +183,8 @@ QCoro::Task<> SharesModel::pick(QStringList paths)
 {
     const QPointer<SharesModel> self(this);
     try {
-        const ShareContext context = co_await guarded(self, m_context());
-        const bool inside = co_await guarded(self, runInPool([paths, mount = context.mountPath] {
+        const ShareContext context = co_await whileAlive(self, m_context());
+        const bool inside = co_await whileAlive(self, runInPool([paths, mount = context.mountPath] {
                                                  const QStringList root = components(mount);
                                                  return std::all_of(paths.begin(), paths.end(), [&](const QString &path) {
                                                      return isInside(components(path), root);
@@ -219,7 +196,7 @@ QCoro::Task<> SharesModel::pick(QStringList paths)
             co_return;
         update(m_picked, paths);
         setCreateState(CreateState{});
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
     }
 }
 
@@ -245,7 +222,7 @@ QCoro::Task<> SharesModel::runCreate(ShareOptions options, QStringList picked, q
     std::optional<ShareRecord> made;
     std::exception_ptr failure;
     try {
-        const ShareContext context = co_await guarded(self, m_context());
+        const ShareContext context = co_await whileAlive(self, m_context());
         if (context.blockedReason)
             throw AppModelError(*context.blockedReason);
         if (options.maxDownloads && (*options.maxDownloads < 1 || *options.maxDownloads > maxDownloadLimit))
@@ -258,7 +235,7 @@ QCoro::Task<> SharesModel::runCreate(ShareOptions options, QStringList picked, q
             QStringList sharedPaths; // inside the drive, as the record keeps them
             QList<ShareItem> items;
         };
-        const Collected collected = co_await guarded(self, runInPool([picked, mount = context.mountPath] {
+        const Collected collected = co_await whileAlive(self, runInPool([picked, mount = context.mountPath] {
                                                          const qsizetype depth = components(mount).size();
                                                          QStringList sharedPaths;
                                                          for (const QString &path : picked)
@@ -281,7 +258,7 @@ QCoro::Task<> SharesModel::runCreate(ShareOptions options, QStringList picked, q
                 });
             },
             [saving, saved](ShareRecord record) { return saveRecord(saving, saved, std::move(record)); }, token);
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         co_return; // before the creation began: nothing was written
     } catch (...) {
         failure = std::current_exception();
@@ -327,7 +304,7 @@ QCoro::Task<> SharesModel::load()
 {
     try {
         co_await runLoad();
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
     }
 }
 
@@ -346,8 +323,8 @@ QCoro::Task<> SharesModel::runLoad()
     std::optional<QString> failure;
     QList<ShareRecord> records;
     try {
-        records = co_await guarded(self, ShareRecords(context.rc, m_metaFs).all());
-    } catch (const Gone &) {
+        records = co_await whileAlive(self, ShareRecords(context.rc, m_metaFs).all());
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = message(std::current_exception());
@@ -373,7 +350,7 @@ QCoro::Task<> SharesModel::runLoad()
 
     // One at a time, each applied to the list of that moment: a link stopped meanwhile stays gone.
     for (const Row &row : std::as_const(rows)) {
-        const ShareInfo::Status status = co_await guarded(self, fetchStatus(row.record));
+        const ShareInfo::Status status = co_await whileAlive(self, fetchStatus(row.record));
         setRowStatus(row.id(), status);
     }
     update(m_loading, false);
@@ -399,10 +376,10 @@ QCoro::Task<> SharesModel::stop(ShareRecord record)
 {
     const QPointer<SharesModel> self(this);
     try {
-        const ShareContext context = co_await guarded(self, m_context());
-        co_await guarded(self, ShareCreator::stop(record.id, context.storage));
-        co_await guarded(self, ShareRecords(context.rc, m_metaFs).remove(record.id));
-    } catch (const Gone &) {
+        const ShareContext context = co_await whileAlive(self, m_context());
+        co_await whileAlive(self, ShareCreator::stop(record.id, context.storage));
+        co_await whileAlive(self, ShareRecords(context.rc, m_metaFs).remove(record.id));
+    } catch (const OwnerGone &) {
         co_return;
     }
     if (m_rows.removeIf([&](const Row &row) { return row.id() == record.id; }) > 0)
@@ -420,8 +397,8 @@ QCoro::Task<> SharesModel::updateOutdated()
     if (m_worker) {
         std::optional<QString> version;
         try {
-            version = ShareWorkerDeploy::version(co_await guarded(self, runInPool(m_modules)));
-        } catch (const Gone &) {
+            version = ShareWorkerDeploy::version(co_await whileAlive(self, runInPool(m_modules)));
+        } catch (const OwnerGone &) {
             throw;
         } catch (const std::exception &error) {
             logger.error("The link page's modules could not be read: %{public}s", error.what());
@@ -445,7 +422,7 @@ QCoro::Task<> SharesModel::setUpWorker(QString token)
 {
     try {
         co_await setUp(std::move(token));
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
     }
 }
 
@@ -465,22 +442,22 @@ QCoro::Task<> SharesModel::deployAndRecord(QString token)
     std::optional<QString> failure;
     std::optional<ShareContext> context;
     try {
-        context = co_await guarded(self, m_context());
+        context = co_await whileAlive(self, m_context());
         const std::optional<ShareWorkerConfig> existing =
-            co_await guarded(self, ShareWorkerConfig::load(context->rc, m_metaFs));
+            co_await whileAlive(self, ShareWorkerConfig::load(context->rc, m_metaFs));
         if (existing && existing->appBuild && m_appBuild < *existing->appBuild)
             throw AppModelError(newerBuildText);
-        const QList<ShareWorkerDeploy::Module> modules = co_await guarded(self, runInPool(m_modules));
-        const QUrl url = co_await guarded(
+        const QList<ShareWorkerDeploy::Module> modules = co_await whileAlive(self, runInPool(m_modules));
+        const QUrl url = co_await whileAlive(
             self, ShareWorkerDeploy::deploy(token, context->endpoint, context->bucket, modules, m_send));
         // Deployed but not recorded when this fails: the next set-up deploys again.
         const ShareWorkerConfig record{url, ShareWorkerDeploy::version(modules), m_appBuild, m_now()};
-        co_await guarded(self, record.save(context->rc, m_metaFs));
+        co_await whileAlive(self, record.save(context->rc, m_metaFs));
         update(m_worker, std::optional(record));
         update(m_workerChecked, true);
         update(m_workerLoadError, std::optional<QString>());
         update(m_workerOutdated, false);
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = message(std::current_exception());
@@ -494,8 +471,8 @@ QCoro::Task<> SharesModel::deployAndRecord(QString token)
     if (context->cloudflareKey == trimmed)
         co_return;
     try {
-        co_await guarded(self, m_keepKey(trimmed));
-    } catch (const Gone &) {
+        co_await whileAlive(self, m_keepKey(trimmed));
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = message(std::current_exception()); // the link page stays set up
@@ -508,7 +485,7 @@ QCoro::Task<> SharesModel::loadWorker()
 {
     try {
         co_await runLoadWorker();
-    } catch (const Gone &) {
+    } catch (const OwnerGone &) {
     }
 }
 
@@ -527,9 +504,9 @@ QCoro::Task<std::optional<SharesModel::Found>> SharesModel::lookUp(std::optional
     std::optional<QString> failure;
     std::optional<Found> found;
     try {
-        const ShareContext context = co_await guarded(self, m_context());
-        found = Found{context, co_await guarded(self, ShareWorkerConfig::load(context.rc, m_metaFs))};
-    } catch (const Gone &) {
+        const ShareContext context = co_await whileAlive(self, m_context());
+        found = Found{context, co_await whileAlive(self, ShareWorkerConfig::load(context.rc, m_metaFs))};
+    } catch (const OwnerGone &) {
         throw;
     } catch (...) {
         failure = message(std::current_exception());

@@ -168,8 +168,6 @@ signals:
     void changed();
 
 private:
-    struct Gone {}; // the model went away while an action waited
-
     template<typename T>
     void update(T &field, const T &value)
     {
@@ -179,15 +177,11 @@ private:
         emit changed();
     }
 
-    // Awaits `task`; throws Gone when the model went away meanwhile, whatever the task did.
-    template<typename T>
-    static QCoro::Task<T> guarded(QPointer<SharesModel> self, QCoro::Task<T> task);
-
     QCoro::Task<> runCreate(ShareOptions options, QStringList picked, quint64 serial, CancelToken token);
     void setCreateState(const CreateState &state) { update(m_createState, state); }
     QCoro::Task<> updateOutdated();
     QCoro::Task<> setUpWithKeptKey(ShareContext context);
-    // setUpWorker() that lets Gone through, for callers that go on with the model afterwards.
+    // setUpWorker() that lets OwnerGone through, for callers that go on with the model afterwards.
     QCoro::Task<> setUp(QString token);
     QCoro::Task<> deployAndRecord(QString token);
     QCoro::Task<> runLoadWorker();

@@ -157,12 +157,7 @@ QCoro::Task<Result> run(QString program, QStringList arguments, Environment envi
     const auto input = std::make_shared<InputPipe>(ourEnd.release(), wake.release(), program);
 
     QProcess process;
-    QProcessEnvironment processEnvironment;
-    for (auto it = environment.begin(); it != environment.end(); ++it)
-        processEnvironment.insert(it.key(), it.value());
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setProcessEnvironment(processEnvironment);
+    ProcessRunner::prepare(process, program, arguments, environment);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
     // Qt has no way to hand a pipe of our own to the child; in the child, after Qt has set up

@@ -4,13 +4,16 @@
 
 #include <QCoroSignal>
 #include <QCoroTask>
+#include <QPointer>
 #include <QTimer>
 
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace DriveCore {
@@ -138,5 +141,33 @@ QCoro::Task<std::vector<T>> awaitInOrder(std::vector<QCoro::Task<T>> tasks)
 }
 
 QCoro::Task<> awaitInOrder(std::vector<QCoro::Task<>> tasks);
+
+// The object a coroutine works for was destroyed while it waited.
+struct OwnerGone {};
+
+// Awaits `task`, then throws OwnerGone when `owner` was destroyed meanwhile, whatever the task
+// did; otherwise gives its result or rethrows its error.
+template<typename Owner, typename T>
+QCoro::Task<T> whileAlive(QPointer<Owner> owner, QCoro::Task<T> task)
+{
+    std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
+    std::exception_ptr failure;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            value.emplace();
+        } else {
+            value.emplace(co_await std::move(task));
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!owner)
+        throw OwnerGone();
+    if (failure)
+        std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<T>)
+        co_return std::move(*value);
+}
 
 } // namespace DriveCore

@@ -202,3 +202,21 @@ TEST(Tasks, CancelHookDoesNothingAfterItIsGone)
     EXPECT_EQ(calls, 0) << "the action is queued, not run inline";
     EXPECT_TRUE(TestSupport::spinUntil([&] { return calls == 1; }));
 }
+
+TEST(Tasks, WhileAliveReportsAnOwnerDestroyedDuringTheWait)
+{
+    const auto later = [](int value, bool fail) -> QCoro::Task<int> {
+        co_await DriveCore::sleep(10ms);
+        if (fail)
+            throw std::runtime_error("failed");
+        co_return value;
+    };
+    for (const bool fail : {false, true}) {
+        auto *owner = new QObject;
+        QTimer::singleShot(1ms, owner, [owner] { owner->deleteLater(); });
+        EXPECT_TRUE(TestSupport::failureOf<OwnerGone>(whileAlive(QPointer(owner), later(1, fail)))) << fail;
+    }
+    QObject owner;
+    EXPECT_EQ(await(whileAlive(QPointer(&owner), later(7, false))), 7);
+    EXPECT_TRUE(TestSupport::failureOf<std::runtime_error>(whileAlive(QPointer(&owner), later(7, true))));
+}
