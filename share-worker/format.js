@@ -30,15 +30,18 @@ export function base64urlEncode(bytes) {
   return btoa(binary).replaceAll('+', '-').replaceAll('/', '_').replace(/=+$/, '');
 }
 
-// Null for anything but unpadded base64url.
+// Null for anything but unpadded base64url in its one canonical spelling: unused low bits of
+// the last character must be zero, so no two texts stand for the same bytes.
 export function base64urlDecode(text) {
   if (typeof text !== 'string' || !/^[A-Za-z0-9_-]*$/.test(text) || text.length % 4 === 1) return null;
   const padded = text.replaceAll('-', '+').replaceAll('_', '/') + '='.repeat((4 - (text.length % 4)) % 4);
+  let bytes;
   try {
-    return Uint8Array.from(atob(padded), (c) => c.charCodeAt(0));
+    bytes = Uint8Array.from(atob(padded), (c) => c.charCodeAt(0));
   } catch {
     return null;
   }
+  return base64urlEncode(bytes) === text ? bytes : null;
 }
 
 export function hexEncode(bytes) {

@@ -159,7 +159,8 @@ describe('downloads', () => {
     const other = await share();
     const path = `/api/s/${made.id}/f/0`;
     const valid = await ticketFor(made);
-    const forged = valid.replace(/.$/, (c) => (c === 'A' ? 'B' : 'A'));
+    // The MAC's first character: every one of its bits counts.
+    const forged = valid.replace(/\.(.)/, (_, c) => `.${c === 'A' ? 'B' : 'A'}`);
     const refused = {
       'no ticket': undefined,
       'the access token': made.accessToken,

@@ -62,8 +62,18 @@ export const objectKey = (id, name) => `ovra-shares/${id}/${name}`;
 
 // The runtime's bucket takes bytes only in an array of their own, not as a view into Node's
 // shared buffer pool.
+// The bucket is reached through the runtime's loopback proxy, whose kept-alive connection can be
+// closed under a put on a loaded machine ("fetch failed"); a put is safe to send again.
 export async function putObject(bucket, key, bytes) {
-  await bucket.put(key, typeof bytes === 'string' ? bytes : new Uint8Array(bytes));
+  const body = typeof bytes === 'string' ? bytes : new Uint8Array(bytes);
+  for (let attempt = 1; ; attempt++) {
+    try {
+      await bucket.put(key, body);
+      return;
+    } catch (error) {
+      if (attempt === 3 || !(error instanceof TypeError && error.message === 'fetch failed')) throw error;
+    }
+  }
 }
 
 // Puts every object of the share into the bucket, "meta.json" last as the application does.
