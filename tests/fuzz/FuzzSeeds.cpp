@@ -10,6 +10,7 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/engine/RcloneCommand.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/mount/ChangeSync.h"
@@ -20,6 +21,7 @@
 #include "DriveCore/shares/ShareLinks.h"
 #include "DriveCore/shares/ShareManifest.h"
 #include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/shares/ShareWorkerConfig.h"
 #include "DriveCore/support/Base64URL.h"
 #include "DriveCore/support/Hex.h"
 #include "KeepShared/KeepBridge.h"
@@ -418,6 +420,72 @@ void shareWorkerDeploy()
     seed("FuzzShareWorkerDeploy", "no-subdomain", Fuzz::joined({"404", noName}));
 }
 
+void cacheScan()
+{
+    // Metadata files as the engine writes them (indented with tabs), and one compact.
+    const QByteArray dirty = "{\n\t\"ModTime\": \"2026-12-10T17:03:17.301661506Z\",\n\t\"ATime\": "
+                             "\"2026-12-10T17:03:17.316847713Z\",\n\t\"Size\": 11,\n\t\"Rs\": [\n\t\t{\n\t\t\t\"Pos\": 0,\n"
+                             "\t\t\t\"Size\": 11\n\t\t}\n\t],\n\t\"Fingerprint\": \"\",\n\t\"Dirty\": true\n}\n";
+    seed("FuzzCacheScan", "meta-dirty", Fuzz::joined({"meta", "hello world", dirty}));
+    seed("FuzzCacheScan", "meta-clean",
+         Fuzz::joined({"meta", "hello",
+                       "{\"ModTime\":\"2026-12-10T17:03:17Z\",\"ATime\":\"2026-12-10T17:03:17Z\",\"Size\":100,"
+                       "\"Rs\":[{\"Pos\":0,\"Size\":5}],\"Fingerprint\":\"100,2026-12-10 17:03:17 +0000 UTC\",\"Dirty\":false}"}));
+    seed("FuzzCacheScan", "meta-gap",
+         Fuzz::joined({"meta", "0123456789", "{\"Size\":10,\"Rs\":[{\"Pos\":6,\"Size\":4},{\"Pos\":0,\"Size\":5}],\"Dirty\":true}"}));
+    // What only the full parser reads: escapes, other text, whole floats, a key given twice.
+    seed("FuzzCacheScan", "meta-unusual",
+         Fuzz::joined({"meta", "abc",
+                       "{\"Name\":\"caf\\u00e9 \xe2\x98\x81\",\"Size\":3.0,\"Rs\":[{\"Pos\":0,\"Size\":3e0}],\"Dirty\":false,"
+                       "\"Dirty\":true}"}));
+    seed("FuzzCacheScan", "journal-done",
+         Fuzz::joined({"journal", "{\"add\":{\"id\":1,\"path\":\"Work/a.txt\"}}\n{\"add\":{\"id\":2}}\n{\"done\":2}\n"
+                                  "{\"done\":1}\n"}));
+    seed("FuzzCacheScan", "journal-pending",
+         Fuzz::joined({"journal", "{\"add\":{\"id\":18446744073709551615}}\r\n\n{\"done\":18446744073709551614}\n"
+                                  "{\"add\":{\"id\":7},\"done\":7}"}));
+}
+
+void shareWorkerConfig()
+{
+    const QDateTime deployedAt(QDate(2026, 12, 9), QTime(10, 0), Qt::UTC);
+    const ShareWorkerConfig config{QUrl(QStringLiteral("https://ovra-share-bucket.alice.workers.dev")),
+                                   QStringLiteral("0123456789abcdef"), 120, deployedAt};
+    seed("FuzzShareWorkerConfig", "record", config.encoded());
+    const ShareWorkerConfig other{QUrl(QStringLiteral("https://xn--caf-dma.example:8443/links/?a=b#top")),
+                                  QStringLiteral("f\u00e9e"), std::nullopt, deployedAt};
+    seed("FuzzShareWorkerConfig", "record-no-build", other.encoded());
+    seed("FuzzShareWorkerConfig", "record-offset",
+         R"({"appBuild":9007199254740993,"deployedAt":"2026-01-31T09:05:00-03:30","extra":[1],"url":"http://[::1]:8787/","version":""})");
+}
+
+void engineLog()
+{
+    // Bytes 1 to 4 of the log stand for the secrets.
+    const QByteArray accessKeyID = "AKIA0123456789ABCDEF";
+    const QByteArray secretAccessKey = "s3cr3t/+key=0123456789abcdefghij";
+    const QByteArray obscured = RcloneCommand::obscure(QStringLiteral("correct horse battery staple")).toUtf8();
+    const QByteArray rcPass = QByteArray(32, '\x5c').toHex();
+    const auto logSeed = [&](const char *name, const QByteArray &start, const QByteArray &log) {
+        seed("FuzzEngineLog", name, Fuzz::joined({start, accessKeyID, secretAccessKey, obscured, rcPass, log}));
+    };
+    logSeed("give-up", "",
+            "2026/12/10 14:50:40 INFO  : drivecrypt: Mounting on \"/home/ann/Mounts/Drive\"\n"
+            "2026/12/10 14:50:41 CRITICAL: Failed to create file system for \"drivecrypt:Drive\": key \x01 secret \x02 "
+            "password \x03 rc \x04 (again \x02\x01)\n\n");
+    const std::pair<const char *, QByteArray> breaks[] = {
+        {"lf", "\n"}, {"vt", "\v"}, {"ff", "\f"}, {"cr", "\r"}, {"crlf", "\r\n"},
+        {"nel", "\xc2\x85"}, {"ls", "\xe2\x80\xa8"}, {"ps", "\xe2\x80\xa9"}};
+    for (const auto &[kind, text] : breaks)
+        logSeed(("break-" + QByteArray(kind)).constData(), "", "older \x04" + text + "last \x03 line" + text + " \t" + text);
+    // The read begins inside a character, and inside a secret.
+    const QByteArray cafe = "x\nBefore caf\xc3\xa9 \x01 after";
+    logSeed("cut-character", QByteArray::number(cafe.indexOf("\xa9")), cafe);
+    logSeed("cut-secret", QByteArray::number(QByteArray("x\nkey ").size() + 4), "x\nkey \x01 and \x02");
+    // A secret where the detail is cut.
+    logSeed("long-line", "", "CRITICAL: " + QByteArray(280, 'y') + " \x02 " + QByteArray(40, 'z'));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -447,6 +515,9 @@ int main(int argc, char **argv)
     cloudflareUsage();
     shareLinks();
     shareWorkerDeploy();
+    cacheScan();
+    shareWorkerConfig();
+    engineLog();
     std::printf("FuzzSeeds: %d seeds written below %s\n", written, argv[1]);
     return 0;
 }

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <utility>
+#include <vector>
 
 namespace DriveCore {
 
@@ -50,6 +52,40 @@ QString describe(std::exception_ptr error)
     } catch (...) {
         return QStringLiteral("unknown error");
     }
+}
+
+QString redacted(const QString &line, const Environment &environment, const QString &rcPass)
+{
+    QStringList secrets;
+    for (const char *suffix : secretSuffixes) {
+        for (auto it = environment.begin(); it != environment.end(); ++it) {
+            if (it.key().endsWith(QLatin1String(suffix)) && !it.value().isEmpty())
+                secrets.append(it.value());
+        }
+    }
+    if (!rcPass.isEmpty())
+        secrets.append(rcPass);
+    // Every occurrence is looked for in the line as it came, overlapping ones too: replacing one
+    // secret after another would leave the rest of a secret that shares text with one replaced
+    // before it. Occurrences that overlap become one marker.
+    std::vector<std::pair<qsizetype, qsizetype>> found; // start, end
+    for (const QString &secret : secrets) {
+        for (qsizetype at = line.indexOf(secret); at >= 0; at = line.indexOf(secret, at + 1))
+            found.emplace_back(at, at + secret.size());
+    }
+    std::sort(found.begin(), found.end());
+    QString result;
+    qsizetype copied = 0;
+    for (std::size_t i = 0; i < found.size();) {
+        const qsizetype start = found[i].first;
+        qsizetype end = found[i].second;
+        for (++i; i < found.size() && found[i].first < end; ++i)
+            end = std::max(end, found[i].second);
+        result.append(QStringView(line).mid(copied, start - copied)).append(redactedText);
+        copied = end;
+    }
+    result.append(QStringView(line).mid(copied));
+    return result;
 }
 
 QString durationText(std::chrono::seconds delay)
@@ -373,13 +409,7 @@ void RcloneSupervisor::giveUp()
     m_log.error("rclone stopped %ld times in a row soon after launching; not restarting", m_quickExits);
     abandonLaunch();
 
-    QString message = keepsStoppingText;
-    if (const auto line = m_hooks.lastLogLine()) {
-        const QString detail = redacted(*line);
-        if (!detail.isEmpty())
-            message += detailsSeparator + Graphemes::prefix(detail, detailCharacters);
-    }
-    setState(State::failure(message));
+    setState(State::failure(keepsStoppingMessage(m_hooks.lastLogLine(), m_environment, m_rcPass)));
 
     cancel(m_restartTask);
     const QPointer<RcloneSupervisor> self(this);
@@ -392,21 +422,16 @@ void RcloneSupervisor::giveUp()
     });
 }
 
-QString RcloneSupervisor::redacted(const QString &line) const
+QString RcloneSupervisor::keepsStoppingMessage(const std::optional<QString> &lastLogLine,
+                                               const Environment &environment, const QString &rcPass)
 {
-    QStringList secrets;
-    for (const char *suffix : secretSuffixes) {
-        for (auto it = m_environment.begin(); it != m_environment.end(); ++it) {
-            if (it.key().endsWith(QLatin1String(suffix)) && !it.value().isEmpty())
-                secrets.append(it.value());
-        }
+    QString message = keepsStoppingText;
+    if (lastLogLine) {
+        const QString detail = redacted(*lastLogLine, environment, rcPass);
+        if (!detail.isEmpty())
+            message += detailsSeparator + Graphemes::prefix(detail, detailCharacters);
     }
-    if (!m_rcPass.isEmpty())
-        secrets.append(m_rcPass);
-    QString result = line;
-    for (const QString &secret : secrets)
-        result.replace(secret, redactedText);
-    return result;
+    return message;
 }
 
 QCoro::Task<bool> RcloneSupervisor::forceExit(Sleep sleep, std::shared_ptr<LaunchedProcess> process,

@@ -146,6 +146,14 @@ public:
         return SupervisorTools::allowedMountPath(driveName);
     }
 
+    // What the supervisor shows when it gives up: keepsStoppingText and, when the engine left a
+    // last log line, " Details: " and its first 300 characters with every occurrence of a secret
+    // of the launch replaced by "<redacted>" (occurrences that overlap by one). The secrets are
+    // `rcPass` and the values in `environment` whose names end in ACCESS_KEY_ID,
+    // SECRET_ACCESS_KEY, PASSWORD or RC_PASS.
+    static QString keepsStoppingMessage(const std::optional<QString> &lastLogLine, const Environment &environment,
+                                        const QString &rcPass);
+
 private:
     using Instant = SupervisorHooks::Instant;
     using Sleep = decltype(SupervisorHooks::sleep);
@@ -173,10 +181,6 @@ private:
     // SIGTERM, 5 s, SIGKILL, 5 s; whether the process has exited.
     static QCoro::Task<bool> forceExit(Sleep sleep, std::shared_ptr<LaunchedProcess> process,
                                        std::shared_ptr<ExitFlag> flag);
-
-    // Every secret of the current launch (storage keys, obscured passphrase, remote-control
-    // password) in `line` replaced by "<redacted>".
-    QString redacted(const QString &line) const;
 
     void setState(State state);
     void launch();

@@ -25,6 +25,10 @@ namespace {
 
 std::optional<Json> parseObject(std::string_view text)
 {
+    // The parser takes a NUL byte for the end of the text and would read a damaged file's
+    // leading object as the whole; no JSON text holds one.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
     Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
     if (!json.is_object())
         return std::nullopt;

@@ -236,6 +236,38 @@ TEST_F(SupervisorTest, AnEngineThatKeepsDyingIsGivenUpWithItsLastLogLineRedacted
     EXPECT_EQ(launcher->launches.size(), 4u);
 }
 
+// No part of a secret is shown, also where secrets share text or overlap, and whichever
+// variable holds which: each is found in the line as it came, not in what an earlier
+// replacement left.
+TEST(SupervisorGiveUpText, ShowsNoPartOfASecret)
+{
+    struct Case {
+        QString accessKeyID;
+        QString secretAccessKey;
+        QString line;
+        QString shown;
+    };
+    const std::vector<Case> cases{
+        {"AKIA0123", "AKIA0123XYZ", "key AKIA0123XYZ id AKIA0123", "key <redacted> id <redacted>"},
+        {"abcd", "cdef", "x abcdef y", "x <redacted> y"},
+        {"aba", "zzz", "ababa!", "<redacted>!"},
+        {"abcd", "cdef", "abcdcdef", "<redacted><redacted>"},
+        {"KEY1", "e", "KEY1 here", "<redacted> h<redacted>r<redacted>"},
+    };
+    const auto shown = [](const QString &accessKeyID, const QString &secretAccessKey, const QString &line) {
+        const Environment environment = RcloneCommand::environment(
+            {QStringLiteral("https://example.com"), QStringLiteral("b"), accessKeyID, secretAccessKey}, QString());
+        return RcloneSupervisor::keepsStoppingMessage(line, environment, QString());
+    };
+    for (const Case &c : cases) {
+        const QString expected = RcloneSupervisor::keepsStoppingText + QStringLiteral(" Details: ") + c.shown;
+        EXPECT_EQ(shown(c.accessKeyID, c.secretAccessKey, c.line), expected) << c.line.toStdString();
+        EXPECT_EQ(shown(c.secretAccessKey, c.accessKeyID, c.line), expected) << c.line.toStdString();
+    }
+    EXPECT_EQ(RcloneSupervisor::keepsStoppingMessage(std::nullopt, {}, QStringLiteral("pass")),
+              RcloneSupervisor::keepsStoppingText);
+}
+
 // Only exits less than 30 s after their launch count as quick: an engine that ran 30 s goes
 // on being restarted, with the delays kept at 60 s once the table is used up.
 TEST_F(SupervisorTest, ExitsAfterThirtySecondsOfRunningAreAlwaysRestarted)

@@ -64,6 +64,8 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
          [](auto &cache) { cache.item("drivecrypt", "a.txt", metaJson(100, {{0, 100}}, false), "short"); }, false, false},
         {"metadata without Dirty", [](auto &cache) { cache.item("drivecrypt", "a.txt", "{}"); }, true, false},
         {"metadata that is not JSON", [](auto &cache) { cache.item("drivecrypt", "a.txt", "Dirty: false"); }, true, false},
+        {"metadata that goes on after a NUL",
+         [](auto &cache) { cache.item("drivecrypt", "a.txt", clean + std::string(1, '\0') + "x"); }, true, false},
         {"Dirty as a string", [](auto &cache) { cache.item("drivecrypt", "a.txt", R"({"Dirty":"true"})"); }, true, false},
         {"Dirty null", [](auto &cache) { cache.item("drivecrypt", "a.txt", R"({"Dirty":null})"); }, true, false},
         {"unreadable metadata file",
@@ -125,6 +127,9 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
         {"a fractional id", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1.5}}\n{\"done\":1.5}\n"); },
          false, true},
         {"an add without its id", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{}}\n"); }, false, true},
+        {"a line that goes on after a NUL",
+         [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"done\":1}" + std::string(1, '\0') + "x\n"); },
+         false, true},
         {"a line that is not JSON", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"done\":1}\nnot json\n"); },
          false, true},
         {"an unreadable journal",
@@ -203,6 +208,7 @@ TEST(VFSCacheScan, ItemsDecodeStrictly)
                              R"([{"Size":3,"Dirty":true}])", R"({"Size":3,"Dirty":true} trailing)"}) {
         EXPECT_FALSE(VFSCacheScan::Item::decode(json)) << json;
     }
+    EXPECT_FALSE(VFSCacheScan::Item::decode(std::string(R"({"Size":3,"Dirty":true})") + '\0'));
 }
 
 // The scan reads the engine's plain metadata on a quick path of its own; whatever it makes of a
