@@ -41,6 +41,7 @@ constexpr int uploadRetries = 3;
 
 const QString detailsSeparator = QStringLiteral(" Details: ");
 const QString redactedText = QStringLiteral("<redacted>");
+constexpr qsizetype minimumTail = 4;
 const QString enginePath = QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin");
 
 QString describe(std::exception_ptr error)
@@ -72,6 +73,17 @@ QString redacted(const QString &line, const Environment &environment, const QStr
     for (const QString &secret : secrets) {
         for (qsizetype at = line.indexOf(secret); at >= 0; at = line.indexOf(secret, at + 1))
             found.emplace_back(at, at + secret.size());
+    }
+    // The log is read from 64 KiB before its end, so the line may begin inside a secret: a line
+    // that opens with the last characters of one hides them too. Tails shorter than four
+    // characters are taken as chance.
+    for (const QString &secret : secrets) {
+        for (qsizetype length = secret.size() - 1; length >= minimumTail; --length) {
+            if (line.startsWith(QStringView(secret).right(length))) {
+                found.emplace_back(0, length);
+                break;
+            }
+        }
     }
     std::sort(found.begin(), found.end());
     QString result;

@@ -253,6 +253,9 @@ TEST(SupervisorGiveUpText, ShowsNoPartOfASecret)
         {"aba", "zzz", "ababa!", "<redacted>!"},
         {"abcd", "cdef", "abcdcdef", "<redacted><redacted>"},
         {"KEY1", "e", "KEY1 here", "<redacted> h<redacted>r<redacted>"},
+        // A line the seek cut inside a secret.
+        {"AKIA0123", "s3cretKEY", "cretKEY rejected", "<redacted> rejected"},
+        {"AKIA0123", "s3cretKEY", "KEY rejected", "KEY rejected"},
     };
     const auto shown = [](const QString &accessKeyID, const QString &secretAccessKey, const QString &line) {
         const Environment environment = RcloneCommand::environment(
