@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -30,13 +31,14 @@ S3Server::S3Server(QString bucket) : m_bucket(std::move(bucket)) {}
 
 bool S3Server::start()
 {
-    const QString program = QStringLiteral(CORVANE_TEST_SOURCE_DIR "/node_modules/.bin/s3rver");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    const QString launcher = QStringLiteral(CORVANE_TEST_SOURCE_DIR "/support/s3-server.cjs");
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freePort();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(program, {QStringLiteral("--silent"), QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
-                                  QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--directory"),
-                                  m_folder.path(), QStringLiteral("--configure-bucket"), m_bucket});
+        m_process.start(node, {launcher, QStringLiteral("--silent"), QStringLiteral("--address"), QStringLiteral("127.0.0.1"),
+                               QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--directory"), m_folder.path(),
+                               QStringLiteral("--configure-bucket"), m_bucket});
         if (!m_process.waitForStarted())
             return false;
         const QDeadlineTimer deadline(15'000);
