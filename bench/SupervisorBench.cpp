@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 
 using namespace DriveCore;
@@ -42,9 +43,15 @@ double seconds(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-void start()
+// False when the drive did not start; the supervisor has logged why.
+bool start()
 {
-    QCoro::waitFor(drive->supervisor->start(drive->settings, drive->secrets, QStringLiteral("passphrase"), false));
+    try {
+        QCoro::waitFor(drive->supervisor->start(drive->settings, drive->secrets, QStringLiteral("passphrase"), false));
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 bool answers()
@@ -64,9 +71,9 @@ void startToRunning(benchmark::State &state)
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        start();
+        const bool started = start();
         const double running = seconds(timer);
-        if (drive->supervisor->state().kind != SupervisorState::running || !answers()) {
+        if (!started || drive->supervisor->state().kind != SupervisorState::running || !answers()) {
             state.SkipWithError("the drive did not start");
             return;
         }
@@ -81,8 +88,7 @@ BENCHMARK(startToRunning)->UseManualTime()->Unit(benchmark::kMillisecond)->Itera
 void stopToStopped(benchmark::State &state)
 {
     for (auto _ : state) {
-        start();
-        if (!answers()) {
+        if (!start() || !answers()) {
             state.SkipWithError("the drive did not start");
             return;
         }

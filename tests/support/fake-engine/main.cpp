@@ -31,17 +31,20 @@
 //                    engine left behind by an application that went away
 // "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
 
+#include "DriveCore/platform/MountTable.h"
 #include "support/fake-engine/EngineMethods.h"
 #include "support/FakeHttpServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QDir>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -182,6 +185,12 @@ public:
         if (m_daemon.state() == QProcess::NotRunning)
             return;
         m_unmounting = true;
+        // A stop that comes while bindfs is still mounting waits for the mount, as the engine
+        // does: a daemon ended half-way would leave its mount behind, listed but dead.
+        const QDeadlineTimer deadline(5000);
+        while (m_daemon.state() == QProcess::Running && !DriveCore::MountTable::isListedMountPoint(m_mountPoint)
+               && !deadline.hasExpired())
+            QThread::msleep(10);
         const QByteArray path = QFile::encodeName(m_mountPoint);
         if (::umount2(path.constData(), MNT_DETACH) != 0)
             QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
