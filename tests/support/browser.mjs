@@ -27,11 +27,15 @@ export async function startBrowser() {
     const session = await browser.target().createCDPSession();
     const downloads = new Map(); // suggested name -> { guid, done: Promise<path> }
     const finish = new Map(); // guid -> { resolve, reject }
+    const waiting = new Map(); // suggested name -> resolve, for downloaded() calls made before it began
     session.on('Browser.downloadWillBegin', ({ guid, suggestedFilename }) => {
-      downloads.set(suggestedFilename, {
+      const started = {
         guid,
         done: new Promise((resolve, reject) => finish.set(guid, { resolve, reject })),
-      });
+      };
+      downloads.set(suggestedFilename, started);
+      waiting.get(suggestedFilename)?.(started);
+      waiting.delete(suggestedFilename);
     });
     session.on('Browser.downloadProgress', ({ guid, state }) => {
       if (state === 'completed') finish.get(guid)?.resolve(path.join(downloadFolder, guid));
@@ -48,9 +52,16 @@ export async function startBrowser() {
       },
       // The names of the downloads that have begun so far.
       downloadNames: () => [...downloads.keys()],
-      async downloaded(name) {
-        const started = downloads.get(name);
-        if (!started) throw new Error(`no download named ${name}; begun: ${[...downloads.keys()].join(', ')}`);
+      // The page hands a file over before chromium reports that its download began.
+      async downloaded(name, timeout = 30_000) {
+        let timer;
+        const started = downloads.get(name) ?? await new Promise((resolve, reject) => {
+          waiting.set(name, resolve);
+          timer = setTimeout(() => {
+            waiting.delete(name);
+            reject(new Error(`no download named ${name}; begun: ${[...downloads.keys()].join(', ')}`));
+          }, timeout);
+        }).finally(() => clearTimeout(timer));
         return started.done;
       },
       async close() {
