@@ -44,7 +44,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 
 #include <csignal>
@@ -188,9 +187,9 @@ public:
         // A stop that comes while bindfs is still mounting waits for the mount, as the engine
         // does: a daemon ended half-way would leave its mount behind, listed but dead.
         const QDeadlineTimer deadline(5000);
-        while (m_daemon.state() == QProcess::Running && !DriveCore::MountTable::isListedMountPoint(m_mountPoint)
-               && !deadline.hasExpired())
-            QThread::msleep(10);
+        while (!DriveCore::MountTable::isListedMountPoint(m_mountPoint) && !deadline.hasExpired()
+               && !m_daemon.waitForFinished(10)) {
+        }
         const QByteArray path = QFile::encodeName(m_mountPoint);
         if (::umount2(path.constData(), MNT_DETACH) != 0)
             QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
