@@ -1,5 +1,6 @@
 #include "support/fake-engine/EngineMethods.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -114,6 +115,7 @@ EngineMethods::EngineMethods(QString mountFs) : m_mountFs(std::move(mountFs))
                                                 {QStringLiteral("decomposed"), QJsonArray{1, 99, 0}},
                                                 {QStringLiteral("os"), QStringLiteral("linux")},
                                                 {QStringLiteral("arch"), QStringLiteral("amd64")}})},
+        {QStringLiteral("core/pid"), fixed({{QStringLiteral("pid"), QCoreApplication::applicationPid()}})},
         {QStringLiteral("core/stats"), fixed({{QStringLiteral("bytes"), 0},
                                               {QStringLiteral("errors"), 0},
                                               {QStringLiteral("transfers"), 0},

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonObject>
 #include <QThread>
 
 namespace TestSupport {
@@ -24,13 +25,28 @@ bool RCServerProcess::start(const QString &program, const Arguments &arguments,
         m_client.emplace(port, user, pass);
         const QDeadlineTimer deadline(10'000);
         while (m_process.state() == QProcess::Running && !deadline.hasExpired()) {
-            if (QCoro::waitFor(m_client->ping()))
-                return true;
+            if (QCoro::waitFor(m_client->ping())) {
+                if (answersAsItself())
+                    return true;
+                break;
+            }
             QThread::msleep(20);
         }
         stop();
     }
     return false;
+}
+
+// Another server may have taken the port between choosing it and the start (then the process
+// exits), and may even take the same credentials: the answer must come from the process itself.
+bool RCServerProcess::answersAsItself()
+{
+    try {
+        const QJsonObject reply = QCoro::waitFor(m_client->call(QStringLiteral("core/pid"), {}));
+        return reply.value(QStringLiteral("pid")).toInteger() == m_process.processId();
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 void RCServerProcess::stop()

@@ -37,6 +37,8 @@ public:
     QString output();
 
 private:
+    bool answersAsItself();
+
     QProcess m_process;
     QByteArray m_output;
     std::optional<DriveCore::RCClient> m_client;
