@@ -10,7 +10,7 @@
 // The differences are the cost of the pipe (rcat against copyto), of the encryption (sealed
 // against rcat) and of the link's two small objects (share against sealed). The engine is found
 // on PATH.
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/shares/ShareCreator.h"
 #include "DriveCore/shares/ShareFileReader.h"

@@ -3,9 +3,9 @@
 // `running` (folders, the scan for leftover engines, the launch), until the engine answers its
 // first ping, and from `stop` to `stopped` (SIGINT, the engine unmounting, the exit polls of
 // 0.5 s).
-#include "DriveCore/engine/RcloneSupervisor.h"
-#include "DriveCore/engine/RealLauncher.h"
+#include "DriveCore/drive/RcloneSupervisor.h"
 #include "DriveCore/engine/DriveLayout.h"
+#include "DriveCore/platform/RealLauncher.h"
 #include "support/fake-engine/FakeEngine.h"
 
 #include <QCoreApplication>

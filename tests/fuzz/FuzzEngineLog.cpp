@@ -9,11 +9,11 @@
 // secret is which.
 #include "Fuzz.h"
 
+#include "DriveCore/drive/RcloneSupervisor.h"
+#include "DriveCore/drive/SupervisorTools.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/engine/RcloneSupervisor.h"
-#include "DriveCore/engine/SupervisorTools.h"
-#include "DriveCore/keys/Graphemes.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/support/Graphemes.h"
 
 #include <QFile>
 #include <QRegularExpression>

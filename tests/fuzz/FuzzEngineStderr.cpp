@@ -4,7 +4,7 @@
 #include "Fuzz.h"
 #include "support/TestSupport.h"
 
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -5,8 +5,8 @@
 #include "Fuzz.h"
 #include "support/TestSupport.h"
 
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
+#include "DriveCore/support/AppModelError.h"
 
 using namespace DriveCore;
 

@@ -15,7 +15,7 @@
 //     [<record>, ...]
 //   sends each record's link-status request with the application's HTTP sender and prints
 //   [{"http": 200, "status": "live", "info": {...}}, ...] ("info" only for a live link).
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/shares/ShareCreator.h"
 #include "DriveCore/shares/ShareFiles.h"
 #include "DriveCore/shares/ShareFormat.h"

@@ -1,7 +1,7 @@
 #include "support/S3Server.h"
 
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>

@@ -2,8 +2,8 @@
 
 #include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveSettings.h"
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include <QProcess>
 #include <QString>

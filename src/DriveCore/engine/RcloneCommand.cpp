@@ -3,7 +3,7 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/DriveSettings.h"
-#include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/engine/StorageSecrets.h"
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/support/Base64URL.h"
 

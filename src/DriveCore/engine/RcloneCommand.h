@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DriveCore/engine/DriveEngine.h"
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,6 @@
 #include "DriveCore/keys/CloudflareKey.h"
 
 #include "DriveCore/support/Hex.h"
-#include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -40,22 +39,31 @@ Failure::Failure(Case value)
 {
 }
 
+std::optional<QString> accountID(const QString &endpoint)
+{
+    const QUrl url(endpoint, QUrl::StrictMode);
+    const QString host = url.host().toLower();
+    if (!url.isValid() || !host.endsWith(u'.' + QLatin1String(r2EndpointDomain)))
+        return std::nullopt;
+    const QString first = host.split(u'.', Qt::SkipEmptyParts).value(0);
+    if (first.size() != 32 || !Hex::isDigits(first))
+        return std::nullopt;
+    return first;
+}
+
 QCoro::Task<StorageSecrets> storageSecrets(QString token, QString endpoint, QString bucket, HTTPSend send,
                                            QUrl base, CancelToken cancel)
 {
     const QString trimmed = token.trimmed();
-    QString accountID;
-    try {
-        accountID = ShareWorkerDeploy::accountID(endpoint);
-    } catch (const ShareWorkerDeploy::Failure &) {
+    const std::optional<QString> account = accountID(endpoint);
+    if (!account)
         throw Failure(Failure::notCloudflare);
-    }
     if (trimmed.isEmpty())
         throw Failure(Failure::notAValidKey);
 
     // An account-owned token verifies only on its account's path, a user token only on its own.
     const std::array<QString, 2> paths{
-        QStringLiteral("accounts/%1/tokens/verify").arg(accountID),
+        QStringLiteral("accounts/%1/tokens/verify").arg(*account),
         QStringLiteral("user/tokens/verify"),
     };
     for (const QString &path : paths) {

@@ -7,10 +7,13 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
 #include <stdexcept>
 
 namespace DriveCore::CloudflareKey {
 
+// The domain under which Cloudflare R2 serves each account's S3 endpoint.
+inline constexpr const char *r2EndpointDomain = "r2.cloudflarestorage.com";
 // Cloudflare's API v4; tests point the check at their own server.
 inline constexpr const char *apiBase = "https://api.cloudflare.com/client/v4/";
 
@@ -28,6 +31,10 @@ public:
 
     Case value;
 };
+
+// The Cloudflare account id in an R2 endpoint: the first label of a host under the R2 domain,
+// exactly 32 hexadecimal digits. None for any other text.
+std::optional<QString> accountID(const QString &endpoint);
 
 // Checks the token with Cloudflare (as an account token, then as a user token) and turns it
 // into storage keys for `endpoint` and `bucket`, which are kept exactly as given. Throws Failure,

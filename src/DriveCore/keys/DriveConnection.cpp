@@ -2,7 +2,7 @@
 
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/keys/Graphemes.h"
+#include "DriveCore/support/Graphemes.h"
 
 #include <algorithm>
 #include <array>

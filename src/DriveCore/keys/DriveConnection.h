@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/support/Cancellation.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "DriveCore/keys/PhoneSync.h"
 
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DriveCore/engine/StorageSecrets.h"
 #include "DriveCore/platform/Keychain.h"
 
 #include <QCoroTask>
@@ -12,21 +13,6 @@
 #include <utility>
 
 namespace DriveCore {
-
-// The S3 connection every rclone configuration is built from.
-struct StorageSecrets {
-    QString endpoint;
-    QString bucket;
-    QString accessKeyID;
-    QString secretAccessKey;
-
-    bool operator==(const StorageSecrets &) const = default;
-
-    // A JSON object with exactly these four keys.
-    QJsonObject toJson() const;
-    // None unless all four keys hold strings; other keys are ignored.
-    static std::optional<StorageSecrets> fromJson(const QJsonObject &object);
-};
 
 // A keychain call failed with `status`.
 class KeychainError : public std::runtime_error {

@@ -1,10 +1,10 @@
 #include "DriveCore/keys/SetupState.h"
 
 #include "DriveCore/keys/CloudflareKey.h"
-#include "DriveCore/keys/Graphemes.h"
 #include "DriveCore/keys/RecoveryKit.h"
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/platform/Crypto.h"
+#include "DriveCore/support/AppModelError.h"
+#include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 

@@ -3,8 +3,8 @@
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/keys/DriveConnection.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/SecretStore.h"
-#include "DriveCore/model/OrganisePending.h"
 #include "DriveCore/platform/HTTPSend.h"
 
 #include <QCoroTask>

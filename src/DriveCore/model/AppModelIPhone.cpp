@@ -2,8 +2,8 @@
 
 #include "DriveCore/keys/PhonePairing.h"
 #include "DriveCore/keys/SecretStore.h"
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
 

@@ -1,11 +1,11 @@
 #include "DriveCore/mount/CacheRecovery.h"
 
-#include "DriveCore/model/CancelFlag.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/mount/VFSCacheScan.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/support/Log.h"
+#include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/support/Threads.h"
 
 #include <QSet>
@@ -309,7 +309,7 @@ CacheRecovery::recoverWhenMounted(QString cacheDir, std::set<std::string> folder
                 co_return std::nullopt;
             // The pass blocks its thread and ends only by seeing the flag, which a cancel sets
             // from whichever thread cancels.
-            const auto stop = std::make_shared<CancelFlag>();
+            const auto stop = std::make_shared<SetOnceFlag>();
             const std::stop_callback onCancel(token, [stop] { stop->set(); });
             co_return co_await runInPool([=] {
                 return recover(cacheDir, folders, *active, mount, isMounted, [stop] { return !stop->isSet(); }, copier);

@@ -1,9 +1,9 @@
 #include "DriveCore/mount/FSKitMount.h"
 
 #include "DriveCore/engine/DriveEngine.h"
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/platform/ContinuousClock.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"

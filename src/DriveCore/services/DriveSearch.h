@@ -2,7 +2,7 @@
 
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Cancellation.h"
 
 #include <QCoroTask>

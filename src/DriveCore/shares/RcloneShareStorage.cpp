@@ -1,7 +1,7 @@
 #include "DriveCore/shares/RcloneShareStorage.h"
 
+#include "DriveCore/platform/StreamingProcess.h"
 #include "DriveCore/shares/ShareFormat.h"
-#include "DriveCore/shares/StreamingProcess.h"
 #include "DriveCore/support/Log.h"
 
 #include <QRegularExpression>

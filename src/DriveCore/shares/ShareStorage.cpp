@@ -1,6 +1,6 @@
 #include "DriveCore/shares/ShareStorage.h"
 
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 
 namespace DriveCore {
 

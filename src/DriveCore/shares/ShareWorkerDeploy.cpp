@@ -1,7 +1,8 @@
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/keys/CloudflareKey.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Hex.h"
 
 #include <QCryptographicHash>
@@ -124,14 +125,10 @@ Failure::Failure(Case value) : std::runtime_error(caseName(value)), value(value)
 
 QString accountID(const QString &endpoint)
 {
-    const QUrl url(endpoint, QUrl::StrictMode);
-    const QString host = url.host().toLower();
-    if (!url.isValid() || !host.endsWith(u'.' + QLatin1String(r2EndpointDomain)))
+    std::optional<QString> account = CloudflareKey::accountID(endpoint);
+    if (!account)
         throw Failure(Failure::noAccountID);
-    const QString first = host.split(u'.', Qt::SkipEmptyParts).value(0);
-    if (first.size() != 32 || !Hex::isDigits(first))
-        throw Failure(Failure::noAccountID);
-    return first;
+    return *std::move(account);
 }
 
 QString scriptName(const QString &bucket)

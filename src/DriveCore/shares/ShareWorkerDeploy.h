@@ -18,8 +18,6 @@
 // reading around one injected HTTP sender; nothing is kept between calls.
 namespace DriveCore::ShareWorkerDeploy {
 
-// The domain under which Cloudflare R2 serves each account's S3 endpoint.
-inline constexpr const char *r2EndpointDomain = "r2.cloudflarestorage.com";
 // Cloudflare's API v4; tests point the deployment at their own server.
 inline constexpr const char *apiBase = "https://api.cloudflare.com/client/v4/";
 // Where a script's route lives: <script>.<account's name>.workers.dev
@@ -63,8 +61,7 @@ public:
     Case value;
 };
 
-// The Cloudflare account id in an R2 endpoint: the first label of a host under the R2 domain,
-// exactly 32 hexadecimal digits. Throws Failure::noAccountID for any other text.
+// CloudflareKey::accountID; throws Failure::noAccountID where that gives none.
 QString accountID(const QString &endpoint);
 
 // "ovra-share-" and the bucket name in lower case with every other character than an ASCII

@@ -1,12 +1,12 @@
 #include "DriveCore/shares/SharesModel.h"
 
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/shares/ShareCreator.h"
 #include "DriveCore/shares/ShareFiles.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
 

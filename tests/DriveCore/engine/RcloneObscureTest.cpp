@@ -1,5 +1,5 @@
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

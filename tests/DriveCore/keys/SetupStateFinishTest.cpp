@@ -3,8 +3,8 @@
 // and a recording stand-in for the app model.
 #include "DriveCore/keys/SetupState.h"
 
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/RecoveryKit.h"
-#include "DriveCore/model/OrganisePending.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"

@@ -3,7 +3,7 @@
 #include "DriveCore/keys/SetupState.h"
 
 #include "DriveCore/keys/RecoveryKit.h"
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Tasks.h"
 #include "support/InMemoryKeychain.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
 #include "DriveCore/keys/SignOut.h"
 
-#include "DriveCore/model/AppModelError.h"
-#include "DriveCore/model/CancelFlag.h"
+#include "DriveCore/support/AppModelError.h"
+#include "DriveCore/support/SetOnceFlag.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +79,8 @@ struct SignOutRun {
 
 // Runs a sign-out; `onPause(n)` is called at the n-th pause (from 1), where a test presses
 // cancel or force.
-SignOutRun runSignOut(const std::shared_ptr<ScriptedDeps> &deps, const std::shared_ptr<CancelFlag> &cancel,
-               const std::shared_ptr<CancelFlag> &force, std::function<void(int)> onPause = {})
+SignOutRun runSignOut(const std::shared_ptr<ScriptedDeps> &deps, const std::shared_ptr<SetOnceFlag> &cancel,
+               const std::shared_ptr<SetOnceFlag> &force, std::function<void(int)> onPause = {})
 {
     int pauses = 0;
     const SignOut signOut([&]() -> QCoro::Task<> {
@@ -103,8 +103,8 @@ SignOutRun runSignOut(const std::shared_ptr<ScriptedDeps> &deps, const std::shar
 class SignOutTest : public ::testing::Test {
 protected:
     std::shared_ptr<ScriptedDeps> deps = std::make_shared<ScriptedDeps>();
-    std::shared_ptr<CancelFlag> cancel = std::make_shared<CancelFlag>();
-    std::shared_ptr<CancelFlag> force = std::make_shared<CancelFlag>();
+    std::shared_ptr<SetOnceFlag> cancel = std::make_shared<SetOnceFlag>();
+    std::shared_ptr<SetOnceFlag> force = std::make_shared<SetOnceFlag>();
 };
 
 const QList<Step> removals{Step{Step::removingKeys}, Step{Step::removingLocalFiles}, Step{Step::done}};
@@ -188,7 +188,7 @@ TEST_F(SignOutTest, ForcedWhileDeletionsWaitIgnoresThemButGuardsUnuploadedFiles)
     deps = std::make_shared<ScriptedDeps>();
     deps->trash = {2};
     deps->unuploaded = true;
-    force = std::make_shared<CancelFlag>();
+    force = std::make_shared<SetOnceFlag>();
     run = runSignOut(deps, cancel, force, [&](int) { force->set(); });
     ASSERT_TRUE(run.error);
     EXPECT_THROW(std::rethrow_exception(run.error), SignOut::UnuploadedFiles);
@@ -201,7 +201,7 @@ TEST_F(SignOutTest, CancelDuringEitherWaitLeavesEverything)
     for (const bool duringDeletes : {false, true}) {
         SCOPED_TRACE(duringDeletes);
         deps = std::make_shared<ScriptedDeps>();
-        cancel = std::make_shared<CancelFlag>();
+        cancel = std::make_shared<SetOnceFlag>();
         (duringDeletes ? deps->trash : deps->uploads) = {1};
         const SignOutRun run = runSignOut(deps, cancel, force, [&](int) { cancel->set(); });
         EXPECT_EQ(run.discarded, false);

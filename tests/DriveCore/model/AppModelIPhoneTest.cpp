@@ -3,8 +3,8 @@
 #include "DriveCore/model/AppModelIPhone.h"
 
 #include "DriveCore/keys/RecoveryKit.h"
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/AppModelError.h"
 #include "support/InMemoryKeychain.h"
 #include "support/TestSupport.h"
 

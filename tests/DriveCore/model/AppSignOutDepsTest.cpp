@@ -3,8 +3,8 @@
 #include "DriveCore/model/AppSignOutDeps.h"
 
 #include "DriveCore/engine/DriveSettings.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/SecretStore.h"
-#include "DriveCore/model/OrganisePending.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "support/InMemoryKeychain.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/platform/MountTable.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/support/Tasks.h"
 #include "support/FuseMount.h"
 #include "support/LogCapture.h"

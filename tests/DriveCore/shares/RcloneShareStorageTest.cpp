@@ -1,7 +1,7 @@
 #include "DriveCore/shares/RcloneShareStorage.h"
 
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/support/AppModelError.h"
 #include "ShareBucket.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"

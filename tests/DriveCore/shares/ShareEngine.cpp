@@ -1,7 +1,7 @@
 #include "ShareEngine.h"
 
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "DriveCore/shares/ShareWorkerDeploy.h"
 
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include "support/LoopbackHTTPServer.h"
 #include "support/TestSupport.h"

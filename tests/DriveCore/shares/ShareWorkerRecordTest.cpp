@@ -1,6 +1,6 @@
 #include "DriveCore/shares/ShareWorkerConfig.h"
 
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "ShareEngine.h"
 #include "support/TestSupport.h"
 

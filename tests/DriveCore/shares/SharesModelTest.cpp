@@ -1,10 +1,10 @@
 #include "DriveCore/shares/SharesModel.h"
 
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Tasks.h"
 #include "ShareEngine.h"
 #include "support/QtPrinters.h"

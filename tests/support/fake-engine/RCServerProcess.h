@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RCClient.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include <QProcess>
 #include <QString>

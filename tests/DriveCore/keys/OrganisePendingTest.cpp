@@ -1,4 +1,4 @@
-#include "DriveCore/model/OrganisePending.h"
+#include "DriveCore/keys/OrganisePending.h"
 
 #include "DriveCore/platform/UserDefaults.h"
 

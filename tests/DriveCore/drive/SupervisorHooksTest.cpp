@@ -1,13 +1,13 @@
+#include "DriveCore/drive/SupervisorHooks.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/engine/SupervisorHooks.h"
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/support/Tasks.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "DriveCore/engine/SupervisorTools.h"
+#include "DriveCore/drive/SupervisorTools.h"
 
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/platform/Crypto.h"

@@ -5,9 +5,9 @@
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessListing.h"
 #include "DriveCore/support/Tasks.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/FuseMount.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DriveCore/engine/ProcessLaunching.h"
+#include "DriveCore/platform/ProcessLaunching.h"
 
 #include <atomic>
 #include <memory>

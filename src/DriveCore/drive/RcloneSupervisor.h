@@ -1,15 +1,16 @@
 #pragma once
 
+#include "DriveCore/drive/SupervisorHooks.h"
+#include "DriveCore/drive/SupervisorTools.h"
 #include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveSettings.h"
-#include "DriveCore/engine/ProcessLaunching.h"
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/engine/SupervisorHooks.h"
-#include "DriveCore/engine/SupervisorTools.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/platform/ProcessLaunching.h"
 #include "DriveCore/support/Cancellation.h"
 #include "DriveCore/support/Log.h"
+#include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/support/UserTextError.h"
 
 #include <QCoroTask>
@@ -40,17 +41,6 @@ struct SupervisorState {
 
     Kind kind = stopped;
     QString text; // only with failed
-};
-
-// Set once, from the launcher's thread, when one launched engine has exited; read on the main
-// thread. One flag belongs to one process.
-class ExitFlag {
-public:
-    void set() { m_value.store(true, std::memory_order_release); }
-    bool isSet() const { return m_value.load(std::memory_order_acquire); }
-
-private:
-    std::atomic<bool> m_value{false};
 };
 
 // The engine supervisor as the app model holds it. Main-thread object: every member runs on
@@ -177,10 +167,10 @@ private:
 
     // Polls the flag every 0.5 s, `seconds` long; whether it is set. Cancelling the caller
     // does not shorten the wait.
-    static QCoro::Task<bool> waitForExit(Sleep sleep, std::shared_ptr<ExitFlag> flag, int seconds);
+    static QCoro::Task<bool> waitForExit(Sleep sleep, std::shared_ptr<SetOnceFlag> flag, int seconds);
     // SIGTERM, 5 s, SIGKILL, 5 s; whether the process has exited.
     static QCoro::Task<bool> forceExit(Sleep sleep, std::shared_ptr<LaunchedProcess> process,
-                                       std::shared_ptr<ExitFlag> flag);
+                                       std::shared_ptr<SetOnceFlag> flag);
 
     void setState(State state);
     void launch();
@@ -218,7 +208,7 @@ private:
     Environment m_environment;
     QString m_rcPass;
     std::shared_ptr<LaunchedProcess> m_process;
-    std::shared_ptr<ExitFlag> m_exited;
+    std::shared_ptr<SetOnceFlag> m_exited;
     std::optional<int> m_liveGeneration;
     int m_nextGeneration = 0;
     int m_restartAttempt = 0;
@@ -231,7 +221,7 @@ private:
     std::unique_ptr<QObject> m_wakeObserver;
     std::unique_ptr<QObject> m_unmountObserver;
     bool m_healthCheckInFlight = false;
-    std::shared_ptr<ExitFlag> m_stuck;
+    std::shared_ptr<SetOnceFlag> m_stuck;
     Log m_log{"supervisor"};
 };
 

@@ -1,5 +1,5 @@
-#include "DriveCore/engine/RealLauncher.h"
 #include "DriveCore/platform/MountTable.h"
+#include "DriveCore/platform/RealLauncher.h"
 #include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "DriveCore/keys/Graphemes.h"
+#include "DriveCore/support/Graphemes.h"
 
 #include <QList>
 

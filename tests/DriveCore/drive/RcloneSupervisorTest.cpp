@@ -1,14 +1,14 @@
 #include "SupervisorFixture.h"
 
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/engine/FreePort.h"
 #include "DriveCore/mount/LeftoverDrive.h"
 #include "DriveCore/mount/MountFolder.h"
+#include "DriveCore/platform/FreePort.h"
 #include "DriveCore/platform/ProcessListing.h"
 #include "DriveCore/support/Tasks.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QDir>
 #include <QFile>

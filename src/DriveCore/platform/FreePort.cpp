@@ -1,4 +1,4 @@
-#include "DriveCore/engine/FreePort.h"
+#include "DriveCore/platform/FreePort.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
+#include "DriveCore/drive/SupervisorTools.h"
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/engine/FreePort.h"
-#include "DriveCore/engine/SupervisorTools.h"
+#include "DriveCore/platform/FreePort.h"
 #include "support/QtPrinters.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"

@@ -1,8 +1,8 @@
-#include "DriveCore/engine/SupervisorHooks.h"
+#include "DriveCore/drive/SupervisorHooks.h"
 
+#include "DriveCore/drive/SupervisorTools.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/engine/SupervisorTools.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/LeftoverDrive.h"
 #include "DriveCore/mount/MountFolder.h"

@@ -1,4 +1,4 @@
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include "DriveCore/support/Tasks.h"
 

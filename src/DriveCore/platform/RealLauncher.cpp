@@ -1,4 +1,4 @@
-#include "DriveCore/engine/RealLauncher.h"
+#include "DriveCore/platform/RealLauncher.h"
 
 #include <QFile>
 #include <QProcessEnvironment>

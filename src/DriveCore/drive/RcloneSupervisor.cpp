@@ -1,12 +1,12 @@
-#include "DriveCore/engine/RcloneSupervisor.h"
+#include "DriveCore/drive/RcloneSupervisor.h"
 
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/engine/FreePort.h"
-#include "DriveCore/keys/Graphemes.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountFolder.h"
+#include "DriveCore/platform/FreePort.h"
 #include "DriveCore/platform/MountTableWatch.h"
 #include "DriveCore/platform/SleepWatch.h"
+#include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 
@@ -292,7 +292,7 @@ void RcloneSupervisor::launch()
     const int port = FreePort::find();
     const QStringList arguments = RcloneCommand::mountArguments(settings, port, m_readOnly, m_engine);
     const int generation = ++m_nextGeneration;
-    auto flag = std::make_shared<ExitFlag>();
+    auto flag = std::make_shared<SetOnceFlag>();
     const QPointer<RcloneSupervisor> self(this);
     auto process = m_launcher->launch(m_command.rcloneURL, arguments, m_environment,
                                       [flag, self, generation](int32_t status) {
@@ -353,7 +353,7 @@ void RcloneSupervisor::abandonLaunch()
 void RcloneSupervisor::scheduleRestart()
 {
     std::shared_ptr<LaunchedProcess> oldProcess;
-    std::shared_ptr<ExitFlag> oldFlag;
+    std::shared_ptr<SetOnceFlag> oldFlag;
     if (m_process && m_exited) {
         oldProcess = m_process;
         oldFlag = m_exited;
@@ -447,7 +447,7 @@ QString RcloneSupervisor::keepsStoppingMessage(const std::optional<QString> &las
 }
 
 QCoro::Task<bool> RcloneSupervisor::forceExit(Sleep sleep, std::shared_ptr<LaunchedProcess> process,
-                                              std::shared_ptr<ExitFlag> flag)
+                                              std::shared_ptr<SetOnceFlag> flag)
 {
     if (flag->isSet())
         co_return true;
@@ -459,7 +459,7 @@ QCoro::Task<bool> RcloneSupervisor::forceExit(Sleep sleep, std::shared_ptr<Launc
     co_return co_await waitForExit(sleep, flag, killGraceSeconds);
 }
 
-QCoro::Task<bool> RcloneSupervisor::waitForExit(Sleep sleep, std::shared_ptr<ExitFlag> flag, int seconds)
+QCoro::Task<bool> RcloneSupervisor::waitForExit(Sleep sleep, std::shared_ptr<SetOnceFlag> flag, int seconds)
 {
     for (int poll = 0; poll < 2 * seconds; ++poll) {
         if (flag->isSet())
@@ -639,7 +639,7 @@ QCoro::Task<> RcloneSupervisor::failFSKitLayer(std::exception_ptr error, int gen
     // process is the one that failed; a stop or a new launch during the waits below makes
     // this failure stale, and then it changes nothing more.
     const std::shared_ptr<LaunchedProcess> process = m_process;
-    const std::shared_ptr<ExitFlag> flag = m_exited;
+    const std::shared_ptr<SetOnceFlag> flag = m_exited;
     const Sleep sleep = m_hooks.sleep;
     const QPointer<RcloneSupervisor> self(this);
     const auto stale = [&] { return !self || self->m_stopRequested || self->m_nextGeneration != generation; };
@@ -750,7 +750,7 @@ QCoro::Task<> RcloneSupervisor::stop(bool waitForUploads, CancelToken token)
 
     if (m_process && m_exited) {
         const std::shared_ptr<LaunchedProcess> process = m_process;
-        const std::shared_ptr<ExitFlag> flag = m_exited;
+        const std::shared_ptr<SetOnceFlag> flag = m_exited;
         process->interrupt();
         if (!co_await waitForExit(m_hooks.sleep, flag, interruptGraceSeconds)) {
             m_log.error("rclone did not stop after 10s (pid %d)", process->pid());

@@ -3,7 +3,7 @@
 // top; a file saved in the mount folder ends up encrypted in the bucket.
 #include "SupervisorFixture.h"
 
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"
 #include "support/UpstreamEngine.h"

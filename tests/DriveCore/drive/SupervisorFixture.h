@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DriveCore/engine/RcloneSupervisor.h"
-#include "DriveCore/engine/RealLauncher.h"
+#include "DriveCore/drive/RcloneSupervisor.h"
+#include "DriveCore/platform/RealLauncher.h"
 #include "support/LogCapture.h"
 #include "support/ScopedEnvironment.h"
 

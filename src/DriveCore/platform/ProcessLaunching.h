@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DriveCore/engine/ProcessRunner.h"
+#include "DriveCore/platform/ProcessRunner.h"
 
 #include <QCoroTask>
 #include <QString>

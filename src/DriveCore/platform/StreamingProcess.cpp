@@ -1,4 +1,4 @@
-#include "DriveCore/shares/StreamingProcess.h"
+#include "DriveCore/platform/StreamingProcess.h"
 
 #include "DriveCore/support/Tasks.h"
 

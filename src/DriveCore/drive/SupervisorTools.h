@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DriveCore/engine/DriveSettings.h"
-#include "DriveCore/engine/ProcessLaunching.h"
+#include "DriveCore/platform/ProcessLaunching.h"
 #include "DriveCore/support/UserTextError.h"
 
 #include <QCoroTask>
