@@ -204,6 +204,30 @@ TEST_F(SupervisorLayerTest, TheEnginesMountVanishingUnderTheLayerRestartsTheDriv
     EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
 }
 
+// A layer already at the mount folder when the engine's mount comes up (one left from before)
+// is unmounted before the new layer is mounted, so the drive never shows two stacked layers.
+TEST_F(SupervisorLayerTest, ALayerLeftMountedIsUnmountedBeforeTheNewOne)
+{
+    TestSupport::FuseMount stale(mountFolder);
+    hooks.waitForBacking = [&, wait = hooks.waitForBacking](QString path, CancelToken token) -> QCoro::Task<> {
+        co_await wait(path, token);
+        EXPECT_TRUE(stale.mountBindfs(filesFolder)) << stale.output().toStdString();
+        launcher->events.append(QStringLiteral("stale layer"));
+    };
+    hooks.mountFSKit = [&, mount = hooks.mountFSKit](QString backing, QString at, QString name, bool readOnly,
+                                                      CancelToken token) -> QCoro::Task<> {
+        launcher->events.append(QStringLiteral("mount layer"));
+        co_await mount(backing, at, name, readOnly, token);
+    };
+    ASSERT_TRUE(startLayered()) << supervisorLog().join(u'\n').toStdString();
+    EXPECT_EQ(launcher->events,
+              (QStringList{"launch 1", "stale layer", QStringLiteral("unmount! ") + mountFolder, "mount layer"}));
+    EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
+    EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
+    stop();
+    EXPECT_TRUE(mountedAt(mountFolder).isEmpty());
+}
+
 // An earlier run that crashed with its engine leaves both mounts behind, listed but dead (every
 // access fails with ENOTCONN). The start clears them before it makes its folders; a dead mount
 // it cannot clear is refused with a text for the user.
