@@ -473,7 +473,9 @@ TEST_F(SupervisorTest, AnEngineLeftByAnEarlierRunIsStoppedBeforeTheLaunch)
                           {{QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")}}, {});
     std::vector<pid_t> leftovers;
     ASSERT_TRUE(waitFor([&] {
-        leftovers = LeftoverDrive::find(cacheDir);
+        leftovers.clear();
+        for (const ProcessHandle &leftover : LeftoverDrive::find(cacheDir))
+            leftovers.push_back(leftover.pid());
         return leftovers.size() == 1 && mountedAt(mountFolder) == QStringList{"rclone"};
     }));
 
