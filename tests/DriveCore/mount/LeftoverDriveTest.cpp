@@ -237,14 +237,7 @@ TEST_F(LeftoverDriveProcesses, StopsNothingWhenNoneIsLeft)
 // adopts the engines and chooses the next id.
 TEST_F(LeftoverDriveProcesses, TheScansAnswerNeverReachesALaterProcessWithTheSameID)
 {
-    switch (TestSupport::runInOwnNamespaces(true)) {
-    case TestSupport::Namespaced::unavailable:
-        GTEST_SKIP() << "user and PID namespaces are not available here";
-    case TestSupport::Namespaced::ranOutside:
-        return;
-    case TestSupport::Namespaced::inside:
-        break;
-    }
+    CORVANE_TEST_IN_OWN_NAMESPACES(true);
     ASSERT_EQ(::getpid(), 1);
     const auto spawn = [&](const QString &name) {
         const QString log = quoted(root.filePath(QStringLiteral("received")));

@@ -245,14 +245,7 @@ TEST_F(FSEventsOnAFolder, AQueueOverflowReportsTheWholeDrive)
 // own limit and leaves the machine's alone.
 TEST_F(FSEventsOnAFolder, ReachingTheWatchLimitIsLoggedOnceWithTheLimit)
 {
-    switch (TestSupport::runInOwnNamespaces(false)) {
-    case TestSupport::Namespaced::unavailable:
-        GTEST_SKIP() << "user namespaces are not available here";
-    case TestSupport::Namespaced::ranOutside:
-        return;
-    case TestSupport::Namespaced::inside:
-        break;
-    }
+    CORVANE_TEST_IN_OWN_NAMESPACES(false);
     QFile limit(QStringLiteral("/proc/sys/user/max_inotify_watches"));
     ASSERT_TRUE(limit.open(QIODevice::WriteOnly));
     limit.write("8");
