@@ -249,18 +249,25 @@ QCoro::Task<> RcloneSupervisor::start(DriveSettings settings, StorageSecrets sec
         m_environment.insert(QStringLiteral("PATH"), enginePath);
         m_environment.insert(QStringLiteral("HOME"), QDir::homePath());
 
+        const QString mountFolder = DriveLayout::mountPath(settings.driveName);
+        const QString backing = DriveLayout::backingPath(settings.deviceID);
         if (co_await m_hooks.stopLeftovers(settings) > 0) {
             // A leftover engine may have left its mounts behind, alive or dead.
-            const QString mountFolder = DriveLayout::mountPath(settings.driveName);
-            const QString backing = DriveLayout::backingPath(settings.deviceID);
-            try {
-                co_await forceUnmount(mountFolder);
-            } catch (const std::exception &) {
-            }
-            try {
-                co_await forceUnmount(backing);
-            } catch (const std::exception &) {
-            }
+            co_await forceUnmountIgnoringRefusal(mountFolder);
+            co_await forceUnmountIgnoringRefusal(backing);
+        }
+        // An engine that died with the application before it (a kill of both, a power cut
+        // while suspended) is no leftover, but its mounts stay, dead: nothing can be made or
+        // checked at those folders until they are cleared.
+        for (const QString &folder : {mountFolder, backing}) {
+            if (co_await m_hooks.isDeadMount(folder))
+                co_await forceUnmountIgnoringRefusal(folder);
+        }
+        if (m_stopRequested)
+            co_return;
+        for (const QString &folder : {mountFolder, backing}) {
+            if (co_await m_hooks.isDeadMount(folder))
+                throw MountFolder::Problem(MountFolder::deadMountText(settings.driveName));
         }
         if (m_stopRequested)
             co_return;
@@ -318,6 +325,16 @@ void RcloneSupervisor::launch()
 QCoro::Task<> RcloneSupervisor::forceUnmount(QString path)
 {
     return SupervisorTools::forceUnmount(m_launcher, m_settings, std::move(path));
+}
+
+QCoro::Task<> RcloneSupervisor::forceUnmountIgnoringRefusal(QString path)
+{
+    // A drive name that is no safe folder name gives no mount folder of ours to unmount.
+    try {
+        co_await forceUnmount(path);
+    } catch (const UnmountRefused &refusal) {
+        m_log.error("Not unmounted: %{private}s", refusal.description);
+    }
 }
 
 // MARK: Exits and restarts

@@ -180,6 +180,8 @@ private:
     void scheduleRestart();
     void giveUp();
     QCoro::Task<> forceUnmountOwnMounts();
+    // forceUnmount, with a refusal logged and not thrown.
+    QCoro::Task<> forceUnmountIgnoringRefusal(QString path);
     void startHealthLoop(int generation);
     QCoro::Task<> healthCheck();
     bool backingLost() const;

@@ -8,6 +8,7 @@
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/platform/Folders.h"
 #include "DriveCore/support/Tasks.h"
+#include "DriveCore/support/Threads.h"
 
 namespace DriveCore {
 
@@ -81,6 +82,11 @@ bool SupervisorHooks::liveIsBackingMounted(const QString &path)
 QCoro::Task<int> SupervisorHooks::liveStopLeftovers(DriveSettings settings)
 {
     return LeftoverDrive::stop(DriveLayout::cacheDir(settings.deviceID));
+}
+
+QCoro::Task<bool> SupervisorHooks::liveIsDeadMount(QString path)
+{
+    co_return co_await runInPool([path] { return MountFolder::isDeadMount(path); });
 }
 
 const SupervisorHooks &SupervisorHooks::live()

@@ -18,7 +18,7 @@ namespace DriveCore {
 // replaceable operations. Any may be called from any task; none is bound to the main thread.
 // Operations that wait take a cancel token and throw CancelledError once it is cancelled.
 //
-// Tests supply the first nine (designated initialisers); the last six default to the
+// Tests supply the first nine (designated initialisers); the last seven default to the
 // production behaviour, as in live().
 struct SupervisorHooks {
     using Instant = ContinuousClock::time_point;
@@ -32,6 +32,7 @@ struct SupervisorHooks {
     static bool liveIsFSKitMounted(const QString &path);
     static bool liveIsBackingMounted(const QString &path);
     static QCoro::Task<int> liveStopLeftovers(DriveSettings settings);
+    static QCoro::Task<bool> liveIsDeadMount(QString path);
 
     // Every pause of the supervisor.
     std::function<QCoro::Task<>(Milliseconds, CancelToken)> sleep;
@@ -66,8 +67,11 @@ struct SupervisorHooks {
     // Stops engines left running for the settings' cache folder; how many it found. Never
     // throws.
     std::function<QCoro::Task<int>(DriveSettings)> stopLeftovers = liveStopLeftovers;
+    // Whether a mount whose daemon died is at a path (MountFolder::isDeadMount, off the main
+    // thread). Never throws.
+    std::function<QCoro::Task<bool>(QString)> isDeadMount = liveIsDeadMount;
 
-    // The production behaviour of all fifteen.
+    // The production behaviour of all sixteen.
     static const SupervisorHooks &live();
 };
 

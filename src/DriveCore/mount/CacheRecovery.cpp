@@ -44,6 +44,7 @@ using Components = std::vector<std::string>;
 
 struct Descriptor {
     explicit Descriptor(int fd) : fd(fd) {}
+    Descriptor(Descriptor &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     ~Descriptor() { close(); }
@@ -70,26 +71,55 @@ std::optional<qint64> fileSize(const fs::path &path)
     return qint64(info.st_size);
 }
 
-bool onSameDevice(const fs::path &path, const fs::path &other)
+// The same for a name in an open folder.
+std::optional<struct stat> fileInfo(int folder, const std::string &name)
 {
     struct stat info {};
-    struct stat otherInfo {};
-    return ::lstat(path.c_str(), &info) == 0 && ::stat(other.c_str(), &otherInfo) == 0
-        && info.st_dev == otherInfo.st_dev;
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return info;
 }
 
-// Moves `from` to `to` unless something is there; 0 or the error number.
-int moveWithoutReplacing(const fs::path &from, const fs::path &to)
+std::optional<qint64> fileSize(int folder, const std::string &name)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    const auto info = fileInfo(folder, name);
+    return info ? std::optional(qint64(info->st_size)) : std::nullopt;
+}
+
+[[noreturn]] void throwSystemError(const char *what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// The folder `name` in the open folder `at`, made when it is missing.
+Descriptor openFolder(int at, const std::string &name)
+{
+    if (::mkdirat(at, name.c_str(), 0777) != 0 && errno != EEXIST)
+        throwSystemError("create a folder in the drive");
+    Descriptor folder(::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.fd < 0)
+        throwSystemError("open a folder in the drive");
+    return folder;
+}
+
+// A path that reaches `name` through the open folder, wherever its path now leads.
+fs::path throughDescriptor(const Descriptor &folder, const std::string &name)
+{
+    return fs::path("/proc/self/fd") / std::to_string(folder.fd) / name;
+}
+
+// Moves `from` to `to` in the open folder unless something is there; 0 or the error number.
+int moveWithoutReplacing(int folder, const std::string &from, const std::string &to)
+{
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
     const int renameError = errno;
     if (renameError != EINVAL && renameError != ENOSYS && renameError != EOPNOTSUPP)
         return renameError;
     // No exclusive rename here (FUSE file systems refuse it). A hard link can't replace
     // anything either.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+        ::unlinkat(folder, from.c_str(), 0);
         return 0;
     }
     if (errno == EEXIST)
@@ -97,47 +127,59 @@ int moveWithoutReplacing(const fs::path &from, const fs::path &to)
     // Nor hard links (the engine's own mount answers EIO): test, then rename plainly. Only a
     // file made between the two can be replaced.
     struct stat info {};
-    if (::lstat(to.c_str(), &info) == 0)
+    if (::fstatat(folder, to.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
 }
 
 // Copies one pending file into the drive at `path` (inside the drive, at least one component)
 // and gives the path it now lies under.
+//
+// The drive's folders are opened once and every later step goes through them, never through
+// the path: once the drive is ejected the path leads into the bare folder beneath it, and a
+// copy already in the drive could no longer be removed from there (it would be uploaded).
 std::string copyIn(const fs::path &source, qint64 size, const Components &path, const fs::path &mount,
                    const std::function<bool()> &stillMounted, const CacheRecovery::Copier &copier)
 {
-    fs::path folder = mount;
+    const Descriptor root(::open(mount.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.fd < 0)
+        throwSystemError("open the drive");
+    struct stat rootInfo {};
+    struct stat atPath {};
+    if (::fstat(root.fd, &rootInfo) != 0)
+        throwSystemError("open the drive");
+    // What was opened must be the drive, not the folder it left behind.
+    if (!stillMounted() || ::stat(mount.c_str(), &atPath) != 0 || atPath.st_dev != rootInfo.st_dev)
+        throw CopyFailed("the drive was disconnected during the copy");
+    std::vector<Descriptor> opened;
     for (auto component = path.begin(); component + 1 != path.end(); ++component)
-        folder /= *component;
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error)
-        throw std::system_error(error);
+        opened.push_back(openFolder(opened.empty() ? root.fd : opened.back().fd, *component));
+    const Descriptor &folder = opened.empty() ? root : opened.back();
 
     // Copied under a hidden name first, so the drive never shows a half-written file under
     // the real one.
     const std::string uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-    const fs::path temporary = folder / (CacheRecovery::temporaryPrefix + uuid);
-    copier(source, temporary);
-    if (!stillMounted() || !onSameDevice(temporary, mount) || fileSize(temporary) != size) {
-        ::unlink(temporary.c_str());
+    const std::string temporary = CacheRecovery::temporaryPrefix + uuid;
+    copier(source, throughDescriptor(folder, temporary));
+    const auto copied = fileInfo(folder.fd, temporary);
+    if (!stillMounted() || !copied || copied->st_dev != rootInfo.st_dev || copied->st_size != size) {
+        ::unlinkat(folder.fd, temporary.c_str(), 0);
         throw CopyFailed("copy is not on the drive or has the wrong size");
     }
 
     std::string name;
     for (int n = 0;; ++n) {
         name = n == 0 ? path.back() : CacheRecovery::recoveredName(path.back(), n);
-        const int result = moveWithoutReplacing(temporary, folder / name);
+        const int result = moveWithoutReplacing(folder.fd, temporary, name);
         if (result == 0)
             break;
         if (result != EEXIST) {
-            ::unlink(temporary.c_str());
+            ::unlinkat(folder.fd, temporary.c_str(), 0);
             throw CopyFailed("rename failed (errno " + std::to_string(result) + ")");
         }
     }
     // From here on the file stays in the drive under its new name.
-    if (fileSize(folder / name) != size)
+    if (fileSize(folder.fd, name) != size)
         throw CopyFailed("file changed size after renaming");
     if (!stillMounted())
         throw CopyFailed("the drive was disconnected during the copy");

@@ -33,7 +33,9 @@ struct Outcome {
     bool operator==(const Outcome &) const = default;
 };
 
-// Copies a file to a path where nothing is yet; throws when it can't.
+// Copies a file to a path where nothing is yet; throws when it can't. The target path leads
+// through a folder of the drive that the rescue holds open (/proc/self/fd/<n>/<name>), so the
+// copy lands in the drive even if the drive's own path changes meanwhile.
 using Copier = std::function<void(const std::filesystem::path &source, const std::filesystem::path &target)>;
 // Whether the drive is mounted at the path. May block; called off the main thread.
 using IsMounted = std::function<bool(const QString &mount)>;

@@ -33,7 +33,7 @@ bool isScriptInterpreter(const QString &program)
     return interpreters.contains(program) || program.startsWith(QLatin1String("python"));
 }
 
-QCoro::Task<std::vector<pid_t>> findOffThread(QString cacheDir)
+QCoro::Task<std::vector<ProcessHandle>> findOffThread(QString cacheDir)
 {
     co_return co_await runInPool([cacheDir] { return LeftoverDrive::find(cacheDir); });
 }
@@ -43,18 +43,27 @@ bool contains(const std::vector<pid_t> &pids, pid_t pid)
     return std::find(pids.begin(), pids.end(), pid) != pids.end();
 }
 
+// Whether a new scan still finds the held process. While it is held and not reaped, its id
+// cannot name another process.
+bool stillFound(const std::vector<ProcessHandle> &found, const ProcessHandle &held)
+{
+    return held.holdsItsID() && std::any_of(found.begin(), found.end(), [&](const ProcessHandle &handle) {
+               return handle.pid() == held.pid();
+           });
+}
+
 // Polls every 0.25 s for `seconds`; a pause that fails is ignored.
-QCoro::Task<bool> exited(pid_t pid, int seconds, const LeftoverDrive::Sleep &sleep)
+QCoro::Task<bool> exited(const ProcessHandle &process, int seconds, const LeftoverDrive::Sleep &sleep)
 {
     for (int poll = 0; poll < seconds * 4; ++poll) {
-        if (ProcessListing::hasEnded(pid))
+        if (process.hasEnded())
             co_return true;
         try {
             co_await sleep(250ms);
         } catch (...) {
         }
     }
-    co_return ProcessListing::hasEnded(pid);
+    co_return process.hasEnded();
 }
 
 } // namespace
@@ -84,7 +93,7 @@ bool LeftoverDrive::isLeftover(const Candidate &candidate, const QString &cacheD
         && contains(adopters, candidate.status.parent) && cacheDirArgument(candidate.arguments) == cacheDir;
 }
 
-std::vector<pid_t> LeftoverDrive::find(const QString &cacheDir)
+std::vector<ProcessHandle> LeftoverDrive::find(const QString &cacheDir)
 {
     // Orphans go to the nearest subreaper above the process that left them, or to the first
     // process. /proc does not say which processes are subreapers, but every one that could
@@ -92,8 +101,13 @@ std::vector<pid_t> LeftoverDrive::find(const QString &cacheDir)
     std::vector<pid_t> adopters = ProcessListing::ancestorsOfSelf();
     adopters.push_back(1);
     const uid_t uid = ::getuid();
-    std::vector<pid_t> found;
+    std::vector<ProcessHandle> found;
     for (const pid_t pid : ProcessListing::all()) {
+        // Held before anything is read: the facts below belong to the held process if it
+        // still holds its id once they are read.
+        std::optional<ProcessHandle> handle = ProcessHandle::open(pid);
+        if (!handle)
+            continue;
         // The cheap facts first: the command line only of this user's orphans that run a
         // program called like the engine (or an interpreter).
         Candidate candidate;
@@ -109,8 +123,8 @@ std::vector<pid_t> LeftoverDrive::find(const QString &cacheDir)
         if (program != engineName && !isScriptInterpreter(program))
             continue;
         candidate.arguments = ProcessListing::arguments(pid);
-        if (isLeftover(candidate, cacheDir, uid, adopters))
-            found.push_back(pid);
+        if (isLeftover(candidate, cacheDir, uid, adopters) && handle->holdsItsID())
+            found.push_back(std::move(*handle));
     }
     return found;
 }
@@ -119,23 +133,23 @@ QCoro::Task<int> LeftoverDrive::stop(QString cacheDir, Sleep sleep)
 {
     if (!sleep)
         sleep = [](std::chrono::milliseconds duration) { return DriveCore::sleep(duration); };
-    const std::vector<pid_t> found = co_await findOffThread(cacheDir);
+    const std::vector<ProcessHandle> found = co_await findOffThread(cacheDir);
     if (found.empty())
         co_return 0;
-    for (const pid_t pid : found) {
-        log.error("Stopping rclone left running by an earlier Ovra (pid %d)", pid);
-        ::kill(pid, SIGINT);
+    for (const ProcessHandle &process : found) {
+        log.error("Stopping rclone left running by an earlier Ovra (pid %d)", process.pid());
+        process.signal(SIGINT);
     }
-    for (const pid_t pid : found) {
-        if (co_await exited(pid, 10, sleep))
+    for (const ProcessHandle &process : found) {
+        if (co_await exited(process, 10, sleep))
             continue;
-        if (!contains(co_await findOffThread(cacheDir), pid))
+        if (!stillFound(co_await findOffThread(cacheDir), process))
             continue;
-        ::kill(pid, SIGTERM);
-        if (co_await exited(pid, 10, sleep))
+        process.signal(SIGTERM);
+        if (co_await exited(process, 10, sleep))
             continue;
-        if (contains(co_await findOffThread(cacheDir), pid))
-            ::kill(pid, SIGKILL);
+        if (stillFound(co_await findOffThread(cacheDir), process))
+            process.signal(SIGKILL);
     }
     co_return int(found.size());
 }

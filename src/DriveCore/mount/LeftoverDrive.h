@@ -40,15 +40,16 @@ std::optional<QString> cacheDirArgument(const QStringList &arguments);
 // `cacheDir`. An engine whose parent is a running application is never a leftover.
 bool isLeftover(const Candidate &candidate, const QString &cacheDir, uid_t uid, const std::vector<pid_t> &adopters);
 
-// The ids of the leftovers for `cacheDir`, in the order /proc lists them. Reads /proc: run it
-// off the main thread.
-std::vector<pid_t> find(const QString &cacheDir);
+// The leftovers for `cacheDir`, in the order /proc lists them, each held from before its facts
+// were read, so that the facts and every later signal belong to the process found. Reads
+// /proc: run it off the main thread.
+std::vector<ProcessHandle> find(const QString &cacheDir);
 
 using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds)>;
 
 // Sends SIGINT to every leftover, then per leftover waits up to 10 s, sends SIGTERM to one
 // still there, waits up to 10 s again and sends SIGKILL to one still there, without waiting
-// after it. Returns how many leftovers were found at the start. Never fails. `sleep` makes
+// after it. Every signal goes through the scan's hold on the process. Returns how many leftovers were found at the start. Never fails. `sleep` makes
 // the 0.25 s pauses of the waits (tests shorten them).
 QCoro::Task<int> stop(QString cacheDir, Sleep sleep = {});
 

@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/MountUploads.h"
 #include "DriveCore/mount/MountNudge.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
 
 #include <QDir>
@@ -64,6 +65,29 @@ constexpr uint32_t watchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | I
 // Reads at most this many buffers per pass, so that a flood of events still gets reported.
 constexpr int readsPerPass = 64;
 
+const Log log("change-sync");
+
+std::optional<long long> readLimit(const char *path)
+{
+    QFile file(QString::fromLatin1(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    bool ok = false;
+    const long long value = file.readAll().trimmed().toLongLong(&ok);
+    return ok ? std::optional(value) : std::nullopt;
+}
+
+// The number of inotify watches the user may hold: the system's limit, or a smaller one of the
+// user namespace we run in.
+std::optional<long long> watchLimit()
+{
+    const auto system = readLimit("/proc/sys/fs/inotify/max_user_watches");
+    const auto here = readLimit("/proc/sys/user/max_inotify_watches");
+    if (system && here)
+        return std::min(*system, *here);
+    return system ? system : here;
+}
+
 } // namespace
 
 LocalChangeSource::Sleep LocalChangeSource::defaultSleep()
@@ -86,6 +110,7 @@ struct FSEventsChangeSource::Run {
     std::chrono::milliseconds latency;
     OnChange onChange; // main thread only
     std::atomic<bool> active{true};
+    std::atomic<long long> watched{-1}; // folders under watch after the last walk; -1 before
     int inotify = -1;
     int wake = -1; // an eventfd that ends the thread
     std::thread thread;
@@ -121,8 +146,11 @@ public:
                 continue;
             const QByteArray native = QFile::encodeName(current);
             const int wd = inotify_add_watch(m_inotify, native.constData(), watchMask);
-            if (wd < 0)
+            if (wd < 0) {
+                if (errno == ENOSPC)
+                    noteWatchLimit();
                 continue;
+            }
             m_folders[wd] = current;
             DIR *dir = ::opendir(native.constData());
             if (!dir)
@@ -157,16 +185,19 @@ public:
 
     // Watches the whole tree again when another file system is now mounted at the root (the
     // drive appeared, went, or was mounted again): a watch stays with the folder it was put
-    // on, and the folder under a mount sees nothing of the drive.
-    void followMounts()
+    // on, and the folder under a mount sees nothing of the drive. Whether it walked again.
+    bool followMounts()
     {
         if (identityOf(m_root) == m_rootIdentity)
-            return;
+            return false;
         for (const auto &[wd, folder] : m_folders)
             inotify_rm_watch(m_inotify, wd);
         m_folders.clear();
         addRoot();
+        return true;
     }
+
+    std::size_t watchedCount() const { return m_folders.size(); }
 
     // Turns one event into changes. Returns false for a queue overflow: events were lost.
     bool handle(const inotify_event &event, ChangeBatch &batch)
@@ -198,6 +229,16 @@ public:
     }
 
 private:
+    // The folder and everything below it go unwatched; said once per run.
+    void noteWatchLimit()
+    {
+        if (std::exchange(m_limitNoted, true))
+            return;
+        log.error("Not every folder of the drive is watched for changes: the limit of %ld inotify watches per user "
+                  "is reached (fs.inotify.max_user_watches)",
+                  watchLimit().value_or(-1));
+    }
+
     using Identity = std::optional<std::pair<dev_t, ino_t>>;
     static Identity identityOf(const QString &path)
     {
@@ -213,6 +254,7 @@ private:
     QStringList m_prefixes;
     const std::atomic<bool> &m_active;
     std::unordered_map<int, QString> m_folders;
+    bool m_limitNoted = false;
 };
 
 } // namespace
@@ -306,6 +348,13 @@ void FSEventsChangeSource::stop()
     QThreadPool::globalInstance()->start([run] { run->thread.join(); });
 }
 
+std::optional<std::size_t> FSEventsChangeSource::watchedFolders() const
+{
+    const std::lock_guard lock(m_mutex);
+    const long long watched = m_running ? m_running->watched.load(std::memory_order_acquire) : -1;
+    return watched < 0 ? std::nullopt : std::optional(std::size_t(watched));
+}
+
 void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
 {
     const auto deliver = [&run](QList<LocalChange> changes) {
@@ -325,6 +374,7 @@ void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
             ::close(mounts);
     });
     tree.addRoot();
+    run->watched.store((long long)tree.watchedCount(), std::memory_order_release);
 
     alignas(inotify_event) char buffer[64 * 1024];
     while (run->active.load(std::memory_order_acquire)) {
@@ -336,8 +386,8 @@ void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
         }
         if (all[1].revents)
             return;
-        if (all[2].revents & (POLLPRI | POLLERR))
-            tree.followMounts();
+        if ((all[2].revents & (POLLPRI | POLLERR)) && tree.followMounts())
+            run->watched.store((long long)tree.watchedCount(), std::memory_order_release);
         if (!(all[0].revents & POLLIN))
             continue;
         // The kernel queue gathers (and merges) the events of the latency window.

@@ -75,6 +75,11 @@ public:
     void start(OnChange onChange) override;
     void stop() override;
 
+    // How many folders the running watch covers, once its walk of the drive has ended (the
+    // first one, or the last after the drive was mounted again); none before, and when not
+    // running. For measurements.
+    std::optional<std::size_t> watchedFolders() const;
+
     // The clean form of `mountPath` and, when it differs, its resolved real path, each with
     // one trailing "/"; the clean form first.
     static QStringList prefixes(const QString &mountPath);
@@ -89,7 +94,7 @@ private:
     QString m_mountPath;
     QStringList m_prefixes;
     std::chrono::milliseconds m_latency;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::shared_ptr<Run> m_running;
 };
 

@@ -47,6 +47,18 @@ QString MountFolder::strayFilesText(const QString &folder)
         + QStringLiteral(" that aren't in your drive yet. Move them somewhere else, then try again.");
 }
 
+QString MountFolder::deadMountText(const QString &driveName)
+{
+    return driveName
+        + QStringLiteral("'s folder is still held by a drive that stopped unexpectedly. Restart your computer, then try again.");
+}
+
+bool MountFolder::isDeadMount(const QString &path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) != 0 && (errno == ENOTCONN || errno == ECONNABORTED);
+}
+
 bool MountFolder::isMountPoint(const QString &path)
 {
     // The table first: it answers without touching the mount, which matters for a FUSE mount

@@ -24,11 +24,18 @@ using PathTest = std::function<bool(const QString &path)>;
 inline constexpr const char *notAppearedText = "The drive didn't appear in Finder. Try reconnecting it.";
 QString inUseText(const QString &driveName);
 QString strayFilesText(const QString &folder);
+// A folder that still holds the mount of an engine that died, and could not be cleared.
+QString deadMountText(const QString &driveName);
 
 // Whether something is mounted at `path`: the mount table lists it or its resolved path, or
 // it lies on another device than its parent folder. A FUSE mount whose daemon died counts,
 // although nothing can be read from it any more.
 bool isMountPoint(const QString &path);
+
+// Whether a FUSE mount whose daemon died is at `path`: looking at it fails with ENOTCONN (or
+// ECONNABORTED once the connection was aborted). Stats the path: run it off the main thread,
+// since a live but stuck mount can hold the call.
+bool isDeadMount(const QString &path);
 
 // Throws Problem when `folder` cannot take the drive: something is mounted on it, it is not
 // a folder, or it holds anything (".DS_Store" alone is fine). A folder that is not there is

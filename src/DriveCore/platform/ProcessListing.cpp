@@ -6,7 +6,10 @@
 #include <csignal>
 #include <dirent.h>
 #include <limits.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace DriveCore {
 
@@ -53,6 +56,56 @@ std::optional<uid_t> realUID(const QByteArray &status)
 }
 
 } // namespace
+
+std::optional<ProcessHandle> ProcessHandle::open(pid_t pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    const int fd = int(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return std::nullopt;
+    return ProcessHandle(pid, fd);
+}
+
+ProcessHandle::ProcessHandle(ProcessHandle &&other) noexcept
+    : m_pid(other.m_pid), m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+ProcessHandle &ProcessHandle::operator=(ProcessHandle &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_pid = other.m_pid;
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+ProcessHandle::~ProcessHandle()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool ProcessHandle::signal(int signal) const
+{
+    return m_fd >= 0 && ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0) == 0;
+}
+
+bool ProcessHandle::hasEnded() const
+{
+    // A pidfd reads as ready once its process has ended.
+    if (m_fd < 0)
+        return true;
+    pollfd ready{m_fd, POLLIN, 0};
+    int result = 0;
+    do
+        result = ::poll(&ready, 1, 0);
+    while (result < 0 && errno == EINTR);
+    return result != 0;
+}
 
 std::vector<pid_t> ProcessListing::all()
 {

@@ -21,6 +21,35 @@ struct ProcessStatus {
     bool operator==(const ProcessStatus &) const = default;
 };
 
+// A hold on one process (a pidfd): it keeps naming that process after it has ended, so a
+// signal sent through it reaches that process or none, never a later one given the same id.
+// Move-only; safe to use from any thread.
+class ProcessHandle {
+public:
+    // None when no process has that id (any more).
+    static std::optional<ProcessHandle> open(pid_t pid);
+
+    ProcessHandle(ProcessHandle &&other) noexcept;
+    ProcessHandle &operator=(ProcessHandle &&other) noexcept;
+    ProcessHandle(const ProcessHandle &) = delete;
+    ProcessHandle &operator=(const ProcessHandle &) = delete;
+    ~ProcessHandle();
+
+    pid_t pid() const { return m_pid; }
+    // Sends `signal` (0 only tests); false when the process has been reaped or refuses it.
+    bool signal(int signal) const;
+    // Whether the process has not been reaped yet, so that its id is still its own.
+    bool holdsItsID() const { return signal(0); }
+    // Whether the process has ended (reaped or not).
+    bool hasEnded() const;
+
+private:
+    ProcessHandle(pid_t pid, int fd) : m_pid(pid), m_fd(fd) {}
+
+    pid_t m_pid = 0;
+    int m_fd = -1;
+};
+
 // The processes of this system as /proc shows them. Every call reads afresh; a process may
 // end between two calls, so every answer may be missing. Safe from any thread.
 namespace ProcessListing {

@@ -5,9 +5,11 @@
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/platform/ProcessListing.h"
+#include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -200,6 +202,77 @@ TEST_F(SupervisorLayerTest, TheEnginesMountVanishingUnderTheLayerRestartsTheDriv
     EXPECT_EQ(mountedAt(backing), QStringList{"rclone"});
     EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
     EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
+}
+
+// A layer already at the mount folder when the engine's mount comes up (one left from before)
+// is unmounted before the new layer is mounted, so the drive never shows two stacked layers.
+TEST_F(SupervisorLayerTest, ALayerLeftMountedIsUnmountedBeforeTheNewOne)
+{
+    TestSupport::FuseMount stale(mountFolder);
+    hooks.waitForBacking = [&, wait = hooks.waitForBacking](QString path, CancelToken token) -> QCoro::Task<> {
+        co_await wait(path, token);
+        EXPECT_TRUE(stale.mountBindfs(filesFolder)) << stale.output().toStdString();
+        launcher->events.append(QStringLiteral("stale layer"));
+    };
+    hooks.mountFSKit = [&, mount = hooks.mountFSKit](QString backing, QString at, QString name, bool readOnly,
+                                                      CancelToken token) -> QCoro::Task<> {
+        launcher->events.append(QStringLiteral("mount layer"));
+        co_await mount(backing, at, name, readOnly, token);
+    };
+    ASSERT_TRUE(startLayered()) << supervisorLog().join(u'\n').toStdString();
+    EXPECT_EQ(launcher->events,
+              (QStringList{"launch 1", "stale layer", QStringLiteral("unmount! ") + mountFolder, "mount layer"}));
+    EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
+    EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
+    stop();
+    EXPECT_TRUE(mountedAt(mountFolder).isEmpty());
+}
+
+// An earlier run that crashed with its engine leaves both mounts behind, listed but dead (every
+// access fails with ENOTCONN). The start clears them before it makes its folders; a dead mount
+// it cannot clear is refused with a text for the user.
+TEST_F(SupervisorLayerTest, DeadMountsOfACrashedRunAreClearedBeforeTheStart)
+{
+    const auto leaveDeadMounts = [&](TestSupport::FuseMount &engine, TestSupport::FuseMount &layer) {
+        QDir().mkpath(backing);
+        QDir().mkpath(mountFolder);
+        ASSERT_TRUE(engine.mountEngine(filesFolder)) << engine.output().toStdString();
+        ASSERT_TRUE(layer.mountBindfs(backing)) << layer.output().toStdString();
+        layer.killDaemon();
+        engine.killDaemon();
+        ASSERT_EQ(mountedAt(backing), QStringList{"rclone"});
+        ASSERT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
+    };
+    {
+        TestSupport::FuseMount engine(backing);
+        TestSupport::FuseMount layer(mountFolder);
+        leaveDeadMounts(engine, layer);
+        ASSERT_TRUE(startLayered()) << supervisorLog().join(u'\n').toStdString();
+        EXPECT_EQ(launcher->events.mid(0, 3),
+                  (QStringList{QStringLiteral("unmount! ") + mountFolder, QStringLiteral("unmount! ") + backing, "launch 1"}));
+        EXPECT_EQ(mountedAt(backing), QStringList{"rclone"});
+        EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
+        EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
+        stop();
+    }
+
+    // A launcher whose unmounts do nothing leaves the dead mounts in place.
+    class StuckLauncher : public RecordingLauncher {
+    public:
+        QCoro::Task<> unmount(QString path, bool) override
+        {
+            events.append(QStringLiteral("unmount! ") + path);
+            co_return;
+        }
+    };
+    TestSupport::FuseMount engine(backing);
+    TestSupport::FuseMount layer(mountFolder);
+    leaveDeadMounts(engine, layer);
+    RcloneSupervisor stuck(RcloneCommand(program), std::make_shared<StuckLauncher>(), hooks, {});
+    const auto refused = failureOf<MountFolder::Problem>(stuck.start(settings, secrets, passphrase, false, DriveEngine::fskit));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->description, MountFolder::deadMountText(settings.driveName));
+    EXPECT_EQ(stuck.state(), State::failure(MountFolder::deadMountText(settings.driveName)));
 }
 
 } // namespace SupervisorTest

@@ -376,6 +376,85 @@ TEST_F(SupervisorTest, AnEngineThatIgnoresInterruptAndTerminateIsKilled)
     }
 }
 
+// A restart whose old engine outlives SIGTERM, SIGKILL and the unmount of its mount gives up:
+// no second engine is run beside it, now or at a later start, until its exit is reported.
+TEST_F(SupervisorTest, ARestartWhoseOldEngineWillNotDieFailsWithoutASecondEngine)
+{
+    launcher->dropKill = true;
+    setScenario({{QStringLiteral("mount"), true}, {QStringLiteral("ignoreSignals"), true}});
+    start();
+    ASSERT_TRUE(engineAnswers());
+    setScenario({{QStringLiteral("mount"), true}, {QStringLiteral("ignoreSignals"), true}, {QStringLiteral("silent"), true}});
+    for (int check = 0; check < 3; ++check)
+        await(supervisor().checkHealthNow());
+
+    ASSERT_TRUE(waitForState(State::failed, 30s)) << supervisorLog().join(u'\n').toStdString();
+    EXPECT_EQ(supervisor().state(), State::failure(RcloneSupervisor::cannotRestartText));
+    EXPECT_FALSE(supervisor().rc());
+    EXPECT_EQ(launcher->events, (QStringList{"launch 1", "terminate 1", "kill 1", QStringLiteral("unmount! ") + mountFolder}));
+    EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone (pid %1) will not exit; not relaunching beside it").arg(pid(1))));
+    waitFor([] { return false; }, 300ms);
+    EXPECT_EQ(launcher->launches.size(), 1u);
+
+    const auto refused = failureOf<RcloneSupervisor::StillRunning>(supervisor().start(settings, secrets, passphrase, false, DriveEngine::nfs));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(launcher->launches.size(), 1u);
+    // Once it has gone, the drive starts again.
+    launcher->launches[0].process->kill();
+    ASSERT_TRUE(waitFor([&] { return ProcessListing::hasEnded(pid(1)); }));
+    waitFor([] { return false; }, 100ms);
+    setScenario({{QStringLiteral("mount"), true}});
+    start();
+    EXPECT_EQ(supervisor().state(), State{State::running});
+    EXPECT_EQ(launcher->launches.size(), 2u);
+}
+
+// A relaunch that fails for any reason but the mount folder is tried again after the next
+// delay, the state staying restarting, until one succeeds.
+TEST_F(SupervisorTest, AFailedRelaunchIsTriedAgain)
+{
+    start();
+    ASSERT_TRUE(engineAnswers());
+    const QString away = program + QStringLiteral(".away");
+    ASSERT_TRUE(QFile::rename(program, away));
+    ::kill(pid(1), SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return supervisorLog().filter(QStringLiteral("Relaunch failed: ")).size() == 2; }));
+    EXPECT_EQ(supervisor().state(), State{State::restarting});
+    EXPECT_EQ(launcher->launches.size(), 1u);
+    ASSERT_TRUE(QFile::rename(away, program));
+
+    ASSERT_TRUE(waitForState(State::running));
+    EXPECT_EQ(launcher->launches.size(), 2u);
+    EXPECT_EQ(pauses(1s), (std::vector<Milliseconds>{2s, 5s, 15s}));
+    EXPECT_TRUE(engineAnswers());
+    EXPECT_TRUE(waitFor([&] { return contents(mountFolder + QStringLiteral("/hello.txt")) == "hello\n"; }));
+}
+
+// Files that appeared in the mount folder while the engine was down stop the restarts with the
+// folder's own text: the engine is not mounted over them.
+TEST_F(SupervisorTest, AMountFolderThatBecameUnusableStopsTheRestarts)
+{
+    hooks.sleep = [this, sleep = hooks.sleep](Milliseconds duration, CancelToken token) {
+        if (duration == 2s) {
+            QFile stray(mountFolder + QStringLiteral("/notes.txt"));
+            EXPECT_TRUE(stray.open(QIODevice::WriteOnly)) << "the dead mount is gone before the delay";
+        }
+        return sleep(duration, std::move(token));
+    };
+    start();
+    ASSERT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; }));
+    ::kill(pid(1), SIGKILL);
+
+    ASSERT_TRUE(waitForState(State::failed));
+    EXPECT_EQ(supervisor().state(), State::failure(MountFolder::strayFilesText(mountFolder)));
+    EXPECT_FALSE(supervisor().rc());
+    EXPECT_TRUE(supervisorLog().contains(QStringLiteral("Mount folder not usable: <private>")));
+    waitFor([] { return false; }, 300ms);
+    EXPECT_EQ(launcher->launches.size(), 1u);
+    EXPECT_EQ(pauses(1s), std::vector<Milliseconds>{2s});
+    EXPECT_EQ(contents(mountFolder + QStringLiteral("/notes.txt")), "");
+}
+
 TEST_F(SupervisorTest, AnEngineLeftByAnEarlierRunIsStoppedBeforeTheLaunch)
 {
     // An earlier run's engine, orphaned, on the same cache folder and mount folder.
@@ -394,7 +473,9 @@ TEST_F(SupervisorTest, AnEngineLeftByAnEarlierRunIsStoppedBeforeTheLaunch)
                           {{QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")}}, {});
     std::vector<pid_t> leftovers;
     ASSERT_TRUE(waitFor([&] {
-        leftovers = LeftoverDrive::find(cacheDir);
+        leftovers.clear();
+        for (const ProcessHandle &leftover : LeftoverDrive::find(cacheDir))
+            leftovers.push_back(leftover.pid());
         return leftovers.size() == 1 && mountedAt(mountFolder) == QStringList{"rclone"};
     }));
 

@@ -3,12 +3,15 @@
 // top; a file saved in the mount folder ends up encrypted in the bucket.
 #include "SupervisorFixture.h"
 
+#include "DriveCore/platform/ProcessListing.h"
 #include "DriveCore/platform/ProcessRunner.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"
 #include "support/UpstreamEngine.h"
 
 #include <QFile>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -76,6 +79,38 @@ TEST_F(SupervisorUpstreamTest, AFileSavedInTheDriveIsUploadedEncryptedBeforeTheD
     const RcloneResult plain = rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/notes.txt")});
     ASSERT_EQ(plain.status, 0) << plain.stderrText().toStdString();
     EXPECT_EQ(plain.stdoutBytes, text);
+}
+
+// The application and its engine both die at once (a kill of both, say) while a file waits to
+// be uploaded: the engine's mount stays behind, dead, and the next start clears it, mounts the
+// drive again and uploads the file from the cache.
+TEST_F(SupervisorUpstreamTest, AfterTheAppAndItsEngineWereKilledTheNextStartUploadsWhatWasPending)
+{
+    auto crashed = std::make_unique<RcloneSupervisor>(RcloneCommand(program), launcher, hooks, RcloneSupervisor::Observers{});
+    EXPECT_NO_THROW(await(crashed->start(settings, secrets, passphrase, false, DriveEngine::nfs)));
+    ASSERT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; }, 30s));
+    const QByteArray text = "Written just before the power went.\n";
+    {
+        QFile file(mountFolder + QStringLiteral("/pending.txt"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(text), text.size());
+    }
+    const RCClient rc = *crashed->rc();
+    ASSERT_TRUE(waitFor([&] { return await(hooks.pendingUploads(rc, {})) == 1; }));
+    // The application goes without a word to its engine, and the engine is killed.
+    crashed.reset();
+    ::kill(pid(1), SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return ProcessListing::hasEnded(pid(1)); }));
+    ASSERT_EQ(mountedAt(mountFolder), QStringList{"rclone"}) << "the dead mount stays listed";
+    ASSERT_TRUE(server.objectNames().isEmpty()) << "the engine died before its upload";
+
+    start();
+    ASSERT_EQ(supervisor().state(), State{State::running}) << supervisorLog().join(u'\n').toStdString();
+    EXPECT_TRUE(waitFor([&] { return contents(mountFolder + QStringLiteral("/pending.txt")) == text; }, 30s));
+    EXPECT_TRUE(waitFor([&] { return server.objectNames().size() == 1; }, 30s)) << server.objectNames().join(u',').toStdString();
+    const RcloneResult uploaded = rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/pending.txt")});
+    ASSERT_EQ(uploaded.status, 0) << uploaded.stderrText().toStdString();
+    EXPECT_EQ(uploaded.stdoutBytes, text);
 }
 
 } // namespace SupervisorTest

@@ -128,8 +128,8 @@ void SupervisorTest::TearDown()
     }
     for (const RecordingLauncher::Launch &launch : launcher->launches)
         launch.process->kill();
-    for (const pid_t pid : LeftoverDrive::find(cacheDir))
-        ::kill(pid, SIGKILL);
+    for (const ProcessHandle &leftover : LeftoverDrive::find(cacheDir))
+        leftover.signal(SIGKILL);
     for (const RecordingLauncher::Launch &launch : launcher->launches)
         TestSupport::spinUntil([&] { return ProcessListing::hasEnded(launch.process->pid()); }, 5s);
     // Lazily unmounts whatever is left at both folders.

@@ -119,12 +119,15 @@ TEST(CacheRecoveryMount, AStopInTheMiddleLeavesTheOldFolderAndNoHalfCopies)
     EXPECT_EQ(tree(drive.backing()), (Names{"1.bin", "2.bin", "3.bin"}));
 }
 
-TEST(CacheRecoveryMount, TheDriveGoingAwayStopsTheRescueAndKeepsTheCache)
+// The layer is ejected between the copy and the check: the hidden copy, already in the drive,
+// is removed from the drive (not looked for in the bare folder left behind), so it is never
+// uploaded.
+TEST(CacheRecoveryMount, TheDriveGoingAwayStopsTheRescueKeepsTheCacheAndLeavesNoCopy)
 {
     Drive drive;
     const CacheFixture::Cache cache;
-    cache.pending("drivecrypt{old}", "1.txt", "one");
-    cache.pending("drivecrypt{old}", "2.txt", "two");
+    cache.pending("drivecrypt{old}", "Reports/1.txt", "one");
+    cache.pending("drivecrypt{old}", "Reports/2.txt", "two");
 
     const auto copyThenEject = [&](const fs::path &source, const fs::path &target) {
         CacheRecovery::fileCopier(source, target);
@@ -133,9 +136,10 @@ TEST(CacheRecoveryMount, TheDriveGoingAwayStopsTheRescueAndKeepsTheCache)
     const auto outcome = rescueInto(cache, drive.mount(), copyThenEject);
 
     EXPECT_EQ(outcome, (CacheRecovery::Outcome{{}, {}, {}, true}));
-    EXPECT_EQ(tree(cache.root() / "vfsMeta/drivecrypt{old}/Drive"), (Names{"1.txt", "2.txt"}));
-    EXPECT_EQ(tree(cache.root() / "vfs/drivecrypt{old}/Drive"), (Names{"1.txt", "2.txt"}));
+    EXPECT_EQ(tree(cache.root() / "vfsMeta/drivecrypt{old}/Drive"), (Names{"Reports", "Reports/1.txt", "Reports/2.txt"}));
+    EXPECT_EQ(tree(cache.root() / "vfs/drivecrypt{old}/Drive"), (Names{"Reports", "Reports/1.txt", "Reports/2.txt"}));
     EXPECT_TRUE(tree(drive.mount()).empty());
+    EXPECT_EQ(tree(drive.backing()), Names{"Reports"});
 }
 
 TEST(CacheRecoveryMount, RescuedFilesLandInTheEnginesOwnMountUnderFreeNames)

@@ -2,6 +2,7 @@
 #include "DriveCore/support/Tasks.h"
 #include "support/LogCapture.h"
 #include "support/OrphanProcess.h"
+#include "support/OwnNamespaces.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace DriveCore;
@@ -42,6 +46,14 @@ bool running(const OrphanProcess &process)
 bool ends(pid_t pid)
 {
     return TestSupport::spinUntil([&] { return ProcessListing::hasEnded(pid); });
+}
+
+std::vector<pid_t> pids(const std::vector<ProcessHandle> &handles)
+{
+    std::vector<pid_t> ids;
+    for (const ProcessHandle &handle : handles)
+        ids.push_back(handle.pid());
+    return ids;
 }
 
 std::vector<pid_t> sorted(std::vector<pid_t> pids)
@@ -175,8 +187,8 @@ TEST_F(LeftoverDriveProcesses, FindsOrphanedEnginesOfThisCacheFolderOnly)
     child.start(engine, asEngine(loop("child", true), cache).mid(1));
     ASSERT_TRUE(child.waitForStarted());
 
-    EXPECT_EQ(sorted(LeftoverDrive::find(cache)), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
-    EXPECT_EQ(LeftoverDrive::find(cache + QStringLiteral("2")), std::vector<pid_t>{otherCache.pid()});
+    EXPECT_EQ(sorted(pids(LeftoverDrive::find(cache))), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
+    EXPECT_EQ(pids(LeftoverDrive::find(cache + QStringLiteral("2"))), std::vector<pid_t>{otherCache.pid()});
     EXPECT_TRUE(LeftoverDrive::find(root.filePath(QStringLiteral("Cache"))).empty());
     child.kill();
     child.waitForFinished();
@@ -188,7 +200,7 @@ TEST_F(LeftoverDriveProcesses, InterruptsEveryLeftoverFirstAndKillsOneThatIgnore
     ASSERT_TRUE(running(stubborn));
     OrphanProcess obedient(engine, asEngine(loop("obedient", true), cache));
     ASSERT_TRUE(running(obedient));
-    const std::vector<pid_t> order = LeftoverDrive::find(cache);
+    const std::vector<pid_t> order = pids(LeftoverDrive::find(cache));
     ASSERT_EQ(order.size(), 2u);
 
     LogCapture log;
@@ -217,4 +229,56 @@ TEST_F(LeftoverDriveProcesses, StopsNothingWhenNoneIsLeft)
     EXPECT_EQ(await(LeftoverDrive::stop(cache, quickSleep)), 0);
     EXPECT_TRUE(log.messages(QStringLiteral("leftover")).isEmpty());
     EXPECT_FALSE(ProcessListing::hasEnded(otherCache.pid()));
+}
+
+// A process id is given again once its process has ended and been reaped. The scan's answer
+// must keep naming the process it found: a signal sent through it never reaches a later
+// process that was given the same id. In a PID namespace of its own the test is process 1,
+// adopts the engines and chooses the next id.
+TEST_F(LeftoverDriveProcesses, TheScansAnswerNeverReachesALaterProcessWithTheSameID)
+{
+    CORVANE_TEST_IN_OWN_NAMESPACES(true);
+    ASSERT_EQ(::getpid(), 1);
+    const auto spawn = [&](const QString &name) {
+        const QString log = quoted(root.filePath(QStringLiteral("received")));
+        const QString script = loop(name, false).replace(QStringLiteral("while"), QStringLiteral("echo %1 ready >> %2; while").arg(name, log));
+        std::vector<QByteArray> strings;
+        for (const QString &argument : asEngine(script, cache))
+            strings.push_back(argument.toUtf8());
+        std::vector<char *> argv;
+        for (QByteArray &string : strings)
+            argv.push_back(string.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        EXPECT_EQ(::posix_spawn(&pid, QFile::encodeName(engine).constData(), nullptr, nullptr, argv.data(), environ), 0);
+        EXPECT_TRUE(TestSupport::spinUntil([&] { return signalLog().contains(name + QStringLiteral(" ready")); }));
+        return pid;
+    };
+    const pid_t first = spawn(QStringLiteral("first"));
+    const auto scanned = LeftoverDrive::find(cache);
+    ASSERT_EQ(scanned.size(), 1u);
+
+    ::kill(first, SIGKILL);
+    ASSERT_EQ(::waitpid(first, nullptr, 0), first);
+    QFile lastPid(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+    ASSERT_TRUE(lastPid.open(QIODevice::WriteOnly));
+    lastPid.write(QByteArray::number(first - 1));
+    lastPid.close();
+    const pid_t second = spawn(QStringLiteral("second"));
+    ASSERT_EQ(second, first) << "the id is given again";
+
+    EXPECT_TRUE(scanned[0].hasEnded());
+    EXPECT_FALSE(scanned[0].signal(SIGTERM));
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(signalLog().contains(QStringLiteral("second term"))) << signalLog().join(u',').toStdString();
+    // A new scan holds the new process.
+    const auto rescanned = LeftoverDrive::find(cache);
+    ASSERT_EQ(rescanned.size(), 1u);
+    EXPECT_EQ(rescanned[0].pid(), second);
+    EXPECT_FALSE(rescanned[0].hasEnded());
+    EXPECT_TRUE(rescanned[0].signal(SIGTERM));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return signalLog().contains(QStringLiteral("second term")); }));
+
+    ::kill(second, SIGKILL);
+    ::waitpid(second, nullptr, 0);
 }

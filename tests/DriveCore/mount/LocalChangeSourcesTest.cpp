@@ -1,5 +1,8 @@
 #include "DriveCore/mount/LocalChangeSources.h"
 
+#include "support/LogCapture.h"
+#include "support/OwnNamespaces.h"
+#include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
 
@@ -235,6 +238,32 @@ TEST_F(FSEventsOnAFolder, AQueueOverflowReportsTheWholeDrive)
     write(path(QStringLiteral("Unseen/after.txt")));
     EXPECT_TRUE(spinUntil([&] { return changes.contains(LocalChange::changed(QStringLiteral("Unseen/after.txt"))); },
                           15s));
+}
+
+// A drive with more folders than the user may watch: the folders past the limit go unwatched,
+// and the log says so once, with the limit. In a user namespace of its own the test sets its
+// own limit and leaves the machine's alone.
+TEST_F(FSEventsOnAFolder, ReachingTheWatchLimitIsLoggedOnceWithTheLimit)
+{
+    CORVANE_TEST_IN_OWN_NAMESPACES(false);
+    QFile limit(QStringLiteral("/proc/sys/user/max_inotify_watches"));
+    ASSERT_TRUE(limit.open(QIODevice::WriteOnly));
+    limit.write("8");
+    limit.close();
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("Folder %1/Inner").arg(i))));
+
+    const TestSupport::LogCapture log;
+    start();
+    const QString expected = QStringLiteral("Not every folder of the drive is watched for changes: the limit of 8 inotify "
+                                            "watches per user is reached (fs.inotify.max_user_watches)");
+    EXPECT_TRUE(spinUntil([&] { return !log.messages(QStringLiteral("change-sync")).isEmpty(); }));
+    EXPECT_TRUE(spinUntil([&] { return source->watchedFolders() == std::optional<std::size_t>(8); }))
+        << source->watchedFolders().value_or(0);
+    // Folders made later find no room either, and say nothing more.
+    QDir().mkpath(path(QStringLiteral("Later")));
+    EXPECT_TRUE(sees(LocalChange::changed(QStringLiteral("Later"))));
+    EXPECT_EQ(log.messages(QStringLiteral("change-sync")), QStringList{expected});
 }
 
 // ---- Completed uploads, from the fake engine's scripted "core/transferred" ----

@@ -88,3 +88,39 @@ TEST(ProcessListing, AnEndedChildCountsAsEndedBeforeItIsReaped)
 
     EXPECT_FALSE(ProcessListing::hasEnded(::getpid()));
 }
+
+// A held process: ended once it exits, and keeping its id (signals still reach it, as a
+// zombie) only until it is reaped; from then on nothing is sent through the handle.
+TEST(ProcessHandle, HoldsOneProcessUntilItIsReaped)
+{
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        char go = 0;
+        [[maybe_unused]] const auto got = ::read(ready[0], &go, 1);
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    auto handle = ProcessHandle::open(child);
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(handle->pid(), child);
+    EXPECT_FALSE(handle->hasEnded());
+    EXPECT_TRUE(handle->holdsItsID());
+
+    // Moved, it is still the same hold.
+    ProcessHandle moved = std::move(*handle);
+    EXPECT_EQ(moved.pid(), child);
+    ASSERT_EQ(::write(ready[1], "x", 1), 1);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, id_t(child), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_TRUE(moved.hasEnded());
+    EXPECT_TRUE(moved.holdsItsID());
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(moved.hasEnded());
+    EXPECT_FALSE(moved.holdsItsID());
+    EXPECT_FALSE(moved.signal(SIGTERM));
+    EXPECT_FALSE(ProcessHandle::open(child));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
