@@ -279,8 +279,10 @@ private:
     std::unique_ptr<DriveCore::AppModel> m_model;
 };
 
+// Awaits `task` on the event loop, throwing (with the test's name) when it has not ended
+// within `limit`.
 template<typename T>
-T ModelTest::finish(QCoro::Task<T> task, Milliseconds limit)
+T finishWithin(QCoro::Task<T> task, Milliseconds limit)
 {
     struct State {
         bool done = false;
@@ -307,6 +309,12 @@ T ModelTest::finish(QCoro::Task<T> task, Milliseconds limit)
         std::rethrow_exception(state->error);
     if constexpr (!std::is_void_v<T>)
         return std::move(*state->value);
+}
+
+template<typename T>
+T ModelTest::finish(QCoro::Task<T> task, Milliseconds limit)
+{
+    return finishWithin(std::move(task), limit);
 }
 
 } // namespace AppModelTest
