@@ -185,6 +185,14 @@ QCoro::Task<> FakeChangeSync::stopAndFlush(CancelToken token)
     events->append(QStringLiteral("flushed %1").arg(port));
 }
 
+void useHome(TestSupport::ScopedEnvironment &env, const QTemporaryDir &home)
+{
+    env.set("HOME", home.path().toUtf8());
+    env.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    env.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+    env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+}
+
 UploadSnapshot snapshot(qint64 inProgress, qint64 queued, qint64 errored)
 {
     UploadSnapshot taken;
@@ -194,10 +202,7 @@ UploadSnapshot snapshot(qint64 inProgress, qint64 queued, qint64 errored)
 
 ModelTest::ModelTest()
 {
-    env.set("HOME", home.path().toUtf8());
-    env.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-    env.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-    env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+    useHome(env, home);
     defaults = std::make_shared<UserDefaults>(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
     settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                              .cacheGB = 30,

@@ -211,6 +211,9 @@ public:
     std::function<void()> refreshed;
 };
 
+// Points HOME and the XDG folders into `home`, for one test.
+void useHome(TestSupport::ScopedEnvironment &env, const QTemporaryDir &home);
+
 // An upload snapshot: `inProgress` and `queued` in the disk cache, `errored` files.
 DriveCore::UploadSnapshot snapshot(qint64 inProgress, qint64 queued, qint64 errored = 0);
 

@@ -2,12 +2,14 @@
 // Debian's rclone (rcd, and one-shot commands over an S3 server) for the rest, and a private
 // session bus for the posts to the file-manager plug-in. Runs under keyring-session, which
 // provides that bus.
+#include "AppModelFixture.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/model/AppModelError.h"
 #include "DriveCore/model/AppModelHooks.h"
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "KeepShared/KeepBus.h"
+#include "support/FuseMount.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
@@ -47,10 +49,7 @@ class LiveHooksTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        env.set("HOME", home.path().toUtf8());
-        env.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-        env.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-        env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+        AppModelTest::useHome(env, home);
     }
 
     QString rclone() const { return QStandardPaths::findExecutable(QStringLiteral("rclone")); }
@@ -217,6 +216,22 @@ TEST_F(LiveHooksTest, LocalFoldersAndCacheFoldersOfADrive)
     EXPECT_EQ(hooks.cacheFolders(settings), (std::set<std::string>{"drivecrypt", "drivecrypt{abc}"}));
     EXPECT_FALSE(hooks.cacheHasPendingWork(settings));
     EXPECT_GT(hooks.freeDiskBytes(), 0);
+}
+
+TEST_F(LiveHooksTest, WaitingForTheMountEndsAtOnceWhenItIsThereAndOnCancel)
+{
+    const QString mount = home.filePath(QStringLiteral("Mounts/D"));
+    QDir().mkpath(mount);
+    QDir().mkpath(home.filePath(QStringLiteral("shown")));
+    CancelSource cancel;
+    QCoro::Task<> waiting = hooks.waitForMount(QStringLiteral("D"), cancel.get_token());
+    TestSupport::spinUntil([] { return false; }, 300ms);
+    cancel.request_stop();
+    EXPECT_THROW(AppModelTest::finishWithin(std::move(waiting), 5s), CancelledError);
+
+    TestSupport::FuseMount layer(mount);
+    ASSERT_TRUE(layer.mountBindfs(home.filePath(QStringLiteral("shown")))) << layer.output().toStdString();
+    AppModelTest::finishWithin(hooks.waitForMount(QStringLiteral("D"), {}), 1s);
 }
 
 TEST_F(LiveHooksTest, TheRescueWithNothingOldSendsNoRequest)

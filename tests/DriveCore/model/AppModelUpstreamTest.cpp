@@ -30,10 +30,7 @@ class AppModelUpstreamTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        env.set("HOME", home.path().toUtf8());
-        env.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-        env.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-        env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+        AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
         // One program for both roles: the mount command goes to the engine wrapper, every
         // one-shot command to rclone itself.
