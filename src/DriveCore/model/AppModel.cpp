@@ -394,8 +394,8 @@ QCoro::Task<> AppModel::launching()
 
     const std::optional<DriveSettings> settings = DriveSettings::load(*m_defaults);
     if (!settings || !keys) {
+        // The setup window takes over and launches again when it is done.
         setPhase(Phase{Phase::needsSetup, {}});
-        assign(m_statusLine, notSetUpText, &AppModel::statusLineChanged);
         co_return;
     }
     assign(m_settings, settings, &AppModel::settingsChanged);
