@@ -1,0 +1,232 @@
+// The production hooks: each closure turns one need of the app model into a call on a service
+// or a platform layer, built afresh from its arguments for every call. Only the engine
+// program's path and the phone store are captured.
+#include "DriveCore/model/AppModelHooks.h"
+
+#include "DriveCore/engine/DriveLayout.h"
+#include "DriveCore/engine/DriveProfile.h"
+#include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/drive/SupervisorHooks.h"
+#include "DriveCore/keys/DriveConnection.h"
+#include "DriveCore/support/AppModelError.h"
+#include "DriveCore/mount/CacheRecovery.h"
+#include "DriveCore/mount/FSKitMount.h"
+#include "DriveCore/mount/MountNudge.h"
+#include "DriveCore/platform/FreeSpace.h"
+#include "DriveCore/platform/KeepNotifications.h"
+#include "DriveCore/platform/LoginItem.h"
+#include "DriveCore/platform/StandardFolders.h"
+#include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/support/Log.h"
+#include "DriveCore/support/Tasks.h"
+
+#include <QCoreApplication>
+
+namespace DriveCore {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString filesFs = QStringLiteral("drivecrypt:Drive");
+const QString trashFs = QStringLiteral("drivecrypt:Recently Deleted");
+const QString metaFs = QStringLiteral("drivecrypt:.corvane");
+
+RecentlyDeletedService::Nudge mountNudge()
+{
+    return [](QString mountPath, QString folder) { return MountNudge::background(mountPath, folder); };
+}
+
+RecentlyDeletedService trash(const RCClient &rc, std::optional<QString> mountPath)
+{
+    return RecentlyDeletedService(rc, trashFs, filesFs, std::move(mountPath), mountNudge());
+}
+
+// Awaits a task whose sibling failed, so that nothing outlives the snapshot; its own outcome
+// no longer matters.
+template<typename T>
+QCoro::Task<> settle(QCoro::Task<T> &task)
+{
+    try {
+        co_await task;
+    } catch (const std::exception &) {
+        // The snapshot already failed with the first error.
+    }
+}
+
+QCoro::Task<UploadSnapshot> liveSnapshot(RCClient rc, CancelToken token)
+{
+    LinkedCancelSource children(token);
+    QCoro::Task<CoreStats> stats = rc.coreStats(children.token());
+    QCoro::Task<QList<Transferred>> transferred = rc.transferred(children.token());
+    QCoro::Task<VFSStats> vfs = rc.vfsStats(filesFs, children.token());
+    UploadSnapshot snapshot;
+    int step = 0;
+    std::exception_ptr error;
+    try {
+        snapshot.stats = co_await stats;
+        step = 1;
+        snapshot.transferred = co_await transferred;
+        step = 2;
+        snapshot.vfs = co_await vfs;
+        step = 3;
+    } catch (const std::exception &) {
+        error = std::current_exception();
+    }
+    if (error) {
+        children.cancel();
+        if (step < 1)
+            co_await settle(transferred);
+        if (step < 2)
+            co_await settle(vfs);
+        std::rethrow_exception(error);
+    }
+    co_return snapshot;
+}
+
+QCoro::Task<TrashStats> liveTrashStats(RCClient rc, CancelToken token)
+{
+    const VFSStats stats = co_await rc.vfsStats(filesFs, token);
+    co_return stats.trash.value_or(TrashStats{.pending = 0, .failing = 0});
+}
+
+QCoro::Task<> liveVerifyStorage(QString rclone, StorageSecrets secrets, QString passphrase, CancelToken token)
+{
+    DriveConnection connection(rclone);
+    if (const std::optional<ConnectionError> problem = co_await connection.testStorage(secrets, token))
+        throw AppModelError(problem->message());
+    const PassphraseCheck check = co_await connection.checkPassphrase(passphrase, secrets, token);
+    if (check != PassphraseCheck::correct)
+        throw AppModelError(QStringLiteral("Your passphrase doesn't open the drive in that storage."));
+}
+
+QString logFolder()
+{
+    return DriveLayout::logDir();
+}
+
+// Waits for the drive, then copies the files left in old cache folders into it.
+QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std::string> folders, CancelToken token)
+{
+    if (folders.empty())
+        co_return;
+    const QString cacheDir = DriveLayout::cacheDir(settings.deviceID, DriveProfile::current());
+    const QString mount = DriveLayout::mountPath(settings.driveName);
+    const CacheRecovery::ActiveName active = [rc](CancelToken token) -> QCoro::Task<std::optional<std::string>> {
+        QStringList names;
+        try {
+            names = co_await rc.vfsList(token);
+        } catch (const CancelledError &) {
+            throw;
+        } catch (const std::exception &) {
+            // An engine that does not answer yet has no active cache.
+        }
+        co_return CacheRecovery::activeFolder(names);
+    };
+    const CacheRecovery::Sleep sleep = [](std::chrono::milliseconds duration, CancelToken token) {
+        return DriveCore::sleep(duration, std::move(token));
+    };
+    std::optional<CacheRecovery::Outcome> outcome;
+    try {
+        outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), mount, 60, active,
+                                                             CacheRecovery::isDriveMounted, CacheRecovery::fileCopier,
+                                                             sleep, token);
+    } catch (const CancelledError &) {
+        co_return;
+    }
+    if (outcome) {
+        static const Log log("cache-recovery");
+        log.info("Rescued %ld files; removed %ld old cache folders, kept %ld", qint64(outcome->recovered.size()),
+                 qint64(outcome->removed.size()), qint64(outcome->kept.size()));
+    }
+}
+
+std::shared_ptr<ChangeSyncing> liveChangeSync(RCClient rc, DriveSettings settings)
+{
+    return ChangeSync::make(std::move(rc), settings.deviceID, DriveLayout::mountPath(settings.driveName), metaFs,
+                            std::chrono::seconds(30), std::chrono::seconds(600),
+                            logFolder() + QStringLiteral("/rclone.log"));
+}
+
+} // namespace
+
+AppModelHooks AppModelHooks::live(const QString &rcloneURL)
+{
+    const QString rclone = rcloneURL;
+    return AppModelHooks{
+        .snapshot = liveSnapshot,
+        .pendingUploads = SupervisorHooks::live().pendingUploads,
+        .trashStats = liveTrashStats,
+        .listDeleted = [](RCClient rc, QString mountPath, CancelToken token) {
+            return trash(rc, mountPath).list(token);
+        },
+        .restore = [](RCClient rc, QString mountPath, DeletedItem item, CancelToken token) {
+            return trash(rc, mountPath).restore(std::move(item), token);
+        },
+        .deleteNow = [](RCClient rc, DeletedItem item, CancelToken token) {
+            return trash(rc, std::nullopt).deleteNow(std::move(item), token);
+        },
+        .emptyTrash = [](RCClient rc, CancelToken token) { return trash(rc, std::nullopt).empty(token); },
+        .purgeExpired = [](RCClient rc, CancelToken token) { return trash(rc, std::nullopt).purgeExpired(token); },
+        .resolveConflict =
+            [](RCClient rc, std::optional<QString> mountPath, DriveConflict conflict, ConflictChoice choice,
+               CancelToken token) {
+                return ConflictResolver(rc, filesFs, trashFs, mountNudge(), std::move(mountPath))
+                    .resolve(std::move(conflict), choice, token);
+            },
+        .makeChangeSync = liveChangeSync,
+        .verifyStorage = [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
+            return liveVerifyStorage(rclone, std::move(secrets), std::move(passphrase), token);
+        },
+        .setLoginItem = [](bool on) {
+            LoginItem::set(on, QCoreApplication::applicationFilePath(), DriveProfile::current());
+        },
+        .freeDiskBytes = [] { return FreeSpace::available(StandardFolders::home()); },
+        .localData = [](const DriveSettings &settings) {
+            const std::optional<QString> &profile = DriveProfile::current();
+            return DriveLocalData{
+                .cache = DriveLayout::cacheDir(settings.deviceID, profile),
+                .logs = logFolder(),
+                .keep = DriveLayout::keepDir(profile),
+                .mountFolder = DriveLayout::mountPath(settings.driveName),
+                .backing = DriveLayout::backingPath(settings.deviceID, profile),
+            };
+        },
+        .cacheFolders = [](const DriveSettings &settings) {
+            return CacheRecovery::folders(DriveLayout::cacheDir(settings.deviceID, DriveProfile::current()));
+        },
+        .recoverCache = liveRecoverCache,
+        .sleep = [](Milliseconds duration, CancelToken token) { return DriveCore::sleep(duration, std::move(token)); },
+        .now = [] { return QDateTime::currentDateTime(); },
+        .fskitAvailable = [] { return FSKitMount::extensionEnabled(); },
+        .phoneSync = std::make_shared<NoPhoneSync>(),
+        .copyAll =
+            [rclone](StorageSecrets secrets, QString passphrase, QString destination,
+                     std::function<void(const CopyProgress &)> progress, CancelToken token) {
+                return CopyAllFiles::copyAll(DriveConnection(rclone), std::move(destination), std::move(secrets),
+                                             std::move(passphrase), std::move(progress), token);
+            },
+        .driveSize = [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
+            return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase), token);
+        },
+        .postFinderBadges = [](const KeepShared::FinderBadgeSnapshot &snapshot) {
+            KeepNotifications::post(KeepShared::KeepBridge::badgesName,
+                                    KeepShared::KeepBridge::encode(snapshot.notificationState()));
+        },
+        .postKeepState = [](const KeepShared::KeepState &state) {
+            KeepNotifications::post(KeepShared::KeepBridge::stateName, KeepShared::KeepBridge::encode(state));
+        },
+        .shareStorage = [rclone](const StorageSecrets &secrets) -> std::shared_ptr<ShareStorage> {
+            Environment environment;
+            const Environment all = RcloneCommand::environment(secrets, QString());
+            for (auto it = all.cbegin(); it != all.cend(); ++it) {
+                if (it.key().startsWith(QLatin1String("RCLONE_CONFIG_DRIVE_")))
+                    environment.insert(it.key(), it.value());
+            }
+            environment.insert(QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null"));
+            return std::make_shared<RcloneShareStorage>(RcloneShareStorage::forDrive(rclone, environment, secrets.bucket));
+        },
+    };
+}
+
+} // namespace DriveCore
