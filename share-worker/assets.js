@@ -236,8 +236,12 @@ function runPage(format) {
       };
       setState('downloading', 'Downloading…');
       try {
-        if (!ticket || ticket.expiresAt <= Date.now() / 1000 + 60)
-          ticket = await (await api('/ticket', { method: 'POST', headers: access() })).json();
+        // A ticket counts one download; later files of this visit reuse it while half its life
+        // is left, by this browser's clock, so that it still lasts for the next file.
+        if (!ticket || Date.now() >= ticket.renewAt) {
+          const answer = await (await api('/ticket', { method: 'POST', headers: access() })).json();
+          ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
+        }
         const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
         const count = format.chunkCount(file.size, chunkSize);
         const parts = [];

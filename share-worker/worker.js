@@ -14,14 +14,25 @@
 // The access header "X-Ovra-Access" carries the link's access token as base64url; "meta.json"
 // holds only its SHA-256. Errors are JSON {"error": code} with 403 "access" or "ticket",
 // 404 "notFound", 409 "damaged", 410 "expired" or "used", 416 "range" and 500 "damaged".
+//
+// A download ticket is a bearer value, so it lives only about as long as one download of the
+// whole share needs: its sealed size at 1 MB/s (slow, but a fair line), never less than 10
+// minutes and never more than 6 hours. A used-up link thus stops serving soon after its last
+// counted download.
 
 import * as format from './format.js';
 import * as assets from './assets.js';
 
-// How long a download ticket lets its holder fetch the share's files. A download is counted
-// when its ticket is issued, so files can't be fetched without being counted; the ticket must
-// outlive a slow download of a large share.
-const TICKET_SECONDS = 6 * 60 * 60;
+// A download is counted when its ticket is issued, so files can't be fetched without being
+// counted; the ticket must outlive a slow download of the share, and no more (see above).
+const TICKET_BYTES_PER_SECOND = 1_000_000;
+const TICKET_MIN_SECONDS = 10 * 60;
+const TICKET_MAX_SECONDS = 6 * 60 * 60;
+
+function ticketSeconds(meta) {
+  const bytes = meta.encryptedSizes.reduce((sum, size) => sum + size, 0);
+  return Math.min(TICKET_MAX_SECONDS, Math.max(TICKET_MIN_SECONDS, Math.ceil(bytes / TICKET_BYTES_PER_SECOND)));
+}
 
 const metaKey = (id) => `${format.SHARES_FOLDER}/${id}/meta.json`;
 const objectKey = (id, name) => `${format.SHARES_FOLDER}/${id}/${name}`;
@@ -43,7 +54,8 @@ export default {
   },
 };
 
-async function handle(request, bucket, now) {
+// Exported with its clock as an argument, so that tests can move time.
+export async function handle(request, bucket, now) {
   const path = new URL(request.url).pathname;
   const get = request.method === 'GET';
 
@@ -150,8 +162,9 @@ async function issueTicket(request, bucket, id, now) {
       httpMetadata: { contentType: 'application/json' },
     });
     if (written) {
-      const expiresAt = now + TICKET_SECONDS;
-      return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt });
+      const seconds = ticketSeconds(meta);
+      const expiresAt = now + seconds;
+      return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt, seconds });
     }
   }
   return fail(503, 'busy');
@@ -235,7 +248,7 @@ async function sweepShare(bucket, id, now) {
   const share = await readShare(bucket, id);
   if (!share?.meta) return;
   const end = ending(share.meta, now);
-  const ticketsOut = share.meta.lastTicketAt != null && now < share.meta.lastTicketAt + TICKET_SECONDS;
+  const ticketsOut = share.meta.lastTicketAt != null && now < share.meta.lastTicketAt + ticketSeconds(share.meta);
   if (end === 'expired' || (end === 'used' && !ticketsOut)) await removeShare(bucket, id);
 }
 

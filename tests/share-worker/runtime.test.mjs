@@ -5,6 +5,7 @@ import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import { after, before, describe, test } from 'node:test';
 
+import { handle } from '../../share-worker/worker.js';
 import { startLinkPage } from '../support/link-page.mjs';
 import { makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
 
@@ -143,6 +144,34 @@ describe('downloads', () => {
     assert.deepEqual(await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken })), { status: 410, body: { error: 'used' } });
     assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 2);
     assert.equal((await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessHash })).status, 403);
+  });
+
+  test('come with a ticket that lasts as long as the share takes at 1 MB/s, from 10 minutes to 6 hours', async () => {
+    const lives = [
+      ['a small share', [88, 21], 600],
+      ['3 GB', [1_000_000_000, 2_000_000_000], 3000],
+      ['3 GB and a byte', [1_000_000_000, 2_000_000_001], 3001],
+      ['100 GB', [50e9, 50e9], 6 * 3600],
+    ];
+    for (const [what, encryptedSizes, seconds] of lives) {
+      const made = await share({}, { encryptedSizes });
+      const before = now();
+      const { body } = await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken }));
+      assert.equal(body.seconds, seconds, what);
+      assert.ok(body.expiresAt >= before + seconds && body.expiresAt <= now() + seconds, what);
+    }
+  });
+
+  test('end with their ticket\'s life, however many downloads are left', async () => {
+    // The worker's request handler run here with a clock of the test's own.
+    const made = await share({ maxDownloads: 1 });
+    const at = (path, options, time) =>
+      handle(new Request(new URL(path, linkPage.url), { method: options.method ?? 'GET', headers: options.headers }), linkPage.bucket, time);
+    const issued = now();
+    const { ticket } = await (await at(`/api/s/${made.id}/ticket`, { method: 'POST', headers: { 'X-Ovra-Access': made.accessToken } }, issued)).json();
+    const chunk = (time) => at(`/api/s/${made.id}/f/0`, { headers: { 'X-Ovra-Ticket': ticket, Range: 'bytes=0-31' } }, time);
+    assert.equal((await chunk(issued + 599)).status, 206);
+    assert.deepEqual(await answer(await chunk(issued + 600)), { status: 403, body: { error: 'ticket' } });
   });
 
   test('keep the application\'s metadata as it was but for the count', async () => {
