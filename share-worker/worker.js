@@ -8,7 +8,8 @@
 //   GET  /api/s/<id>            whether the link opens, and whether it needs a password
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
-//   POST /api/s/<id>/ticket     counts one download and gives a ticket for it (access header)
+//   POST /api/s/<id>/ticket     gives a ticket for one download, counted when there is a limit
+//                               (access header)
 //   GET  /api/s/<id>/f/<i>      byte ranges of sealed file i (ticket header)
 //
 // The access header "X-Ovra-Access" carries the link's access token as base64url; "meta.json"
@@ -151,23 +152,34 @@ async function manifest(request, bucket, id, now) {
 }
 
 // Counts one download and hands out a ticket for it. The count is written only over the
-// metadata that was read, so of two downloads racing for the last one, one gets it.
+// metadata that was read, so of two downloads racing for the last one, one gets it; the loser
+// reads again after a short random wait, which spreads a burst of visitors out. A link without
+// a download limit has nothing to enforce, so its downloads are not counted at all.
 async function issueTicket(request, bucket, id, now) {
-  for (let attempt = 0; attempt < 10; attempt++) {
+  for (let attempt = 0; attempt < TICKET_ATTEMPTS; attempt++) {
     const { meta, etag, refusal } = await heldShare(request, bucket, id, now);
     if (refusal) return refusal;
+    if (meta.maxDownloads === null) return ticketAnswer(meta, id, now);
     const counted = { ...meta, downloads: meta.downloads + 1, lastTicketAt: now };
     const written = await bucket.put(metaKey(id), format.writeMeta(counted), {
       onlyIf: { etagMatches: etag },
       httpMetadata: { contentType: 'application/json' },
     });
-    if (written) {
-      const seconds = ticketSeconds(meta);
-      const expiresAt = now + seconds;
-      return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt, seconds });
-    }
+    if (written) return ticketAnswer(meta, id, now);
+    await sleep(Math.random() * Math.min(TICKET_BACKOFF_MS, 10 * 2 ** attempt));
   }
   return fail(503, 'busy');
+}
+
+// Up to about 15 seconds of waiting in all.
+const TICKET_ATTEMPTS = 60;
+const TICKET_BACKOFF_MS = 250;
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function ticketAnswer(meta, id, now) {
+  const seconds = ticketSeconds(meta);
+  const expiresAt = now + seconds;
+  return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt, seconds });
 }
 
 async function ticketKey(hex) {

@@ -174,6 +174,28 @@ describe('downloads', () => {
     assert.deepEqual(await answer(await chunk(issued + 600)), { status: 403, body: { error: 'ticket' } });
   });
 
+  test('under a burst of 30 visitors are each counted once, up to the limit, and never refused as busy', async () => {
+    const burst = async (made) => {
+      const answers = await Promise.all(Array.from({ length: 30 }, async () =>
+        answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken }))));
+      const statuses = {};
+      for (const { status } of answers) statuses[status] = (statuses[status] ?? 0) + 1;
+      return statuses;
+    };
+    const unlimited = await share();
+    const before = JSON.parse(unlimited.objects['meta.json']);
+    assert.deepEqual(await burst(unlimited), { 200: 30 }, 'no limit');
+    assert.deepEqual(await readMetaObject(linkPage.bucket, unlimited.id), before, 'no limit, no count written');
+
+    const roomy = await share({ maxDownloads: 100 });
+    assert.deepEqual(await burst(roomy), { 200: 30 }, 'a limit of 100');
+    assert.equal((await readMetaObject(linkPage.bucket, roomy.id)).downloads, 30);
+
+    const tight = await share({ maxDownloads: 10 });
+    assert.deepEqual(await burst(tight), { 200: 10, 410: 20 }, 'a limit of 10');
+    assert.equal((await readMetaObject(linkPage.bucket, tight.id)).downloads, 10);
+  });
+
   test('keep the application\'s metadata as it was but for the count', async () => {
     const made = await share({ maxDownloads: 3, expiresAt: now() + 600 });
     const before = JSON.parse(made.objects['meta.json']);
