@@ -69,6 +69,8 @@ form p { margin: 0.5rem 0; }
 function runPage(format) {
   const TEXT = {
     incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
+    // The secret reads, but the link page does not know it: a character of the link was changed.
+    wrongLink: 'This link is incomplete or wrong. Copy the whole link, including everything after the # sign, and open it again.',
     notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
     expired: 'This link has expired. Ask the person who shared it for a new link.',
     used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
@@ -108,7 +110,7 @@ function runPage(format) {
     if (response.status === 404) throw new Refusal('notFound');
     if (response.status === 410) throw new Refusal(code === 'used' ? 'used' : 'expired');
     if (response.status === 409 || (response.status === 500 && code === 'damaged')) throw new Refusal('damagedLink');
-    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongPassword');
+    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongLink');
     throw new Refusal('failed');
   }
 
@@ -183,7 +185,8 @@ function runPage(format) {
         try {
           showFiles(await open(input.value, rounds));
         } catch (failure) {
-          if (failure instanceof Refusal && failure.key === 'wrongPassword') askPassword(rounds, TEXT.wrongPassword);
+          // With a password, a refused access value means the password was wrong.
+          if (failure instanceof Refusal && failure.key === 'wrongLink') askPassword(rounds, TEXT.wrongPassword);
           else showError(text(failure));
         }
       },

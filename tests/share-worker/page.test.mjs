@@ -124,6 +124,7 @@ describe('a share link opened in the browser', () => {
       ['a stopped link', stopped, {}, TEXT.notFound],
       ['a link without its secret', live, { fragment: '' }, TEXT.incomplete],
       ['a link with half its secret', live, { fragment: `#${live.secret.slice(0, 20)}` }, TEXT.incomplete],
+      ['a link with a mistyped secret', live, { fragment: `#${live.secret[0] === 'A' ? 'B' : 'A'}${live.secret.slice(1)}` }, TEXT.wrongLink],
     ];
     for (const [what, made, options, expected] of cases) {
       const page = await openLink(made, options);
