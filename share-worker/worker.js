@@ -4,7 +4,8 @@
 // "meta.json" allows: expiry, the download limit and the download count.
 //
 //   GET  /s/<id>                the page
-//   GET  /assets/...            its script, the share format and its style sheet
+//   GET  /assets/...            its script, the share format, its style sheet and the service
+//                               worker that saves files as they are decrypted
 //   GET  /api/s/<id>            whether the link opens, and whether it needs a password
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
@@ -61,6 +62,9 @@ export async function handle(request, bucket, now) {
   const get = request.method === 'GET';
 
   if (get && assets.files[path]) return asset(assets.files[path]);
+  // The page's service worker answers saves; one that reached here has no bytes to give, and
+  // "No Content" leaves the page where it is.
+  if (get && path.startsWith(assets.saveScope)) return new Response(null, { status: 204, headers: commonHeaders });
   const link = path.match(/^\/s\/([^/]+)$/);
   if (link) {
     if (!get) return fail(405, 'method');
