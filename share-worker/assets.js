@@ -124,7 +124,7 @@ function runSaveWorker(scope) {
         port.postMessage({ cancelled: true });
         port.close();
       },
-    }, { highWaterMark: 1 });
+    }, { highWaterMark: 4 });
   }
 
   // The name as typed, and a plain-ASCII stand-in for browsers that do not read the first.
@@ -142,6 +142,7 @@ export const saveScope = '/assets/save/';
 // Runs in the browser. `format` is the share format module (pageModule() of format.js);
 // `saveAt` names the service worker's script and its scope.
 function runPage(format, saveAt) {
+  const CHUNKS_A_REQUEST = 16;
   const CHUNKS_AHEAD = 4;
   const TEXT = {
     incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
@@ -398,6 +399,49 @@ function runPage(format, saveAt) {
       }
     }
 
+    // The sealed chunks of file `index` in order, read from requests of a few chunks each; the
+    // next request is on its way while one is read, and the browser takes in a little of it
+    // meanwhile, so the network is busy while a chunk is decrypted. The last chunk read may be
+    // short when the object is.
+    async function* sealedChunks(index, size, chunkSize, signal) {
+      const count = format.chunkCount(size, chunkSize);
+      const request = (first) => {
+        const start = format.chunkRange(size, chunkSize, first).offset;
+        const end = format.chunkRange(size, chunkSize, Math.min(count, first + CHUNKS_A_REQUEST) - 1);
+        const range = `bytes=${start}-${end.offset + end.length - 1}`;
+        const response = api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal });
+        response.catch(() => {}); // awaited in turn; one that fails after an earlier one is moot
+        return response;
+      };
+      let next = request(0);
+      for (let first = 0; first < count; first += CHUNKS_A_REQUEST) {
+        const reader = (await next).body.getReader();
+        if (first + CHUNKS_A_REQUEST < count) next = request(first + CHUNKS_A_REQUEST);
+        let piece = new Uint8Array(0);
+        for (let k = first; k < Math.min(count, first + CHUNKS_A_REQUEST); k++) {
+          const { length } = format.chunkRange(size, chunkSize, k);
+          const sealed = new Uint8Array(length);
+          let filled = 0;
+          while (filled < length) {
+            if (!piece.length) {
+              const { done, value } = await reader.read();
+              if (done) {
+                yield sealed.subarray(0, filled);
+                return;
+              }
+              piece = value;
+            }
+            const taken = Math.min(piece.length, length - filled);
+            sealed.set(piece.subarray(0, taken), filled);
+            piece = piece.subarray(taken);
+            filled += taken;
+          }
+          yield sealed;
+        }
+        reader.releaseLock();
+      }
+    }
+
     async function download(row, chunkSize) {
       const { file, index, state, progress } = row;
       const setState = (name, words) => {
@@ -405,7 +449,9 @@ function runPage(format, saveAt) {
         state.textContent = words;
         progress.hidden = name !== 'downloading';
       };
+      let running = true;
       const setDone = (bytes) => {
+        if (!running) return;
         progress.value = bytes;
         const percent = file.size ? Math.floor((bytes * 100) / file.size) : 100;
         setState('downloading', `Downloading… ${percent} %`);
@@ -423,33 +469,29 @@ function runPage(format, saveAt) {
         const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
         const count = format.chunkCount(file.size, chunkSize);
         const damaged = () => Object.assign(new Error('damaged'), { damaged: file.path });
-        const fetchChunk = async (k) => {
-          const { offset, length } = format.chunkRange(file.size, chunkSize, k);
+        // Chunks are read a few ahead while one is decrypted and handed on.
+        const chunks = sealedChunks(index, file.size, chunkSize, stop.signal);
+        const ahead = [];
+        const readAhead = () => {
+          const chunk = chunks.next();
+          chunk.catch(() => {}); // awaited in turn below
+          ahead.push(chunk);
+        };
+        for (let k = 0; k < CHUNKS_AHEAD; k++) readAhead();
+        let done = 0;
+        let writing = null;
+        for (let k = 0; k < count; k++) {
+          let sealed;
           try {
-            const range = `bytes=${offset}-${offset + length - 1}`;
-            const response = await api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal: stop.signal });
-            return new Uint8Array(await response.arrayBuffer());
+            sealed = (await ahead.shift()).value;
+            readAhead();
           } catch (failure) {
             throw failure instanceof Refusal && failure.key === 'damagedLink' ? damaged() : failure;
           }
-        };
-        // A few chunks are on their way while one is decrypted and handed to the download.
-        const ahead = [];
-        const fetchAhead = (k) => {
-          if (k >= count) return;
-          const chunk = fetchChunk(k);
-          chunk.catch(() => {}); // awaited in turn below; one that fails after the first is moot
-          ahead.push(chunk);
-        };
-        for (let k = 0; k < CHUNKS_AHEAD; k++) fetchAhead(k);
-        let done = 0;
-        for (let k = 0; k < count; k++) {
-          const sealed = await ahead.shift();
-          fetchAhead(k + CHUNKS_AHEAD);
           const { length, last } = format.chunkRange(file.size, chunkSize, k);
           let plain;
           try {
-            if (sealed.length !== length) throw new Error('a chunk has the wrong length');
+            if (sealed?.length !== length) throw new Error('a chunk has the wrong length');
             plain = await format.openChunk(key, sealed, k, last);
           } catch {
             throw damaged();
@@ -457,14 +499,19 @@ function runPage(format, saveAt) {
           // The download begins with the first chunk that opened: a file damaged from its
           // start leaves nothing behind at all.
           save ??= await streamedSave(file.path.split('/').pop() || 'download', file.size);
-          done += plain.length;
-          await save.write(plain);
-          setDone(done);
+          // The chunk before went on to the download while this one was decrypted.
+          await writing;
+          const handed = (done += plain.length);
+          writing = save.write(plain).then(() => setDone(handed));
+          writing.catch(() => {}); // awaited with the next chunk, or moot after a failure
         }
+        await writing;
+        running = false;
         save.close();
         setState('saved', 'Saved');
         saved.textContent = `Saved “${file.path}”.`;
       } catch (failure) {
+        running = false;
         stop.abort();
         save?.abort();
         if (failure instanceof Refusal && failure.key === 'ticketTimedOut') ticket = null;
