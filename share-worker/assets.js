@@ -361,7 +361,7 @@ function runPage(format, saveAt) {
   }
 
   function showFiles(manifest) {
-    const notice = element('p', { role: 'alert' });
+    const notice = element('div', { role: 'alert' });
     const saved = element('p', { role: 'status', class: 'visually-hidden' });
     let busy = false;
     const buttons = [];
@@ -375,7 +375,7 @@ function runPage(format, saveAt) {
       const progress = element('progress', { max: String(file.size), value: '0', hidden: '', 'aria-label': `Downloading ${file.path}` });
       const button = element('button', {
         type: 'button', 'aria-label': `Download ${file.path}`,
-        onclick: () => run([index]),
+        onclick: () => run([index], button),
       }, 'Download');
       buttons.push(button);
       return {
@@ -385,17 +385,29 @@ function runPage(format, saveAt) {
       };
     });
 
-    async function run(indexes) {
+    // Downloads the files in turn. A damaged file is reported and the others go on; any other
+    // failure would be the same for the rest, so it ends the run. Focus goes back to the button
+    // that started it, which lost it while disabled.
+    async function run(indexes, starter) {
       if (busy) return;
       setBusy(true);
-      notice.textContent = '';
+      notice.replaceChildren();
+      const say = (words) => notice.append(element('p', {}, words));
       try {
-        for (const index of indexes) await download(rows[index], manifest.chunkSize);
+        for (const index of indexes) {
+          try {
+            await download(rows[index], manifest.chunkSize);
+          } catch (failure) {
+            if (!failure.damaged) throw failure;
+            say(TEXT.damagedFile(failure.damaged));
+          }
+        }
       } catch (failure) {
         const cancelled = failure instanceof Refusal && failure.key === 'cancelled'; // in the browser's downloads
-        if (!cancelled) notice.textContent = failure.damaged ? TEXT.damagedFile(failure.damaged) : text(failure);
+        if (!cancelled) say(text(failure));
       } finally {
         setBusy(false);
+        if (!document.activeElement || document.activeElement === document.body) starter.focus();
       }
     }
 
@@ -523,7 +535,7 @@ function runPage(format, saveAt) {
     const count = manifest.files.length;
     const total = manifest.files.reduce((sum, file) => sum + file.size, 0);
     const summary = element('p', {}, `${count} ${count === 1 ? 'file' : 'files'}, ${byteCount(total)}`);
-    const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index)) }, 'Download all');
+    const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index), all) }, 'Download all');
     if (count > 1) buttons.push(all);
     show(manifest.title || 'Shared files', null, summary, ...(count > 1 ? [all] : []), notice,
       element('ul', {}, ...rows.map((row) => row.node)), saved);

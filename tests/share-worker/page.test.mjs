@@ -98,6 +98,8 @@ describe('a share link opened in the browser', () => {
     await page.keyboard.press('Enter');
     await page.waitForSelector('li .state[data-state="saved"]');
     assert.deepEqual(await savedBytes('report.pdf'), files[0].bytes);
+    await page.waitForFunction(() => !document.activeElement.disabled);
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Download report.pdf', 'focus back on the button');
     await page.close();
   });
 
@@ -156,6 +158,30 @@ describe('a share link opened in the browser', () => {
     assert.deepEqual(await fs.readFile(after), files[1].bytes);
     assert.notEqual(browser.downloadStates()['tampered.bin'], 'completed');
     assert.deepEqual(await browser.filesOf('tampered.bin'), [], 'no part of the damaged file is left');
+    await page.close();
+  });
+
+  test('downloads all the others after a damaged file, names each damaged one, and gives focus back', async () => {
+    const files = plainFiles(folder, { 'first.bin': MiB + 10, 'good.txt': 300, 'last.bin': 2 * MiB });
+    const made = await share(files);
+    for (const [index, at] of [[0, 40], [2, MiB + 16 + 40]]) {
+      const sealed = Buffer.from(made.objects[`f/${index}`]);
+      sealed[at] ^= 0x01;
+      await putObject(linkPage.bucket, objectKey(made.id, `f/${index}`), sealed);
+    }
+    const page = await openLink(made);
+    await page.waitForSelector('li button');
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Download all');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => [...document.querySelectorAll('li .state')].every((state) =>
+      ['saved', 'damaged', 'failed'].includes(state.dataset.state)));
+
+    assert.deepEqual(await page.$$eval('li .state', (states) => states.map((state) => state.dataset.state)), ['damaged', 'saved', 'damaged']);
+    assert.deepEqual(await savedBytes('good.txt'), files[1].bytes);
+    assert.deepEqual(await page.$$eval('[role="alert"] p', (lines) => lines.map((line) => line.textContent)),
+      [TEXT.damaged('first.bin'), TEXT.damaged('last.bin')]);
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), 'Download all');
     await page.close();
   });
 
