@@ -6,6 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs/promises';
 import { after, before, describe, test } from 'node:test';
 
+import * as format from '../../share-worker/format.js';
 import { startBrowser } from '../support/browser.mjs';
 import { startLinkPage } from '../support/link-page.mjs';
 import { TEXT, alertText, download, downloadAll, listedPaths, text } from './link-page-ui.mjs';
@@ -217,5 +218,62 @@ describe('a share link opened in the browser', () => {
       assert.equal(await alertText(page), expected, what);
       await page.close();
     }
+  });
+});
+
+describe('what the link page promises', () => {
+  test('no request carries the secret, the password or a key, in its address, headers or body', async () => {
+    const files = plainFiles(folder, { 'report.pdf': 2 * MiB + 3, 'notes.txt': 12 });
+    const password = 'correct horse';
+    const made = await share(files, { password, rounds: 1000 });
+    const secret = format.base64urlDecode(made.secret);
+    const { contentKey } = await format.deriveKeys(made.id, secret, password, 1000);
+    const keys = [contentKey, await format.manifestKey(contentKey), await format.fileKey(contentKey, 0), await format.fileKey(contentKey, 1)];
+    const spellings = (bytes) => [format.base64urlEncode(bytes), Buffer.from(bytes).toString('base64'), format.hexEncode(bytes)];
+    const secrets = [made.secret, ...spellings(secret), password, encodeURIComponent(password), ...keys.flatMap(spellings)];
+
+    const page = await browser.newPage();
+    const sent = [];
+    // What goes on the wire: the driver shows a navigation's address with its fragment, which
+    // the browser never sends.
+    const onWire = (url) => url.replace(/#.*$/, '');
+    page.on('request', (request) => sent.push([onWire(request.url()), JSON.stringify(request.headers()), request.postData() ?? '']));
+    await page.goto(new URL(`/s/${made.id}#${made.secret}`, linkPage.url).href);
+    await page.waitForSelector('#password');
+    await page.type('#password', password);
+    await page.keyboard.press('Enter');
+    await page.waitForSelector('li button');
+    await downloadAll(page);
+    assert.deepEqual(await savedBytes('report.pdf'), files[0].bytes);
+    await page.close();
+
+    const paths = sent.map(([url]) => new URL(url).pathname);
+    for (const expected of [`/s/${made.id}`, `/api/s/${made.id}/manifest`, `/api/s/${made.id}/ticket`, `/api/s/${made.id}/f/0`])
+      assert.ok(paths.includes(expected), `${expected} among the requests seen`);
+    for (const request of sent)
+      for (const value of secrets) assert.ok(!request.some((part) => part.includes(value)), `${request[0]} carries ${value}`);
+  });
+
+  test('shows titles and file names with markup as text', async () => {
+    const title = '<img src=x onerror="window.ran=1">Holiday <b>bold</b>';
+    const names = ['<script>window.ran=2</script>.txt', '<img src=x onerror="window.ran=3">.bin'];
+    const files = plainFiles(folder, { [names[0]]: 10, [names[1]]: 20 });
+    const made = await share(files, { title });
+    const sealed = Buffer.from(made.objects['f/1']);
+    sealed[3] ^= 0x01;
+    await putObject(linkPage.bucket, objectKey(made.id, 'f/1'), sealed);
+
+    const page = await openLink(made);
+    await page.waitForSelector('li button');
+    assert.equal(await download(page, 1), 'damaged');
+    assert.equal(await text(page, 'h1'), title);
+    assert.equal(await page.title(), title);
+    assert.deepEqual(await listedPaths(page), names);
+    assert.equal(await alertText(page), TEXT.damaged(names[1]));
+    assert.deepEqual(await page.$$eval('li button', (buttons) => buttons.map((button) => button.getAttribute('aria-label'))),
+      names.map((name) => `Download ${name}`));
+    assert.equal(await page.$$eval('main img, main script, main b', (nodes) => nodes.length), 0);
+    assert.equal(await page.evaluate(() => window.ran), undefined);
+    await page.close();
   });
 });
