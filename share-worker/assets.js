@@ -327,6 +327,8 @@ function runPage(format, saveAt) {
     const alive = setInterval(() => registration.active?.postMessage({ alive: true }), 10_000);
     const end = (message) => {
       clearInterval(alive);
+      cancelled = true; // a write still waiting for its turn gives up
+      wake?.();
       port.postMessage(message);
     };
     return {

@@ -10,7 +10,7 @@
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
 //   POST /api/s/<id>/ticket     gives a ticket for one download, counted when there is a limit
-//                               (access header)
+//                               (access header): {ticket, expiresAt, seconds}
 //   GET  /api/s/<id>/f/<i>      byte ranges of sealed file i (ticket header)
 //
 // The access header "X-Ovra-Access" carries the link's access token as base64url; "meta.json"
