@@ -53,6 +53,7 @@ li { display: grid; grid-template-columns: 1fr auto; gap: 0.25rem 1rem; padding:
 .path { overflow-wrap: anywhere; }
 .size, .state { font-size: 0.9rem; opacity: 0.8; }
 li button { grid-row: span 2; align-self: center; }
+li progress { grid-column: 1 / -1; width: 100%; }
 .state[data-state="damaged"], .state[data-state="failed"], [role="alert"] { color: var(--bad); opacity: 1; }
 button { font: inherit; padding: 0.45rem 1.1rem; border-radius: 0.5rem; border: 1px solid var(--accent);
   background: var(--accent); color: Canvas; cursor: pointer; }
@@ -65,10 +66,88 @@ form p { margin: 0.5rem 0; }
 .visually-hidden { position: absolute; width: 1px; height: 1px; overflow: hidden; clip-path: inset(50%); white-space: nowrap; }
 `;
 
-// Runs in the browser. `format` is the share format module (pageModule() of format.js).
-function runPage(format) {
+// The page's service worker, for saving files as they are decrypted: the page posts a save
+// (an id, the file's name and size, and a message port), then opens the save's address; the
+// answer is a download whose bytes come down that port one chunk at a time, each asked for
+// once the download has taken the one before. A damaged file errors the download, which makes
+// the browser drop what it had of it. Runs in the browser on its own; uses nothing else here.
+function runSaveWorker(scope) {
+  const saves = new Map(); // id -> { name, size, port }, until its address is opened
+
+  self.addEventListener('install', () => self.skipWaiting());
+
+  self.addEventListener('message', (event) => {
+    const save = event.data?.save; // other messages only keep this worker running
+    if (!save || !event.ports[0]) return;
+    saves.set(save.id, { name: save.name, size: save.size, port: event.ports[0] });
+    event.ports[0].postMessage({ ready: true });
+  });
+
+  self.addEventListener('fetch', (event) => {
+    const url = new URL(event.request.url);
+    if (event.request.method !== 'GET' || !url.pathname.startsWith(scope)) return;
+    const id = url.pathname.slice(scope.length);
+    const save = saves.get(id);
+    if (!save) return;
+    saves.delete(id);
+    event.respondWith(new Response(stream(save.port), {
+      headers: {
+        'Content-Type': 'application/octet-stream',
+        'Content-Disposition': disposition(save.name),
+        'Content-Length': String(save.size),
+        'Cache-Control': 'no-store',
+        'X-Content-Type-Options': 'nosniff',
+      },
+    }));
+  });
+
+  function stream(port) {
+    let taken = null;
+    return new ReadableStream({
+      start(controller) {
+        port.onmessage = ({ data }) => {
+          if (data.bytes) controller.enqueue(data.bytes);
+          else if (data.done) controller.close();
+          else controller.error(new Error('the file is damaged'));
+          if (!data.bytes) port.close();
+          taken?.();
+          taken = null;
+        };
+      },
+      pull() {
+        return new Promise((resolve) => {
+          taken = resolve;
+          port.postMessage({ more: true });
+        });
+      },
+      cancel() {
+        port.postMessage({ cancelled: true });
+        port.close();
+      },
+    }, { highWaterMark: 4 });
+  }
+
+  // The name as typed, and a plain-ASCII stand-in for browsers that do not read the first.
+  function disposition(name) {
+    const plain = name.replace(/[^\x20-\x7e]|["\\%;]/g, '_');
+    const encoded = encodeURIComponent(name).replace(/['()*]/g, (c) => `%${c.charCodeAt(0).toString(16).toUpperCase()}`);
+    return `attachment; filename="${plain}"; filename*=UTF-8''${encoded}`;
+  }
+}
+
+// The service worker's script, and the addresses of saves, which only it answers.
+const saveWorker = '/assets/save.js';
+export const saveScope = '/assets/save/';
+
+// Runs in the browser. `format` is the share format module (pageModule() of format.js);
+// `saveAt` names the service worker's script and its scope.
+function runPage(format, saveAt) {
+  const CHUNKS_A_REQUEST = 16;
+  const CHUNKS_AHEAD = 4;
   const TEXT = {
     incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
+    // The secret reads, but the link page does not know it: a character of the link was changed.
+    wrongLink: 'This link is incomplete or wrong. Copy the whole link, including everything after the # sign, and open it again.',
     notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
     expired: 'This link has expired. Ask the person who shared it for a new link.',
     used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
@@ -108,7 +187,7 @@ function runPage(format) {
     if (response.status === 404) throw new Refusal('notFound');
     if (response.status === 410) throw new Refusal(code === 'used' ? 'used' : 'expired');
     if (response.status === 409 || (response.status === 500 && code === 'damaged')) throw new Refusal('damagedLink');
-    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongPassword');
+    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongLink');
     throw new Refusal('failed');
   }
 
@@ -183,7 +262,8 @@ function runPage(format) {
         try {
           showFiles(await open(input.value, rounds));
         } catch (failure) {
-          if (failure instanceof Refusal && failure.key === 'wrongPassword') askPassword(rounds, TEXT.wrongPassword);
+          // With a password, a refused access value means the password was wrong.
+          if (failure instanceof Refusal && failure.key === 'wrongLink') askPassword(rounds, TEXT.wrongPassword);
           else showError(text(failure));
         }
       },
@@ -191,8 +271,99 @@ function runPage(format) {
     show('This link needs a password', input, element('p', {}, TEXT.noPassword), form);
   }
 
+  // Files are saved as they are decrypted, chunk by chunk: the page's service worker answers a
+  // save address of its own with the bytes the page hands it, and the browser's download takes
+  // them from there, so no file is ever held whole. A browser without service workers gets each
+  // file whole from memory instead.
+  let registering = null; // the service worker's registration, once asked for
+
+  function saveWorkerReady() {
+    registering ??= (async () => {
+      const registration = await navigator.serviceWorker.register(saveAt.worker, { scope: saveAt.scope });
+      const worker = registration.installing ?? registration.waiting;
+      if (worker) {
+        await new Promise((resolve) => {
+          const settled = () => ['activated', 'redundant'].includes(worker.state) && resolve();
+          worker.addEventListener('statechange', settled);
+          settled();
+        });
+      }
+      if (!registration.active) throw new Error('the save worker did not start');
+      return registration;
+    })();
+    return registering;
+  }
+
+  // A save in the browser's downloads, fed one chunk at a time: write() waits until the download
+  // has taken the chunk before, close() ends it, abort() makes the browser drop it unfinished.
+  async function streamedSave(name, size) {
+    if (!navigator.serviceWorker) return heldSave(name);
+    let registration;
+    try {
+      registration = await saveWorkerReady();
+    } catch {
+      return heldSave(name);
+    }
+    const id = crypto.randomUUID();
+    const { port1: port, port2 } = new MessageChannel();
+    let credit = 0;
+    let cancelled = false;
+    let wake = null;
+    let ready;
+    const started = new Promise((resolve) => (ready = resolve));
+    port.onmessage = ({ data }) => {
+      if (data.ready) ready();
+      if (data.more) credit++;
+      if (data.cancelled) cancelled = true;
+      wake?.();
+    };
+    registration.active.postMessage({ save: { id, name, size } }, [port2]);
+    await started;
+    const link = element('a', { href: saveAt.scope + id });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    // Messages keep the service worker running while the download goes on.
+    const alive = setInterval(() => registration.active?.postMessage({ alive: true }), 10_000);
+    const end = (message) => {
+      clearInterval(alive);
+      cancelled = true; // a write still waiting for its turn gives up
+      wake?.();
+      port.postMessage(message);
+    };
+    return {
+      async write(bytes) {
+        while (!credit && !cancelled) await new Promise((resolve) => (wake = resolve));
+        if (cancelled) {
+          clearInterval(alive);
+          throw new Refusal('cancelled');
+        }
+        credit--;
+        port.postMessage({ bytes }, [bytes.buffer]);
+      },
+      close: () => end({ done: true }),
+      abort: () => end({ damaged: true }),
+    };
+  }
+
+  function heldSave(name) {
+    const parts = [];
+    return {
+      write: async (bytes) => parts.push(bytes),
+      close() {
+        const url = URL.createObjectURL(new Blob(parts, { type: 'application/octet-stream' }));
+        const link = element('a', { href: url, download: name });
+        document.body.append(link);
+        link.click();
+        link.remove();
+        setTimeout(() => URL.revokeObjectURL(url), 60_000);
+      },
+      abort: () => parts.splice(0),
+    };
+  }
+
   function showFiles(manifest) {
-    const notice = element('p', { role: 'alert' });
+    const notice = element('div', { role: 'alert' });
     const saved = element('p', { role: 'status', class: 'visually-hidden' });
     let busy = false;
     const buttons = [];
@@ -203,89 +374,170 @@ function runPage(format) {
 
     const rows = manifest.files.map((file, index) => {
       const state = element('span', { class: 'state', 'data-state': 'ready' });
+      const progress = element('progress', { max: String(file.size), value: '0', hidden: '', 'aria-label': `Downloading ${file.path}` });
       const button = element('button', {
         type: 'button', 'aria-label': `Download ${file.path}`,
-        onclick: () => run([index]),
+        onclick: () => run([index], button),
       }, 'Download');
       buttons.push(button);
       return {
-        file, index, state,
+        file, index, state, progress,
         node: element('li', {}, element('span', { class: 'path' }, file.path), button,
-          element('span', { class: 'size' }, byteCount(file.size)), state),
+          element('span', { class: 'size' }, byteCount(file.size)), state, progress),
       };
     });
 
-    async function run(indexes) {
+    // Downloads the files in turn. A damaged file is reported and the others go on; any other
+    // failure would be the same for the rest, so it ends the run. Focus goes back to the button
+    // that started it, which lost it while disabled.
+    async function run(indexes, starter) {
       if (busy) return;
       setBusy(true);
-      notice.textContent = '';
+      notice.replaceChildren();
+      const say = (words) => notice.append(element('p', {}, words));
       try {
-        for (const index of indexes) await download(rows[index], manifest.chunkSize);
+        for (const index of indexes) {
+          try {
+            await download(rows[index], manifest.chunkSize);
+          } catch (failure) {
+            if (!failure.damaged) throw failure;
+            say(TEXT.damagedFile(failure.damaged));
+          }
+        }
       } catch (failure) {
-        notice.textContent = failure.damaged ? TEXT.damagedFile(failure.damaged) : text(failure);
+        const cancelled = failure instanceof Refusal && failure.key === 'cancelled'; // in the browser's downloads
+        if (!cancelled) say(text(failure));
       } finally {
         setBusy(false);
+        if (!document.activeElement || document.activeElement === document.body) starter.focus();
+      }
+    }
+
+    // The sealed chunks of file `index` in order, read from requests of a few chunks each; the
+    // next request is on its way while one is read, and the browser takes in a little of it
+    // meanwhile, so the network is busy while a chunk is decrypted. The last chunk read may be
+    // short when the object is.
+    async function* sealedChunks(index, size, chunkSize, signal) {
+      const count = format.chunkCount(size, chunkSize);
+      const request = (first) => {
+        const start = format.chunkRange(size, chunkSize, first).offset;
+        const end = format.chunkRange(size, chunkSize, Math.min(count, first + CHUNKS_A_REQUEST) - 1);
+        const range = `bytes=${start}-${end.offset + end.length - 1}`;
+        const response = api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal });
+        response.catch(() => {}); // awaited in turn; one that fails after an earlier one is moot
+        return response;
+      };
+      let next = request(0);
+      for (let first = 0; first < count; first += CHUNKS_A_REQUEST) {
+        const reader = (await next).body.getReader();
+        if (first + CHUNKS_A_REQUEST < count) next = request(first + CHUNKS_A_REQUEST);
+        let piece = new Uint8Array(0);
+        for (let k = first; k < Math.min(count, first + CHUNKS_A_REQUEST); k++) {
+          const { length } = format.chunkRange(size, chunkSize, k);
+          const sealed = new Uint8Array(length);
+          let filled = 0;
+          while (filled < length) {
+            if (!piece.length) {
+              const { done, value } = await reader.read();
+              if (done) {
+                yield sealed.subarray(0, filled);
+                return;
+              }
+              piece = value;
+            }
+            const taken = Math.min(piece.length, length - filled);
+            sealed.set(piece.subarray(0, taken), filled);
+            piece = piece.subarray(taken);
+            filled += taken;
+          }
+          yield sealed;
+        }
+        reader.releaseLock();
       }
     }
 
     async function download(row, chunkSize) {
-      const { file, index, state } = row;
+      const { file, index, state, progress } = row;
       const setState = (name, words) => {
         state.dataset.state = name;
         state.textContent = words;
+        progress.hidden = name !== 'downloading';
       };
-      setState('downloading', 'Downloading…');
+      let running = true;
+      const setDone = (bytes) => {
+        if (!running) return;
+        progress.value = bytes;
+        const percent = file.size ? Math.floor((bytes * 100) / file.size) : 100;
+        setState('downloading', `Downloading… ${percent} %`);
+      };
+      setDone(0);
+      const stop = new AbortController();
+      let save = null;
       try {
-        if (!ticket || ticket.expiresAt <= Date.now() / 1000 + 60)
-          ticket = await (await api('/ticket', { method: 'POST', headers: access() })).json();
+        // A ticket counts one download; later files of this visit reuse it while half its life
+        // is left, by this browser's clock, so that it still lasts for the next file.
+        if (!ticket || Date.now() >= ticket.renewAt) {
+          const answer = await (await api('/ticket', { method: 'POST', headers: access() })).json();
+          ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
+        }
         const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
         const count = format.chunkCount(file.size, chunkSize);
-        const parts = [];
+        const damaged = () => Object.assign(new Error('damaged'), { damaged: file.path });
+        // Chunks are read a few ahead while one is decrypted and handed on.
+        const chunks = sealedChunks(index, file.size, chunkSize, stop.signal);
+        const ahead = [];
+        const readAhead = () => {
+          const chunk = chunks.next();
+          chunk.catch(() => {}); // awaited in turn below
+          ahead.push(chunk);
+        };
+        for (let k = 0; k < CHUNKS_AHEAD; k++) readAhead();
+        let done = 0;
+        let writing = null;
         for (let k = 0; k < count; k++) {
-          const { offset, length, last } = format.chunkRange(file.size, chunkSize, k);
-          const damaged = () => {
-            setState('damaged', 'Damaged: not saved');
-            return Object.assign(new Error('damaged'), { damaged: file.path });
-          };
           let sealed;
           try {
-            const range = `bytes=${offset}-${offset + length - 1}`;
-            const response = await api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range } });
-            sealed = new Uint8Array(await response.arrayBuffer());
+            sealed = (await ahead.shift()).value;
+            readAhead();
           } catch (failure) {
             throw failure instanceof Refusal && failure.key === 'damagedLink' ? damaged() : failure;
           }
+          const { length, last } = format.chunkRange(file.size, chunkSize, k);
+          let plain;
           try {
-            if (sealed.length !== length) throw new Error('a chunk has the wrong length');
-            parts.push(await format.openChunk(key, sealed, k, last));
+            if (sealed?.length !== length) throw new Error('a chunk has the wrong length');
+            plain = await format.openChunk(key, sealed, k, last);
           } catch {
             throw damaged();
           }
-          if (count > 1) setState('downloading', `Downloading… ${Math.floor(((k + 1) * 100) / count)} %`);
+          // The download begins with the first chunk that opened: a file damaged from its
+          // start leaves nothing behind at all.
+          save ??= await streamedSave(file.path.split('/').pop() || 'download', file.size);
+          // The chunk before went on to the download while this one was decrypted.
+          await writing;
+          const handed = (done += plain.length);
+          writing = save.write(plain).then(() => setDone(handed));
+          writing.catch(() => {}); // awaited with the next chunk, or moot after a failure
         }
-        save(new Blob(parts, { type: 'application/octet-stream' }), file.path.split('/').pop());
+        await writing;
+        running = false;
+        save.close();
         setState('saved', 'Saved');
         saved.textContent = `Saved “${file.path}”.`;
       } catch (failure) {
+        running = false;
+        stop.abort();
+        save?.abort();
         if (failure instanceof Refusal && failure.key === 'ticketTimedOut') ticket = null;
-        if (!failure.damaged) setState('failed', 'Not saved');
+        setState(failure.damaged ? 'damaged' : 'failed', failure.damaged ? 'Damaged: not saved' : 'Not saved');
         throw failure;
       }
-    }
-
-    function save(blob, name) {
-      const url = URL.createObjectURL(blob);
-      const link = element('a', { href: url, download: name || 'download' });
-      document.body.append(link);
-      link.click();
-      link.remove();
-      setTimeout(() => URL.revokeObjectURL(url), 60_000);
     }
 
     const count = manifest.files.length;
     const total = manifest.files.reduce((sum, file) => sum + file.size, 0);
     const summary = element('p', {}, `${count} ${count === 1 ? 'file' : 'files'}, ${byteCount(total)}`);
-    const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index)) }, 'Download all');
+    const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index), all) }, 'Download all');
     if (count > 1) buttons.push(all);
     show(manifest.title || 'Shared files', null, summary, ...(count > 1 ? [all] : []), notice,
       element('ul', {}, ...rows.map((row) => row.node)), saved);
@@ -309,8 +561,9 @@ function runPage(format) {
 export const files = {
   '/assets/page.css': { type: 'text/css', text: style },
   '/assets/format.js': { type: 'text/javascript', text: pageModule() },
+  [saveWorker]: { type: 'text/javascript', text: `(${runSaveWorker.toString()})(${JSON.stringify(saveScope)});\n` },
   '/assets/page.js': {
     type: 'text/javascript',
-    text: `import * as format from '/assets/format.js';\n(${runPage.toString()})(format);\n`,
+    text: `import * as format from '/assets/format.js';\n(${runPage.toString()})(format, ${JSON.stringify({ worker: saveWorker, scope: saveScope })});\n`,
   },
 };

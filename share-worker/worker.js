@@ -4,24 +4,37 @@
 // "meta.json" allows: expiry, the download limit and the download count.
 //
 //   GET  /s/<id>                the page
-//   GET  /assets/...            its script, the share format and its style sheet
+//   GET  /assets/...            its script, the share format, its style sheet and the service
+//                               worker that saves files as they are decrypted
 //   GET  /api/s/<id>            whether the link opens, and whether it needs a password
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
-//   POST /api/s/<id>/ticket     counts one download and gives a ticket for it (access header)
+//   POST /api/s/<id>/ticket     gives a ticket for one download, counted when there is a limit
+//                               (access header): {ticket, expiresAt, seconds}
 //   GET  /api/s/<id>/f/<i>      byte ranges of sealed file i (ticket header)
 //
 // The access header "X-Ovra-Access" carries the link's access token as base64url; "meta.json"
 // holds only its SHA-256. Errors are JSON {"error": code} with 403 "access" or "ticket",
 // 404 "notFound", 409 "damaged", 410 "expired" or "used", 416 "range" and 500 "damaged".
+//
+// A download ticket is a bearer value, so it lives only about as long as one download of the
+// whole share needs: its sealed size at 1 MB/s (slow, but a fair line), never less than 10
+// minutes and never more than 6 hours. A used-up link thus stops serving soon after its last
+// counted download.
 
 import * as format from './format.js';
 import * as assets from './assets.js';
 
-// How long a download ticket lets its holder fetch the share's files. A download is counted
-// when its ticket is issued, so files can't be fetched without being counted; the ticket must
-// outlive a slow download of a large share.
-const TICKET_SECONDS = 6 * 60 * 60;
+// A download is counted when its ticket is issued, so files can't be fetched without being
+// counted; the ticket must outlive a slow download of the share, and no more (see above).
+const TICKET_BYTES_PER_SECOND = 1_000_000;
+const TICKET_MIN_SECONDS = 10 * 60;
+const TICKET_MAX_SECONDS = 6 * 60 * 60;
+
+function ticketSeconds(meta) {
+  const bytes = meta.encryptedSizes.reduce((sum, size) => sum + size, 0);
+  return Math.min(TICKET_MAX_SECONDS, Math.max(TICKET_MIN_SECONDS, Math.ceil(bytes / TICKET_BYTES_PER_SECOND)));
+}
 
 const metaKey = (id) => `${format.SHARES_FOLDER}/${id}/meta.json`;
 const objectKey = (id, name) => `${format.SHARES_FOLDER}/${id}/${name}`;
@@ -43,11 +56,15 @@ export default {
   },
 };
 
-async function handle(request, bucket, now) {
+// Exported with its clock as an argument, so that tests can move time.
+export async function handle(request, bucket, now) {
   const path = new URL(request.url).pathname;
   const get = request.method === 'GET';
 
   if (get && assets.files[path]) return asset(assets.files[path]);
+  // The page's service worker answers saves; one that reached here has no bytes to give, and
+  // "No Content" leaves the page where it is.
+  if (get && path.startsWith(assets.saveScope)) return new Response(null, { status: 204, headers: commonHeaders });
   const link = path.match(/^\/s\/([^/]+)$/);
   if (link) {
     if (!get) return fail(405, 'method');
@@ -139,22 +156,34 @@ async function manifest(request, bucket, id, now) {
 }
 
 // Counts one download and hands out a ticket for it. The count is written only over the
-// metadata that was read, so of two downloads racing for the last one, one gets it.
+// metadata that was read, so of two downloads racing for the last one, one gets it; the loser
+// reads again after a short random wait, which spreads a burst of visitors out. A link without
+// a download limit has nothing to enforce, so its downloads are not counted at all.
 async function issueTicket(request, bucket, id, now) {
-  for (let attempt = 0; attempt < 10; attempt++) {
+  for (let attempt = 0; attempt < TICKET_ATTEMPTS; attempt++) {
     const { meta, etag, refusal } = await heldShare(request, bucket, id, now);
     if (refusal) return refusal;
+    if (meta.maxDownloads === null) return ticketAnswer(meta, id, now);
     const counted = { ...meta, downloads: meta.downloads + 1, lastTicketAt: now };
     const written = await bucket.put(metaKey(id), format.writeMeta(counted), {
       onlyIf: { etagMatches: etag },
       httpMetadata: { contentType: 'application/json' },
     });
-    if (written) {
-      const expiresAt = now + TICKET_SECONDS;
-      return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt });
-    }
+    if (written) return ticketAnswer(meta, id, now);
+    await sleep(Math.random() * Math.min(TICKET_BACKOFF_MS, 10 * 2 ** attempt));
   }
   return fail(503, 'busy');
+}
+
+// Up to about 15 seconds of waiting in all.
+const TICKET_ATTEMPTS = 60;
+const TICKET_BACKOFF_MS = 250;
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function ticketAnswer(meta, id, now) {
+  const seconds = ticketSeconds(meta);
+  const expiresAt = now + seconds;
+  return json(200, { ticket: await makeTicket(meta.ticketKey, id, expiresAt), expiresAt, seconds });
 }
 
 async function ticketKey(hex) {
@@ -235,7 +264,7 @@ async function sweepShare(bucket, id, now) {
   const share = await readShare(bucket, id);
   if (!share?.meta) return;
   const end = ending(share.meta, now);
-  const ticketsOut = share.meta.lastTicketAt != null && now < share.meta.lastTicketAt + TICKET_SECONDS;
+  const ticketsOut = share.meta.lastTicketAt != null && now < share.meta.lastTicketAt + ticketSeconds(share.meta);
   if (end === 'expired' || (end === 'used' && !ticketsOut)) await removeShare(bucket, id);
 }
 

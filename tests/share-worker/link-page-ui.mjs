@@ -6,6 +6,7 @@ export const TEXT = {
   notFound: "This link doesn't work. The person who shared it may have stopped sharing, or the address is wrong.",
   expired: 'This link has expired. Ask the person who shared it for a new link.',
   used: 'This link has reached its download limit. Ask the person who shared it for a new link.',
+  wrongLink: 'This link is incomplete or wrong. Copy the whole link, including everything after the # sign, and open it again.',
   wrongPassword: "That password isn't right. Check it and try again.",
   damaged: (name) => `“${name}” is damaged and can't be decrypted, so it wasn't saved.`,
 };

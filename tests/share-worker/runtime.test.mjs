@@ -5,6 +5,7 @@ import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import { after, before, describe, test } from 'node:test';
 
+import { handle } from '../../share-worker/worker.js';
 import { startLinkPage } from '../support/link-page.mjs';
 import { makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
 
@@ -124,8 +125,10 @@ describe('opening a link', () => {
     assert.equal(page.status, 200);
     assert.match(page.headers.get('Content-Security-Policy'), /script-src 'self'/);
     assert.match(await page.text(), /<script type="module" src="\/assets\/page.js">/);
-    for (const [path, type] of [['/assets/page.js', 'text/javascript'], ['/assets/format.js', 'text/javascript'], ['/assets/page.css', 'text/css']])
+    for (const [path, type] of [['/assets/page.js', 'text/javascript'], ['/assets/format.js', 'text/javascript'], ['/assets/save.js', 'text/javascript'], ['/assets/page.css', 'text/css']])
       assert.match((await call(path)).headers.get('Content-Type'), new RegExp(type), path);
+    // A save address is the service worker's; without it the page must stay where it is.
+    assert.equal((await call('/assets/save/5f0c6f0e-1b7e-4b8e-9d7a-2a4f0f6d8c11')).status, 204);
     assert.equal((await call('/s/not-a-share-id')).status, 404);
     assert.equal((await call('/elsewhere')).status, 404);
   });
@@ -143,6 +146,56 @@ describe('downloads', () => {
     assert.deepEqual(await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken })), { status: 410, body: { error: 'used' } });
     assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 2);
     assert.equal((await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessHash })).status, 403);
+  });
+
+  test('come with a ticket that lasts as long as the share takes at 1 MB/s, from 10 minutes to 6 hours', async () => {
+    const lives = [
+      ['a small share', [88, 21], 600],
+      ['3 GB', [1_000_000_000, 2_000_000_000], 3000],
+      ['3 GB and a byte', [1_000_000_000, 2_000_000_001], 3001],
+      ['100 GB', [50e9, 50e9], 6 * 3600],
+    ];
+    for (const [what, encryptedSizes, seconds] of lives) {
+      const made = await share({}, { encryptedSizes });
+      const before = now();
+      const { body } = await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken }));
+      assert.equal(body.seconds, seconds, what);
+      assert.ok(body.expiresAt >= before + seconds && body.expiresAt <= now() + seconds, what);
+    }
+  });
+
+  test('end with their ticket\'s life, however many downloads are left', async () => {
+    // The worker's request handler run here with a clock of the test's own.
+    const made = await share({ maxDownloads: 1 });
+    const at = (path, options, time) =>
+      handle(new Request(new URL(path, linkPage.url), { method: options.method ?? 'GET', headers: options.headers }), linkPage.bucket, time);
+    const issued = now();
+    const { ticket } = await (await at(`/api/s/${made.id}/ticket`, { method: 'POST', headers: { 'X-Ovra-Access': made.accessToken } }, issued)).json();
+    const chunk = (time) => at(`/api/s/${made.id}/f/0`, { headers: { 'X-Ovra-Ticket': ticket, Range: 'bytes=0-31' } }, time);
+    assert.equal((await chunk(issued + 599)).status, 206);
+    assert.deepEqual(await answer(await chunk(issued + 600)), { status: 403, body: { error: 'ticket' } });
+  });
+
+  test('under a burst of 30 visitors are each counted once, up to the limit, and never refused as busy', async () => {
+    const burst = async (made) => {
+      const answers = await Promise.all(Array.from({ length: 30 }, async () =>
+        answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken }))));
+      const statuses = {};
+      for (const { status } of answers) statuses[status] = (statuses[status] ?? 0) + 1;
+      return statuses;
+    };
+    const unlimited = await share();
+    const before = JSON.parse(unlimited.objects['meta.json']);
+    assert.deepEqual(await burst(unlimited), { 200: 30 }, 'no limit');
+    assert.deepEqual(await readMetaObject(linkPage.bucket, unlimited.id), before, 'no limit, no count written');
+
+    const roomy = await share({ maxDownloads: 100 });
+    assert.deepEqual(await burst(roomy), { 200: 30 }, 'a limit of 100');
+    assert.equal((await readMetaObject(linkPage.bucket, roomy.id)).downloads, 30);
+
+    const tight = await share({ maxDownloads: 10 });
+    assert.deepEqual(await burst(tight), { 200: 10, 410: 20 }, 'a limit of 10');
+    assert.equal((await readMetaObject(linkPage.bucket, tight.id)).downloads, 10);
   });
 
   test('keep the application\'s metadata as it was but for the count', async () => {

@@ -1,6 +1,7 @@
 // Debian's chromium, headless, driven by npm puppeteer-core, with a fresh profile folder that
 // close() removes again. Downloads are allowed and land in the profile under their download
-// ids; downloaded(name) waits for the one with that suggested file name and gives its path.
+// ids; downloaded(name) waits for the one with that suggested file name and gives its path,
+// downloadStates() says how each one stands, and filesOf(name) lists what it left.
 import puppeteer from 'puppeteer-core';
 import fs from 'node:fs/promises';
 import os from 'node:os';
@@ -25,19 +26,22 @@ export async function startBrowser() {
       args: flags,
     });
     const session = await browser.target().createCDPSession();
-    const downloads = new Map(); // suggested name -> { guid, done: Promise<path> }
+    const downloads = new Map(); // suggested name -> { guid, state, done: Promise<path> }
     const finish = new Map(); // guid -> { resolve, reject }
     const waiting = new Map(); // suggested name -> resolve, for downloaded() calls made before it began
     session.on('Browser.downloadWillBegin', ({ guid, suggestedFilename }) => {
       const started = {
         guid,
+        state: 'inProgress',
         done: new Promise((resolve, reject) => finish.set(guid, { resolve, reject })),
       };
+      started.done.catch(() => {}); // a download nobody waits for may be cancelled
       downloads.set(suggestedFilename, started);
       waiting.get(suggestedFilename)?.(started);
       waiting.delete(suggestedFilename);
     });
     session.on('Browser.downloadProgress', ({ guid, state }) => {
+      for (const started of downloads.values()) if (started.guid === guid) started.state = state;
       if (state === 'completed') finish.get(guid)?.resolve(path.join(downloadFolder, guid));
       if (state === 'canceled') finish.get(guid)?.reject(new Error(`download ${guid} was cancelled`));
     });
@@ -52,6 +56,16 @@ export async function startBrowser() {
       },
       // The names of the downloads that have begun so far.
       downloadNames: () => [...downloads.keys()],
+      // Suggested name -> "inProgress", "completed" or "canceled".
+      downloadStates: () => Object.fromEntries([...downloads].map(([name, { state }]) => [name, state])),
+      // The paths of the files that the download of that name left in the download folder,
+      // finished or not; none for a download that never began.
+      async filesOf(name) {
+        const guid = downloads.get(name)?.guid;
+        if (!guid) return [];
+        const files = await fs.readdir(downloadFolder);
+        return files.filter((file) => file.startsWith(guid)).map((file) => path.join(downloadFolder, file));
+      },
       // The page hands a file over before chromium reports that its download began.
       async downloaded(name, timeout = 30_000) {
         let timer;
