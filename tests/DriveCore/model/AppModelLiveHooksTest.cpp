@@ -4,7 +4,7 @@
 // provides that bus.
 #include "AppModelFixture.h"
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/model/AppModelError.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/model/AppModelHooks.h"
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
