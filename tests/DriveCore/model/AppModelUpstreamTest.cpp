@@ -49,8 +49,8 @@ protected:
     void TearDown() override
     {
         model.reset();
-        for (const pid_t pid : LeftoverDrive::find(cacheDir))
-            ::kill(pid, SIGKILL);
+        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
+            engine.signal(SIGKILL);
         TestSupport::FuseMount(mountFolder).unmount();
         TestSupport::spinUntil([] { return false; }, 50ms);
     }
