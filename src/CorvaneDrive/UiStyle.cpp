@@ -27,7 +27,9 @@ void scaleFont(QWidget *widget, double factor, bool bold)
 // breaks and a focused button presses itself.
 class DefaultButtonFilter : public QObject {
 public:
-    explicit DefaultButtonFilter(QWidget *window) : QObject(window) {}
+    static constexpr const char *name = "corvane-default-button";
+
+    explicit DefaultButtonFilter(QWidget *window) : QObject(window) { setObjectName(QLatin1String(name)); }
 
     QPointer<QPushButton> button;
 
@@ -79,8 +81,7 @@ QLabel *wrappingLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    label->setWordWrap(true); // also marks its height as following its width
     return label;
 }
 
@@ -91,7 +92,9 @@ void selectable(QLabel *label)
 
 void setDefaultButton(QWidget *window, QPushButton *button)
 {
-    auto *filter = window->findChild<DefaultButtonFilter *>(QString(), Qt::FindDirectChildrenOnly);
+    // Found by name: the filter has no meta-object of its own for a cast to tell it apart.
+    auto *filter = static_cast<DefaultButtonFilter *>(
+        window->findChild<QObject *>(QLatin1String(DefaultButtonFilter::name), Qt::FindDirectChildrenOnly));
     if (!filter) {
         filter = new DefaultButtonFilter(window);
         window->installEventFilter(filter);

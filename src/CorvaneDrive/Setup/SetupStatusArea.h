@@ -20,6 +20,9 @@ public:
     void render(const SetupFlowPresenter::Status &status);
     bool detailsOpen() const;
     QToolButton *detailsButton() const { return m_detailsButton; }
+    QLabel *busyLabel() const { return m_busyText; }
+    QLabel *errorLabel() const { return m_errorText; }
+    QLabel *detailsLabel() const { return m_detailsText; }
 
 private:
     void setDetailsOpen(bool open);

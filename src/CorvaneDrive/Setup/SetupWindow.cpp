@@ -12,6 +12,7 @@
 
 #include <QProgressBar>
 #include <QPushButton>
+#include <QEvent>
 #include <QVBoxLayout>
 
 namespace CorvaneDrive {
@@ -64,6 +65,16 @@ void SetupWindow::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (SetupFlowPresenter::needsFreshState(m_setup.get()))
         startFresh();
+}
+
+bool SetupWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // A control shown or hidden inside a screen (the error's details, "Copy") asks for a new
+    // layout; the window's height follows.
+    if (event->type() == QEvent::LayoutRequest)
+        fitToContent();
+    return handled;
 }
 
 void SetupWindow::startFresh()
@@ -148,7 +159,8 @@ void SetupWindow::fitToContent()
     const int width = SetupFlowPresenter::windowWidth;
     const int height =
         frame->hasHeightForWidth() ? frame->totalHeightForWidth(width) : frame->totalSizeHint().height();
-    setFixedSize(width, height);
+    if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height))
+        setFixedSize(width, height);
 }
 
 } // namespace CorvaneDrive

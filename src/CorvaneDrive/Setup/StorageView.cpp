@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -109,6 +110,8 @@ StorageView::StorageView(SetupState &state, const SetupContext &context, QWidget
     manual->addWidget(m_existingLine);
     m_form = new QFormLayout;
     m_form->setContentsMargins(0, 0, 0, 0);
+    // The style's own spacing, not the screen column's.
+    m_form->setVerticalSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
     m_form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     m_endpoint = field(m_manualBody, false, StoragePresenter::endpointPlaceholder());
     m_bucket = field(m_manualBody);

@@ -59,12 +59,19 @@ QPushButton *TurnOnDriveView::defaultButton() const { return m_footer->primaryBu
 void TurnOnDriveView::showEvent(QShowEvent *event)
 {
     SetupScreenView::showEvent(event);
-    if (isPolling())
-        return;
-    m_poll = DriveCore::TaskHandle<>::start(
-        [state = m_state, sleep = m_context.sleep](DriveCore::CancelToken token) {
-            return TurnOnDrivePresenter::poll(state, sleep, token);
-        });
+    // From the event loop: the screen appears inside the change that brought it, while the step
+    // that led here still holds its progress text, and a check now would be skipped.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isVisible() || isPolling())
+                return;
+            m_poll = DriveCore::TaskHandle<>::start(
+                [state = m_state, sleep = m_context.sleep](DriveCore::CancelToken token) {
+                    return TurnOnDrivePresenter::poll(state, sleep, token);
+                });
+        },
+        Qt::QueuedConnection);
 }
 
 void TurnOnDriveView::hideEvent(QHideEvent *event)

@@ -21,6 +21,7 @@ public:
     QPushButton *defaultButton() const override;
 
     QPushButton *openSettingsButton() const { return m_openSettings; }
+    SetupFooter *footer() const { return m_footer; }
     bool isPolling() const { return m_poll.isStarted() && !m_poll.isFinished(); }
 
 protected:

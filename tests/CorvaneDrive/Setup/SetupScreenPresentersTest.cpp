@@ -136,26 +136,6 @@ TEST(TurnOnDrivePresenter, StepsShowTheirMarkedWordsInBold)
         EXPECT_EQ(TurnOnDrivePresenter::emphasised(c.marked), c.html) << c.marked.toStdString();
 }
 
-// A sleep that waits until the test lets it go, or its token is cancelled.
-class ManualSleep {
-public:
-    TurnOnDrivePresenter::Sleep function()
-    {
-        return [this](std::chrono::milliseconds duration, DriveCore::CancelToken token) -> QCoro::Task<> {
-            asked.push_back(duration);
-            DriveCore::CancelHook hook(token, &m_waker, [this] { m_waker.fire(); });
-            co_await qCoro(&m_waker, &DriveCore::detail::Waker::fired);
-            DriveCore::checkCancelled(token);
-        };
-    }
-    void release() { m_waker.fire(); }
-
-    std::vector<std::chrono::milliseconds> asked;
-
-private:
-    DriveCore::detail::Waker m_waker;
-};
-
 class TurnOnDrivePoll : public ::testing::Test {
 protected:
     // An assistant on the turn-on step whose layer answers `switchOn`, counting the questions.
@@ -186,7 +166,7 @@ protected:
 
     int asks = 0;
     bool switchOn = false;
-    ManualSleep sleep;
+    SetupFixture::ManualSleep sleep;
 };
 
 TEST_F(TurnOnDrivePoll, AsksAtOnceThenTwoSecondsAfterEachAnswerUntilTheStepMoves)
