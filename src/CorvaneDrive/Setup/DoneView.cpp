@@ -14,13 +14,7 @@ namespace CorvaneDrive {
 DoneView::DoneView(DriveCore::SetupState &state, const SetupContext &context, QWidget *parent)
     : SetupScreenView(parent), m_state(&state), m_context(context)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::screenSpacing);
-
-    auto *title = new QLabel(DonePresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing, DonePresenter::title);
     m_text = UiStyle::wrappingLabel(QString(), this);
     column->addWidget(m_text);
 

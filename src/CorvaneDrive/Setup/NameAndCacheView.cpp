@@ -16,13 +16,7 @@ namespace CorvaneDrive {
 NameAndCacheView::NameAndCacheView(DriveCore::SetupState &state, QWidget *parent)
     : SetupScreenView(parent), m_state(&state)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::screenSpacing);
-
-    auto *title = new QLabel(NameAndCachePresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing, NameAndCachePresenter::title);
     m_appears = UiStyle::wrappingLabel(QString(), this);
     UiStyle::secondary(m_appears);
     column->addWidget(m_appears);

@@ -22,13 +22,8 @@ using DriveCore::SetupState;
 PassphraseView::PassphraseView(SetupState &state, bool existing, bool &showPassphrase, QWidget *parent)
     : SetupScreenView(parent), m_state(&state), m_existing(existing), m_showPassphrase(showPassphrase)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::screenSpacing);
-
-    auto *title = new QLabel(existing ? PassphrasePresenter::existingTitle : PassphrasePresenter::newTitle, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing,
+                                      existing ? PassphrasePresenter::existingTitle : PassphrasePresenter::newTitle);
     column->addWidget(UiStyle::wrappingLabel(existing ? PassphrasePresenter::existingIntro
                                                       : PassphrasePresenter::newIntro(),
                                              this));

@@ -77,13 +77,7 @@ RecoveryKitView::RecoveryKitView(DriveCore::SetupState &state, QString code, QWi
       m_copy(new QPushButton(RecoveryKitPresenter::copyTitle, this)),
       m_save(new QPushButton(RecoveryKitPresenter::saveTitle, this))
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::screenSpacing);
-
-    auto *title = new QLabel(RecoveryKitPresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing, RecoveryKitPresenter::title);
     column->addWidget(UiStyle::wrappingLabel(DriveCore::SetupState::recoveryKitSaveText, this));
     m_codeView = new CodeView(m_code, this);
     column->addWidget(m_codeView);

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QPushButton;
+class QVBoxLayout;
 
 namespace CorvaneDrive {
 
@@ -18,6 +19,10 @@ public:
     virtual QPushButton *defaultButton() const = 0;
     // Where the keyboard focus goes when the screen appears; none gives it to the default button.
     virtual QWidget *firstField() const { return nullptr; }
+
+protected:
+    // The screen's column, `spacing` apart, opening with its title in the second title size.
+    QVBoxLayout *startColumn(int spacing, const QString &title);
 };
 
 } // namespace CorvaneDrive

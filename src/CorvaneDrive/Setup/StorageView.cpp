@@ -64,13 +64,7 @@ QLineEdit *field(QWidget *parent, bool masked = false, const QString &placeholde
 StorageView::StorageView(SetupState &state, const SetupContext &context, QWidget *parent)
     : SetupScreenView(parent), m_state(&state), m_context(context)
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::routerSpacing);
-
-    auto *title = new QLabel(StoragePresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::routerSpacing, StoragePresenter::title);
 
     m_pasteKit = new QRadioButton(StoragePresenter::pasteKitSegment);
     m_manual = new QRadioButton(StoragePresenter::manualSegment);

@@ -16,13 +16,7 @@ TurnOnDriveView::TurnOnDriveView(DriveCore::SetupState &state, const SetupContex
     : SetupScreenView(parent), m_state(&state), m_context(context),
       m_openSettings(new QPushButton(TurnOnDrivePresenter::openSettingsTitle, this))
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::screenSpacing);
-
-    auto *title = new QLabel(TurnOnDrivePresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing, TurnOnDrivePresenter::title);
     column->addWidget(UiStyle::wrappingLabel(TurnOnDrivePresenter::intro, this));
 
     auto *steps = new QVBoxLayout;

@@ -16,13 +16,7 @@ WelcomeView::WelcomeView(DriveCore::SetupState &state, QWidget *parent)
       m_existingDrive(new QPushButton(WelcomePresenter::existingDriveTitle, this)),
       m_newDrive(new QPushButton(WelcomePresenter::newDriveTitle, this))
 {
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(SetupFlowPresenter::welcomeSpacing);
-
-    auto *title = new QLabel(WelcomePresenter::title, this);
-    UiStyle::title2(title);
-    column->addWidget(title);
+    QVBoxLayout *column = startColumn(SetupFlowPresenter::welcomeSpacing, WelcomePresenter::title);
     auto *tagline = new QLabel(WelcomePresenter::tagline, this);
     UiStyle::headline(tagline);
     UiStyle::secondary(tagline);
