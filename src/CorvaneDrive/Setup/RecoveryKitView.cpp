@@ -63,11 +63,6 @@ protected:
         }
         QTextEdit::paintEvent(event);
     }
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QTextEdit::resizeEvent(event);
-        updateGeometry();
-    }
 };
 
 } // namespace

@@ -10,9 +10,9 @@
 #include "CorvaneDrive/Setup/WelcomeView.h"
 #include "CorvaneDrive/UiStyle.h"
 
+#include <QEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QEvent>
 #include <QVBoxLayout>
 
 namespace CorvaneDrive {
@@ -79,14 +79,9 @@ bool SetupWindow::event(QEvent *event)
 
 void SetupWindow::startFresh()
 {
-    // The screens of the old assistant go first, then the assistant itself (its running work
+    // The screen of the old assistant goes first, then the assistant itself (its running work
     // ends without touching anything).
-    if (m_screen) {
-        m_screen->hide();
-        m_contentColumn->removeWidget(m_screen);
-        m_screen->deleteLater();
-        m_screen = nullptr;
-    }
+    dropScreen();
     m_shownStep.reset();
     m_setup = m_context.makeSetupState();
     m_showPassphrase = false;
@@ -123,14 +118,20 @@ void SetupWindow::render()
     fitToContent();
 }
 
+void SetupWindow::dropScreen()
+{
+    if (!m_screen)
+        return;
+    // Hidden at once (which ends its own work); deleted once any signal of its own is over.
+    m_screen->hide();
+    m_contentColumn->removeWidget(m_screen);
+    m_screen->deleteLater();
+    m_screen = nullptr;
+}
+
 void SetupWindow::showScreen()
 {
-    // The old screen may be in the middle of one of its own signals: it goes once that is over.
-    if (m_screen) {
-        m_screen->hide();
-        m_contentColumn->removeWidget(m_screen);
-        m_screen->deleteLater();
-    }
+    dropScreen();
     SetupState &state = *m_setup;
     const DriveCore::SetupStep step = state.step();
     switch (SetupFlowPresenter::screen(step)) {

@@ -41,6 +41,7 @@ private:
     void startFresh();
     void render();
     void showScreen();
+    void dropScreen();
     void fitToContent();
 
     SetupContext m_context;
