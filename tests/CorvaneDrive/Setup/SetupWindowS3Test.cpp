@@ -49,8 +49,9 @@ using Screen = SetupFlowPresenter::Screen;
 
 namespace {
 
-// The engine's one-shot commands take a while; every wait names what it waited for.
-constexpr std::chrono::seconds stepLimit(60);
+// The engine's one-shot commands and the Recovery Kit's key derivation take a while, longest
+// in sanitizer builds.
+constexpr std::chrono::seconds stepLimit(180);
 
 void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 

@@ -41,6 +41,9 @@ using Screen = SetupFlowPresenter::Screen;
 
 namespace {
 
+// Making the Recovery Kit derives a key; sanitizer builds take their time over it.
+constexpr std::chrono::seconds kitLimit(180);
+
 void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
 void typeInto(QWidget *field, const QString &text)
@@ -130,7 +133,7 @@ protected:
         if (target == Screen::nameAndCache)
             return;
         click(screen<NameAndCacheView>(window)->defaultButton());
-        ASSERT_TRUE(spinUntil([&] { return window.shownScreen() == Screen::recoveryKit; }));
+        ASSERT_TRUE(spinUntil([&] { return window.shownScreen() == Screen::recoveryKit; }, kitLimit));
     }
 
     std::shared_ptr<SetupFixture::FakeConnection> connection = std::make_shared<SetupFixture::FakeConnection>();
@@ -178,7 +181,7 @@ TEST_F(SetupWindowTest, OpensOnWelcomeAndReturnTakesTheNewDriveRoad)
 TEST_F(SetupWindowTest, StorageScreenShowsTheBodyOfEachChoice)
 {
     auto window = open();
-    walk(*window, Screen::storage);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     auto *storage = screen<StorageView>(*window);
     EXPECT_FALSE(storage->pasteKitSegment()->isVisibleTo(window.get()));
     EXPECT_TRUE(storage->cloudflareKeySegment()->isChecked());
@@ -249,7 +252,7 @@ TEST_F(SetupWindowTest, ExistingDriveOpensOnTheRecoveryKit)
 TEST_F(SetupWindowTest, AnErrorWithDetailsKeepsThemClosedAtFirst)
 {
     auto window = open();
-    walk(*window, Screen::storage);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     auto *storage = screen<StorageView>(*window);
     typeInto(storage->endpointField(), QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
     typeInto(storage->bucketField(), QStringLiteral("photos"));
@@ -276,7 +279,7 @@ TEST_F(SetupWindowTest, AnErrorWithDetailsKeepsThemClosedAtFirst)
 TEST_F(SetupWindowTest, WhileAStepRunsNothingTakesInput)
 {
     auto window = open();
-    walk(*window, Screen::storage);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     auto *storage = screen<StorageView>(*window);
     click(storage->storageKeysSegment());
     SetupFixture::fillKeys(*window->setup());
@@ -300,7 +303,7 @@ TEST_F(SetupWindowTest, WhileAStepRunsNothingTakesInput)
 TEST_F(SetupWindowTest, PassphraseScreens)
 {
     auto window = open();
-    walk(*window, Screen::newPassphrase);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::newPassphrase));
     auto *passphrase = screen<PassphraseView>(*window);
     EXPECT_EQ(passphrase->passphraseField()->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(passphrase->copyButton()->isVisibleTo(window.get()));
@@ -351,7 +354,7 @@ TEST_F(SetupWindowTest, PassphraseScreens)
 TEST_F(SetupWindowTest, TurnOnDriveWaitsForTheLayerAndMovesOnByItself)
 {
     auto window = open();
-    walk(*window, Screen::turnOnDrive);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::turnOnDrive));
     auto *turnOn = screen<TurnOnDriveView>(*window);
     ASSERT_TRUE(spinUntil([&] { return sleep.asked.size() == 1; }));
     EXPECT_EQ(switchAsks, 1) << "asked as soon as the screen is shown";
@@ -387,7 +390,7 @@ TEST_F(SetupWindowTest, TurnOnDriveWaitsForTheLayerAndMovesOnByItself)
 TEST_F(SetupWindowTest, NameAndCacheSlider)
 {
     auto window = open();
-    walk(*window, Screen::nameAndCache);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::nameAndCache));
     auto *name = screen<NameAndCacheView>(*window);
     ASSERT_TRUE(name->slider());
     EXPECT_EQ(name->slider()->minimum(), 5);
@@ -407,7 +410,7 @@ TEST_F(SetupWindowTest, NameAndCacheSlider)
     freeBytes = 25'999'999'999;
     window->close();
     auto small = open();
-    walk(*small, Screen::nameAndCache);
+    ASSERT_NO_FATAL_FAILURE(walk(*small, Screen::nameAndCache));
     EXPECT_EQ(screen<NameAndCacheView>(*small)->slider(), nullptr);
     EXPECT_EQ(screen<NameAndCacheView>(*small)->cacheLabel()->text(),
               QStringLiteral("Space on this Mac for recently opened files: 5 GB"));
@@ -419,7 +422,7 @@ TEST_F(SetupWindowTest, RecoveryKitThenDoneThenAFreshAssistant)
     loginItem = false;
     mountPath = QStringLiteral("/home/ada/Mounts/Ovra");
     auto window = open();
-    walk(*window, Screen::recoveryKit);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::recoveryKit));
     auto *kit = screen<RecoveryKitView>(*window);
     const QString code = window->setup()->step().code;
     EXPECT_TRUE(code.startsWith(QStringLiteral("CDKIT1.")));
@@ -453,7 +456,7 @@ TEST_F(SetupWindowTest, RecoveryKitThenDoneThenAFreshAssistant)
 TEST_F(SetupWindowTest, APartWayAssistantStaysWhenTheWindowIsShownAgain)
 {
     auto window = open();
-    walk(*window, Screen::storage);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     typeInto(screen<StorageView>(*window)->bucketField(), QStringLiteral("photos"));
     window->close();
     window->show();
@@ -467,7 +470,7 @@ TEST_F(SetupWindowTest, DoneWithTheModelsNameAndTheLoginItemOn)
 {
     settingsName = QStringLiteral("Photos");
     auto window = open();
-    walk(*window, Screen::recoveryKit);
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::recoveryKit));
     EXPECT_FALSE(screen<RecoveryKitView>(*window)->loginNote()->isVisibleTo(window.get()));
     saveScreenshot(*window, QStringLiteral("setup-recovery-kit"));
     click(screen<RecoveryKitView>(*window)->defaultButton());
