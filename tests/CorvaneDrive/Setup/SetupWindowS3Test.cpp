@@ -20,6 +20,7 @@
 #include "DriveCore/platform/UserDefaults.h"
 
 #include "SetupFixture.h"
+#include "SetupWindowDriver.h"
 #include "support/Modal.h"
 #include "support/S3Server.h"
 #include "support/Screenshots.h"
@@ -46,32 +47,13 @@ using namespace CorvaneDrive;
 using DriveCore::SetupState;
 using TestSupport::saveScreenshot;
 using Screen = SetupFlowPresenter::Screen;
+using namespace SetupWindowDriver;
 
 namespace {
 
 // The engine's one-shot commands and the Recovery Kit's key derivation take a while, longest
 // in sanitizer builds.
 constexpr std::chrono::seconds stepLimit(180);
-
-void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-void typeInto(QWidget *field, const QString &text)
-{
-    field->setFocus();
-    QTest::keyClicks(field, text);
-}
-
-void replaceText(QLineEdit *field, const QString &text)
-{
-    field->selectAll();
-    typeInto(field, text);
-}
-
-std::optional<QString> shownError(SetupWindow &window)
-{
-    QLabel *error = window.statusArea()->errorLabel();
-    return error->isVisibleTo(&window) ? std::optional(error->text()) : std::nullopt;
-}
 
 // One computer: its own keyring item, settings file and file-system layer.
 struct Computer {
@@ -126,14 +108,6 @@ protected:
         rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
         ASSERT_FALSE(rclone.isEmpty());
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-    }
-
-    template<typename View>
-    View *screen(SetupWindow &window)
-    {
-        auto *view = qobject_cast<View *>(window.screen());
-        EXPECT_TRUE(view) << "screen " << (window.shownScreen() ? int(*window.shownScreen()) : -1);
-        return view;
     }
 
     // Waits for the window to leave a running step; false when it stays busy past the limit.

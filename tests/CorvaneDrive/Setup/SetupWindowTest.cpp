@@ -15,6 +15,7 @@
 #include "DriveCore/platform/HTTPSend.h"
 
 #include "SetupFixture.h"
+#include "SetupWindowDriver.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
 
@@ -38,33 +39,12 @@ using DriveCore::SetupStep;
 using TestSupport::saveScreenshot;
 using TestSupport::spinUntil;
 using Screen = SetupFlowPresenter::Screen;
+using namespace SetupWindowDriver;
 
 namespace {
 
 // Making the Recovery Kit derives a key; sanitizer builds take their time over it.
 constexpr std::chrono::seconds kitLimit(180);
-
-void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-void typeInto(QWidget *field, const QString &text)
-{
-    field->setFocus();
-    QTest::keyClicks(field, text);
-}
-
-// Return where the keyboard focus is.
-void pressReturn(QWidget &window)
-{
-    QWidget *focus = QApplication::focusWidget();
-    QTest::keyClick(focus && window.isAncestorOf(focus) ? focus : &window, Qt::Key_Return);
-}
-
-// The status area's error line, or none while it shows none.
-std::optional<QString> shownError(SetupWindow &window)
-{
-    QLabel *error = window.statusArea()->errorLabel();
-    return error->isVisibleTo(&window) ? std::optional(error->text()) : std::nullopt;
-}
 
 class SetupWindowTest : public ::testing::Test {
 protected:
@@ -94,14 +74,6 @@ protected:
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         return window;
-    }
-
-    template<typename View>
-    View *screen(SetupWindow &window)
-    {
-        auto *view = qobject_cast<View *>(window.screen());
-        EXPECT_TRUE(view) << "screen " << (window.shownScreen() ? int(*window.shownScreen()) : -1);
-        return view;
     }
 
     // Through the new drive's road to `target`, pressing what a user would press.
