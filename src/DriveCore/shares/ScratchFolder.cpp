@@ -1,5 +1,7 @@
 #include "DriveCore/shares/ScratchFolder.h"
 
+#include "DriveCore/platform/Folders.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -38,7 +40,13 @@ public:
 
 ScratchFolder::ScratchFolder(const QString &prefix)
 {
-    QByteArray pattern = QFile::encodeName(QDir::tempPath() + u'/' + prefix + QStringLiteral("XXXXXX"));
+    // Not QDir::tempPath(): it gives "" for a folder that does not exist yet, which would put
+    // the scratch folder at the root.
+    QString temporary = qEnvironmentVariable("TMPDIR");
+    if (temporary.isEmpty())
+        temporary = QStringLiteral("/tmp");
+    Folders::makePath(temporary);
+    QByteArray pattern = QFile::encodeName(temporary + u'/' + prefix + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data()))
         throw fileError("make the folder", prefix);
     m_path = QFile::decodeName(pattern);

@@ -11,8 +11,8 @@ namespace DriveCore {
 // it in the pool.
 class ScratchFolder {
 public:
-    // "<temporary folder>/<prefix>" and six random characters, made by mkdtemp (mode 0700).
-    // Throws std::system_error.
+    // "<temporary folder>/<prefix>" and six random characters, made by mkdtemp (mode 0700),
+    // after the temporary folder and its missing parents. Throws std::system_error.
     explicit ScratchFolder(const QString &prefix);
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;
