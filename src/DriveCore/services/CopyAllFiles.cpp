@@ -68,7 +68,7 @@ QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSe
     checkCancelled(token);
     // The keys never leave in an error text.
     if (result.status != 0)
-        throw ConnectionError::classify(ConnectionError::redact(result.tail, secrets));
+        throw ConnectionError::failedCommand(result, secrets);
 }
 
 QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets, QString passphrase, CancelToken token)

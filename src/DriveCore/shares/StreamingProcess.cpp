@@ -212,7 +212,8 @@ QCoro::Task<Result> run(QString program, QStringList arguments, Environment envi
             co_await qCoro(&process, &QProcess::finished);
     }
     keepTail();
-    const Result result{int32_t(process.exitCode()), stderrTail};
+    const ProcessRunner::Ending end = ProcessRunner::ending(process);
+    const Result result{end.status, stderrTail, end.signal};
 
     checkCancelled(token);
     if (failure && !(input->broken() && result.status != 0))

@@ -255,6 +255,21 @@ TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedWithTheKeysRedacted)
     }
 }
 
+TEST_F(CopyAllFilesScriptTest, AnEngineEndedByASignalFailsWithThatSignal)
+{
+    // What a dying engine wrote is no answer from the storage.
+    const DriveConnection program =
+        script(QStringLiteral("ulimit -c 0\necho 'ERROR : directory not found' >&2\nkill -QUIT $$\nexit 0\n"));
+    const std::string expected =
+        "Something went wrong talking to the storage: The storage helper was stopped by signal 3 (SIGQUIT).";
+    const auto copy = connectionFailure(CopyAllFiles::copyAll(program, folder.path(), secrets, passphrase, {}));
+    const auto size = connectionFailure(CopyAllFiles::driveSize(program, secrets, passphrase));
+    for (const auto &failure : {copy, size}) {
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->message().toStdString(), expected);
+    }
+}
+
 TEST_F(CopyAllFilesScriptTest, ACancelledCopyFailsEvenWhenTheEngineSucceeded)
 {
     const DriveConnection program = script(QStringLiteral("echo '{\"stats\":{\"bytes\":5,\"totalBytes\":5}}' >&2\nexit 0\n"));
