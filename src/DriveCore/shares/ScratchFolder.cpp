@@ -1,6 +1,7 @@
 #include "DriveCore/shares/ScratchFolder.h"
 
 #include "DriveCore/platform/Folders.h"
+#include "DriveCore/platform/StandardFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,9 +43,7 @@ ScratchFolder::ScratchFolder(const QString &prefix)
 {
     // Not QDir::tempPath(): it gives "" for a folder that does not exist yet, which would put
     // the scratch folder at the root.
-    QString temporary = qEnvironmentVariable("TMPDIR");
-    if (temporary.isEmpty())
-        temporary = QStringLiteral("/tmp");
+    const QString temporary = StandardFolders::temporary();
     Folders::makePath(temporary);
     QByteArray pattern = QFile::encodeName(temporary + u'/' + prefix + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data()))
