@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace DriveCore {
 
@@ -55,6 +57,77 @@ void Folders::makePath(const QString &path)
         }
         next = slash + 1;
     }
+}
+
+namespace {
+
+// One open folder, closed when it goes away.
+class FolderHandle {
+public:
+    explicit FolderHandle(int fd) : m_fd(fd) {}
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    ~FolderHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    // Keeps errno as the call that gave `fd` left it.
+    void reset(int fd)
+    {
+        const int error = errno;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+        errno = error;
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// What was not there, or was a link where a folder was expected, is nothing to remove.
+bool isAbsent(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
+std::system_error failure(int error, const QString &what)
+{
+    return std::system_error(error, std::generic_category(), what.toStdString());
+}
+
+} // namespace
+
+bool Folders::removeFileBeneath(const QString &folder, const QString &relative,
+                                const std::function<bool(qint64 size)> &shouldRemove)
+{
+    const QStringList parts = relative.split(u'/');
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part == u"." || part == u"..")
+            return false;
+    }
+    FolderHandle at(::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (qsizetype i = 0; at.get() >= 0 && i + 1 < parts.size(); ++i) {
+        const QByteArray part = QFile::encodeName(parts[i]);
+        at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    struct stat status {};
+    const QByteArray name = QFile::encodeName(parts.last());
+    if (at.get() < 0 || ::fstatat(at.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (isAbsent(errno))
+            return false;
+        throw failure(errno, relative);
+    }
+    if (!S_ISREG(status.st_mode) || !shouldRemove(qint64(status.st_size)))
+        return false;
+    if (::unlinkat(at.get(), name.constData(), 0) != 0) {
+        if (errno == ENOENT)
+            return false;
+        throw failure(errno, relative);
+    }
+    return true;
 }
 
 } // namespace DriveCore
