@@ -44,7 +44,8 @@ struct stat lookAt(const QString &path)
 ShareItem item(const QString &sharePath, const QString &url, const struct stat &status)
 {
     const qint64 milliseconds = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
-    return {sharePath, url, qint64(status.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC)};
+    return {sharePath, url, qint64(status.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC),
+            FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}};
 }
 
 // A depth-first walk below one picked folder, through directory descriptors, that yields files
