@@ -56,6 +56,7 @@ public:
         QString url;
         QString sharePath;
         size_t order; // in the walk
+        struct stat status; // as the walk saw it, relative to its folder, so no link on the way counts
     };
 
     void walk(int fd, const QString &url, const QString &sharePath)
@@ -79,12 +80,12 @@ public:
                 continue;
             const QString childURL = url + u'/' + name;
             const QString childPath = sharePath + u'/' + name;
-            entries.push_back({childURL, childPath, entries.size()});
             struct stat status;
             if (::fstatat(::dirfd(dir), found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 fail(childURL);
                 break;
             }
+            entries.push_back({childURL, childPath, entries.size(), status});
             if (S_ISDIR(status.st_mode)) {
                 const int child = ::openat(::dirfd(dir), found->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (child < 0)
@@ -128,9 +129,8 @@ void addFolder(const QString &folder, QList<ShareItem> &items)
         return order != 0 ? order < 0 : a.order < b.order;
     });
     for (const FolderWalk::Entry &entry : walk.entries) {
-        const struct stat status = lookAt(entry.url);
-        if (S_ISREG(status.st_mode))
-            items.append(item(entry.sharePath, entry.url, status));
+        if (S_ISREG(entry.status.st_mode))
+            items.append(item(entry.sharePath, entry.url, entry.status));
     }
 }
 
