@@ -1,5 +1,7 @@
 #include "DriveCore/platform/Folders.h"
 
+#include "DriveCore/platform/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -8,7 +10,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace DriveCore {
 
@@ -61,32 +62,6 @@ void Folders::makePath(const QString &path)
 
 namespace {
 
-// One open folder, closed when it goes away.
-class FolderHandle {
-public:
-    explicit FolderHandle(int fd) : m_fd(fd) {}
-    FolderHandle(const FolderHandle &) = delete;
-    FolderHandle &operator=(const FolderHandle &) = delete;
-    ~FolderHandle()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    // Keeps errno as the call that gave `fd` left it.
-    void reset(int fd)
-    {
-        const int error = errno;
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-        errno = error;
-    }
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // What was not there, or was a link where a folder was expected, is nothing to remove.
 bool isAbsent(int error)
 {
@@ -108,7 +83,7 @@ bool Folders::removeFileBeneath(const QString &folder, const QString &relative,
         if (part.isEmpty() || part == u"." || part == u"..")
             return false;
     }
-    FolderHandle at(::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd at(::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (qsizetype i = 0; at.get() >= 0 && i + 1 < parts.size(); ++i) {
         const QByteArray part = QFile::encodeName(parts[i]);
         at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
