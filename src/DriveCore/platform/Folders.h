@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <QtGlobal>
-
 #include <functional>
 #include <optional>
 

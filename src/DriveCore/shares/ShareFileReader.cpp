@@ -44,7 +44,9 @@ ShareFileReader::ShareFileReader(const QString &path, const FileIdentity &chosen
         ::close(m_fd);
         throw NotTheChosenFile();
     }
-    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    // A regular file reads the same either way; blocking again is only tidiness.
+    if (const int flags = ::fcntl(m_fd, F_GETFL); flags >= 0)
+        ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 ShareFileReader::~ShareFileReader()
