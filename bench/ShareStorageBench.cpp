@@ -14,6 +14,7 @@
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/shares/ShareCreator.h"
 #include "DriveCore/shares/ShareFileReader.h"
+#include "DriveCore/shares/ShareFiles.h"
 #include "DriveCore/shares/ShareFormat.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ struct Setup {
     QTemporaryDir folder;
     QString rclone;
     QString source;
+    ShareItem item; // the source as a share collects it
     Environment environment;
     std::shared_ptr<RcloneShareStorage> storage;
 };
@@ -95,7 +97,7 @@ void rcat(benchmark::State &state)
     const QString id = ShareFormat::newShareID();
     measure(state, [&] {
         return setup->storage->upload(id, QStringLiteral("f/0"), shareSize, [](const ShareStorage::Write &write) {
-            ShareFileReader file(setup->source);
+            ShareFileReader file(setup->source, setup->item.identity);
             for (QByteArray piece = file.read(ShareFormat::chunkSize); !piece.isEmpty();
                  piece = file.read(ShareFormat::chunkSize))
                 write(piece);
@@ -110,7 +112,7 @@ void sealed(benchmark::State &state)
     const qint64 size = ShareFormat::encryptedSize(shareSize, ShareFormat::chunkSize);
     measure(state, [&] {
         return setup->storage->upload(id, QStringLiteral("f/0"), size, [&](const ShareStorage::Write &write) {
-            ShareFileReader file(setup->source);
+            ShareFileReader file(setup->source, setup->item.identity);
             ShareFormat::encryptStream(
                 contentKey, 0, ShareFormat::chunkSize, [&](qint64 maxBytes) { return file.read(maxBytes); }, write);
         });
@@ -120,7 +122,7 @@ void sealed(benchmark::State &state)
 void share(benchmark::State &state)
 {
     const ShareCreator creator(setup->storage, ShareFormat::passwordRounds);
-    const QList<ShareItem> items{{QStringLiteral("big.bin"), setup->source, shareSize, std::nullopt}};
+    const QList<ShareItem> items{setup->item};
     measure(state, [&]() -> QCoro::Task<> {
         co_await creator.create(items, QStringLiteral("big.bin"), {QStringLiteral("big.bin")}, {},
                                 QUrl(QStringLiteral("https://links.example")), QStringLiteral("bench"),
@@ -152,6 +154,7 @@ bool prepare()
             return false;
     }
     file.close();
+    setup->item = ShareFiles::collect({setup->source}).first();
     setup->environment = {{QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null")},
                           {QStringLiteral("HOME"), setup->folder.path()},
                           {QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin")}};

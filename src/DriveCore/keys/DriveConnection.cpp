@@ -150,7 +150,22 @@ QString ConnectionError::redact(QString text, const StorageSecrets &secrets)
 
 ConnectionError ConnectionError::failedCommand(const RcloneResult &result, const StorageSecrets &secrets)
 {
+    if (result.signal != 0)
+        return endedBySignal(result.signal);
     return classify(redact(result.stderrText(), secrets));
+}
+
+ConnectionError ConnectionError::failedCommand(const ProcessRunner::StreamResult &result, const StorageSecrets &secrets)
+{
+    if (result.signal != 0)
+        return endedBySignal(result.signal);
+    return classify(redact(result.tail, secrets));
+}
+
+ConnectionError ConnectionError::endedBySignal(int32_t signal)
+{
+    // What a dying program wrote says nothing about the storage.
+    return ConnectionError(other, QStringLiteral("The storage helper was stopped by %1.").arg(ProcessRunner::signalText(signal)));
 }
 
 QString ConnectionError::message() const
@@ -226,6 +241,9 @@ QCoro::Task<RcloneResult> DriveConnection::run(QStringList arguments, Environmen
                                                       std::move(input), token);
     // The runner interrupts the child and still returns its result; a cancelled operation ends.
     checkCancelled(token);
+    // No status to read (the signal's number would pass for one), nor an error text to trust.
+    if (result.signal != 0)
+        throw ConnectionError::endedBySignal(result.signal);
     co_return result;
 }
 
@@ -244,6 +262,8 @@ QCoro::Task<std::optional<ConnectionError>> DriveConnection::testStorage(Storage
         result = co_await run(arguments, environment(secrets, std::nullopt), std::nullopt, token);
     } catch (const ProcessRunner::LaunchError &) {
         co_return ConnectionError(ConnectionError::other, startFailedText);
+    } catch (const ConnectionError &signalled) {
+        co_return signalled;
     }
     if (result.status == 0)
         co_return std::nullopt;

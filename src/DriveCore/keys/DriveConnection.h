@@ -39,7 +39,12 @@ public:
     // (exact, case-sensitive; empty values skipped) replaced by "<redacted>".
     static QString redact(QString text, const StorageSecrets &secrets);
     // A command that ended with a non-zero status: its standard error, redacted, classified.
+    // A command a signal ended is `other` with that signal, whatever it wrote.
     static ConnectionError failedCommand(const RcloneResult &result, const StorageSecrets &secrets);
+    // The same for a streamed command, from the tail of its standard error.
+    static ConnectionError failedCommand(const ProcessRunner::StreamResult &result, const StorageSecrets &secrets);
+    // A command a signal ended.
+    static ConnectionError endedBySignal(int32_t signal);
 
     QString message() const;
 

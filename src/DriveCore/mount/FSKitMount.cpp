@@ -115,7 +115,9 @@ QCoro::Task<> FSKitMount::mount(QString backing, QString at, QString volumeName,
     const Environment environment{{QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin")}};
     const RcloneResult result = co_await ProcessRunner::run(setup.program, arguments, environment, std::nullopt, token);
     if (result.status != 0) {
-        log.error("mount -t ovra failed (status %d): %{private}s", result.status, result.stderrText().left(500));
+        log.error("mount -t ovra failed (%{public}s): %{private}s",
+                  result.signal != 0 ? ProcessRunner::signalText(result.signal) : QStringLiteral("status %1").arg(result.status),
+                  result.stderrText().left(500));
         throw Problem(QString::fromUtf8(mountFailedText));
     }
     co_await waitForMount(std::move(at), setup.limit, isFSKitMounted, std::move(token));

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace DriveCore {
@@ -21,6 +22,14 @@ bool isDirectory(const QString &path);
 // Creates `path` and its missing parents; an existing folder is fine. Throws
 // std::system_error with the system's error for the first folder that cannot be made.
 void makePath(const QString &path);
+
+// Removes the regular file at `relative` below `folder` when `shouldRemove` holds for its size,
+// and says whether it did. The path is walked one component at a time from `folder` and never
+// leaves it: no symbolic link below `folder` is followed, and a path with an empty, "." or ".."
+// component is refused. A missing file, a link or anything but a regular file is left alone.
+// Throws std::system_error when what is there cannot be looked at or removed.
+bool removeFileBeneath(const QString &folder, const QString &relative,
+                       const std::function<bool(qint64 size)> &shouldRemove);
 
 } // namespace Folders
 

@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -77,12 +78,6 @@ CancelHook interruptOnCancel(const CancelToken &token, QProcess &process)
     });
 }
 
-int32_t terminationStatus(const QProcess &process)
-{
-    // Qt reports the signal number as the exit code of a child a signal ended.
-    return int32_t(process.exitCode());
-}
-
 // Splits standard error into lines on "\n" and keeps the last five.
 class LineSplitter {
 public:
@@ -124,6 +119,21 @@ private:
 
 } // namespace
 
+ProcessRunner::Ending ProcessRunner::ending(const QProcess &process)
+{
+    // Qt gives the signal's number as the exit code of a child a signal ended.
+    if (process.exitStatus() == QProcess::CrashExit)
+        return {-1, int32_t(process.exitCode())};
+    return {int32_t(process.exitCode()), 0};
+}
+
+QString ProcessRunner::signalText(int32_t signal)
+{
+    const char *abbreviation = ::sigabbrev_np(signal);
+    return abbreviation ? QStringLiteral("signal %1 (SIG%2)").arg(signal).arg(QLatin1String(abbreviation))
+                        : QStringLiteral("signal %1").arg(signal);
+}
+
 QCoro::Task<RcloneResult> ProcessRunner::run(QString program, QStringList arguments, Environment environment,
                                              std::optional<QByteArray> input, CancelToken token)
 {
@@ -139,7 +149,8 @@ QCoro::Task<RcloneResult> ProcessRunner::run(QString program, QStringList argume
         process.closeWriteChannel();
     }
     co_await finished(process);
-    co_return RcloneResult{terminationStatus(process), process.readAllStandardOutput(), process.readAllStandardError()};
+    const Ending end = ending(process);
+    co_return RcloneResult{end.status, process.readAllStandardOutput(), process.readAllStandardError(), end.signal};
 }
 
 QCoro::Task<ProcessRunner::StreamResult> ProcessRunner::stream(QString program, QStringList arguments,
@@ -159,7 +170,8 @@ QCoro::Task<ProcessRunner::StreamResult> ProcessRunner::stream(QString program, 
     co_await finished(process);
     lines.feed(process.readAllStandardError());
     lines.finish();
-    co_return StreamResult{terminationStatus(process), lines.tail()};
+    const Ending end = ending(process);
+    co_return StreamResult{end.status, lines.tail(), end.signal};
 }
 
 } // namespace DriveCore

@@ -20,10 +20,14 @@ namespace DriveCore {
 using Environment = QMap<QString, QString>;
 
 // What a one-shot command left behind. (`stdout` and `stderr` are macros in C, hence the names.)
+// A child a signal ended has no exit status: `status` is then -1, never the signal's number,
+// which would read as one of the engine's own statuses (SIGQUIT is 3, "not found"). Callers
+// treat a signal death as a failed command.
 struct RcloneResult {
-    int32_t status = -1;     // exit code, or the signal number when a signal ended it
+    int32_t status = -1;     // the exit code; -1 when a signal ended the child
     QByteArray stdoutBytes;
     QByteArray stderrBytes;
+    int32_t signal = 0;      // the signal that ended the child; 0 when it exited
 
     // Standard error as UTF-8, invalid sequences replaced.
     QString stderrText() const;
@@ -38,14 +42,26 @@ public:
 };
 
 struct StreamResult {
-    int32_t status = -1;
+    int32_t status = -1; // as in RcloneResult
     QString tail; // the last five lines of standard error, joined by "\n"
+    int32_t signal = 0;  // as in RcloneResult
 };
+
+// How a child ended, read from its finished QProcess.
+struct Ending {
+    int32_t status = -1; // as in RcloneResult
+    int32_t signal = 0;
+};
+Ending ending(const QProcess &process);
+
+// "signal 3 (SIGQUIT)": a signal death in words for logs and error details.
+QString signalText(int32_t signal);
 
 // Runs `program` without a shell and collects both outputs. `input`, when given, is written
 // to its standard input, which is then closed; otherwise standard input is the null device.
 // Cancelling `token` interrupts the child (SIGINT); the call still waits for it and returns
-// its result. A non-zero status is not an error. Throws LaunchError.
+// its result. Neither a non-zero status nor a signal death throws: the caller judges the
+// result. Throws LaunchError.
 QCoro::Task<RcloneResult> run(QString program, QStringList arguments, Environment environment,
                               std::optional<QByteArray> input = std::nullopt, CancelToken token = {});
 

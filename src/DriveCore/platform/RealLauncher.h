@@ -52,7 +52,7 @@ public:
 
 private:
     // Runs a command with our environment and the outputs dropped; its exit status, or -1
-    // when it cannot be started.
+    // when it cannot be started or a signal ended it.
     static QCoro::Task<int> run(QString program, QStringList arguments);
 };
 

@@ -1,5 +1,6 @@
 #include "DriveCore/platform/StreamingProcess.h"
 
+#include "DriveCore/platform/UniqueFd.h"
 #include "DriveCore/support/Tasks.h"
 
 #include <QProcess>
@@ -24,25 +25,6 @@ namespace DriveCore::StreamingProcess {
 namespace {
 
 constexpr int pipeCapacity = 1 << 20; // the most an ordinary user may ask for by default
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(std::exchange(m_fd, -1));
-    }
-
-private:
-    int m_fd;
-};
 
 std::system_error systemError(const QString &what)
 {
@@ -212,7 +194,8 @@ QCoro::Task<Result> run(QString program, QStringList arguments, Environment envi
             co_await qCoro(&process, &QProcess::finished);
     }
     keepTail();
-    const Result result{int32_t(process.exitCode()), stderrTail};
+    const ProcessRunner::Ending end = ProcessRunner::ending(process);
+    const Result result{end.status, stderrTail, end.signal};
 
     checkCancelled(token);
     if (failure && !(input->broken() && result.status != 0))

@@ -31,10 +31,13 @@ std::optional<CopyProgress> progress(const QString &logLine);
 
 // Copies the drive's files into the folder at `destination`, leaving files that already exist
 // there untouched. `onProgress` gets one report per statistics line of the engine, in order, on
-// this thread. Files already copied stay whatever the outcome. Throws RcloneCommand::ObscureError
-// (nothing started), ProcessRunner::LaunchError, ConnectionError classified from the redacted
-// tail of a failed copy's standard error, and CancelledError once `token` is cancelled, even
-// when the engine then reports success.
+// this thread. Files already copied stay whatever the outcome; after a stop or a failure, the
+// files the engine was still writing are removed again when their size is not the source's, so
+// that the next copy completes them (only inside `destination`, no link followed). Throws
+// RcloneCommand::ObscureError (nothing started), ProcessRunner::LaunchError, ConnectionError
+// classified from the redacted tail of a failed copy's standard error (or naming the signal
+// that ended the engine), and CancelledError once `token` is cancelled, even when the engine
+// then reports success.
 QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSecrets secrets, QString passphrase,
                       std::function<void(const CopyProgress &)> onProgress, CancelToken token = {});
 

@@ -1,6 +1,7 @@
 #include "DriveCore/services/KeptBrowser.h"
 
 #include "DriveCore/platform/LocalizedText.h"
+#include "DriveCore/support/Saturating.h"
 
 #include <algorithm>
 #include <string>
@@ -125,7 +126,7 @@ qint64 localBytes(const QList<PinStatus> &rows)
 {
     qint64 bytes = 0;
     for (const PinStatus &row : KeepOnMac::outermost(rows))
-        bytes += std::max<qint64>(row.bytesDone, 0);
+        bytes = saturatingSum(bytes, std::max<qint64>(row.bytesDone, 0));
     return bytes;
 }
 

@@ -36,7 +36,7 @@ QList<PinStatus> items(const QList<PinStatus> &rows, const QString &query, Sort 
 QStringList actionPaths(const QString &clicked, const QSet<QString> &checked, const QStringList &visible);
 
 // The bytes the kept items use here: rows inside another kept folder count through the folder;
-// negative figures count 0.
+// negative figures count 0, and the sum stops at the top of the range instead of wrapping.
 qint64 localBytes(const QList<PinStatus> &rows);
 
 } // namespace DriveCore::KeptBrowser

@@ -73,6 +73,14 @@ QString RcloneShareStorage::tail(const QByteArray &stderrBytes)
     return text.trimmed();
 }
 
+QString RcloneShareStorage::failure(int32_t signal, const QByteArray &stderrBytes)
+{
+    // What a dying program wrote is no answer to trust.
+    if (signal != 0)
+        return QStringLiteral("the engine was stopped by ") + ProcessRunner::signalText(signal);
+    return tail(stderrBytes);
+}
+
 bool RcloneShareStorage::isNotFound(const QByteArray &stderrBytes)
 {
     const QString text = QString::fromUtf8(stderrBytes).toLower();
@@ -90,7 +98,7 @@ QCoro::Task<> RcloneShareStorage::upload(QString id, QString name, qint64 size, 
     const StreamingProcess::Result result = co_await StreamingProcess::run(
         program, rcatArguments(destination, size), runEnvironment, std::move(produce), stderrKept, token);
     if (result.status != 0) {
-        const QString message = QStringLiteral("upload failed: ") + tail(result.stderrTail);
+        const QString message = QStringLiteral("upload failed: ") + failure(result.signal, result.stderrTail);
         logger.error("Share object not written: %{public}s", message);
         throw Failure(message);
     }
@@ -107,7 +115,7 @@ QCoro::Task<> RcloneShareStorage::put(QString id, QString name, QByteArray data,
         co_await ProcessRunner::run(program, rcatArguments(destination, size), runEnvironment, std::move(data), token);
     checkRun(result.status, token);
     if (result.status != 0) {
-        const QString message = QStringLiteral("upload failed: ") + tail(result.stderrBytes);
+        const QString message = QStringLiteral("upload failed: ") + failure(result.signal, result.stderrBytes);
         logger.error("Share object not written: %{public}s", message);
         throw Failure(message);
     }
@@ -131,8 +139,8 @@ QCoro::Task<> RcloneShareStorage::remove(QString program, Environment environmen
     checkCancelled(token);
     const RcloneResult result = co_await ProcessRunner::run(program, arguments, environment, std::nullopt, token);
     checkRun(result.status, token);
-    if (result.status != 0 && !isNotFound(result.stderrBytes)) {
-        const QString message = QStringLiteral("delete failed: ") + tail(result.stderrBytes);
+    if (result.status != 0 && (result.signal != 0 || !isNotFound(result.stderrBytes))) {
+        const QString message = QStringLiteral("delete failed: ") + failure(result.signal, result.stderrBytes);
         logger.error("Share objects not removed: %{public}s", message);
         throw Failure(message);
     }

@@ -38,8 +38,8 @@ public:
     // CancelledError, or Failure "upload failed: " and the end of the program's standard error.
     QCoro::Task<> upload(QString id, QString name, qint64 size, Produce produce, CancelToken token = {}) const override;
     QCoro::Task<> put(QString id, QString name, QByteArray data, CancelToken token = {}) const override;
-    // A program error that says the object or folder is not there counts as done; any other is
-    // Failure "delete failed: " and the end of its standard error.
+    // A program error that says the object or folder is not there counts as done; any other,
+    // and any death by a signal, is Failure "delete failed: " and why (failure()).
     QCoro::Task<> deleteObject(QString id, QString name, CancelToken token = {}) const override;
     QCoro::Task<> deleteAll(QString id, CancelToken token = {}) const override;
 
@@ -51,6 +51,8 @@ public:
     static QStringList rcatArguments(const QString &destination, qint64 size);
     // The last 400 characters of standard error, trimmed.
     static QString tail(const QByteArray &stderrBytes);
+    // Why a command failed: the signal that ended it, else tail() of its standard error.
+    static QString failure(int32_t signal, const QByteArray &stderrBytes);
     static bool isNotFound(const QByteArray &stderrBytes);
 
     QString rclone;

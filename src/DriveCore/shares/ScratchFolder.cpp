@@ -1,5 +1,9 @@
 #include "DriveCore/shares/ScratchFolder.h"
 
+#include "DriveCore/platform/Folders.h"
+#include "DriveCore/platform/StandardFolders.h"
+#include "DriveCore/platform/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -21,24 +25,15 @@ std::system_error fileError(const char *what, const QString &name)
                              QStringLiteral("Couldn't %1 “%2”").arg(QLatin1String(what), name).toStdString());
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int fd;
-};
-
 } // namespace
 
 ScratchFolder::ScratchFolder(const QString &prefix)
 {
-    QByteArray pattern = QFile::encodeName(QDir::tempPath() + u'/' + prefix + QStringLiteral("XXXXXX"));
+    // Not QDir::tempPath(): it gives "" for a folder that does not exist yet, which would put
+    // the scratch folder at the root.
+    const QString temporary = StandardFolders::temporary();
+    Folders::makePath(temporary);
+    QByteArray pattern = QFile::encodeName(temporary + u'/' + prefix + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(pattern.data()))
         throw fileError("make the folder", prefix);
     m_path = QFile::decodeName(pattern);
@@ -52,12 +47,12 @@ ScratchFolder::~ScratchFolder()
 void ScratchFolder::write(const QString &name, const QByteArray &data) const
 {
     const QByteArray path = QFile::encodeName(m_path + u'/' + name);
-    const FileDescriptor file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (file.fd < 0)
+    const UniqueFd file(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (file.get() < 0)
         throw fileError("write", name);
     qsizetype written = 0;
     while (written < data.size()) {
-        const ssize_t count = ::write(file.fd, data.constData() + written, size_t(data.size() - written));
+        const ssize_t count = ::write(file.get(), data.constData() + written, size_t(data.size() - written));
         if (count < 0 && errno != EINTR)
             throw fileError("write", name);
         if (count > 0)
@@ -70,12 +65,12 @@ QByteArray ScratchFolder::take(const QString &name) const
     const QByteArray path = QFile::encodeName(m_path + u'/' + name);
     QByteArray data;
     {
-        const FileDescriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-        if (file.fd < 0)
+        const UniqueFd file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+        if (file.get() < 0)
             throw fileError("read", name);
         char buffer[65536];
         for (;;) {
-            const ssize_t count = ::read(file.fd, buffer, sizeof buffer);
+            const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
             if (count == 0)
                 break;
             if (count < 0 && errno != EINTR)

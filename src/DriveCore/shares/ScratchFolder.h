@@ -5,14 +5,14 @@
 
 namespace DriveCore {
 
-// A folder of one operation in the temporary folder ($TMPDIR, else /tmp), readable only by us,
-// removed with everything in it when this goes away. What passes through it may be secret (link
-// secrets and passwords), so its files are readable only by us too. Blocking: make, fill and read
-// it in the pool.
+// A folder of one operation in the temporary folder ($TMPDIR when absolute, else /tmp), readable
+// only by us, removed with everything in it when this goes away. What passes through it may be
+// secret (link secrets and passwords), so its files are readable only by us too. Blocking: make,
+// fill and read it in the pool.
 class ScratchFolder {
 public:
-    // "<temporary folder>/<prefix>" and six random characters, made by mkdtemp (mode 0700).
-    // Throws std::system_error.
+    // "<temporary folder>/<prefix>" and six random characters, made by mkdtemp (mode 0700),
+    // after the temporary folder and its missing parents. Throws std::system_error.
     explicit ScratchFolder(const QString &prefix);
     ScratchFolder(const ScratchFolder &) = delete;
     ScratchFolder &operator=(const ScratchFolder &) = delete;

@@ -48,7 +48,7 @@ struct FileUpload {
     // storage's thread.
     void operator()(const ShareStorage::Write &write) const
     {
-        ShareFileReader file(item.url);
+        ShareFileReader file = open();
         qint64 read = 0;
         const qint64 sealed = ShareFormat::encryptStream(
             contentKey, index, chunkSize,
@@ -69,6 +69,15 @@ struct FileUpload {
             });
         if (sealed != item.size)
             throw ShareCreator::Failure(ShareCreator::Failure::fileChanged, item.path);
+    }
+
+    ShareFileReader open() const
+    {
+        try {
+            return ShareFileReader(item.url, item.identity);
+        } catch (const ShareFileReader::NotTheChosenFile &) {
+            throw ShareCreator::Failure(ShareCreator::Failure::fileChanged, item.path);
+        }
     }
 };
 

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace DriveCore {
@@ -21,14 +22,31 @@ std::system_error readError(const QString &name)
 
 } // namespace
 
-ShareFileReader::ShareFileReader(const QString &path) : m_name(QFileInfo(path).fileName())
+ShareFileReader::ShareFileReader(const QString &path, const FileIdentity &chosen) : m_name(QFileInfo(path).fileName())
 {
     const QByteArray native = QFile::encodeName(path);
+    // Choosing the files skipped links, so reading them follows none either. Not blocking, so
+    // that a pipe put in the file's place cannot hold the upload before it is told apart.
     do {
-        m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        m_fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     } while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0 && errno == ELOOP)
+        throw NotTheChosenFile();
     if (m_fd < 0)
         throw readError(m_name);
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0) {
+        const std::system_error error = readError(m_name);
+        ::close(m_fd);
+        throw error;
+    }
+    if (!S_ISREG(status.st_mode) || quint64(status.st_dev) != chosen.device || quint64(status.st_ino) != chosen.inode) {
+        ::close(m_fd);
+        throw NotTheChosenFile();
+    }
+    // A regular file reads the same either way; blocking again is only tidiness.
+    if (const int flags = ::fcntl(m_fd, F_GETFL); flags >= 0)
+        ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 ShareFileReader::~ShareFileReader()

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "DriveCore/shares/ShareLinks.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <stdexcept>
 
 namespace DriveCore {
 
@@ -9,8 +13,16 @@ namespace DriveCore {
 // thread, never on the main thread. Closed when it goes away.
 class ShareFileReader {
 public:
-    // Opens `path` for reading. Throws std::system_error.
-    explicit ShareFileReader(const QString &path);
+    // What is at the path is no longer the file that was chosen: a link, another file, or
+    // something that is no regular file took its place.
+    class NotTheChosenFile : public std::runtime_error {
+    public:
+        NotTheChosenFile() : std::runtime_error("ShareFileReader::NotTheChosenFile") {}
+    };
+
+    // Opens `path` for reading, without following a link there, and only when it is still the
+    // regular file `chosen`. Throws NotTheChosenFile, or std::system_error.
+    ShareFileReader(const QString &path, const FileIdentity &chosen);
     ShareFileReader(const ShareFileReader &) = delete;
     ShareFileReader &operator=(const ShareFileReader &) = delete;
     ~ShareFileReader();

@@ -44,7 +44,8 @@ struct stat lookAt(const QString &path)
 ShareItem item(const QString &sharePath, const QString &url, const struct stat &status)
 {
     const qint64 milliseconds = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
-    return {sharePath, url, qint64(status.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC)};
+    return {sharePath, url, qint64(status.st_size), QDateTime::fromMSecsSinceEpoch(milliseconds, Qt::UTC),
+            FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}};
 }
 
 // A depth-first walk below one picked folder, through directory descriptors, that yields files
@@ -55,6 +56,7 @@ public:
         QString url;
         QString sharePath;
         size_t order; // in the walk
+        struct stat status; // as the walk saw it, relative to its folder, so no link on the way counts
     };
 
     void walk(int fd, const QString &url, const QString &sharePath)
@@ -78,12 +80,12 @@ public:
                 continue;
             const QString childURL = url + u'/' + name;
             const QString childPath = sharePath + u'/' + name;
-            entries.push_back({childURL, childPath, entries.size()});
             struct stat status;
             if (::fstatat(::dirfd(dir), found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 fail(childURL);
                 break;
             }
+            entries.push_back({childURL, childPath, entries.size(), status});
             if (S_ISDIR(status.st_mode)) {
                 const int child = ::openat(::dirfd(dir), found->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (child < 0)
@@ -127,9 +129,8 @@ void addFolder(const QString &folder, QList<ShareItem> &items)
         return order != 0 ? order < 0 : a.order < b.order;
     });
     for (const FolderWalk::Entry &entry : walk.entries) {
-        const struct stat status = lookAt(entry.url);
-        if (S_ISREG(status.st_mode))
-            items.append(item(entry.sharePath, entry.url, status));
+        if (S_ISREG(entry.status.st_mode))
+            items.append(item(entry.sharePath, entry.url, entry.status));
     }
 }
 

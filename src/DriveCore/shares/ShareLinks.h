@@ -41,12 +41,22 @@ struct ShareOptions {
     bool operator==(const ShareOptions &) const = default;
 };
 
+// Which file a path named when it was looked at: what is read later must be that file, not
+// whatever took its place.
+struct FileIdentity {
+    quint64 device = 0;
+    quint64 inode = 0;
+
+    bool operator==(const FileIdentity &) const = default;
+};
+
 // One local file that goes into a share.
 struct ShareItem {
     QString path; // inside the share as the recipient sees it: "name" or "folder/below/name"
     QString url;  // where the file is read from on this machine
     qint64 size = 0; // when it was collected; 0 when the size could not be read
     std::optional<QDateTime> modified;
+    FileIdentity identity; // the file that was at `url` when it was collected
 
     bool operator==(const ShareItem &) const = default;
 };

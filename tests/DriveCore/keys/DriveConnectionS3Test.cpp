@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,30 @@ TEST_F(DriveConnectionS3Test, OlderLayoutMovesIntoDriveWithoutOverwritingAnythin
 
     // Nothing is left at the top: a second run moves nothing.
     EXPECT_EQ(await(connection.migrateRootIntoDrive(passphrase, server.secrets())), 0);
+}
+
+TEST_F(DriveConnectionS3Test, AProbeEndedByASignalMovesNothing)
+{
+    put(QStringLiteral("a.txt"), "from the top");
+    put(QStringLiteral("Drive/a.txt"), "already inside");
+    await(connection.prepareNewDrive(passphrase, server.secrets()));
+
+    // SIGQUIT is signal 3, the engine's exit status for a folder that does not exist: the
+    // free-name probe must not read its death as "that name is free".
+    QTemporaryDir folder;
+    DriveConnection probeDies(TestSupport::writeScript(
+        folder.filePath(QStringLiteral("rclone")),
+        QStringLiteral("ulimit -c 0\n"
+                       "case \"$1 $2\" in \"lsf drivecrypt:Drive/\"*) kill -QUIT $$ ;; esac\n"
+                       "exec '%1' \"$@\"\n")
+            .arg(rclone)));
+    const auto failure =
+        TestSupport::failureOf<ConnectionError>(probeDies.migrateRootIntoDrive(passphrase, server.secrets()));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(*failure, ConnectionError(ConnectionError::other,
+                                        QStringLiteral("The storage helper was stopped by signal 3 (SIGQUIT).")));
+    EXPECT_EQ(read(QStringLiteral("Drive/a.txt")), "already inside");
+    EXPECT_EQ(read(QStringLiteral("a.txt")), "from the top");
 }
 
 } // namespace

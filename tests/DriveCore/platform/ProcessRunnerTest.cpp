@@ -128,7 +128,25 @@ TEST(ProcessRunner, CancellingInterruptsTheChildAndStillReturnsItsResult)
     QTimer::singleShot(50ms, [&] { runSource.request_stop(); });
     const RcloneResult run = await(ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, std::nullopt,
                                                       runSource.get_token()));
-    EXPECT_EQ(run.status, SIGINT) << "ended by the interrupt";
+    EXPECT_EQ(run.signal, SIGINT) << "ended by the interrupt";
+    EXPECT_EQ(run.status, -1);
+}
+
+TEST(ProcessRunner, ASignalDeathIsNoExitStatus)
+{
+    // SIGQUIT is 3, which the engine uses for "not found".
+    const QString dies = QStringLiteral("ulimit -c 0; echo going >&2; kill -QUIT $$; exit 0");
+    const RcloneResult run = runShell(dies);
+    EXPECT_EQ(run.status, -1);
+    EXPECT_EQ(run.signal, SIGQUIT);
+    EXPECT_EQ(run.stderrBytes, "going\n");
+    const Streamed streamed = streamShell(dies);
+    EXPECT_EQ(streamed.result.status, -1);
+    EXPECT_EQ(streamed.result.signal, SIGQUIT);
+    EXPECT_EQ(streamed.result.tail, QStringLiteral("going"));
+    // An exit is no signal death.
+    EXPECT_EQ(runShell(QStringLiteral("exit 3")).signal, 0);
+    EXPECT_EQ(ProcessRunner::signalText(SIGQUIT), QStringLiteral("signal 3 (SIGQUIT)"));
 }
 
 TEST(ProcessRunner, TokenCancelledBeforeTheStartInterruptsAtOnce)
@@ -137,7 +155,7 @@ TEST(ProcessRunner, TokenCancelledBeforeTheStartInterruptsAtOnce)
     source.request_stop();
     const RcloneResult run =
         await(ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, std::nullopt, source.get_token()));
-    EXPECT_EQ(run.status, SIGINT);
+    EXPECT_EQ(run.signal, SIGINT);
 }
 
 TEST(ProcessRunner, MissingProgramThrowsWithoutCallingBack)

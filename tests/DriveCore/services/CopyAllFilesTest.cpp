@@ -8,12 +8,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace DriveCore;
 using TestSupport::await;
@@ -116,33 +119,91 @@ TEST_F(CopyAllFilesEngineTest, AnEmptyDriveHasNoSize)
     EXPECT_EQ(await(CopyAllFiles::driveSize(connection, server.secrets(), passphrase)), 0);
 }
 
-TEST_F(CopyAllFilesEngineTest, CancellingInTheMiddleInterruptsTheCopy)
+TEST_F(CopyAllFilesEngineTest, AStoppedOrFailedCopyLeavesNoFileCutShortAndTheNextCopyCompletesIt)
 {
     QByteArray large(8'000'000, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
-    put(QStringLiteral("large.bin"), large);
+    put(QStringLiteral("Videos/large.bin"), large);
+    put(QStringLiteral("notes.txt"), "hello\n");
 
     // Slowed to 1 MB/s through the engine's own environment setting, set by a wrapper (the
     // connection's environment holds only the remotes), so the copy is still running when its
-    // first report arrives.
+    // first report arrives. The wrapper leaves the engine's process id behind.
+    const QString pidFile = target.filePath(QStringLiteral("engine.pid"));
+    DriveConnection slow = connection;
+    slow.rclone = TestSupport::writeScript(target.filePath(QStringLiteral("slow-rclone")),
+                                           QStringLiteral("echo $$ > '%1'\nRCLONE_BWLIMIT=1M exec '%2' \"$@\"\n")
+                                               .arg(pidFile, rclone));
+    // The engine writes the file in flight in place, under its final name.
+    const struct {
+        const char *name;
+        bool kill; // else cancelled
+    } cases[] = {{"stopped", false}, {"engine killed", true}};
+    for (const auto &c : cases) {
+        const QString destination = target.filePath(QString::fromUtf8(c.name));
+        const QString largeCopy = destination + QStringLiteral("/Videos/large.bin");
+        CancelSource cancel;
+        std::vector<CopyProgress> reports;
+        std::optional<qint64> sizeWhenStopped;
+        const auto stop = [&](const CopyProgress &report) {
+            reports.push_back(report);
+            if (reports.size() > 1)
+                return;
+            sizeWhenStopped = QFileInfo(largeCopy).size();
+            if (c.kill) {
+                QFile file(pidFile);
+                ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+                ASSERT_EQ(::kill(pid_t(file.readAll().trimmed().toInt()), SIGKILL), 0);
+            } else {
+                cancel.request_stop();
+            }
+        };
+        std::exception_ptr failure;
+        try {
+            await(CopyAllFiles::copyAll(slow, destination, server.secrets(), passphrase, stop, cancel.get_token()));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ASSERT_TRUE(failure) << c.name;
+        if (c.kill)
+            EXPECT_THROW(std::rethrow_exception(failure), ConnectionError) << c.name;
+        else
+            EXPECT_THROW(std::rethrow_exception(failure), CancelledError) << c.name;
+        ASSERT_FALSE(reports.empty()) << c.name;
+        ASSERT_TRUE(sizeWhenStopped) << c.name;
+        EXPECT_LT(*sizeWhenStopped, large.size()) << c.name << ": stopped in the middle of the large file";
+        EXPECT_FALSE(QFile::exists(largeCopy)) << c.name << ": the file cut short is gone";
+        EXPECT_EQ(readFile(destination + QStringLiteral("/notes.txt")), "hello\n") << c.name << ": whole files stay";
+
+        await(CopyAllFiles::copyAll(connection, destination, server.secrets(), passphrase, {}));
+        EXPECT_TRUE(readFile(largeCopy) == large) << c.name << ": the next copy completes it";
+        EXPECT_EQ(readFile(destination + QStringLiteral("/notes.txt")), "hello\n") << c.name;
+    }
+}
+
+TEST_F(CopyAllFilesEngineTest, FilesCutShortAreRemovedOnlyInsideTheDestination)
+{
+    QByteArray large(8'000'000, Qt::Uninitialized);
+    QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
+    put(QStringLiteral("Linked/large.bin"), large);
+
+    // A folder of the destination that is a link to one elsewhere: the engine writes through
+    // it, but the clean-up never reaches out of the destination.
+    const QString destination = target.filePath(QStringLiteral("copy"));
+    const QString elsewhere = target.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(destination) && QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QFile::link(elsewhere, destination + QStringLiteral("/Linked")));
+
     DriveConnection slow = connection;
     slow.rclone = TestSupport::writeScript(target.filePath(QStringLiteral("slow-rclone")),
                                            QStringLiteral("RCLONE_BWLIMIT=1M exec '%1' \"$@\"\n").arg(rclone));
-    const QString destination = target.filePath(QStringLiteral("copy"));
     CancelSource cancel;
-    std::vector<CopyProgress> reports;
-    const auto failure = TestSupport::failureOf<CancelledError>(CopyAllFiles::copyAll(
-        slow, destination, server.secrets(), passphrase,
-        [&](const CopyProgress &report) {
-            reports.push_back(report);
-            cancel.request_stop();
-        },
-        cancel.get_token()));
-
-    EXPECT_TRUE(failure.has_value());
-    ASSERT_FALSE(reports.empty());
-    EXPECT_LT(reports.front().bytesDone, large.size());
-    EXPECT_NE(readFile(destination + QStringLiteral("/large.bin")), large);
+    EXPECT_TRUE(TestSupport::failureOf<CancelledError>(CopyAllFiles::copyAll(
+        slow, destination, server.secrets(), passphrase, [&](const CopyProgress &) { cancel.request_stop(); },
+        cancel.get_token())));
+    const QFileInfo outside(elsewhere + QStringLiteral("/large.bin"));
+    EXPECT_TRUE(outside.exists()) << "left alone outside the destination";
+    EXPECT_LT(outside.size(), large.size()) << "the engine wrote it through the link";
 }
 
 TEST_F(CopyAllFilesEngineTest, WrongKeysAreTheStoragesRefusalOfTheKeys)
@@ -252,6 +313,21 @@ TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedWithTheKeysRedacted)
         const auto size = connectionFailure(CopyAllFiles::driveSize(program, c.secrets, passphrase));
         EXPECT_EQ(copy, c.copy) << c.name << ": " << (copy ? copy->message().toStdString() : "no failure");
         EXPECT_EQ(size, c.size) << c.name << ": " << (size ? size->message().toStdString() : "no failure");
+    }
+}
+
+TEST_F(CopyAllFilesScriptTest, AnEngineEndedByASignalFailsWithThatSignal)
+{
+    // What a dying engine wrote is no answer from the storage.
+    const DriveConnection program =
+        script(QStringLiteral("ulimit -c 0\necho 'ERROR : directory not found' >&2\nkill -QUIT $$\nexit 0\n"));
+    const std::string expected =
+        "Something went wrong talking to the storage: The storage helper was stopped by signal 3 (SIGQUIT).";
+    const auto copy = connectionFailure(CopyAllFiles::copyAll(program, folder.path(), secrets, passphrase, {}));
+    const auto size = connectionFailure(CopyAllFiles::driveSize(program, secrets, passphrase));
+    for (const auto &failure : {copy, size}) {
+        ASSERT_TRUE(failure);
+        EXPECT_EQ(failure->message().toStdString(), expected);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace DriveCore;
 
 namespace {
@@ -121,6 +123,10 @@ TEST(KeptBrowser, LocalBytesCountNestedRowsOnceThroughTheirFolder)
         {"nested folders", {row(QStringLiteral("a/b/c"), 0, false, 1), row(QStringLiteral("a"), 0, true, 7),
                             row(QStringLiteral("a/b"), 0, true, 5)}, 7},
         {"negative figures", {row(QStringLiteral("x"), 0, false, -4), row(QStringLiteral("y"), 0, false, 2)}, 2},
+        // The engine's figures are taken as they come; absurd ones hold the total at the top.
+        {"figures past the range",
+         {row(QStringLiteral("x"), 0, false, std::numeric_limits<qint64>::max()), row(QStringLiteral("y"), 0, false, 2 * GB)},
+         std::numeric_limits<qint64>::max()},
         {"nothing kept", {}, 0},
     };
     for (const auto &c : cases)

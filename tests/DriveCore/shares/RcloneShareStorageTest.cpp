@@ -156,6 +156,25 @@ TEST_F(RcloneShareStorageTest, WhatIsAlreadyGoneCountsAsRemoved)
     }
 }
 
+TEST_F(RcloneShareStorageTest, AnEngineEndedByASignalFailsWhateverItWrote)
+{
+    const auto storage = bucket.storage(bucket.script(
+        QStringLiteral("engine"),
+        QStringLiteral("ulimit -c 0; cat > /dev/null; echo 'object not found' >&2; kill -QUIT $$; exit 0\n")));
+    const QString why = QStringLiteral("the engine was stopped by signal 3 (SIGQUIT)");
+    const auto upload = failureOf<RcloneShareStorage::Failure>(storage->upload(id, QStringLiteral("f/0"), 3, writing({"abc"})));
+    const auto put = failureOf<RcloneShareStorage::Failure>(storage->put(id, QStringLiteral("meta.json"), "{}"));
+    const auto one = failureOf<RcloneShareStorage::Failure>(storage->deleteObject(id, QStringLiteral("meta.json")));
+    const auto all = failureOf<RcloneShareStorage::Failure>(storage->deleteAll(id));
+    for (const auto &[name, failure, text] : {std::tuple{"upload", upload, QStringLiteral("upload failed: ")},
+                                              std::tuple{"put", put, QStringLiteral("upload failed: ")},
+                                              std::tuple{"delete one", one, QStringLiteral("delete failed: ")},
+                                              std::tuple{"delete all", all, QStringLiteral("delete failed: ")}}) {
+        ASSERT_TRUE(failure) << name;
+        EXPECT_EQ(failure->description.toStdString(), (text + why).toStdString()) << name;
+    }
+}
+
 TEST_F(RcloneShareStorageTest, AFailingProducerInterruptsTheEngineAndFailsWithItsOwnError)
 {
     const auto storage = bucket.storage(interruptibleEngine());

@@ -20,6 +20,8 @@
 #include <mutex>
 #include <system_error>
 
+#include <sys/stat.h>
+
 using namespace DriveCore;
 using TestSupport::await;
 using TestSupport::failureOf;
@@ -70,10 +72,14 @@ protected:
     ShareItem item(const QString &path, const QByteArray &data, std::optional<QDateTime> modified = std::nullopt)
     {
         const QString local = files.filePath(QString(path).replace(u'/', u'_'));
+        QFile::remove(local); // a new file, never written through a link an earlier case left
         QFile file(local);
         if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
             qFatal("cannot write %s", qPrintable(local));
-        return {path, local, data.size(), modified};
+        struct stat status {};
+        if (::stat(QFile::encodeName(local).constData(), &status) != 0)
+            qFatal("cannot look at %s", qPrintable(local));
+        return {path, local, data.size(), modified, FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}};
     }
 
     QCoro::Task<ShareRecord> create(const std::shared_ptr<const ShareStorage> &storage, QList<ShareItem> items,
@@ -260,7 +266,8 @@ std::string outcome(const std::exception_ptr &error)
 
 TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
 {
-    enum Fault { none, failedSave, cancelInSecondFile, cancelWhileSaving, grown, shrunk, gone, noPasswordKey };
+    enum Fault { none, failedSave, cancelInSecondFile, cancelWhileSaving, grown, shrunk, gone, linked, replaced,
+                 pipe, noPasswordKey };
     struct Case {
         const char *name;
         QString failPattern;
@@ -281,6 +288,11 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
         {"a file that grew", "", grown, "fileChanged: Photos/b.bin", false, 1, {}},
         {"a file that shrank", "", shrunk, "fileChanged: Photos/b.bin", false, 1, {}},
         {"a file that is gone", "", gone, "system error", false, 1, {}},
+        // The same size elsewhere: only which file it is tells them apart.
+        {"a file replaced by a link", "", linked, "fileChanged: Photos/b.bin", false, 1, {}},
+        {"a file replaced by another", "", replaced, "fileChanged: Photos/b.bin", false, 1, {}},
+        // Without a writer a pipe would hold the upload forever.
+        {"a file replaced by a pipe", "", pipe, "fileChanged: Photos/b.bin", false, 1, {}},
         {"cancelled in the second file", "", cancelInSecondFile, "cancelled", false, 1, {}},
         {"cancelled while saving", "", cancelWhileSaving, "cancelled", true, 1, {}},
         {"the password key", "", noPasswordKey, "pbkdf2", false, 0, {}},
@@ -298,6 +310,19 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
             items[1].size += 1;
         if (row.fault == gone)
             items[1].url += QStringLiteral(".gone");
+        if (row.fault == linked || row.fault == replaced) {
+            const QString other = files.filePath(QStringLiteral("other.bin"));
+            QFile::remove(other);
+            QFile file(other);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes(second.size(), 9)) == second.size());
+            file.close();
+            if (row.fault == linked)
+                ASSERT_TRUE(QFile::remove(items[1].url) && QFile::link(other, items[1].url));
+            else
+                ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(items[1].url).constData()), 0);
+        }
+        if (row.fault == pipe)
+            ASSERT_TRUE(QFile::remove(items[1].url) && ::mkfifo(QFile::encodeName(items[1].url).constData(), 0600) == 0);
         CancelSource cancel;
         Reports reports;
         const auto storage = bucket.storage(engine, row.failPattern);

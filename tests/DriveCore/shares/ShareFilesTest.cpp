@@ -99,7 +99,10 @@ TEST_F(ShareFilesTest, KeepsThePickedOrderAndSortsEachFolderAsTheFileManagerDoes
 
     const QList<ShareItem> items = ShareFiles::collect({b, path(QStringLiteral("F/")), a});
     EXPECT_EQ(paths(items), (QStringList{"B.txt", "F/one/two/three/name", "F/sub/a.txt", "F/x2.txt", "F/x10.txt", "A.txt"}));
-    EXPECT_EQ(items[0], (ShareItem{"B.txt", b, 2, QDateTime::fromMSecsSinceEpoch(1'772'600'767'250, Qt::UTC)}));
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(b).constData(), &status), 0);
+    EXPECT_EQ(items[0], (ShareItem{"B.txt", b, 2, QDateTime::fromMSecsSinceEpoch(1'772'600'767'250, Qt::UTC),
+                                   FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}}));
     EXPECT_EQ(items[2].url, path(QStringLiteral("F/sub/a.txt")));
     EXPECT_EQ(items[2].size, 3);
 }

@@ -98,9 +98,22 @@ TEST_F(ShareRecordsTest, RefusesIdsThatAreNotShareIDsBeforeAskingTheEngine)
 
 TEST_F(ShareRecordsTest, EngineFailuresPassOnAndLeaveNoScratchFolder)
 {
+    QTemporaryDir temporary;
+    TestSupport::ScopedEnvironment environment;
+    environment.set("TMPDIR", QFile::encodeName(temporary.path()));
+    const auto left = [&] {
+        return QDir(temporary.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(u' ').toStdString();
+    };
+
     const ShareRecords nowhere(engine->client(), QStringLiteral("noSuchRemote:"));
     EXPECT_TRUE(failureOf<RCError>(nowhere.save(record(ShareFormat::newShareID(), 1))));
     EXPECT_TRUE(failureOf<RCError>(nowhere.all()));
+    EXPECT_EQ(left(), "") << "after the failures";
+
+    // Nor do the operations that worked.
+    await(records().save(record(ShareFormat::newShareID(), 1)));
+    EXPECT_EQ(await(records().all()).size(), 1);
+    EXPECT_EQ(left(), "") << "after a save and a listing";
 }
 
 TEST(ScratchFolder, IsPrivateAndGoesAwayWithItsFiles)
@@ -126,6 +139,18 @@ TEST(ScratchFolder, IsPrivateAndGoesAwayWithItsFiles)
         EXPECT_THROW(folder.take(QStringLiteral("a.json")), std::system_error);
     }
     EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST(ScratchFolder, MakesTheMissingParentsOfTheTemporaryFolder)
+{
+    QTemporaryDir temporary;
+    TestSupport::ScopedEnvironment environment;
+    const QString missing = temporary.filePath(QStringLiteral("not yet/made"));
+    environment.set("TMPDIR", QFile::encodeName(missing));
+    const ScratchFolder folder(QStringLiteral("CorvaneDrive-shares-"));
+    EXPECT_EQ(QFileInfo(folder.path()).path().toStdString(), missing.toStdString());
+    folder.write(QStringLiteral("a.json"), "secret");
+    EXPECT_EQ(folder.take(QStringLiteral("a.json")), "secret");
 }
 
 } // namespace
