@@ -1,6 +1,6 @@
 #include "CorvaneDrive/Setup/StoragePresenter.h"
 
-#include "DriveCore/shares/ShareWorkerDeploy.h"
+#include "DriveCore/keys/CloudflareKey.h"
 
 namespace CorvaneDrive {
 
@@ -8,7 +8,7 @@ using DriveCore::SetupState;
 
 namespace {
 
-QString r2Domain() { return QString::fromLatin1(DriveCore::ShareWorkerDeploy::r2EndpointDomain); }
+QString r2Domain() { return QString::fromLatin1(DriveCore::CloudflareKey::r2EndpointDomain); }
 
 const QString storedInR2 = QStringLiteral("Your files are stored in your own Cloudflare R2 account:");
 
