@@ -7,7 +7,7 @@ using namespace DriveCore;
 TEST(DateTimeFormat, WordsTheDateAndTimeAsTheLocaleDoes)
 {
     // 2026-01-02 15:04:05 UTC
-    const QDateTime when = QDateTime::fromSecsSinceEpoch(1'767'366'245, QTimeZone::UTC);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1'767'366'245, Qt::UTC);
     const QTimeZone utc(QByteArrayLiteral("UTC"));
     const struct {
         const char *locale;
