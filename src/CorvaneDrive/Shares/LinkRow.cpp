@@ -35,7 +35,7 @@ LinkRow::LinkRow(DriveCore::SharesModel::Row row, std::function<void()> stop, QW
 
     auto *buttons = new QVBoxLayout;
     buttons->setSpacing(LinkRowPresenter::buttonSpacing);
-    m_copyLink = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), {});
+    m_copyLink = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy-symbolic")), {});
     connect(m_copyLink, &QPushButton::clicked, this, [this] {
         ShareLook::copy(m_presenter.copyLink());
         render();

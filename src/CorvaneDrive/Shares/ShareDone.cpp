@@ -67,7 +67,7 @@ ShareDone::ShareDone(SharesModel &shares, DriveCore::ShareRecord record, std::fu
     auto *linkRow = new QHBoxLayout;
     m_link = new LinkField(m_presenter.link());
     linkRow->addWidget(m_link, 1);
-    m_copy = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), m_presenter.copyTitle());
+    m_copy = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy-symbolic")), m_presenter.copyTitle());
     ShareLook::makeDefault(m_copy);
     connect(m_copy, &QPushButton::clicked, this, [this] {
         ShareLook::copy(m_presenter.copy());

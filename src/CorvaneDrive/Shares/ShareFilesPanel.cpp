@@ -57,12 +57,14 @@ QCoro::Task<> ShareFilesPanel::pickAndShare(QPointer<SharesModel> shares, QStrin
                                             std::function<void()> openShare)
 {
     QPointer<ShareFilesPanel> panel = new ShareFilesPanel(mountPath, parent);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->open();
     const int result = co_await qCoro(panel.data(), &QDialog::finished);
-    if (!panel || result != QDialog::Accepted || panel->chosen().isEmpty() || !shares)
+    if (!panel)
         co_return;
-    const QStringList chosen = panel->chosen();
+    const QStringList chosen = result == QDialog::Accepted ? panel->chosen() : QStringList();
+    panel->deleteLater();
+    if (chosen.isEmpty() || !shares)
+        co_return;
 
     std::exception_ptr failure;
     try {

@@ -90,8 +90,11 @@ QColor color(const QWidget *widget, Tone tone)
 
 void setTone(QLabel *label, Tone tone)
 {
+    // Text too: a label on a list's background draws with it.
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color(label, tone));
+    const QColor shown = color(label, tone);
+    palette.setColor(QPalette::WindowText, shown);
+    palette.setColor(QPalette::Text, shown);
     label->setPalette(palette);
 }
 

@@ -34,7 +34,7 @@ ShareSetupView::ShareSetupView(SharesModel &shares, bool updating, QWidget *pare
     }
     column->addLayout(steps);
 
-    m_openTokens = new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser")), ShareSetupPresenter::openTokensTitle);
+    m_openTokens = new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser-symbolic")), ShareSetupPresenter::openTokensTitle);
     connect(m_openTokens, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(ShareSetupPresenter::tokensPage); });
     column->addWidget(m_openTokens, 0, Qt::AlignLeft);
 

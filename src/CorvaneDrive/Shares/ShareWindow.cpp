@@ -126,6 +126,7 @@ void ShareWindow::render()
         m_key = key;
         m_face = makeFace(state);
         m_column->addWidget(m_face);
+        m_face->show();
         if (isVisible())
             m_face->setFocus();
     }

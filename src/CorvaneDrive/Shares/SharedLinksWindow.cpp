@@ -41,6 +41,13 @@ QHBoxLayout *bar(QWidget *holder)
     return row;
 }
 
+// A message box wide enough that its explanation reads as a few lines rather than a column.
+void widen(QMessageBox *box)
+{
+    if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setMinimumWidth(320);
+}
+
 } // namespace
 
 SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
@@ -89,6 +96,8 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     auto *rowsHolder = new QWidget;
+    rowsHolder->setBackgroundRole(QPalette::Base);
+    rowsHolder->setAutoFillBackground(true);
     m_rowColumn = new QVBoxLayout(rowsHolder);
     m_rowColumn->setContentsMargins(SharedLinksPresenter::barMargin, 0, SharedLinksPresenter::barMargin, 0);
     m_rowColumn->setSpacing(0);
@@ -103,7 +112,7 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     m_barMessage = ShareLook::label({}, Font::callout, Tone::orange);
     bottomLine->addWidget(m_barMessage, 1);
     bottomLine->addStretch();
-    m_refresh = new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh")), SharedLinksPresenter::refreshTitle);
+    m_refresh = new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh-symbolic")), SharedLinksPresenter::refreshTitle);
     connect(m_refresh, &QPushButton::clicked, this, [this] {
         if (m_shares)
             m_shares->load();
@@ -209,6 +218,7 @@ void SharedLinksWindow::askToStop(const ShareRecord &record)
     box->setWindowTitle(m_presenter.confirmTitle(rows));
     box->setText(m_presenter.confirmTitle(rows));
     box->setInformativeText(m_presenter.confirmMessage(rows));
+    widen(box);
     QPushButton *confirm = box->addButton(m_presenter.confirmButton(rows), QMessageBox::DestructiveRole);
     ShareLook::makeDestructive(confirm);
     box->addButton(QMessageBox::Cancel);
@@ -255,6 +265,7 @@ void SharedLinksWindow::showFailure()
     box->setWindowTitle(SharedLinksPresenter::stopFailedTitle);
     box->setText(SharedLinksPresenter::stopFailedTitle);
     box->setInformativeText(*m_presenter.error);
+    widen(box);
     QPushButton *ok = box->addButton(SharedLinksPresenter::okTitle, QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
     box->setEscapeButton(ok);
