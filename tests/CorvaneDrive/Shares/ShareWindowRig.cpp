@@ -97,7 +97,7 @@ std::unique_ptr<SharesModel> ShareWindowRig::makeModel()
             co_await DriveCore::sleep(10ms);
         if (notConnected)
             throw AppModelError(notConnectedText);
-        co_return ShareContext{this->engine.client(), storage, QStringLiteral("Kitchen Mac"), mount.path(), endpoint,
+        co_return ShareContext{this->engine.client(), storage, QStringLiteral("Kitchen Mac"), mountPath, endpoint,
                                QStringLiteral("photos"), blockedReason, keptKey};
     };
     const auto keep = [this](QString token) -> QCoro::Task<> {
@@ -111,7 +111,7 @@ std::unique_ptr<SharesModel> ShareWindowRig::makeModel()
 
 QString ShareWindowRig::file(const QString &relative, const QByteArray &data)
 {
-    const QString path = mount.filePath(relative);
+    const QString path = mountPath + u'/' + relative;
     QDir().mkpath(QFileInfo(path).path());
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size())

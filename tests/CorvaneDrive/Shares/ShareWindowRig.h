@@ -79,6 +79,7 @@ public:
     const QString metaFs;
     CloudflareStandIn cloudflare;
     QTemporaryDir mount;
+    QString mountPath = mount.path(); // the drive's mount folder: picked files must lie below it
     std::shared_ptr<HeldStorage> storage;
     bool notConnected = false;
     bool holdContext = false; // look-ups wait while it is set
