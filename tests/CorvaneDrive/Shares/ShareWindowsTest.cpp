@@ -9,6 +9,7 @@
 #include "CorvaneDrive/Shares/ShareWindow.h"
 #include "CorvaneDrive/Shares/SharedLinksWindow.h"
 #include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/shares/ShareWorkerConfig.h"
 #include "ShareWindowRig.h"
 #include "support/QtPrinters.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -270,6 +272,202 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
     form = qobject_cast<ShareForm *>(window->faceView());
     EXPECT_TRUE(texts(form).contains(QStringLiteral("Share “Shared files”")));
     EXPECT_FALSE(form->createButton()->isEnabled());
+}
+
+
+TEST_F(ShareWindowsTest, ShowsWhyShareLinksCouldNotOpenUntilALookUpSucceeds)
+{
+    const auto shares = rig.makeModel();
+    rig.notConnected = true;
+    const auto window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::error); }, 30s));
+    auto *error = qobject_cast<ShareErrorFace *>(window->faceView());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(texts(error).contains(QStringLiteral("Couldn't open share links")));
+    EXPECT_TRUE(texts(error).contains(TestSupport::ShareWindowRig::notConnectedText));
+    saveScreenshot(*window, QStringLiteral("share-error"));
+
+    rig.notConnected = false;
+    QTest::mouseClick(error->tryAgainButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+
+    // A failure after a look-up succeeded changes nothing.
+    rig.notConnected = true;
+    await(shares->loadWorker());
+    EXPECT_EQ(window->face(), Face::setup);
+}
+
+TEST_F(ShareWindowsTest, FormShowsTheBlockedReasonAndTheModelsRefusalOnAFreshForm)
+{
+    const auto shares = rig.makeModel();
+    await(shares->setUpWorker(QStringLiteral("cf-token")));
+    await(shares->pick({rig.file(QStringLiteral("a.txt"), "hello")}));
+    rig.blockedReason = TestSupport::ShareWindowRig::notConnectedText;
+    const auto window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+    ASSERT_TRUE(activate(*window));
+    auto *form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_TRUE(texts(form).contains(TestSupport::ShareWindowRig::notConnectedText));
+    EXPECT_FALSE(form->createButton()->isEnabled());
+    saveScreenshot(*window, QStringLiteral("share-form-blocked"));
+
+    // Typed numbers are not held to the stepper's range; the model refuses them.
+    rig.blockedReason.reset();
+    window->render();
+    EXPECT_TRUE(form->createButton()->isEnabled());
+    form->expiryPicker()->setFocus();
+    QTest::keyClick(form->expiryPicker(), Qt::Key_End);
+    EXPECT_TRUE(texts(form).contains(ShareFormPresenter::neverNote));
+    form->limitPicker()->setFocus();
+    QTest::keyClick(form->limitPicker(), Qt::Key_End);
+    form->customLimitBox()->setFocus();
+    form->customLimitBox()->selectAll();
+    QTest::keyClicks(form->customLimitBox(), QStringLiteral("20000"));
+    QTest::keyClick(form->customLimitBox(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return shares->createState().kind == SharesModel::CreateState::failed; }, 30s));
+    ASSERT_EQ(window->face(), Face::form);
+    form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_TRUE(texts(form).contains(SharesModel::downloadLimitText));
+    EXPECT_EQ(form->expiryPicker()->currentText(), QStringLiteral("7 days")) << "a fresh form after the progress face";
+    EXPECT_FALSE(form->customLimitBox()->isVisibleTo(window.get()));
+    saveScreenshot(*window, QStringLiteral("share-form-failed"));
+
+    // Cancelling a link being made brings the form back with the same picked files.
+    rig.storage->holdName = QStringLiteral("f/0");
+    rig.storage->held = true;
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return rig.storage->waiting; }, 60s));
+    auto *preparing = qobject_cast<SharePreparingFace *>(window->faceView());
+    ASSERT_TRUE(preparing);
+    QTest::mouseClick(preparing->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+    EXPECT_EQ(shares->createState(), SharesModel::CreateState{});
+    EXPECT_EQ(shares->picked().size(), 1);
+    rig.storage->held = false;
+}
+
+TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopAndUpdatesTheLinkPage)
+{
+    // A link page of an older build, and two links: one ended, one the storage will not delete.
+    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"), 100,
+                            rig.now}
+              .save(engine->client(), metaFs));
+    ShareRecord ended;
+    ended.id = QString(22, u'E');
+    ended.secret = QString(43, u's');
+    ended.title = QStringLiteral("Old photos");
+    ended.fileCount = 1;
+    ended.totalBytes = 0;
+    ended.createdAt = rig.now.addDays(-10);
+    ended.expiresAt = rig.now.addDays(-3);
+    ended.workerURL = QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev"));
+    ended.createdBy = QStringLiteral("Study Mac");
+    ShareRecord live = ended;
+    live.id = QString(22, u'L');
+    live.title = QStringLiteral("Report");
+    live.expiresAt.reset();
+    live.createdAt = rig.now.addDays(-1);
+    for (const ShareRecord &record : {ended, live})
+        await(ShareRecords(engine->client(), metaFs).save(record));
+    rig.cloudflare.statusBody = R"({"downloads":1,"expiresAt":null,"fileCount":1,"totalBytes":0})";
+
+    const auto shares = rig.makeModel();
+    openList(*shares);
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 2; }, 60s));
+    ASSERT_TRUE(activate(*linksWindow));
+    EXPECT_TRUE(linksWindow->updateBanner()->isVisible());
+    const QList<LinkRow *> rows = linksWindow->rows();
+    EXPECT_EQ(rows[0]->statusLabel()->text(), QStringLiteral("● Active · 1 download"));
+    EXPECT_EQ(rows[1]->statusLabel()->text(), QStringLiteral("Ended (expired, used up or stopped)"));
+    EXPECT_FALSE(rows[1]->copyLinkButton()->isVisibleTo(rows[1]));
+    EXPECT_EQ(rows[1]->stopButton()->text(), QStringLiteral("Remove"));
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-update"));
+
+    // Removing the ended link asks in its own words.
+    QTest::mouseClick(rows[1]->stopButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow->confirmation());
+    EXPECT_EQ(linksWindow->confirmation()->text(), QStringLiteral("Remove “Old photos” from the list?"));
+    EXPECT_EQ(linksWindow->confirmation()->informativeText(), SharedLinksPresenter::removeMessage);
+    QTest::keyClick(linksWindow->confirmation(), Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->confirmation(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().confirmStop) << "however the dialog closes";
+    EXPECT_EQ(linksWindow->rows().size(), 2);
+
+    // A stop the storage refuses leaves the row and says why.
+    rig.storage = std::make_shared<TestSupport::HeldStorage>(
+        engine->bucket().storage(engine->bucket().failingEngine(), QStringLiteral("deletefile *")));
+    QTest::mouseClick(rows[0]->stopButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow->confirmation());
+    EXPECT_EQ(linksWindow->confirmation()->text(), QStringLiteral("Stop sharing “Report”?"));
+    QTest::mouseClick(button(linksWindow->confirmation(), QStringLiteral("Stop Sharing")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return linksWindow->failureAlert() != nullptr; }, 60s));
+    QMessageBox *alert = linksWindow->failureAlert();
+    EXPECT_EQ(alert->text(), QStringLiteral("Couldn't stop sharing"));
+    EXPECT_TRUE(alert->informativeText().startsWith(SharesModel::storagePrefix)) << alert->informativeText().toStdString();
+    saveScreenshot(*alert, QStringLiteral("shared-links-stop-failed"));
+    QTest::mouseClick(button(alert, QStringLiteral("OK")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->failureAlert(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().error);
+    EXPECT_EQ(linksWindow->rows().size(), 2);
+
+    // The update sheet deploys this build's link page; the banner goes, the sheet stays.
+    QTest::mouseClick(linksWindow->updateButton(), Qt::LeftButton);
+    QDialog *sheet = linksWindow->updateSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->width(), 500);
+    auto *setup = sheet->findChild<ShareSetupView *>();
+    ASSERT_TRUE(setup);
+    EXPECT_TRUE(texts(setup).contains(QStringLiteral("Update your link page")));
+    saveScreenshot(*sheet, QStringLiteral("shared-links-update-sheet"));
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("cf-token"));
+    QTest::mouseClick(setup->setUpButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !shares->settingUp() && !shares->workerOutdated(); }, 60s));
+    EXPECT_EQ(rig.cloudflare.apiRequests(), 4);
+    EXPECT_EQ(setup->tokenField()->text(), QString());
+    EXPECT_FALSE(linksWindow->updateBanner()->isVisibleTo(linksWindow.get()));
+    EXPECT_TRUE(sheet->isVisible());
+    QTest::mouseClick(button(sheet, QStringLiteral("Close")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->updateSheet(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().showUpdate);
+}
+
+TEST_F(ShareWindowsTest, SharedLinksShowsASpinnerThenWhyTheListIsEmpty)
+{
+    const auto shares = rig.makeModel();
+    rig.holdContext = true;
+    openList(*shares);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(linksWindow->refreshButton()->isEnabled());
+    EXPECT_FALSE(linksWindow->emptyText()->isVisibleTo(linksWindow.get()));
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-loading"));
+    rig.notConnected = true;
+    rig.holdContext = false;
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading(); }, 30s));
+    EXPECT_EQ(linksWindow->emptyText()->text(), TestSupport::ShareWindowRig::notConnectedText);
+    EXPECT_TRUE(linksWindow->refreshButton()->isEnabled());
+    linksWindow->close();
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(ShareWindowsTest, OpenPanelRefusesFilesOutsideTheDrive)
+{
+    const auto shares = rig.makeModel();
+    QTemporaryDir outside;
+    QFile(outside.filePath(QStringLiteral("away.txt"))).open(QIODevice::WriteOnly);
+    bool shareOpened = false;
+    auto picking = ShareFilesPanel::pickAndShare(shares.get(), outside.path(), nullptr, [&] { shareOpened = true; });
+    auto *panel = TestSupport::topLevel<ShareFilesPanel>();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(texts(panel).contains(ShareFilesPanel::message));
+    saveScreenshot(*panel, QStringLiteral("share-files-panel"));
+    TestSupport::chooseInPanel(*panel, {QStringLiteral("away.txt")});
+    auto *alert = TestSupport::topLevel<QMessageBox>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), QStringLiteral("Couldn't share these"));
+    EXPECT_EQ(alert->informativeText(), SharesModel::outsideDriveText);
+    alert->close();
+    EXPECT_FALSE(shareOpened);
+    EXPECT_TRUE(shares->picked().isEmpty());
 }
 
 } // namespace
