@@ -93,7 +93,7 @@ void SharePreparingFace::render(const ShareWindowPresenter::State &state)
 }
 
 ShareWindow::ShareWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
-    : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks))
+    : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks)), m_presence(m_hooks.windowOpened, m_hooks.windowClosed)
 {
     setWindowTitle(ShareWindowPresenter::windowTitle);
     m_column = new QVBoxLayout(this);
@@ -105,11 +105,6 @@ ShareWindow::ShareWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
     ShareLook::fixWidth(this, ShareWindowPresenter::width);
 }
 
-ShareWindow::~ShareWindow()
-{
-    if (m_open && m_hooks.windowClosed)
-        m_hooks.windowClosed();
-}
 
 void ShareWindow::render()
 {
@@ -163,21 +158,12 @@ QWidget *ShareWindow::makeFace(const ShareWindowPresenter::State &state)
 void ShareWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_open)
-        return;
-    m_open = true;
-    if (m_hooks.windowOpened)
-        m_hooks.windowOpened();
-    if (m_shares)
+    if (m_presence.shown() && m_shares)
         m_shares->loadWorker();
 }
 
 void ShareWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
-    if (!m_open || event->spontaneous())
-        return;
-    m_open = false;
-    if (m_hooks.windowClosed)
-        m_hooks.windowClosed();
+    m_presence.hidden(*event);
 }

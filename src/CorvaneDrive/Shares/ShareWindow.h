@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CorvaneDrive/Shares/ShareWindowPresenter.h"
+#include "CorvaneDrive/Shares/WindowPresence.h"
 #include "DriveCore/shares/SharesModel.h"
 
 #include <QPointer>
@@ -28,7 +29,6 @@ public:
     };
 
     ShareWindow(DriveCore::SharesModel &shares, Hooks hooks, QWidget *parent = nullptr);
-    ~ShareWindow() override;
 
     ShareWindowPresenter::Face face() const { return m_key.face; }
     // The view of the current face: an ErrorFace, OpeningFace, ShareSetupView, ShareForm,
@@ -52,7 +52,7 @@ private:
     QVBoxLayout *m_column;
     QWidget *m_face = nullptr;
     ShareWindowPresenter::Key m_key;
-    bool m_open = false;
+    WindowPresence m_presence;
 };
 
 // "Couldn't open share links", the model's text and "Try Again".

@@ -51,7 +51,7 @@ void widen(QMessageBox *box)
 } // namespace
 
 SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
-    : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks))
+    : QWidget(parent), m_shares(&shares), m_presence(std::move(hooks.windowOpened), std::move(hooks.windowClosed))
 {
     setWindowTitle(SharedLinksPresenter::windowTitle);
     setMinimumSize(SharedLinksPresenter::minimumWidth, SharedLinksPresenter::minimumHeight);
@@ -124,11 +124,6 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     render();
 }
 
-SharedLinksWindow::~SharedLinksWindow()
-{
-    if (m_open && m_hooks.windowClosed)
-        m_hooks.windowClosed();
-}
 
 QList<LinkRow *> SharedLinksWindow::rows() const
 {
@@ -304,21 +299,12 @@ void SharedLinksWindow::showUpdateSheet()
 void SharedLinksWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_open)
-        return;
-    m_open = true;
-    if (m_hooks.windowOpened)
-        m_hooks.windowOpened();
-    if (m_shares)
+    if (m_presence.shown() && m_shares)
         m_shares->load();
 }
 
 void SharedLinksWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
-    if (!m_open || event->spontaneous())
-        return;
-    m_open = false;
-    if (m_hooks.windowClosed)
-        m_hooks.windowClosed();
+    m_presence.hidden(*event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CorvaneDrive/Shares/SharedLinksPresenter.h"
+#include "CorvaneDrive/Shares/WindowPresence.h"
 #include "DriveCore/shares/SharesModel.h"
 
 #include <QCoroTask>
@@ -32,7 +33,6 @@ public:
     };
 
     SharedLinksWindow(DriveCore::SharesModel &shares, Hooks hooks, QWidget *parent = nullptr);
-    ~SharedLinksWindow() override;
 
     const SharedLinksPresenter &presenter() const { return m_presenter; }
     // The rows shown, in the model's order.
@@ -60,9 +60,8 @@ private:
     void showUpdateSheet();
 
     QPointer<DriveCore::SharesModel> m_shares;
-    Hooks m_hooks;
     SharedLinksPresenter m_presenter;
-    bool m_open = false;
+    WindowPresence m_presence;
 
     QWidget *m_banner;
     QPushButton *m_update;
