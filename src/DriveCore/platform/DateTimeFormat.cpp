@@ -1,0 +1,31 @@
+#include "DriveCore/platform/DateTimeFormat.h"
+
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <memory>
+
+namespace DriveCore::DateTimeFormat {
+
+QString abbreviated(const QDateTime &when, const QLocale &locale, const QTimeZone &zone)
+{
+    if (!when.isValid())
+        return {};
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Locale icuLocale = icu::Locale::forLanguageTag(locale.bcp47Name().toStdString(), status);
+    if (U_FAILURE(status))
+        return when.toString(Qt::ISODate);
+    std::unique_ptr<icu::DateFormat> format(
+        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort, icuLocale));
+    if (!format)
+        return when.toString(Qt::ISODate);
+    const QByteArray zoneID = zone.isValid() ? zone.id() : QByteArrayLiteral("UTC");
+    format->adoptTimeZone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneID.toStdString())));
+    icu::UnicodeString text;
+    format->format(UDate(when.toMSecsSinceEpoch()), text);
+    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+}
+
+} // namespace DriveCore::DateTimeFormat

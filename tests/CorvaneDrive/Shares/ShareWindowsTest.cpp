@@ -1,0 +1,475 @@
+// The share windows on the offscreen platform, driven with keyboard and mouse, against the real
+// share model over Debian's rclone and the loopback S3 server, with the link page deployed into
+// the Cloudflare stand-in. Each face is saved as a picture under the build folder.
+#include "CorvaneDrive/Shares/LinkRow.h"
+#include "CorvaneDrive/Shares/ShareDone.h"
+#include "CorvaneDrive/Shares/ShareFilesPanel.h"
+#include "CorvaneDrive/Shares/ShareForm.h"
+#include "CorvaneDrive/Shares/ShareSetupView.h"
+#include "CorvaneDrive/Shares/ShareWindow.h"
+#include "CorvaneDrive/Shares/SharedLinksWindow.h"
+#include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/shares/ShareWorkerConfig.h"
+#include "ShareWindowRig.h"
+#include "support/QtPrinters.h"
+#include "support/Screenshots.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace DriveCore;
+using namespace std::chrono_literals;
+using Face = ShareWindowPresenter::Face;
+using TestSupport::await;
+using TestSupport::button;
+using TestSupport::saveScreenshot;
+using TestSupport::spinUntil;
+
+// Takes the URLs the windows ask the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+namespace {
+
+// The visible labels' texts, to look for a line as a person would.
+QStringList texts(const QWidget *in)
+{
+    QStringList shown;
+    for (const QLabel *label : in->findChildren<QLabel *>()) {
+        if (label->isVisibleTo(in->window()) && !label->text().isEmpty())
+            shown.append(label->text());
+    }
+    return shown;
+}
+
+class ShareWindowsTest : public TestSupport::ShareEngineTest {
+protected:
+    void SetUp() override
+    {
+        ShareEngineTest::SetUp();
+        QGuiApplication::clipboard()->clear();
+    }
+
+    // The share window as the shell opens it, counting the app model's window calls.
+    std::unique_ptr<ShareWindow> openShareWindow(SharesModel &shares)
+    {
+        auto window = std::make_unique<ShareWindow>(
+            shares, ShareWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }, [this, &shares] { openList(shares); }});
+        window->show();
+        return window;
+    }
+
+    void openList(SharesModel &shares)
+    {
+        if (!linksWindow)
+            linksWindow = std::make_unique<SharedLinksWindow>(
+                shares, SharedLinksWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }});
+        linksWindow->show();
+    }
+
+    // Brings the window to the front as a click on it would. The offscreen platform keeps a
+    // hidden and shown again window as its focus window, so the widgets are told directly.
+    static bool activate(QWidget &window)
+    {
+        window.activateWindow();
+        QApplication::setActiveWindow(&window);
+        return spinUntil([&] { return QApplication::activeWindow() == &window; }, 10s);
+    }
+
+    static bool showsFace(const ShareWindow &window, Face face) { return window.face() == face; }
+
+    TestSupport::ShareWindowRig rig{*engine, metaFs};
+    std::unique_ptr<SharedLinksWindow> linksWindow;
+    int opened = 0;
+    int closed = 0;
+};
+
+TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
+{
+    const auto shares = rig.makeModel();
+    rig.file(QStringLiteral("a.bin"), QByteArray(400'000, 'a'));
+    rig.file(QStringLiteral("b.txt"), QByteArray(1'200'000, 'b'));
+    rig.file(QStringLiteral("c.txt"), "not picked");
+
+    // Opening: the look-up runs while the window shows "Opening…".
+    rig.holdContext = true;
+    const auto window = openShareWindow(*shares);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Share"));
+    EXPECT_EQ(window->width(), 500);
+    ASSERT_EQ(window->face(), Face::opening);
+    EXPECT_TRUE(texts(window.get()).contains(QStringLiteral("Opening…")));
+    saveScreenshot(*window, QStringLiteral("share-opening"));
+    rig.holdContext = false;
+
+    // No link page yet: the set-up face.
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+    auto *setup = qobject_cast<ShareSetupView *>(window->faceView());
+    ASSERT_TRUE(setup);
+    EXPECT_TRUE(texts(setup).contains(QStringLiteral("Set up share links (one time)")));
+    saveScreenshot(*window, QStringLiteral("share-setup"));
+
+    UrlCatcher urls;
+    QTest::mouseClick(setup->openTokensButton(), Qt::LeftButton);
+    EXPECT_EQ(urls.opened, QList<QUrl>{QUrl(QStringLiteral("https://dash.cloudflare.com/profile/api-tokens"))});
+
+    setup->tokenField()->setFocus();
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("   "));
+    EXPECT_FALSE(setup->setUpButton()->isEnabled()) << "only spaces";
+    QTest::keyClick(setup->tokenField(), Qt::Key_Return);
+    EXPECT_EQ(rig.cloudflare.apiRequests(), 0);
+    setup->tokenField()->clear();
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("cf-token"));
+    EXPECT_TRUE(setup->setUpButton()->isEnabled());
+    QTest::keyClick(setup->tokenField(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s)) << int(window->face());
+    EXPECT_EQ(rig.cloudflare.apiRequests(), 4);
+    EXPECT_EQ(rig.keptTokens, QStringList{QStringLiteral("cf-token")});
+
+    // Nothing picked yet: the form cannot make a link.
+    auto *form = qobject_cast<ShareForm *>(window->faceView());
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(texts(form).contains(QStringLiteral("Share “Shared files”")));
+    EXPECT_FALSE(form->createButton()->isEnabled());
+
+    // "Share Files…": two files picked in the open panel.
+    bool shareOpened = false;
+    auto picking = ShareFilesPanel::pickAndShare(shares.get(), rig.mount.path(), nullptr, [&] { shareOpened = true; });
+    auto *panel = TestSupport::topLevel<ShareFilesPanel>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(QDir(panel->directory()).canonicalPath(), QDir(rig.mount.path()).canonicalPath());
+    TestSupport::chooseInPanel(*panel, {QStringLiteral("a.bin"), QStringLiteral("b.txt")});
+    ASSERT_TRUE(spinUntil([&] { return shareOpened; }, 30s));
+    EXPECT_EQ(shares->picked().size(), 2);
+    EXPECT_EQ(shares->pickedTitle(), QStringLiteral("a.bin and 1 more"));
+
+    // The same form, now with the picked files, in front again as the shell brings it.
+    ASSERT_TRUE(activate(*window));
+    ASSERT_EQ(window->faceView(), form);
+    EXPECT_TRUE(texts(form).contains(QStringLiteral("Share “a.bin and 1 more”")));
+    EXPECT_TRUE(form->createButton()->isEnabled());
+    saveScreenshot(*window, QStringLiteral("share-form"));
+
+    // A custom limit of 4 and a password, all with the keyboard.
+    form->limitPicker()->setFocus();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(form->limitPicker(), Qt::Key_Down);
+    EXPECT_EQ(form->limitPicker()->currentText(), QStringLiteral("Other…"));
+    ASSERT_TRUE(form->customLimitBox()->isVisible());
+    EXPECT_EQ(form->customLimitBox()->value(), 3);
+    form->customLimitBox()->setFocus();
+    QTest::keyClick(form->customLimitBox(), Qt::Key_Up);
+    EXPECT_EQ(form->customLimitBox()->value(), 4);
+    form->passwordToggle()->setFocus();
+    QTest::keyClick(form->passwordToggle(), Qt::Key_Space);
+    ASSERT_TRUE(form->passwordField()->isVisible());
+    EXPECT_FALSE(form->createButton()->isEnabled()) << "a password is asked for, none typed";
+    QTest::keyClicks(form->passwordField(), QStringLiteral("correct horse"));
+    EXPECT_TRUE(form->createButton()->isEnabled());
+    saveScreenshot(*window, QStringLiteral("share-form-options"));
+
+    // Return makes the link; the second file waits, so the progress shows.
+    rig.storage->holdName = QStringLiteral("f/1");
+    rig.storage->held = true;
+    QTest::keyClick(form->passwordField(), Qt::Key_Return);
+    ASSERT_EQ(window->face(), Face::preparing);
+    ASSERT_TRUE(spinUntil([&] { return rig.storage->waiting; }, 60s));
+    auto *preparing = qobject_cast<SharePreparingFace *>(window->faceView());
+    ASSERT_TRUE(preparing);
+    const ShareProgress progress = shares->createState().progress;
+    EXPECT_GT(progress.done, 0);
+    EXPECT_EQ(preparing->progressLine()->text(), ShareWindowPresenter::progressLine(progress).value());
+    EXPECT_EQ(preparing->bar()->value(), int(progress.fraction() * preparing->bar()->maximum()));
+    saveScreenshot(*window, QStringLiteral("share-preparing"));
+
+    // Closing the window goes on with the link; reopening shows its progress.
+    window->hide();
+    EXPECT_EQ(closed, 1);
+    window->show();
+    ASSERT_TRUE(activate(*window));
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(window->face(), Face::preparing);
+    rig.storage->held = false;
+
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s)) << shares->createState().text.toStdString();
+    const ShareRecord made = *shares->createState().record;
+    EXPECT_EQ(made.maxDownloads, 4);
+    EXPECT_EQ(made.password, QStringLiteral("correct horse"));
+    auto *done = qobject_cast<ShareDone *>(window->faceView());
+    ASSERT_TRUE(done);
+    const QString link = made.link().toString(QUrl::FullyEncoded);
+    EXPECT_TRUE(texts(done).contains(QStringLiteral("Password: correct horse — send it separately, not with the link.")));
+    EXPECT_NE(done->linkField()->text(), link) << "the long link is shortened while it is only looked at";
+    saveScreenshot(*window, QStringLiteral("share-done"));
+
+    QTest::mouseClick(done->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_EQ(done->copyButton()->text(), QStringLiteral("Copied ✓"));
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link) << "Return copies again";
+    done->linkField()->setFocus();
+    EXPECT_EQ(done->linkField()->text(), link) << "the whole link to select";
+    saveScreenshot(*window, QStringLiteral("share-done-copied"));
+
+    // The list of links, opened from the result.
+    QTest::mouseClick(done->sharedLinksButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow);
+    EXPECT_EQ(linksWindow->windowTitle(), QStringLiteral("Shared Links"));
+    EXPECT_EQ(linksWindow->size(), QSize(620, 420));
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 1; }, 60s));
+    LinkRow *row = linksWindow->rows().value(0);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->statusLabel()->text(), QStringLiteral("● Active · 0 of 4 downloads"));
+    EXPECT_TRUE(texts(row).contains(QStringLiteral("a.bin and 1 more")));
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links"));
+
+    QTest::mouseClick(row->copyPasswordButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("correct horse"));
+    QTest::mouseClick(row->copyLinkButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_EQ(row->copyLinkButton()->text(), QStringLiteral("Copied ✓"));
+
+    // Stopping asks first.
+    QTest::mouseClick(row->stopButton(), Qt::LeftButton);
+    QMessageBox *confirm = linksWindow->confirmation();
+    ASSERT_TRUE(confirm);
+    EXPECT_EQ(confirm->text(), QStringLiteral("Stop sharing “a.bin and 1 more”?"));
+    EXPECT_EQ(confirm->informativeText(), SharedLinksPresenter::stopMessage);
+    QPushButton *stop = button(confirm, QStringLiteral("Stop Sharing"));
+    ASSERT_TRUE(stop);
+    saveScreenshot(*confirm, QStringLiteral("shared-links-stop"));
+    QTest::mouseClick(stop, Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return linksWindow->rows().isEmpty(); }, 60s));
+    EXPECT_FALSE(linksWindow->presenter().confirmStop);
+    EXPECT_EQ(linksWindow->emptyText()->text(), QStringLiteral("No shared links yet."));
+    EXPECT_TRUE(await(ShareRecords(engine->client(), metaFs).all()).isEmpty());
+    for (const QString &name : engine->bucket().server().objectNames())
+        EXPECT_FALSE(name.contains(made.id)) << name.toStdString();
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-empty"));
+
+    // The link just made was stopped: the share window starts again with nothing picked.
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 10s));
+    form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_TRUE(texts(form).contains(QStringLiteral("Share “Shared files”")));
+    EXPECT_FALSE(form->createButton()->isEnabled());
+}
+
+
+TEST_F(ShareWindowsTest, ShowsWhyShareLinksCouldNotOpenUntilALookUpSucceeds)
+{
+    const auto shares = rig.makeModel();
+    rig.notConnected = true;
+    const auto window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::error); }, 30s));
+    auto *error = qobject_cast<ShareErrorFace *>(window->faceView());
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(texts(error).contains(QStringLiteral("Couldn't open share links")));
+    EXPECT_TRUE(texts(error).contains(TestSupport::ShareWindowRig::notConnectedText));
+    saveScreenshot(*window, QStringLiteral("share-error"));
+
+    rig.notConnected = false;
+    QTest::mouseClick(error->tryAgainButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+
+    // A failure after a look-up succeeded changes nothing.
+    rig.notConnected = true;
+    await(shares->loadWorker());
+    EXPECT_EQ(window->face(), Face::setup);
+}
+
+TEST_F(ShareWindowsTest, FormShowsTheBlockedReasonAndTheModelsRefusalOnAFreshForm)
+{
+    const auto shares = rig.makeModel();
+    await(shares->setUpWorker(QStringLiteral("cf-token")));
+    await(shares->pick({rig.file(QStringLiteral("a.txt"), "hello")}));
+    rig.blockedReason = TestSupport::ShareWindowRig::notConnectedText;
+    const auto window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+    ASSERT_TRUE(activate(*window));
+    auto *form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_TRUE(texts(form).contains(TestSupport::ShareWindowRig::notConnectedText));
+    EXPECT_FALSE(form->createButton()->isEnabled());
+    saveScreenshot(*window, QStringLiteral("share-form-blocked"));
+
+    // Typed numbers are not held to the stepper's range; the model refuses them.
+    rig.blockedReason.reset();
+    window->render();
+    EXPECT_TRUE(form->createButton()->isEnabled());
+    form->expiryPicker()->setFocus();
+    QTest::keyClick(form->expiryPicker(), Qt::Key_End);
+    EXPECT_TRUE(texts(form).contains(ShareFormPresenter::neverNote));
+    form->limitPicker()->setFocus();
+    QTest::keyClick(form->limitPicker(), Qt::Key_End);
+    form->customLimitBox()->setFocus();
+    form->customLimitBox()->selectAll();
+    QTest::keyClicks(form->customLimitBox(), QStringLiteral("20000"));
+    QTest::keyClick(form->customLimitBox(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return shares->createState().kind == SharesModel::CreateState::failed; }, 30s));
+    ASSERT_EQ(window->face(), Face::form);
+    form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_TRUE(texts(form).contains(SharesModel::downloadLimitText));
+    EXPECT_EQ(form->expiryPicker()->currentText(), QStringLiteral("7 days")) << "a fresh form after the progress face";
+    EXPECT_FALSE(form->customLimitBox()->isVisibleTo(window.get()));
+    saveScreenshot(*window, QStringLiteral("share-form-failed"));
+
+    // Cancelling a link being made brings the form back with the same picked files.
+    rig.storage->holdName = QStringLiteral("f/0");
+    rig.storage->held = true;
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return rig.storage->waiting; }, 60s));
+    auto *preparing = qobject_cast<SharePreparingFace *>(window->faceView());
+    ASSERT_TRUE(preparing);
+    QTest::mouseClick(preparing->cancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+    EXPECT_EQ(shares->createState(), SharesModel::CreateState{});
+    EXPECT_EQ(shares->picked().size(), 1);
+    rig.storage->held = false;
+}
+
+TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopAndUpdatesTheLinkPage)
+{
+    // A link page of an older build, and two links: one ended, one the storage will not delete.
+    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"), 100,
+                            rig.now}
+              .save(engine->client(), metaFs));
+    ShareRecord ended;
+    ended.id = QString(22, u'E');
+    ended.secret = QString(43, u's');
+    ended.title = QStringLiteral("Old photos");
+    ended.fileCount = 1;
+    ended.totalBytes = 0;
+    ended.createdAt = rig.now.addDays(-10);
+    ended.expiresAt = rig.now.addDays(-3);
+    ended.workerURL = QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev"));
+    ended.createdBy = QStringLiteral("Study Mac");
+    ShareRecord live = ended;
+    live.id = QString(22, u'L');
+    live.title = QStringLiteral("Report");
+    live.expiresAt.reset();
+    live.createdAt = rig.now.addDays(-1);
+    for (const ShareRecord &record : {ended, live})
+        await(ShareRecords(engine->client(), metaFs).save(record));
+    rig.cloudflare.statusBody = R"({"downloads":1,"expiresAt":null,"fileCount":1,"totalBytes":0})";
+
+    const auto shares = rig.makeModel();
+    openList(*shares);
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 2; }, 60s));
+    ASSERT_TRUE(activate(*linksWindow));
+    EXPECT_TRUE(linksWindow->updateBanner()->isVisible());
+    const QList<LinkRow *> rows = linksWindow->rows();
+    EXPECT_EQ(rows[0]->statusLabel()->text(), QStringLiteral("● Active · 1 download"));
+    EXPECT_EQ(rows[1]->statusLabel()->text(), QStringLiteral("Ended (expired, used up or stopped)"));
+    EXPECT_FALSE(rows[1]->copyLinkButton()->isVisibleTo(rows[1]));
+    EXPECT_EQ(rows[1]->stopButton()->text(), QStringLiteral("Remove"));
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-update"));
+
+    // Removing the ended link asks in its own words.
+    QTest::mouseClick(rows[1]->stopButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow->confirmation());
+    EXPECT_EQ(linksWindow->confirmation()->text(), QStringLiteral("Remove “Old photos” from the list?"));
+    EXPECT_EQ(linksWindow->confirmation()->informativeText(), SharedLinksPresenter::removeMessage);
+    QTest::keyClick(linksWindow->confirmation(), Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->confirmation(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().confirmStop) << "however the dialog closes";
+    EXPECT_EQ(linksWindow->rows().size(), 2);
+
+    // A stop the storage refuses leaves the row and says why.
+    rig.storage = std::make_shared<TestSupport::HeldStorage>(
+        engine->bucket().storage(engine->bucket().failingEngine(), QStringLiteral("deletefile *")));
+    QTest::mouseClick(rows[0]->stopButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow->confirmation());
+    EXPECT_EQ(linksWindow->confirmation()->text(), QStringLiteral("Stop sharing “Report”?"));
+    QTest::mouseClick(button(linksWindow->confirmation(), QStringLiteral("Stop Sharing")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return linksWindow->failureAlert() != nullptr; }, 60s));
+    QMessageBox *alert = linksWindow->failureAlert();
+    EXPECT_EQ(alert->text(), QStringLiteral("Couldn't stop sharing"));
+    EXPECT_TRUE(alert->informativeText().startsWith(SharesModel::storagePrefix)) << alert->informativeText().toStdString();
+    saveScreenshot(*alert, QStringLiteral("shared-links-stop-failed"));
+    QTest::mouseClick(button(alert, QStringLiteral("OK")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->failureAlert(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().error);
+    EXPECT_EQ(linksWindow->rows().size(), 2);
+
+    // The update sheet deploys this build's link page; the banner goes, the sheet stays.
+    QTest::mouseClick(linksWindow->updateButton(), Qt::LeftButton);
+    QDialog *sheet = linksWindow->updateSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->width(), 500);
+    auto *setup = sheet->findChild<ShareSetupView *>();
+    ASSERT_TRUE(setup);
+    EXPECT_TRUE(texts(setup).contains(QStringLiteral("Update your link page")));
+    saveScreenshot(*sheet, QStringLiteral("shared-links-update-sheet"));
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("cf-token"));
+    QTest::mouseClick(setup->setUpButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !shares->settingUp() && !shares->workerOutdated(); }, 60s));
+    EXPECT_EQ(rig.cloudflare.apiRequests(), 4);
+    EXPECT_EQ(setup->tokenField()->text(), QString());
+    EXPECT_FALSE(linksWindow->updateBanner()->isVisibleTo(linksWindow.get()));
+    EXPECT_TRUE(sheet->isVisible());
+    QTest::mouseClick(button(sheet, QStringLiteral("Close")), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->updateSheet(); }, 10s));
+    EXPECT_FALSE(linksWindow->presenter().showUpdate);
+}
+
+TEST_F(ShareWindowsTest, SharedLinksShowsASpinnerThenWhyTheListIsEmpty)
+{
+    const auto shares = rig.makeModel();
+    rig.holdContext = true;
+    openList(*shares);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(linksWindow->refreshButton()->isEnabled());
+    EXPECT_FALSE(linksWindow->emptyText()->isVisibleTo(linksWindow.get()));
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-loading"));
+    rig.notConnected = true;
+    rig.holdContext = false;
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading(); }, 30s));
+    EXPECT_EQ(linksWindow->emptyText()->text(), TestSupport::ShareWindowRig::notConnectedText);
+    EXPECT_TRUE(linksWindow->refreshButton()->isEnabled());
+    linksWindow->close();
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(ShareWindowsTest, OpenPanelRefusesFilesOutsideTheDrive)
+{
+    const auto shares = rig.makeModel();
+    QTemporaryDir outside;
+    QFile(outside.filePath(QStringLiteral("away.txt"))).open(QIODevice::WriteOnly);
+    bool shareOpened = false;
+    auto picking = ShareFilesPanel::pickAndShare(shares.get(), outside.path(), nullptr, [&] { shareOpened = true; });
+    auto *panel = TestSupport::topLevel<ShareFilesPanel>();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(texts(panel).contains(ShareFilesPanel::message));
+    saveScreenshot(*panel, QStringLiteral("share-files-panel"));
+    TestSupport::chooseInPanel(*panel, {QStringLiteral("away.txt")});
+    auto *alert = TestSupport::topLevel<QMessageBox>();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), QStringLiteral("Couldn't share these"));
+    EXPECT_EQ(alert->informativeText(), SharesModel::outsideDriveText);
+    alert->close();
+    EXPECT_FALSE(shareOpened);
+    EXPECT_TRUE(shares->picked().isEmpty());
+}
+
+} // namespace
+
+#include "ShareWindowsTest.moc"

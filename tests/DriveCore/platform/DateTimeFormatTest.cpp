@@ -1,0 +1,25 @@
+#include "DriveCore/platform/DateTimeFormat.h"
+
+#include <gtest/gtest.h>
+
+using namespace DriveCore;
+
+TEST(DateTimeFormat, WordsTheDateAndTimeAsTheLocaleDoes)
+{
+    // 2026-01-02 15:04:05 UTC
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(1'767'366'245, Qt::UTC);
+    const QTimeZone utc(QByteArrayLiteral("UTC"));
+    const struct {
+        const char *locale;
+        QTimeZone zone;
+        QString text;
+    } cases[] = {
+        {"en_US", utc, QStringLiteral("Jan 2, 2026, 3:04\u202fPM")},
+        {"en_GB", utc, QStringLiteral("2 Jan 2026, 15:04")},
+        {"de_DE", utc, QStringLiteral("02.01.2026, 15:04")},
+        {"en_US", QTimeZone(QByteArrayLiteral("Asia/Tokyo")), QStringLiteral("Jan 3, 2026, 12:04\u202fAM")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(DateTimeFormat::abbreviated(when, QLocale(QString::fromLatin1(c.locale)), c.zone), c.text) << c.locale;
+    EXPECT_EQ(DateTimeFormat::abbreviated(QDateTime(), QLocale(QStringLiteral("en_US")), utc), QString());
+}
