@@ -23,14 +23,14 @@ void KeepNotifications::post(std::string_view notificationName, const std::optio
 void KeepNotifications::post(QDBusConnection bus, std::string_view notificationName,
                              const std::optional<std::string> &json)
 {
-    const std::optional<std::string_view> member = KeepShared::KeepBus::member(notificationName);
-    if (!member || !bus.isConnected())
+    if (!bus.isConnected() || notificationName.find('.') == std::string_view::npos)
         return;
-    QDBusMessage signal =
-        QDBusMessage::createSignal(text(KeepShared::KeepBus::path), text(KeepShared::KeepBus::interface), text(*member));
+    const KeepShared::KeepBus::Signal signal = KeepShared::KeepBus::signal(notificationName);
+    QDBusMessage message = QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface),
+                                                      text(signal.member));
     if (json)
-        signal << QString::fromStdString(*json);
-    bus.send(signal);
+        message << QString::fromStdString(*json);
+    bus.send(message);
 }
 
 } // namespace DriveCore
