@@ -16,6 +16,7 @@
 #include "support/fake-engine/FakeEngine.h"
 #include "../services/UpstreamDrive.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
@@ -154,6 +155,35 @@ TEST_F(LiveHooksTest, TheLoginItemIsAnAutostartEntryPerProfile)
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     EXPECT_THROW(hooks.setLoginItem(true), LoginItem::Failure);
+}
+
+TEST_F(LiveHooksTest, TheGeneralTabsSwitchWritesAndRemovesTheAutostartEntry)
+{
+    auto defaults = std::make_shared<UserDefaults>(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
+    AppModel model(std::make_shared<AppModelTest::FakeSupervisor>(), std::make_shared<AppModelTest::FakeSecrets>(), defaults,
+                   std::make_shared<AppModelTest::FakeNetwork>(), hooks, true, nullptr);
+    DriveCore::AppModelTestAccess::setSettings(model, DriveSettings{.driveName = "D", .deviceID = QUuid::createUuid()});
+    const QString entry = home.filePath(QStringLiteral("config/autostart/com.corvane.drive.desktop"));
+    model.setStartAtLogin(false);
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(DriveSettings::load(*defaults)->startAtLogin);
+    model.setStartAtLogin(true);
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+    EXPECT_TRUE(DriveSettings::load(*defaults)->startAtLogin);
+    model.setStartAtLogin(false);
+    EXPECT_FALSE(QFile::exists(entry));
+
+    // A folder that cannot be written (a file in its place, which stops root too): the switch
+    // stays where it was.
+    QDir(QFileInfo(entry).path()).removeRecursively();
+    QFile blocker(QFileInfo(entry).path());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_THROW(model.setStartAtLogin(true), LoginItem::Failure);
+    EXPECT_FALSE(model.settings()->startAtLogin);
+    EXPECT_FALSE(DriveSettings::load(*defaults)->startAtLogin);
 }
 
 // Listens on the session bus for the signals the plug-in takes.
