@@ -785,14 +785,14 @@ TEST_F(ActionsTest, ReplacingKeysVerifiesFirstAndKeepsAnEarlierToken)
                                                     QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
                                                     QStringLiteral("b"), cloudflare));
               }),
-              AppModel::unknownCloudflareKeyText);
+              SetupState::unknownCloudflareKeyText);
     ASSERT_FALSE(asked.isEmpty());
     EXPECT_EQ(asked.first(), QStringLiteral("Bearer tok"));
     EXPECT_EQ(thrown<void>([&] {
                   finish(model().replaceStorageKeys(QStringLiteral("tok"), QStringLiteral("https://s3.example.com"),
                                                     QStringLiteral("b"), cloudflare));
               }),
-              AppModel::notCloudflareText);
+              SetupState::notCloudflareText);
 }
 
 TEST_F(ActionsTest, TheRecoveryKitOpensOnlyForTheExactPassphraseAndCarriesNoToken)

@@ -192,6 +192,15 @@ class BusListener : public QObject {
 public:
     QStringList received; // "<interface>.<member> <argument or <none>>"
 
+    // The keep state and the badges, as the plug-in takes them.
+    bool listen(QDBusConnection bus)
+    {
+        return bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.keep"),
+                           QStringLiteral("state"), this, SLOT(take(QDBusMessage)))
+            && bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.finder"),
+                           QStringLiteral("badges"), this, SLOT(take(QDBusMessage)));
+    }
+
 public slots:
     void take(const QDBusMessage &message)
     {
@@ -206,10 +215,7 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
     BusListener listener;
-    for (const auto &[interface, member] : {std::pair("com.corvane.drive.keep", "state"), std::pair("com.corvane.drive.finder", "badges")}) {
-        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QString::fromLatin1(interface),
-                                QString::fromLatin1(member), &listener, SLOT(take(QDBusMessage))));
-    }
+    ASSERT_TRUE(listener.listen(bus));
 
     hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
     hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
@@ -264,10 +270,7 @@ TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsTh
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
     BusListener listener;
-    for (const auto &[interface, member] : {std::pair("com.corvane.drive.keep", "state"), std::pair("com.corvane.drive.finder", "badges")}) {
-        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QString::fromLatin1(interface),
-                                QString::fromLatin1(member), &listener, SLOT(take(QDBusMessage))));
-    }
+    ASSERT_TRUE(listener.listen(bus));
     TestSupport::FakeEngine engine;
     ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
     const QString today = DriveLayout::dateFolder(QDateTime::currentDateTime());
