@@ -1,4 +1,7 @@
 #include <QCoreApplication>
+#ifdef CORVANE_TEST_WIDGETS
+#include <QApplication>
+#endif
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -39,11 +42,16 @@ void endPoolThreads()
 } // namespace
 
 // Every test binary runs its tests under one application object, so coroutines, timers and
-// network replies have an event loop.
+// network replies have an event loop; window tests (built with CORVANE_TEST_WIDGETS) get a
+// widget application.
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef CORVANE_TEST_WIDGETS
+    QApplication app(argc, argv);
+#else
     QCoreApplication app(argc, argv);
+#endif
     QThreadPool::globalInstance()->setObjectName(QString::fromLatin1(poolName));
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
