@@ -1,27 +1,37 @@
 #pragma once
 
-#include <optional>
+#include "KeepShared/KeepBridge.h"
+
 #include <string_view>
 
-namespace KeepShared {
+// The four notifications of the Keep bridge as session-bus signals, for the application (QtDBus)
+// and the plug-in (GDBus) alike. Each is a broadcast signal from `objectPath`; its interface and
+// member are the notification name cut at its last dot, so "<interface>.<member>" reads back as
+// the name. A payload travels as the signal's one string argument; hello has none. A signal whose
+// arguments are not exactly one string counts as one without a payload. Any process of the user
+// can read these signals, so they carry nothing secret.
+namespace KeepShared::KeepBus {
 
-// How the four KeepBridge notifications travel on the session bus: one signal per notification
-// name, all on one object path and interface. A signal carries the notification's JSON text as
-// its one string argument, or no argument at all when there is nothing to carry (the hello, or
-// a payload that could not be encoded). Any process of the user can read them: no secrets.
-namespace KeepBus {
+inline constexpr std::string_view objectPath = "/com/corvane/drive/Keep";
 
-inline constexpr std::string_view path = "/com/corvane/drive/Keep";
-inline constexpr std::string_view interface = "com.corvane.drive.Keep";
+// The D-Bus type of a signal that carries a payload.
+inline constexpr std::string_view payloadSignature = "(s)";
 
-inline constexpr std::string_view stateMember = "KeepState";      // KeepBridge::stateName
-inline constexpr std::string_view requestMember = "KeepRequest";  // KeepBridge::requestName
-inline constexpr std::string_view helloMember = "KeepHello";      // KeepBridge::helloName
-inline constexpr std::string_view badgesMember = "FinderBadges";  // KeepBridge::badgesName
+struct Signal {
+    std::string_view interface;
+    std::string_view member;
+};
 
-// The signal member of a notification name; none for a name that is not one of the four.
-std::optional<std::string_view> member(std::string_view notificationName);
+// The signal of a notification name; `name` must contain a dot.
+constexpr Signal signal(std::string_view name)
+{
+    const std::size_t dot = name.rfind('.');
+    return {name.substr(0, dot), name.substr(dot + 1)};
+}
 
-} // namespace KeepBus
+inline constexpr Signal stateSignal = signal(KeepBridge::stateName);     // com.corvane.drive.keep / state
+inline constexpr Signal requestSignal = signal(KeepBridge::requestName); // com.corvane.drive.keep / request
+inline constexpr Signal helloSignal = signal(KeepBridge::helloName);     // com.corvane.drive.keep / hello
+inline constexpr Signal badgesSignal = signal(KeepBridge::badgesName);   // com.corvane.drive.finder / badges
 
-} // namespace KeepShared
+} // namespace KeepShared::KeepBus

@@ -23,11 +23,11 @@ void KeepNotifications::post(std::string_view notificationName, const std::optio
 void KeepNotifications::post(QDBusConnection bus, std::string_view notificationName,
                              const std::optional<std::string> &json)
 {
-    const std::optional<std::string_view> member = KeepShared::KeepBus::member(notificationName);
-    if (!member || !bus.isConnected())
+    if (notificationName.find('.') == std::string_view::npos || !bus.isConnected())
         return;
+    const KeepShared::KeepBus::Signal name = KeepShared::KeepBus::signal(notificationName);
     QDBusMessage signal =
-        QDBusMessage::createSignal(text(KeepShared::KeepBus::path), text(KeepShared::KeepBus::interface), text(*member));
+        QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(name.interface), text(name.member));
     if (json)
         signal << QString::fromStdString(*json);
     bus.send(signal);

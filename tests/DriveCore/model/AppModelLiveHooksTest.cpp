@@ -175,10 +175,9 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
     BusListener listener;
-    const QString path = QString::fromUtf8(KeepShared::KeepBus::path.data(), qsizetype(KeepShared::KeepBus::path.size()));
-    const QString interface =
-        QString::fromUtf8(KeepShared::KeepBus::interface.data(), qsizetype(KeepShared::KeepBus::interface.size()));
-    ASSERT_TRUE(bus.connect(QString(), path, interface, QString(), &listener, SLOT(take(QDBusMessage))));
+    const QString path =
+        QString::fromUtf8(KeepShared::KeepBus::objectPath.data(), qsizetype(KeepShared::KeepBus::objectPath.size()));
+    ASSERT_TRUE(bus.connect(QString(), path, QString(), QString(), &listener, SLOT(take(QDBusMessage))));
 
     hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
     hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
@@ -190,9 +189,9 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
 
     ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.size() == 3; }, 10s)) << listener.received.join(u'\n').toStdString();
     EXPECT_EQ(listener.received[0],
-              QStringLiteral(R"(KeepState {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"));
-    EXPECT_TRUE(listener.received[1].startsWith(QStringLiteral("FinderBadges {"))) << listener.received[1].toStdString();
-    const QString reduced = listener.received[2].mid(QStringLiteral("FinderBadges ").size());
+              QStringLiteral(R"(state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"));
+    EXPECT_TRUE(listener.received[1].startsWith(QStringLiteral("badges {"))) << listener.received[1].toStdString();
+    const QString reduced = listener.received[2].mid(QStringLiteral("badges ").size());
     const auto decoded = KeepShared::KeepBridge::decode<KeepShared::FinderBadgeSnapshot>(reduced.toStdString());
     ASSERT_TRUE(decoded) << reduced.toStdString();
     EXPECT_TRUE(decoded->pins().empty());
