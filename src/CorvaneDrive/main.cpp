@@ -15,8 +15,8 @@ using namespace CorvaneDrive;
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("corvane-drive"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Ovra"));
+    // The tray shows the name; a display name would be appended to every window title.
+    QApplication::setApplicationName(QStringLiteral("Ovra"));
     QApplication::setDesktopFileName(QStringLiteral("com.corvane.drive"));
     // The tray is the application's face: closing the last window ends nothing.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -100,18 +100,20 @@ qint64 AppDelegate::appBuild(const QVariantMap &info)
     const QVariant value = info.value(QStringLiteral("CFBundleVersion"));
     if (value.metaType() != QMetaType::fromType<QString>())
         return 0;
-    QString text = value.toString();
-    if (text.startsWith(u'+'))
-        text.remove(0, 1);
-    const QString digits = text.startsWith(u'-') ? text.mid(1) : text;
+    const QString text = value.toString();
+    // One optional sign, then nothing but digits.
+    const bool signed_ = text.startsWith(u'+') || text.startsWith(u'-');
+    const QStringView digits = QStringView(text).mid(signed_ ? 1 : 0);
     if (digits.isEmpty())
         return 0;
     for (const QChar c : digits)
         if (c < u'0' || c > u'9')
             return 0;
     bool ok = false;
-    const qint64 number = text.toLongLong(&ok);
-    return ok ? number : 0;
+    const qint64 number = digits.toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return text.startsWith(u'-') ? -number : number;
 }
 
 AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessionBus, QDBusConnection systemBus,
