@@ -64,11 +64,11 @@ void showFolderLive(QDBusConnection bus, const QString &folder)
     });
 }
 
-void alertLive(const QString &text, const QString &detail)
+void alertLive(QMessageBox::Icon icon, const QString &text, const QString &detail)
 {
     QMessageBox box;
     box.setWindowTitle(QStringLiteral("Ovra"));
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(icon);
     box.setText(text);
     box.setInformativeText(detail);
     box.exec();
@@ -126,7 +126,8 @@ AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessio
         .showFolder = [bus = m_sessionBus](const QString &folder) { showFolderLive(bus, folder); },
         .openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); },
         .confirmQuitWhileUploading = nullptr, // the delegate's own question, below
-        .alert = alertLive,
+        .alert = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Warning, text, detail); },
+        .inform = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Information, text, detail); },
         .chooseFilesToShare = chooseFilesLive,
     };
     m_feed = new MenuFeed(m_model.get(), [this](Action action) { perform(action); }, this);
@@ -340,7 +341,7 @@ void AppDelegate::checkForUpdates()
     // There is no updater in this build (its update key is a placeholder): say so.
     if (!updatesConfigured(AppInfo::dictionary()))
         log().info("Check for updates: this build does not update itself");
-    m_desktop.alert(noUpdatesText, noUpdatesDetail);
+    m_desktop.inform(noUpdatesText, noUpdatesDetail);
 }
 
 void AppDelegate::perform(Action action)

@@ -47,8 +47,9 @@ public:
         std::function<void(const QUrl &)> openUrl;
         // Modal: "Wait" (the default) or "Quit Anyway"; true for the second.
         std::function<bool()> confirmQuitWhileUploading;
-        // Modal alert with one dismiss button.
+        // Modal alerts with one dismiss button: a failure, and a plain notice.
         std::function<void(const QString &text, const QString &detail)> alert;
+        std::function<void(const QString &text, const QString &detail)> inform;
         // Modal open panel for files inside the drive; empty when cancelled.
         std::function<QStringList(const std::optional<QString> &startFolder)> chooseFilesToShare;
     };

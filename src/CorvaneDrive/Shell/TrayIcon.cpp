@@ -11,7 +11,8 @@ using MenuContent::Row;
 TrayIcon::TrayIcon(MenuBarLabel *label, MenuFeed *feed, QObject *parent)
     : QObject(parent), m_label(label), m_feed(feed), m_menu(new QMenu)
 {
-    connect(label, &MenuBarLabel::faceChanged, this, &TrayIcon::updateFace);
+    if (label)
+        connect(label, &MenuBarLabel::faceChanged, this, &TrayIcon::updateFace);
     connect(feed, &MenuFeed::changed, this, &TrayIcon::updateMenu);
     updateMenu();
 }
