@@ -3,6 +3,8 @@
 // the tray item seen from a StatusNotifier host's side, the home window without a tray, one
 // instance per user, quitting with uploads pending, power-off, and the file-manager plug-in's
 // requests.
+#include "../../DriveCore/model/AppModelFixture.h"
+
 #include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
@@ -119,10 +121,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
-        env.set("HOME", home.path().toUtf8());
-        env.set("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
-        env.set("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
-        env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
+        AppModelTest::useHome(env, home);
         ASSERT_TRUE(display.start()) << display.output().toStdString();
         ASSERT_TRUE(system.start()) << system.output().toStdString();
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
