@@ -1,12 +1,38 @@
-#include "DriveCore/engine/AppVersion.h"
-#include "DriveCore/platform/AppInfo.h"
+// The application: one instance per user and profile, a tray icon where the desktop has a tray
+// and the home window where it has none, the drive started at once.
+#include "CorvaneDrive/Shell/AppDelegate.h"
+#include "CorvaneDrive/Shell/AppResources.h"
+#include "DriveCore/engine/DriveProfile.h"
+#include "DriveCore/model/RcloneLocator.h"
+#include "DriveCore/platform/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QIcon>
+
+using namespace CorvaneDrive;
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QTextStream(stdout) << DriveCore::AppVersion::menuLine(DriveCore::AppInfo::dictionary()).value_or(QString()) << '\n';
-    return 0;
+    QApplication app(argc, argv);
+    // The tray shows the name; a display name would be appended to every window title.
+    QApplication::setApplicationName(QStringLiteral("Ovra"));
+    QApplication::setDesktopFileName(QStringLiteral("com.corvane.drive"));
+    // The tray is the application's face: closing the last window ends nothing.
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (const std::optional<QString> icons = AppResources::developmentIconFolder())
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << *icons);
+    QApplication::setWindowIcon(QIcon::fromTheme(MenuBarLabel::brandIcon));
+
+    DriveCore::SingleInstance instance(QDBusConnection::sessionBus(),
+                                       DriveCore::DriveProfile::keychainService(DriveCore::DriveProfile::current()));
+    if (instance.claim() == DriveCore::SingleInstance::Claim::another)
+        return 0;
+
+    AppDelegate delegate(DriveCore::AppModel::live(DriveCore::RcloneLocator::locate()), QDBusConnection::sessionBus(),
+                         QDBusConnection::systemBus());
+    QObject::connect(&instance, &DriveCore::SingleInstance::reopenRequested, &delegate, &AppDelegate::reopen);
+    QObject::connect(&delegate, &AppDelegate::quitReady, &app, [] { QCoreApplication::exit(0); });
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
 }

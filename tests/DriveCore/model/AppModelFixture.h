@@ -37,6 +37,9 @@ public:
     static std::optional<TrashStats> &trashStats(AppModel &model) { return model.m_deletedTrashStats; }
     static std::optional<KeepShared::KeepState> &lastKeepState(AppModel &model) { return model.m_lastKeepState; }
     static QList<UploadRow> &uploads(AppModel &model) { return model.m_uploads; }
+    static std::optional<QString> &keepAlert(AppModel &model) { return model.m_keepAlert; }
+    static std::optional<QString> &keepProgress(AppModel &model) { return model.m_keepProgress; }
+    static bool &isEjected(AppModel &model) { return model.m_isEjected; }
     static std::optional<QDateTime> &searchIndexedAt(AppModel &model) { return model.m_searchIndexedAt; }
     static void setPhase(AppModel &model, AppModelPhase phase) { model.setPhase(std::move(phase)); }
     static void setSettings(AppModel &model, DriveSettings settings) { model.m_settings = std::move(settings); }

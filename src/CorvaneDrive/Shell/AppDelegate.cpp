@@ -1,0 +1,442 @@
+#include "CorvaneDrive/Shell/AppDelegate.h"
+
+#include "CorvaneDrive/Setup/SetupWindow.h"
+#include "CorvaneDrive/Shell/AppResources.h"
+#include "CorvaneDrive/Shell/HomeWindow.h"
+#include "CorvaneDrive/Shell/ModelCalls.h"
+#include "CorvaneDrive/Shell/TrayIcon.h"
+#include "DriveCore/engine/DriveLayout.h"
+#include "DriveCore/platform/AppInfo.h"
+#include "DriveCore/platform/HTTPSend.h"
+#include "DriveCore/platform/PowerOffWatch.h"
+#include "DriveCore/platform/StatusNotifierWatch.h"
+#include "DriveCore/platform/TerminationSignals.h"
+#include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/shares/SharesModel.h"
+#include "DriveCore/support/Log.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <limits>
+
+namespace CorvaneDrive {
+
+using namespace DriveCore;
+using MenuContent::Action;
+
+namespace {
+
+const Log &log()
+{
+    static const Log log("app");
+    return log;
+}
+
+void activateApplication()
+{
+    // No window of ours may be up; the one that opens next takes the focus itself.
+    if (QWidget *window = QApplication::activeWindow())
+        window->raise();
+}
+
+void showFolderLive(QDBusConnection bus, const QString &folder)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowFolders"));
+    call << QStringList{QUrl::fromLocalFile(folder).toString()} << QString();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [folder](QDBusPendingCallWatcher *finished) {
+        finished->deleteLater();
+        if (!finished->isError())
+            return;
+        // No file manager on the bus: the desktop's default opener (xdg-open).
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+            log().error("The drive's folder couldn't be opened in a file manager");
+    });
+}
+
+void alertLive(QMessageBox::Icon icon, const QString &text, const QString &detail)
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Ovra"));
+    box.setIcon(icon);
+    box.setText(text);
+    box.setInformativeText(detail);
+    box.exec();
+}
+
+QStringList chooseFilesLive(const std::optional<QString> &start)
+{
+    QFileDialog panel(nullptr, MenuContent::sharePanelMessage, start.value_or(QString()));
+    panel.setFileMode(QFileDialog::ExistingFiles);
+    panel.setLabelText(QFileDialog::Accept, MenuContent::sharePanelPrompt);
+    if (panel.exec() != QDialog::Accepted)
+        return {};
+    return panel.selectedFiles();
+}
+
+} // namespace
+
+bool AppDelegate::updatesConfigured(const QVariantMap &info)
+{
+    const QVariant key = info.value(QStringLiteral("SUPublicEDKey"));
+    if (key.metaType() != QMetaType::fromType<QString>())
+        return false;
+    const QString text = key.toString();
+    return !text.isEmpty() && !text.startsWith(QLatin1String("REPLACE_"));
+}
+
+qint64 AppDelegate::appBuild(const QVariantMap &info)
+{
+    const QVariant value = info.value(QStringLiteral("CFBundleVersion"));
+    if (value.metaType() != QMetaType::fromType<QString>())
+        return 0;
+    const QString text = value.toString();
+    // One optional sign, then nothing but digits.
+    const bool signed_ = text.startsWith(u'+') || text.startsWith(u'-');
+    const QStringView digits = QStringView(text).mid(signed_ ? 1 : 0);
+    if (digits.isEmpty())
+        return 0;
+    for (const QChar c : digits)
+        if (c < u'0' || c > u'9')
+            return 0;
+    bool ok = false;
+    const qint64 number = digits.toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return text.startsWith(u'-') ? -number : number;
+}
+
+AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessionBus, QDBusConnection systemBus,
+                         QObject *parent)
+    : QObject(parent), m_model(std::move(model)), m_sessionBus(std::move(sessionBus)),
+      m_systemBus(std::move(systemBus)), m_menuBar(new MenuBarPresence(this)), m_windows(new WindowRegistry(this))
+{
+    m_desktop = {
+        .activate = activateApplication,
+        .showFolder = [bus = m_sessionBus](const QString &folder) { showFolderLive(bus, folder); },
+        .openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); },
+        .confirmQuitWhileUploading = nullptr, // the delegate's own question, below
+        .alert = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Warning, text, detail); },
+        .inform = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Information, text, detail); },
+        .chooseFilesToShare = chooseFilesLive,
+    };
+    m_feed = new MenuFeed(m_model.get(), [this](Action action) { perform(action); }, this);
+    QPointer<AppModel> weak(m_model.get());
+    m_label = new MenuBarLabel(m_model.get(), m_menuBar,
+                               {
+                                   .activate = [this] { m_desktop.activate(); },
+                                   .openWindow = [this](const QString &identifier) { openWindow(identifier); },
+                                   .showAlert = [this](const QString &text) { m_desktop.alert(text, QString()); },
+                                   .dismissKeepAlert =
+                                       [weak] {
+                                           if (weak)
+                                               ModelCalls::dismissKeepAlert(*weak);
+                                       },
+                               },
+                               this);
+    m_tray = new TrayIcon(m_label, m_feed, this);
+    m_listener = new FinderAddOnListener(
+        {
+            .handle = [weak](KeepShared::KeepRequest request) { return ModelCalls::handle(weak, std::move(request)); },
+            .saidHello =
+                [weak] {
+                    if (weak)
+                        ModelCalls::keepAddOnSaidHello(*weak);
+                },
+            .refresh = [weak]() -> QCoro::Task<> {
+                if (weak)
+                    co_await weak->refresh();
+            },
+        },
+        std::chrono::steady_clock::now, this);
+    m_trayWatch = new StatusNotifierWatch(m_sessionBus, this);
+    m_powerOff = new PowerOffWatch(m_systemBus, this);
+    registerWindows();
+}
+
+AppDelegate::~AppDelegate()
+{
+    // Windows hold the model; they go first.
+    delete m_windows;
+    m_windows = nullptr;
+}
+
+void AppDelegate::registerWindows()
+{
+    // One line per window; the windows of other parts of the application join here.
+    m_windows->add(MenuContent::homeWindow, [this] { return new HomeWindow(m_feed); });
+    m_windows->add(MenuContent::setupWindow, [this] {
+        QPointer<AppModel> model(m_model.get());
+        SetupContext context;
+        context.makeSetupState = [model] { return ModelCalls::makeSetupState(*model); };
+        context.settingsDriveName = [model]() -> std::optional<QString> {
+            if (!model || !model->settings())
+                return std::nullopt;
+            return model->settings()->driveName;
+        };
+        context.mountPath = [model] { return model ? model->mountPath() : std::nullopt; };
+        context.fileSystemHelp = QUrl::fromLocalFile(AppResources::fileSystemHelpPage());
+        auto *window = new SetupWindow(std::move(context));
+        window->setWindowTitle(QStringLiteral("Set up Ovra"));
+        return window;
+    });
+}
+
+SharesModel &AppDelegate::shares()
+{
+    if (m_shares)
+        return *m_shares;
+    QPointer<AppModel> model(m_model.get());
+    m_shares = new SharesModel(
+        [model] { return ModelCalls::shareContext(model); },
+        [model]() -> std::optional<QString> {
+            return model ? ModelCalls::shareBlockedReason(*model) : std::optional(ModelCalls::notConnectedShareText);
+        },
+        appBuild(AppInfo::dictionary()),
+        [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
+        // The folder is looked up afresh at every call.
+        [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); }, ShareFormat::passwordRounds,
+        [] { return QDateTime::currentDateTimeUtc(); },
+        QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
+        [model](QString token) { return ModelCalls::keepCloudflareKey(model, std::move(token)); }, this);
+    m_feed->setShares(m_shares);
+    return *m_shares;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_signals = new TerminationSignals(this);
+    connect(m_signals, &TerminationSignals::terminateRequested, this, &AppDelegate::requestQuit);
+    connect(m_powerOff, &PowerOffWatch::poweringOff, this, [this] {
+        m_poweringOff = true;
+        // A question already up must not hold the power-off: it counts as "Quit Anyway".
+        if (m_quitQuestion)
+            m_quitQuestion->done(QMessageBox::AcceptRole);
+        requestQuit();
+    });
+    followDriveForInhibitor();
+    if (!m_listener->listen(m_sessionBus))
+        log().error("The file-manager plug-in can't be heard: no session bus");
+    m_label->start();
+    connect(m_trayWatch, &StatusNotifierWatch::hostChanged, this, &AppDelegate::trayHostChanged);
+    m_trayWatch->start();
+    // Launch reports its own outcome through the model's phase.
+    m_model->launch();
+}
+
+void AppDelegate::followDriveForInhibitor()
+{
+    const auto follow = [this] {
+        // Once quitting, the shutdown decides when the inhibitor goes.
+        if (m_quitInProgress)
+            return;
+        const AppModelPhase::Kind phase = m_model->phase().kind;
+        if (phase == AppModelPhase::running || phase == AppModelPhase::offline)
+            m_powerOff->hold();
+        else if (phase != AppModelPhase::starting)
+            m_powerOff->release();
+    };
+    connect(m_model.get(), &AppModel::phaseChanged, this, follow);
+    follow();
+}
+
+void AppDelegate::trayHostChanged(bool hasHost)
+{
+    if (hasHost) {
+        m_tray->show();
+        return;
+    }
+    // Without a tray the home window stands in for the menu.
+    m_tray->hide();
+    openWindow(MenuContent::homeWindow);
+}
+
+void AppDelegate::openWindow(const QString &identifier)
+{
+    QWidget *window = m_windows->open(identifier);
+    if (window && identifier == MenuContent::homeWindow) {
+        // Once the window system has mapped it, to the front over other applications' windows.
+        QTimer::singleShot(0, window, [window] {
+            window->raise();
+            window->activateWindow();
+        });
+    }
+}
+
+void AppDelegate::requestQuit()
+{
+    if (m_quitInProgress)
+        return;
+    m_quitInProgress = true;
+    quitting();
+}
+
+QCoro::Task<> AppDelegate::quitting()
+{
+    QPointer<AppDelegate> self(this);
+    if (!m_poweringOff && !m_quitConfirmed) {
+        const bool canQuit = co_await m_model->freshCanQuit();
+        if (!self)
+            co_return;
+        if (!canQuit && !m_poweringOff && !confirmQuitWhileUploading()) {
+            m_quitInProgress = false;
+            co_return;
+        }
+        if (!self)
+            co_return;
+    }
+    co_await m_model->shutdown();
+    if (!self)
+        co_return;
+    m_powerOff->release();
+    emit quitReady();
+}
+
+bool AppDelegate::confirmQuitWhileUploading()
+{
+    if (m_desktop.confirmQuitWhileUploading)
+        return m_desktop.confirmQuitWhileUploading();
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Ovra"));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(AppModel::quitMessage);
+    box.setInformativeText(AppModel::quitDetail);
+    QPushButton *wait = box.addButton(QStringLiteral("Wait"), QMessageBox::RejectRole);
+    QPushButton *quit = box.addButton(QStringLiteral("Quit Anyway"), QMessageBox::AcceptRole);
+    box.setDefaultButton(wait);
+    box.setEscapeButton(wait);
+    m_quitQuestion = &box;
+    m_desktop.activate();
+    box.exec();
+    m_quitQuestion = nullptr;
+    return box.clickedButton() == quit || m_poweringOff;
+}
+
+void AppDelegate::reopen()
+{
+    m_menuBar->setShown(true);
+    m_menuBar->setHomeWanted(true);
+    QTimer::singleShot(reopenFallback, this, [this] {
+        if (!m_menuBar->homeWanted())
+            return;
+        m_menuBar->setHomeWanted(false);
+        m_desktop.activate();
+        openWindow(MenuContent::settingsWindow);
+    });
+}
+
+void AppDelegate::checkForUpdates()
+{
+    m_desktop.activate();
+    // There is no updater in this build (its update key is a placeholder): say so.
+    if (!updatesConfigured(AppInfo::dictionary()))
+        log().info("Check for updates: this build does not update itself");
+    m_desktop.inform(noUpdatesText, noUpdatesDetail);
+}
+
+void AppDelegate::perform(Action action)
+{
+    const auto open = [this](const QString &identifier) {
+        m_desktop.activate();
+        openWindow(identifier);
+    };
+    switch (action) {
+    case Action::none:
+        return;
+    case Action::setUp:
+        return open(MenuContent::setupWindow);
+    case Action::tryAgain:
+        m_model->launch();
+        return;
+    case Action::reconnect:
+        reconnect();
+        return;
+    case Action::openExtensionSettings:
+        m_desktop.openUrl(QUrl::fromLocalFile(AppResources::fileSystemHelpPage()));
+        return;
+    case Action::search:
+        return open(MenuContent::searchWindow);
+    case Action::openInFinder:
+        if (const std::optional<QString> mount = m_model->mountPath())
+            m_desktop.showFolder(*mount);
+        return;
+    case Action::uploads:
+        return open(MenuContent::uploadsWindow);
+    case Action::recentlyDeleted:
+        return open(MenuContent::recentlyDeletedWindow);
+    case Action::copyAll:
+        return open(MenuContent::copyAllWindow);
+    case Action::shareFiles:
+        pickAndShare();
+        return;
+    case Action::sharedLinks:
+        return open(MenuContent::sharedLinksWindow);
+    case Action::resolveConflicts:
+        return open(MenuContent::conflictWindow);
+    case Action::checkForUpdates:
+        return checkForUpdates();
+    case Action::settings:
+        return open(MenuContent::settingsWindow);
+    case Action::quit:
+        return requestQuit();
+    }
+}
+
+QCoro::Task<> AppDelegate::reconnect()
+{
+    QPointer<AppDelegate> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await m_model->reconnect();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure)
+        co_return;
+    QString detail;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const AppModelError &error) {
+        detail = error.message;
+    } catch (const std::exception &error) {
+        detail = QString::fromUtf8(error.what());
+    }
+    m_desktop.activate();
+    m_desktop.alert(MenuContent::reconnectFailedText, detail);
+}
+
+QCoro::Task<> AppDelegate::pickAndShare()
+{
+    QPointer<AppDelegate> self(this);
+    m_desktop.activate();
+    const QStringList chosen = m_desktop.chooseFilesToShare(m_model->mountPath());
+    if (chosen.isEmpty())
+        co_return;
+    SharesModel &model = shares();
+    std::exception_ptr failure;
+    try {
+        co_await model.pick(chosen);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        m_desktop.alert(MenuContent::shareFailedText, SharesModel::message(failure));
+        co_return;
+    }
+    m_desktop.activate();
+    openWindow(MenuContent::shareWindow);
+}
+
+} // namespace CorvaneDrive
