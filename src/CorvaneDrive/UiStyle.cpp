@@ -1,11 +1,15 @@
 #include "CorvaneDrive/UiStyle.h"
 
+#include <QButtonGroup>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace CorvaneDrive::UiStyle {
 
@@ -88,6 +92,38 @@ QLabel *wrappingLabel(const QString &text, QWidget *parent)
 void selectable(QLabel *label)
 {
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+QIcon icon(const QString &name)
+{
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor")
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::hasThemeIcon(name))
+        return QIcon::fromTheme(name);
+    return QIcon::fromTheme(name + QStringLiteral("-symbolic"));
+}
+
+QWidget *segments(QRadioButton *first, QRadioButton *second, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(first);
+    layout->addWidget(second);
+    layout->addStretch(1);
+    auto *group = new QButtonGroup(row);
+    group->addButton(first);
+    group->addButton(second);
+    return row;
+}
+
+QProgressBar *busyIndicator(QWidget *parent)
+{
+    auto *indicator = new QProgressBar(parent);
+    indicator->setRange(0, 0); // indeterminate
+    indicator->setTextVisible(false);
+    indicator->setFixedSize(48, 10);
+    return indicator;
 }
 
 void setDefaultButton(QWidget *window, QPushButton *button)
