@@ -4,16 +4,14 @@
 #include "CorvaneDrive/Settings/SettingsSheet.h"
 #include "DriveCore/platform/HTTPSend.h"
 
+#include "DriveCore/model/AppModel.h"
+
 #include <QCoroTask>
 #include <QPointer>
 
 class QLineEdit;
 class QProgressBar;
 class QRadioButton;
-
-namespace DriveCore {
-class AppModel;
-}
 
 namespace CorvaneDrive {
 

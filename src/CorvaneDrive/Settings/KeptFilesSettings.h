@@ -3,6 +3,8 @@
 #include "CorvaneDrive/Settings/KeptFilesPresenter.h"
 #include "CorvaneDrive/Settings/SettingsContext.h"
 
+#include "DriveCore/model/AppModel.h"
+
 #include <QCoroTask>
 #include <QPointer>
 #include <QWidget>
@@ -16,10 +18,6 @@ class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-namespace DriveCore {
-class AppModel;
-}
 
 namespace CorvaneDrive {
 

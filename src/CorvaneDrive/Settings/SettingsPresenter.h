@@ -55,10 +55,6 @@ public:
     static inline const QString driveLabel = QStringLiteral("Finder drive");
     static inline const QString startupHeader = QStringLiteral("Startup");
     static inline const QString startAtLoginTitle = QStringLiteral("Start at login");
-    // Whatever the login item's failure was.
-    static inline const QString startAtLoginFailedText = QStringLiteral(
-        "Start at login couldn't be changed. Check that your autostart folder (~/.config/autostart) can be written, and "
-        "try again.");
     static inline const QString addOnHeader = QStringLiteral("Finder add-on");
     static inline const QString addOnFooter =
         QStringLiteral("Enable Ovra in macOS settings to keep files and folders using Finder’s right-click menu.");

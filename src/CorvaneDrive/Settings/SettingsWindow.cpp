@@ -208,7 +208,7 @@ void SettingsWindow::setStartAtLogin(bool on)
         m_model->setStartAtLogin(on);
     } catch (const std::exception &) {
         // One text for every failure; the switch springs back.
-        setError(SettingsPresenter::startAtLoginFailedText);
+        setError(AppModel::startAtLoginFailedText);
         emit changed();
         return;
     }

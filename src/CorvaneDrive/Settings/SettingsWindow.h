@@ -6,20 +6,18 @@
 #include "DriveCore/services/CloudflareBill.h"
 #include "DriveCore/services/StorageUsage.h"
 
+#include "DriveCore/model/AppModel.h"
+
 #include <QCoroTask>
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 
 #include <optional>
 
-class QDialog;
 class QLabel;
 class QStackedWidget;
 class QTabBar;
-
-namespace DriveCore {
-class AppModel;
-}
 
 namespace CorvaneDrive {
 

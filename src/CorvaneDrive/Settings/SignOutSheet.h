@@ -3,16 +3,14 @@
 #include "CorvaneDrive/Settings/SettingsSheet.h"
 #include "CorvaneDrive/Settings/SignOutPresenter.h"
 
+#include "DriveCore/model/AppModel.h"
+
 #include <QCoroTask>
 #include <QList>
+#include <QMessageBox>
 #include <QPointer>
 
-class QMessageBox;
 class QProgressBar;
-
-namespace DriveCore {
-class AppModel;
-}
 
 namespace CorvaneDrive {
 
