@@ -127,7 +127,8 @@ QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> FakeSecrets::load
     ++loads;
     if (failLoad)
         throw KeychainError(Keychain::notAvailable);
-    co_return keys;
+    // A copy: QCoro moves from what co_return names, which would empty the stored keys.
+    co_return std::optional(keys);
 }
 
 QCoro::Task<> FakeSecrets::deleteAll()
