@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 
 namespace CorvaneDrive::UiStyle {
 
@@ -96,8 +97,17 @@ void selectable(QLabel *label)
 
 QIcon icon(const QString &name)
 {
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor")
+    // Without a desktop's platform theme (the offscreen platform, a bare X session) Qt knows
+    // neither a theme nor the data folders that hold them.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor") {
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const QString &folder :
+             QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory))
+            if (!paths.contains(folder))
+                paths << folder;
+        QIcon::setThemeSearchPaths(paths);
         QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
     if (QIcon::hasThemeIcon(name))
         return QIcon::fromTheme(name);
     return QIcon::fromTheme(name + QStringLiteral("-symbolic"));

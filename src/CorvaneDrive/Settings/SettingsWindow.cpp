@@ -47,7 +47,9 @@ SettingsWindow::SettingsWindow(AppModel &model, SettingsContext context, QWidget
     m_tabBar->setDrawBase(false);
     m_tabBar->setAccessibleName(QStringLiteral("Section"));
     for (const Tab each : SettingsPresenter::tabs())
-        m_tabBar->addTab(UiStyle::icon(SettingsPresenter::iconName(each)), SettingsPresenter::rawValue(each));
+        // "&" would mark a shortcut letter; doubled it shows as itself.
+        m_tabBar->addTab(UiStyle::icon(SettingsPresenter::iconName(each)),
+                         SettingsPresenter::rawValue(each).replace(u'&', QStringLiteral("&&")));
     segments->addStretch(1);
     segments->addWidget(m_tabBar);
     segments->addStretch(1);
