@@ -19,6 +19,7 @@
 #include "../../DriveCore/model/AppModelFixture.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
+#include "SettingsDriver.h"
 #include "support/Screenshots.h"
 #include "support/UpstreamEngine.h"
 
@@ -37,30 +38,13 @@ using namespace DriveCore;
 using namespace std::chrono_literals;
 using AppModelTest::finishWithin;
 using TestSupport::saveScreenshot;
+using namespace SettingsDriver;
 
 namespace {
 
 // The engine's commands against the S3 server take a while.
 constexpr std::chrono::seconds stepLimit(90);
 
-void click(QAbstractButton *button)
-{
-    ASSERT_TRUE(button);
-    ASSERT_TRUE(button->isVisible() && button->isEnabled()) << button->text().toStdString();
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-void typeInto(QLineEdit *field, const QString &text)
-{
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, text);
-}
-
-std::optional<QString> shown(const QLabel *label)
-{
-    return label->isVisibleTo(label->window()) ? std::optional(label->text()) : std::nullopt;
-}
 
 class SettingsWindowS3Test : public ::testing::Test {
 protected:

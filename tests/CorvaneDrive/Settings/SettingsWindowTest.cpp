@@ -19,6 +19,7 @@
 #include "../../DriveCore/model/AppModelFixture.h"
 #include "support/InMemoryKeychain.h"
 #include "support/LoopbackHTTPServer.h"
+#include "SettingsDriver.h"
 #include "support/Screenshots.h"
 #include "support/fake-engine/FakeEngine.h"
 
@@ -44,6 +45,7 @@ using namespace CorvaneDrive;
 using namespace DriveCore;
 using namespace std::chrono_literals;
 using TestSupport::saveScreenshot;
+using namespace SettingsDriver;
 
 namespace {
 
@@ -63,26 +65,6 @@ public:
         co_return;
     }
 };
-
-void click(QAbstractButton *button)
-{
-    ASSERT_TRUE(button);
-    ASSERT_TRUE(button->isVisible() && button->isEnabled()) << button->text().toStdString();
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
-void typeInto(QLineEdit *field, const QString &text)
-{
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, text);
-}
-
-// A label's text while it is shown; none while hidden.
-std::optional<QString> shown(const QLabel *label)
-{
-    return label->isVisibleTo(label->window()) ? std::optional(label->text()) : std::nullopt;
-}
 
 class SettingsWindowTest : public AppModelTest::ModelTest {
 protected:
