@@ -1,11 +1,16 @@
 #include "CorvaneDrive/UiStyle.h"
 
+#include <QButtonGroup>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
 
 namespace CorvaneDrive::UiStyle {
 
@@ -88,6 +93,47 @@ QLabel *wrappingLabel(const QString &text, QWidget *parent)
 void selectable(QLabel *label)
 {
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
+QIcon icon(const QString &name)
+{
+    // Without a desktop's platform theme (the offscreen platform, a bare X session) Qt knows
+    // neither a theme nor the data folders that hold them.
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor") {
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const QString &folder :
+             QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory))
+            if (!paths.contains(folder))
+                paths << folder;
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    }
+    if (QIcon::hasThemeIcon(name))
+        return QIcon::fromTheme(name);
+    return QIcon::fromTheme(name + QStringLiteral("-symbolic"));
+}
+
+QWidget *segments(QRadioButton *first, QRadioButton *second, QWidget *parent)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(first);
+    layout->addWidget(second);
+    layout->addStretch(1);
+    auto *group = new QButtonGroup(row);
+    group->addButton(first);
+    group->addButton(second);
+    return row;
+}
+
+QProgressBar *busyIndicator(QWidget *parent)
+{
+    auto *indicator = new QProgressBar(parent);
+    indicator->setRange(0, 0); // indeterminate
+    indicator->setTextVisible(false);
+    indicator->setFixedSize(48, 10);
+    return indicator;
 }
 
 void setDefaultButton(QWidget *window, QPushButton *button)

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QString>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QRadioButton;
 class QWidget;
 
 // The window texts' looks, shared by every window so that they read alike: sizes relative to the
@@ -34,6 +37,16 @@ QColor orange();
 QLabel *wrappingLabel(const QString &text, QWidget *parent = nullptr);
 // Text that can be selected and copied with the mouse and the keyboard.
 void selectable(QLabel *label);
+
+// A freedesktop icon from the desktop's theme, or its symbolic form where the theme has only
+// that. Without a theme of the desktop's own, Adwaita's.
+QIcon icon(const QString &name);
+
+// Two choices side by side with no label of their own, one of them on at a time.
+QWidget *segments(QRadioButton *first, QRadioButton *second, QWidget *parent);
+
+// The small indicator beside a button or a line while work runs.
+QProgressBar *busyIndicator(QWidget *parent);
 
 // Return or Enter anywhere in `window` presses `button` while it can be pressed. The button is drawn as the default one. Widgets that use Return themselves (a
 // multi-line text field) keep it. Replacing the button moves the role.

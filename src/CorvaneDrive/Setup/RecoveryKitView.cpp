@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Setup/RecoveryKitView.h"
 
+#include "CorvaneDrive/CodeView.h"
 #include "CorvaneDrive/Setup/RecoveryKitPresenter.h"
 #include "CorvaneDrive/Setup/SetupFlowPresenter.h"
 #include "CorvaneDrive/UiStyle.h"
@@ -12,60 +13,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace CorvaneDrive {
-
-namespace {
-
-// The code on a faint rounded field, wrapped anywhere (it has no spaces), as tall as its text.
-class CodeView : public QTextEdit {
-public:
-    explicit CodeView(const QString &code, QWidget *parent) : QTextEdit(parent)
-    {
-        setReadOnly(true);
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setFrameShape(QFrame::NoFrame);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setWordWrapMode(QTextOption::WrapAnywhere);
-        setTabChangesFocus(true);
-        UiStyle::monospaced(this);
-        document()->setDocumentMargin(8);
-        viewport()->setAutoFillBackground(false);
-        setPlainText(code);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    }
-
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override
-    {
-        std::unique_ptr<QTextDocument> copy(document()->clone());
-        copy->setTextWidth(width);
-        return qCeil(copy->size().height());
-    }
-    QSize sizeHint() const override { return {200, heightForWidth(200)}; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        {
-            QPainter painter(viewport());
-            painter.setRenderHint(QPainter::Antialiasing);
-            QColor fill = palette().color(QPalette::Text);
-            fill.setAlphaF(0.06f);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(fill);
-            painter.drawRoundedRect(viewport()->rect(), 6, 6);
-        }
-        QTextEdit::paintEvent(event);
-    }
-};
-
-} // namespace
 
 RecoveryKitView::RecoveryKitView(DriveCore::SetupState &state, QString code, QWidget *parent)
     : SetupScreenView(parent), m_state(&state), m_code(std::move(code)),

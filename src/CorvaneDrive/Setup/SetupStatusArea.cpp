@@ -11,7 +11,7 @@
 namespace CorvaneDrive {
 
 SetupStatusArea::SetupStatusArea(QWidget *parent)
-    : QWidget(parent), m_busyRow(new QWidget(this)), m_indicator(new QProgressBar(m_busyRow)),
+    : QWidget(parent), m_busyRow(new QWidget(this)), m_indicator(UiStyle::busyIndicator(m_busyRow)),
       m_busyText(new QLabel(m_busyRow)), m_errorColumn(new QWidget(this)),
       m_errorText(UiStyle::wrappingLabel(QString(), m_errorColumn)), m_detailsButton(new QToolButton(m_errorColumn)),
       m_detailsText(UiStyle::wrappingLabel(QString(), m_errorColumn))
@@ -24,9 +24,6 @@ SetupStatusArea::SetupStatusArea(QWidget *parent)
 
     auto *busy = new QHBoxLayout(m_busyRow);
     busy->setContentsMargins(0, 0, 0, 0);
-    m_indicator->setRange(0, 0); // indeterminate
-    m_indicator->setTextVisible(false);
-    m_indicator->setFixedSize(48, 10);
     busy->addWidget(m_indicator);
     busy->addWidget(m_busyText, 1);
 

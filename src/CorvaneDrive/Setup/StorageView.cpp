@@ -36,21 +36,6 @@ void fitLines(QPlainTextEdit *field)
     field->setFixedHeight(lines * field->fontMetrics().lineSpacing() + chrome);
 }
 
-// Two choices side by side with no label of their own.
-QWidget *segments(QRadioButton *first, QRadioButton *second, QWidget *parent)
-{
-    auto *row = new QWidget(parent);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(first);
-    layout->addWidget(second);
-    layout->addStretch(1);
-    auto *group = new QButtonGroup(row);
-    group->addButton(first);
-    group->addButton(second);
-    return row;
-}
-
 QLineEdit *field(QWidget *parent, bool masked = false, const QString &placeholder = {})
 {
     auto *edit = new QLineEdit(parent);
@@ -68,7 +53,7 @@ StorageView::StorageView(SetupState &state, const SetupContext &context, QWidget
 
     m_pasteKit = new QRadioButton(StoragePresenter::pasteKitSegment);
     m_manual = new QRadioButton(StoragePresenter::manualSegment);
-    m_entryPicker = segments(m_pasteKit, m_manual, this);
+    m_entryPicker = UiStyle::segments(m_pasteKit, m_manual, this);
     column->addWidget(m_entryPicker);
 
     // Recovery Kit body.
@@ -95,7 +80,7 @@ StorageView::StorageView(SetupState &state, const SetupContext &context, QWidget
     manual->setSpacing(SetupFlowPresenter::routerSpacing);
     m_cloudflareKey = new QRadioButton(StoragePresenter::cloudflareKeySegment);
     m_storageKeys = new QRadioButton(StoragePresenter::storageKeysSegment);
-    manual->addWidget(segments(m_cloudflareKey, m_storageKeys, m_manualBody));
+    manual->addWidget(UiStyle::segments(m_cloudflareKey, m_storageKeys, m_manualBody));
     m_cloudflarePanel = panel(StoragePresenter::cloudflareKeyInstructions());
     m_r2Panel = panel(StoragePresenter::r2Instructions());
     m_existingLine = UiStyle::wrappingLabel(StoragePresenter::existingDriveLine, m_manualBody);

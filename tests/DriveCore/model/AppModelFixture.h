@@ -51,6 +51,7 @@ public:
     static void setEngineInUse(AppModel &model, DriveEngine engine) { model.m_engineInUse = engine; }
     static void setSignOutStep(AppModel &model, std::optional<SignOutStep> step) { model.m_signOutStep = step; }
     static void setChangingDrive(AppModel &model, bool changing) { model.m_isChangingDrive = changing; }
+    static bool &changingDrive(AppModel &model) { return model.m_isChangingDrive; }
     static void setChangeSync(AppModel &model, std::shared_ptr<ChangeSyncing> changeSync)
     {
         model.m_changeSync = std::move(changeSync);
