@@ -71,8 +71,8 @@ protected:
         if (model)
             finishWithin(model->shutdown(), 60s);
         model.reset();
-        for (const pid_t pid : LeftoverDrive::find(cacheDir))
-            ::kill(pid, SIGKILL);
+        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
+            engine.signal(SIGKILL);
         TestSupport::FuseMount(mountFolder).unmount();
     }
 
