@@ -20,7 +20,8 @@ OrderedJson pinJson(const FinderBadgePin &pin)
     return {{"path", pin.path}, {"isDir", pin.isDir}, {"state", pin.state}};
 }
 
-std::optional<std::string> payload(const OrderedJson &json)
+// The compact JSON text and its size on the wire; none for text that is not UTF-8.
+std::optional<std::pair<std::string, std::size_t>> compactForm(const OrderedJson &json)
 {
     std::string compact;
     try {
@@ -31,10 +32,18 @@ std::optional<std::string> payload(const OrderedJson &json)
     // The wire form escapes "/". The writer never does, and outside strings JSON has no slash,
     // so every slash in its output belongs to a string and gets a backslash in front.
     const auto slashes = static_cast<std::size_t>(std::count(compact.begin(), compact.end(), '/'));
-    if (compact.size() + slashes > KeepBridge::maxPayloadBytes)
+    const std::size_t size = compact.size() + slashes;
+    return std::pair(std::move(compact), size);
+}
+
+std::optional<std::string> payload(const OrderedJson &json)
+{
+    std::optional<std::pair<std::string, std::size_t>> form = compactForm(json);
+    if (!form || form->second > KeepBridge::maxPayloadBytes)
         return std::nullopt;
+    const std::string &compact = form->first;
     std::string escaped;
-    escaped.reserve(compact.size() + slashes);
+    escaped.reserve(form->second);
     for (char c : compact) {
         if (c == '/')
             escaped += '\\';
@@ -117,21 +126,51 @@ std::optional<std::string> encode(const FinderBadgePin &value)
     return payload(pinJson(value));
 }
 
-std::optional<std::string> encode(const FinderBadgeSnapshot &value)
+namespace {
+
+OrderedJson snapshotJson(const FinderBadgeSnapshot &value)
 {
     OrderedJson pins = OrderedJson::array();
     for (const FinderBadgePin &pin : value.pins())
         pins.push_back(pinJson(pin));
-    return payload({{"mount", value.mount()},
-                    {"pins", std::move(pins)},
-                    {"pending", value.pending()},
-                    {"queueKnown", value.queueKnown()},
-                    {"online", value.online()}});
+    return {{"mount", value.mount()},
+            {"pins", std::move(pins)},
+            {"pending", value.pending()},
+            {"queueKnown", value.queueKnown()},
+            {"online", value.online()}};
+}
+
+OrderedJson stateJson(const KeepState &value)
+{
+    return {{"mounts", value.mounts}, {"pins", value.pins}};
+}
+
+std::size_t wireSize(const OrderedJson &json)
+{
+    const std::optional<std::pair<std::string, std::size_t>> form = compactForm(json);
+    return form ? form->second : 0;
+}
+
+} // namespace
+
+std::optional<std::string> encode(const FinderBadgeSnapshot &value)
+{
+    return payload(snapshotJson(value));
 }
 
 std::optional<std::string> encode(const KeepState &value)
 {
-    return payload({{"mounts", value.mounts}, {"pins", value.pins}});
+    return payload(stateJson(value));
+}
+
+std::size_t encodedSize(const FinderBadgeSnapshot &value)
+{
+    return wireSize(snapshotJson(value));
+}
+
+std::size_t encodedSize(const KeepState &value)
+{
+    return wireSize(stateJson(value));
 }
 
 std::optional<std::string> encode(const KeepRequest &value)

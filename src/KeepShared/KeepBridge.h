@@ -66,6 +66,10 @@ std::optional<std::string> encode(const FinderBadgePin &value);
 std::optional<std::string> encode(const FinderBadgeSnapshot &value);
 std::optional<std::string> encode(const KeepState &value);
 std::optional<std::string> encode(const KeepRequest &value);
+// The size in bytes of the JSON text encode gives, whatever the limit; 0 for a value that cannot be
+// encoded.
+std::size_t encodedSize(const FinderBadgeSnapshot &value);
+std::size_t encodedSize(const KeepState &value);
 
 // Nothing for an absent or too long text, or one that is not a JSON object of type T: a missing
 // key, a value of the wrong JSON type, an unknown action. Keys T does not know are ignored.

@@ -2,6 +2,33 @@
 
 namespace DriveCore {
 
+QString SignOutStep::text(bool discardedFiles) const
+{
+    switch (kind) {
+    case waitingForUploads:
+        return QStringLiteral("Waiting for %1 %2 to finish uploading\u2026")
+            .arg(count)
+            .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+    case finishingDeletes:
+        if (stuck) {
+            return QStringLiteral("Some deleted files can't be moved to Recently Deleted right now. If you sign out "
+                                  "anyway, they stay where they were in your drive.");
+        }
+        return QStringLiteral("Finishing moving deleted files to Recently Deleted\u2026");
+    case stopping:
+        return QStringLiteral("Disconnecting the drive\u2026");
+    case removingKeys:
+        return QStringLiteral("Removing your keys from this Mac\u2026");
+    case removingLocalFiles:
+        return QStringLiteral("Removing the drive's files from this Mac\u2026");
+    case done:
+        return discardedFiles ? SignOut::doneDiscardedText : QStringLiteral("Signed out. Your files are safe in the cloud.");
+    case cancelled:
+        break;
+    }
+    return QStringLiteral("Sign out cancelled. Nothing was changed.");
+}
+
 QString SignOut::forceTitle(std::optional<qint64> count)
 {
     if (!count || *count < 1)

@@ -28,6 +28,9 @@ struct SignOutStep {
 
     bool operator==(const SignOutStep &) const = default;
 
+    // The sheet's line for the step; `discardedFiles` changes only the `done` line.
+    QString text(bool discardedFiles = false) const;
+
     Kind kind = done;
     qint64 count = 0;
     bool stuck = false;

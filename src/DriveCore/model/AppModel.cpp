@@ -7,6 +7,7 @@
 #include "DriveCore/model/AppModelIPhone.h"
 #include "DriveCore/model/OrganisePending.h"
 #include "DriveCore/platform/StandardFolders.h"
+#include "DriveCore/platform/SystemNames.h"
 #include "DriveCore/platform/UserDefaults.h"
 
 #include <QCoreApplication>
@@ -20,8 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The text of an error as the user may see it.
-QString describe(const std::exception &error)
+} // namespace
+
+QString AppModel::describe(const std::exception &error)
 {
     if (const auto *model = dynamic_cast<const AppModelError *>(&error))
         return model->message;
@@ -33,6 +35,8 @@ QString describe(const std::exception &error)
         return connection->message();
     return QString::fromUtf8(error.what());
 }
+
+namespace {
 
 // Two tasks side by side on the main thread: the first to end decides.
 struct Race {
@@ -115,6 +119,11 @@ AppModel::AppModel(std::shared_ptr<DriveSupervising> supervisor, std::shared_ptr
         this);
     connect(m_iPhone, &AppModelIPhone::iPhoneSyncOnChanged, this, &AppModel::iPhoneSyncOnChanged);
     m_conflictLines = ConflictLines::make(this, [this](const QStringList &lines) { takeConflictLines(lines); });
+    m_copyAllRun = new CopyAllRun(
+        [this](QString folder, std::function<void(const CopyProgress &)> progress, CancelToken token) {
+            return copyAllFiles(std::move(folder), std::move(progress), std::move(token));
+        },
+        this);
 }
 
 AppModel::~AppModel()
@@ -336,6 +345,24 @@ RCClient AppModel::requireRC() const
     throw AppModelError(notConnectedText);
 }
 
+std::optional<QUuid> AppModel::currentDeviceID() const
+{
+    if (!m_settings)
+        return std::nullopt;
+    return m_settings->deviceID;
+}
+
+bool AppModel::stillCurrent(int port, const std::optional<QUuid> &deviceID) const
+{
+    const std::optional<RCClient> rc = m_supervisor->rc();
+    return rc && rc->port() == port && currentDeviceID() == deviceID && !signOutRunning();
+}
+
+AppModel::ActionToken::ActionToken(const CancelToken &caller, const CancelToken &lifetime)
+    : m_source(caller), m_lifetime(lifetime, std::function<void()>([this] { m_source.cancel(); }))
+{
+}
+
 void AppModel::takeConflictLines(const QStringList &lines)
 {
     QList<DriveConflict> conflicts = m_conflicts;
@@ -376,6 +403,8 @@ QCoro::Task<> AppModel::launch()
 
 QCoro::Task<> AppModel::launching()
 {
+    // First-run setup proposes this computer's name; hostnamed may take a moment to answer.
+    SystemNames::prefetch();
     const QString settingsKey = QString::fromLatin1(DriveSettings::defaultsKey);
     if (m_defaults->data(settingsKey) && !DriveSettings::load(*m_defaults)) {
         setProblem(settingsUnreadableText);
@@ -488,6 +517,11 @@ QCoro::Task<> AppModel::startDrive(DriveSettings settings, StorageSecrets secret
 
 QCoro::Task<bool> AppModel::extensionEnabled()
 {
+    co_return co_await guarded(extensionAnswer(m_hooks, extensionLimit));
+}
+
+QCoro::Task<bool> AppModel::extensionAnswer(AppModelHooks hooks, Milliseconds limit)
+{
     const auto race = std::make_shared<Race>();
     CancelSource stopSleep;
     // The question is not cancelled; an answer after the limit is dropped.
@@ -500,10 +534,10 @@ QCoro::Task<bool> AppModel::extensionEnabled()
         }
         race->firstEnded = true;
         race->decide(enabled);
-    }(race, m_hooks.fskitAvailable);
+    }(race, hooks.fskitAvailable);
     if (!race->decided)
-        timeLimit(race, extensionLimit, m_hooks.sleep, stopSleep.get_token());
-    co_await guarded(waitUntil(race, [](const Race &race) { return race.decided; }));
+        timeLimit(race, limit, hooks.sleep, stopSleep.get_token());
+    co_await waitUntil(race, [](const Race &race) { return race.decided; });
     stopSleep.request_stop();
     co_return race->answer;
 }
@@ -576,7 +610,7 @@ TaskHandle<> AppModel::daily(std::function<QCoro::Task<>(AppModelHooks, RCClient
 
 QCoro::Task<> AppModel::refresh()
 {
-    if (m_phase.kind == Phase::needsSetup || m_signOutStep || m_isChangingDrive)
+    if (m_phase.kind == Phase::needsSetup || signOutRunning() || m_isChangingDrive)
         co_return;
 
     if (m_phase.isProblem() && m_phase.text == extensionOffText) {

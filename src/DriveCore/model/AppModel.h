@@ -10,13 +10,19 @@
 #include "DriveCore/model/AppModelHooks.h"
 #include "DriveCore/model/CancelFlag.h"
 #include "DriveCore/model/ConflictLines.h"
+#include "DriveCore/model/CopyAllRun.h"
 #include "DriveCore/model/PathMonitor.h"
 #include "DriveCore/mount/ChangeSync.h"
 #include "DriveCore/mount/UploadStatus.h"
+#include "DriveCore/platform/HTTPSend.h"
+#include "DriveCore/services/CloudflareBill.h"
 #include "DriveCore/services/ConflictResolver.h"
+#include "DriveCore/services/CopyAllFiles.h"
 #include "DriveCore/services/DriveSearch.h"
 #include "DriveCore/services/KeepOnMac.h"
 #include "DriveCore/services/RecentlyDeleted.h"
+#include "DriveCore/services/StorageUsage.h"
+#include "DriveCore/shares/ShareContext.h"
 #include "DriveCore/support/Cancellation.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
@@ -40,6 +46,7 @@
 namespace DriveCore {
 
 class AppModelIPhone;
+class SetupState;
 class UserDefaults;
 
 // The drive's top-level state as the user sees it.
@@ -104,6 +111,46 @@ public:
     static inline const QString waitingText = QStringLiteral("Waiting for internet");
     static inline const QString checkingText = QStringLiteral("Checking your files\u2026");
 
+    // Keep on this machine.
+    static inline const QString keepFailedText =
+        QStringLiteral("Couldn't keep these on this Mac. Check your internet connection and try again.");
+    static inline const QString removeKeptFailedText =
+        QStringLiteral("Couldn't remove these from Keep on This Mac. Try again in a moment.");
+    // Conflicts.
+    static inline const QString alreadySortedOutText = QStringLiteral("This was already sorted out.");
+    // Usage figures.
+    static inline const QString cloudflareNoFiguresPrefix = QStringLiteral("Cloudflare didn't give the usage figures: ");
+    // Copy-all and share context.
+    static inline const QString copyFolderName = QStringLiteral("Ovra files");
+    static inline const QString copyInsideDriveText =
+        QStringLiteral("Choose a folder outside your Ovra drive, for example on this Mac or an external disk.");
+    static inline const QString shareNotConnectedText =
+        QStringLiteral("Your drive isn't connected right now. Try again when Ovra shows your drive.");
+    // Settings. The General tab shows the start-at-login text for any failure of setStartAtLogin.
+    static inline const QString startAtLoginFailedText = QStringLiteral(
+        "Start at login couldn't be changed. Check that your autostart folder (~/.config/autostart) can be "
+        "written, and try again.");
+    static inline const QString badNameText =
+        QStringLiteral("Choose a name without slashes, colons or control characters (up to 255 bytes).");
+    static inline const QString sameNameText =
+        QStringLiteral("Choose a name that differs by more than capital letters or accents.");
+    static inline const QString renameBusyText =
+        QStringLiteral("Wait until the drive is connected and other changes have finished, then try again.");
+    static inline const QString renameUploadsText =
+        QStringLiteral("Wait for uploads and deleted files to finish moving, then rename the drive.");
+    static inline const QString renameFailedOldNameText =
+        QStringLiteral("The new name couldn't be used. Your old name is saved; try reconnecting the drive.");
+    static inline const QString driveChangeBusyText = QStringLiteral("Wait for the drive change to finish.");
+    // Storage keys, Recovery Kit, setup.
+    static inline const QString unknownCloudflareKeyText = QStringLiteral(
+        "Cloudflare doesn't know that API token, or it's switched off. Copy it again, or make a new one.");
+    static inline const QString notCloudflareText =
+        QStringLiteral("A Cloudflare API token works only with Cloudflare R2. For other storage, use storage keys.");
+    static inline const QString recoveryKitMismatchText = QStringLiteral("That passphrase doesn't match this drive.");
+    static inline const QString settingsNotSavedText = QStringLiteral("Your settings couldn't be saved. Try again.");
+    // Sign-out.
+    static inline const QString signOutFailedText = QStringLiteral("Sign out didn't finish. Try again from Settings.");
+
     static constexpr qint64 minCacheGB = 5;
     // The help page of the file-system layer, installed beside the application.
     static QUrl extensionSettingsURL();
@@ -118,6 +165,10 @@ public:
     static constexpr Milliseconds flushLimit = std::chrono::seconds(5);
     static constexpr Milliseconds dailyWait = std::chrono::hours(24);
     static constexpr Milliseconds retryWait = std::chrono::minutes(5);
+    static constexpr Milliseconds deletedStaleAfter = std::chrono::seconds(120); // a listing this old is read again
+    static constexpr Milliseconds deletedRetryWait = std::chrono::seconds(10);   // after a failed listing
+    static constexpr Milliseconds signOutPause = std::chrono::seconds(2);
+    static constexpr Milliseconds setupExtensionLimit = std::chrono::seconds(5);
 
     AppModel(std::shared_ptr<DriveSupervising> supervisor, std::shared_ptr<SecretStoring> secrets,
              std::shared_ptr<UserDefaults> defaults, std::shared_ptr<NetworkMonitoring> network, AppModelHooks hooks,
@@ -214,6 +265,95 @@ public:
     // supervisor's error.
     QCoro::Task<> reconnect();
 
+    // --- Keep on this machine (AppModelKeep.cpp). None of these throws: a failed keep or
+    // remove ends in keepAlert; while the drive isn't running they do nothing. ---
+    // Keeps the items at these absolute paths; paths outside the drive are dropped.
+    QCoro::Task<> keep(QStringList paths);
+    // Stops keeping these drive-relative paths.
+    QCoro::Task<> removeKept(QStringList drivePaths);
+    // A request of the file-manager plug-in.
+    QCoro::Task<> handle(KeepShared::KeepRequest request);
+    // Re-reads the pins and the upload queue through `rc`, posts the badges and, when it
+    // changed, the keep state. A reply that comes back for another launch, another drive or
+    // during a sign-out changes nothing.
+    QCoro::Task<> refreshKept(RCClient rc);
+    // The keep state of the drive's mount; none before setup.
+    std::optional<KeepShared::KeepState> currentKeepState() const;
+    // The plug-in said hello: it gets the last keep state again, changed or not.
+    void keepAddOnSaidHello();
+    void dismissKeepAlert();
+
+    // --- Recently Deleted and conflicts (AppModelTrash.cpp) ---
+    // Reads the trash statistics and, when due (forced, owed, stale after 120 s, another engine
+    // launch), the listing. Returns at once while a refresh or a sign-out runs. Throws the
+    // not-connected error, the listing's error, or CancelledError.
+    QCoro::Task<> refreshDeleted(bool force, CancelToken token = {});
+    // Each throws the not-connected error or the hook's error, changing nothing then.
+    QCoro::Task<> restore(DeletedItem item);
+    QCoro::Task<> deleteNow(DeletedItem item);
+    QCoro::Task<> emptyRecentlyDeleted();
+    // Resolves the current conflict; a notice for the user, or none. keepBoth needs no
+    // connection.
+    QCoro::Task<std::optional<QString>> resolveConflict(ConflictChoice choice);
+
+    // --- Usage figures (AppModelUsage.cpp) ---
+    // The drive's and Recently Deleted's bytes in the bucket, through the running engine.
+    QCoro::Task<StorageUsage> loadStorageUsage(CancelToken token = {});
+    // Cloudflare's own R2 figures of the month; none without keys, without a kept token or for
+    // storage that isn't R2. Needs no running drive.
+    QCoro::Task<std::optional<R2MonthUsage>> loadCloudflareUsage(HTTPSend send, CancelToken token = {});
+
+    // --- Copy-all, drive size, share context (AppModelCopyAll.cpp) ---
+    // <folder>/Ovra files
+    static QString copyFolder(const QString &folder);
+    // Copies every file of the drive into copyFolder(folder), skipping files already there.
+    // Refuses a folder that is part of the drive (its mount, the engine's backing mount, its
+    // cache) or whose "Ovra files" is a symbolic link. `progress` may be called from any thread.
+    QCoro::Task<> copyAllFiles(QString folder, std::function<void(const CopyProgress &)> progress,
+                               CancelToken token = {});
+    // The bytes of every file of the drive, read from the bucket with the stored keys.
+    QCoro::Task<qint64> driveSize(CancelToken token = {});
+    // The running copy-all of the copy-all window, kept here so that closing the window loses
+    // nothing.
+    CopyAllRun &copyAllRun() const { return *m_copyAllRun; }
+    // What one share action needs of the running drive. Throws shareNotConnectedText, the
+    // keys-unreadable text or the key store's error.
+    QCoro::Task<ShareContext> shareContext();
+    std::optional<QString> shareBlockedReason() const;
+
+    // --- Settings (AppModelSettings.cpp) ---
+    // Throws the login item's error unchanged (the window shows startAtLoginFailedText).
+    void setStartAtLogin(bool on);
+    // False, logged, and startAtLogin saved off when the login item fails.
+    bool enableStartAtLoginAfterSetup();
+    // Each runs as one drive change (isChangingDrive) and throws the user's text.
+    QCoro::Task<> renameDrive(QString name, CancelToken token = {});
+    QCoro::Task<> setDriveEngine(DriveEngine engine);
+    QCoro::Task<> changeCache(qint64 gb);
+
+    // --- Storage keys, Recovery Kit, setup (AppModelKeys.cpp) ---
+    // New keys derived from a Cloudflare API token, then as below.
+    QCoro::Task<> replaceStorageKeys(QString cloudflareKey, QString endpoint, QString bucket, HTTPSend send);
+    // Checks that the stored passphrase opens the drive in the new storage, stores the keys
+    // (and the token when given) and restarts the drive. A failed check stores nothing.
+    QCoro::Task<> replaceStorageKeys(StorageSecrets secrets, std::optional<QString> cloudflareKey);
+    QCoro::Task<> keepCloudflareKey(QString token);
+    // The Recovery Kit code, for the stored passphrase typed exactly.
+    QCoro::Task<QString> showRecoveryKit(QString passphrase);
+    // A new first-run setup wired to this model.
+    std::unique_ptr<SetupState> makeSetupState();
+    // The setup's last step: launches again and throws unless the drive is on its way.
+    QCoro::Task<> completeSetup();
+
+    // --- Sign-out (AppModelSignOut.cpp) ---
+    // Runs one sign-out: `done` or `cancelled`, or none when it refuses to start (no settings,
+    // a sign-out or a drive change running). Throws SignOut::UnuploadedFiles (the drive was
+    // started again) or the removal's error (the phase then says so).
+    QCoro::Task<std::optional<SignOutStep>> signOut(bool force);
+    // The sheet's buttons; nothing without a running sign-out.
+    void cancelSignOut();
+    void requestForceSignOut();
+
 signals:
     void phaseChanged();
     void statusLineChanged();
@@ -260,6 +400,9 @@ protected:
         return whileAlive(QPointer<AppModel>(this), std::move(task));
     }
 
+    // The text of an error as the user may see it.
+    static QString describe(const std::exception &error);
+
     // Cancelled when the model goes away: the token of the hooks' calls.
     CancelToken lifetime() const { return m_lifetime.get_token(); }
 
@@ -293,6 +436,9 @@ protected:
     TaskHandle<> daily(std::function<QCoro::Task<>(AppModelHooks, RCClient, CancelToken)> job);
     // Whether the file-system layer answers enabled within 5 s.
     QCoro::Task<bool> extensionEnabled();
+    // Whether the hooks' file-system layer answers enabled within `limit`; a late answer counts
+    // as off.
+    static QCoro::Task<bool> extensionAnswer(AppModelHooks hooks, Milliseconds limit);
 
     // --- Network ---
     void networkChanged(bool online);
@@ -312,11 +458,51 @@ protected:
     QCoro::Task<> recoverOldCache(DriveSettings settings, std::set<std::string> folders);
     QCoro::Task<> stopRecovery();
 
-    // --- Keep on this machine (AppModelKeep.cpp) ---
-    // Re-reads the pins and the upload queue through `rc`, posts the badges and, when it
-    // changed, the keep state.
-    QCoro::Task<> refreshKept(RCClient rc);
-    std::optional<KeepShared::KeepState> currentKeepState() const;
+    // --- Late results ---
+    // A sign-out runs: from the first step of signOut, before it reports anything.
+    bool signOutRunning() const { return m_signingOut || m_signOutStep.has_value(); }
+    // Whether a result fetched through the launch on `port` for the drive `deviceID` may still
+    // be applied: same launch, same drive, no sign-out.
+    bool stillCurrent(int port, const std::optional<QUuid> &deviceID) const;
+    std::optional<QUuid> currentDeviceID() const;
+
+    // A token cancelled with the caller's or with the model's lifetime.
+    class ActionToken {
+    public:
+        ActionToken(const CancelToken &caller, const CancelToken &lifetime);
+        CancelToken token() const { return m_source.token(); }
+
+    private:
+        LinkedCancelSource m_source;
+        std::stop_callback<std::function<void()>> m_lifetime;
+    };
+
+    // --- Recently Deleted ---
+    QCoro::Task<> loadDeleted(CancelToken token);
+
+    // --- Settings ---
+    // Writes "driveSettings" and the model's settings.
+    void save(const DriveSettings &settings);
+    // One drive change: sets isChangingDrive, and clears it again on every way out.
+    class DriveChange {
+    public:
+        explicit DriveChange(AppModel &model);
+        ~DriveChange();
+        DriveChange(const DriveChange &) = delete;
+        DriveChange &operator=(const DriveChange &) = delete;
+
+    private:
+        QPointer<AppModel> m_model;
+    };
+    // Whether a drive change may start: none runs and no sign-out does.
+    bool driveChangeAllowed() const { return !m_isChangingDrive && !signOutRunning(); }
+
+    // --- Sign-out ---
+    QCoro::Task<qint64> pendingUploadsForSignOut();
+    QCoro::Task<qint64> pendingTrashMovesForSignOut();
+    QCoro::Task<bool> trashMovesFailingForSignOut();
+    QCoro::Task<> stopForSignOut(bool waitForUploads);
+    QCoro::Task<> finishSignOut();
 
     // Conflict copies reported by change sync, on the main thread.
     void takeConflictLines(const QStringList &lines);
@@ -373,6 +559,7 @@ protected:
     std::shared_ptr<CancelFlag> m_signOutCancel;
     std::shared_ptr<CancelFlag> m_signOutForce;
     std::shared_ptr<ConflictLines> m_conflictLines;
+    CopyAllRun *m_copyAllRun; // child object
 
     // The launch in progress, which a second launch waits for.
     struct LaunchRun;

@@ -1,12 +1,83 @@
-// Keep on this machine, as the refresh loop needs it: the pins and the upload queue re-read,
-// the badges posted, the keep state posted when it changed. The user's keep and remove actions
-// and the plug-in's requests build on these.
+// Keep on this machine: the user's keep and remove actions, the file-manager plug-in's requests
+// and hello, and the re-read of the pins that feeds the kept-files list, the badges and the keep
+// state the plug-in's menu needs.
 #include "DriveCore/model/AppModel.h"
+
+#include "DriveCore/services/KeepOnMac.h"
 
 namespace DriveCore {
 
+namespace {
+
+// The drive-relative paths of those absolute paths that lie inside the mount.
+QStringList insideDrive(const QStringList &paths, const QString &mount)
+{
+    QStringList inside;
+    for (const QString &path : paths) {
+        if (const std::optional<QString> drivePath = KeepOnMac::drivePath(path, mount))
+            inside.append(*drivePath);
+    }
+    return inside;
+}
+
+} // namespace
+
+QCoro::Task<> AppModel::keep(QStringList paths)
+{
+    const std::optional<RCClient> rc = runningClient();
+    if (!rc)
+        co_return;
+    const std::optional<QString> mount = mountPath();
+    if (!mount)
+        co_return;
+    const QStringList drivePaths = insideDrive(paths, *mount);
+    if (drivePaths.isEmpty())
+        co_return;
+    const auto pin = m_hooks.pin;
+    try {
+        const PinResult result = co_await guarded(pin(*rc, drivePaths, lifetime()));
+        if (result.kind == PinResult::Kind::notEnoughSpace)
+            assign(m_keepAlert, std::optional(KeepOnMac::notEnoughSpaceText(result.needed, result.free)),
+                   &AppModel::keepAlertChanged);
+    } catch (const std::exception &) {
+        assign(m_keepAlert, std::optional(keepFailedText), &AppModel::keepAlertChanged);
+    }
+    // Whatever the engine did, the list and the badges show it.
+    co_await refreshKept(*rc);
+}
+
+QCoro::Task<> AppModel::removeKept(QStringList drivePaths)
+{
+    const std::optional<RCClient> rc = runningClient();
+    if (!rc || drivePaths.isEmpty())
+        co_return;
+    const auto unpin = m_hooks.unpin;
+    try {
+        co_await guarded(unpin(*rc, drivePaths, lifetime()));
+    } catch (const std::exception &) {
+        assign(m_keepAlert, std::optional(removeKeptFailedText), &AppModel::keepAlertChanged);
+    }
+    co_await refreshKept(*rc);
+}
+
+QCoro::Task<> AppModel::handle(KeepShared::KeepRequest request)
+{
+    QStringList paths;
+    for (const std::string &path : request.paths)
+        paths.append(QString::fromStdString(path));
+    if (request.action == KeepShared::KeepRequest::Action::keep) {
+        co_await keep(paths);
+        co_return;
+    }
+    const std::optional<QString> mount = mountPath();
+    if (!mount)
+        co_return;
+    co_await removeKept(insideDrive(paths, *mount));
+}
+
 QCoro::Task<> AppModel::refreshKept(RCClient rc)
 {
+    const std::optional<QUuid> deviceID = currentDeviceID();
     const auto pins = m_hooks.pins;
     const auto badgeQueue = m_hooks.badgeQueue;
     std::optional<PinsReply> reply;
@@ -26,9 +97,9 @@ QCoro::Task<> AppModel::refreshKept(RCClient rc)
     } catch (const std::exception &) {
         // The badges go out with the queue unknown.
     }
-    // A reply of a launch that has ended since changes nothing.
-    const std::optional<RCClient> current = runningClient();
-    if (!current || current->port() != rc.port())
+    // A reply of a launch that has ended since, of a drive signed out or replaced since, or one
+    // that arrives during a sign-out changes nothing.
+    if (!runningClient() || !stillCurrent(rc.port(), deviceID))
         co_return;
 
     if (const std::optional<QString> mount = mountPath()) {
@@ -67,6 +138,19 @@ std::optional<KeepShared::KeepState> AppModel::currentKeepState() const
     state.mounts = {mount->toStdString()};
     state.pins[mount->toStdString()] = std::move(paths);
     return state;
+}
+
+void AppModel::keepAddOnSaidHello()
+{
+    // The plug-in may have missed the last post: it gets it again, changed or not.
+    const std::optional<KeepShared::KeepState> state = m_lastKeepState ? m_lastKeepState : currentKeepState();
+    if (state)
+        m_hooks.postKeepState(*state);
+}
+
+void AppModel::dismissKeepAlert()
+{
+    assign(m_keepAlert, std::optional<QString>(), &AppModel::keepAlertChanged);
 }
 
 } // namespace DriveCore

@@ -141,6 +141,20 @@ QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std
     }
 }
 
+// Posts `value` for the file-manager plug-in. One too large for a notification is not posted
+// (the plug-in would drop it): the error line is the visible cause of blank badges.
+template<typename T>
+void postToPlugIn(std::string_view name, const T &value)
+{
+    if (const std::optional<std::string> json = KeepShared::KeepBridge::encode(value)) {
+        KeepNotifications::post(name, json);
+        return;
+    }
+    static const Log log("app");
+    log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", name, qint64(KeepShared::KeepBridge::encodedSize(value)),
+              qint64(KeepShared::KeepBridge::maxPayloadBytes));
+}
+
 std::shared_ptr<ChangeSyncing> liveChangeSync(RCClient rc, DriveSettings settings)
 {
     return ChangeSync::make(std::move(rc), settings.deviceID, DriveLayout::mountPath(settings.driveName), metaFs,
@@ -210,11 +224,10 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
             return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase), token);
         },
         .postFinderBadges = [](const KeepShared::FinderBadgeSnapshot &snapshot) {
-            KeepNotifications::post(KeepShared::KeepBridge::badgesName,
-                                    KeepShared::KeepBridge::encode(snapshot.notificationState()));
+            postToPlugIn(KeepShared::KeepBridge::badgesName, snapshot.notificationState());
         },
         .postKeepState = [](const KeepShared::KeepState &state) {
-            KeepNotifications::post(KeepShared::KeepBridge::stateName, KeepShared::KeepBridge::encode(state));
+            postToPlugIn(KeepShared::KeepBridge::stateName, state);
         },
         .shareStorage = [rclone](const StorageSecrets &secrets) -> std::shared_ptr<ShareStorage> {
             Environment environment;

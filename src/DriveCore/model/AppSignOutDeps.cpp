@@ -23,6 +23,14 @@ namespace {
 
 const Log log("sign-out");
 
+// ENOTEMPTY, never its number: numbers differ between systems.
+QString errnoName(int error)
+{
+    if (const char *name = ::strerrorname_np(error))
+        return QString::fromLatin1(name);
+    return QStringLiteral("errno %1").arg(error);
+}
+
 } // namespace
 
 AppSignOutDeps::RemovalError::RemovalError(const QString &path, int error)
@@ -75,7 +83,7 @@ void AppSignOutDeps::removeLocalData(const QStringList &localFolders, const QStr
         const int error = errno;
         if (error == ENOTEMPTY || error == EEXIST || error == EBUSY) {
             // Something is still inside, or it is still mounted: never remove what is in it.
-            log.error("Left %{public}s in place (errno %d)", QFileInfo(folder).fileName(), error);
+            log.error("Left %{public}s in place (%{public}s)", QFileInfo(folder).fileName(), errnoName(error));
             continue;
         }
         if (error != ENOENT)

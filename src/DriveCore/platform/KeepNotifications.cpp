@@ -23,14 +23,14 @@ void KeepNotifications::post(std::string_view notificationName, const std::optio
 void KeepNotifications::post(QDBusConnection bus, std::string_view notificationName,
                              const std::optional<std::string> &json)
 {
-    if (notificationName.find('.') == std::string_view::npos || !bus.isConnected())
+    if (!bus.isConnected() || notificationName.find('.') == std::string_view::npos)
         return;
-    const KeepShared::KeepBus::Signal name = KeepShared::KeepBus::signal(notificationName);
-    QDBusMessage signal =
-        QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(name.interface), text(name.member));
+    const KeepShared::KeepBus::Signal signal = KeepShared::KeepBus::signal(notificationName);
+    QDBusMessage message = QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface),
+                                                      text(signal.member));
     if (json)
-        signal << QString::fromStdString(*json);
-    bus.send(signal);
+        message << QString::fromStdString(*json);
+    bus.send(message);
 }
 
 } // namespace DriveCore

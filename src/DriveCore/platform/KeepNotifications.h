@@ -9,7 +9,8 @@
 namespace DriveCore {
 
 // Posts the application's notifications for the file-manager plug-in as session-bus signals
-// (KeepShared::KeepBus). Posting never fails: without a bus nothing is sent.
+// (KeepShared::KeepBus: the name cut at its last dot into interface and member). Posting never
+// fails: without a bus nothing is sent.
 namespace KeepNotifications {
 
 // Emits the signal of `notificationName` with `json` as its argument, or with none.

@@ -8,8 +8,8 @@
 #include "DriveCore/model/AppModelHooks.h"
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
-#include "KeepShared/KeepBus.h"
 #include "support/FuseMount.h"
+#include "support/LogCapture.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
@@ -156,28 +156,30 @@ TEST_F(LiveHooksTest, TheLoginItemIsAnAutostartEntryPerProfile)
     EXPECT_THROW(hooks.setLoginItem(true), LoginItem::Failure);
 }
 
-// Listens on the session bus for the plug-in's signals.
+// Listens on the session bus for the signals the plug-in takes.
 class BusListener : public QObject {
     Q_OBJECT
 public:
-    QStringList received; // "<member> <argument or nothing>"
+    QStringList received; // "<interface>.<member> <argument or <none>>"
 
 public slots:
     void take(const QDBusMessage &message)
     {
-        received.append(message.member() + u' '
+        received.append(message.interface() + u'.' + message.member() + u' '
                         + (message.arguments().isEmpty() ? QStringLiteral("<none>") : message.arguments()[0].toString()));
     }
 };
 
 TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
 {
+    TestSupport::LogCapture logs;
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
     BusListener listener;
-    const QString path =
-        QString::fromUtf8(KeepShared::KeepBus::objectPath.data(), qsizetype(KeepShared::KeepBus::objectPath.size()));
-    ASSERT_TRUE(bus.connect(QString(), path, QString(), QString(), &listener, SLOT(take(QDBusMessage))));
+    for (const auto &[interface, member] : {std::pair("com.corvane.drive.keep", "state"), std::pair("com.corvane.drive.finder", "badges")}) {
+        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QString::fromLatin1(interface),
+                                QString::fromLatin1(member), &listener, SLOT(take(QDBusMessage))));
+    }
 
     hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
     hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
@@ -186,17 +188,33 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     for (int i = 0; i < 5000; ++i)
         many.push_back({QStringLiteral("Folder %1/file.txt").arg(i).toStdString(), false, "done"});
     hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", many, {}, true, false));
+    // A keep state too large for a notification is not posted at all, and says so in the log.
+    std::vector<std::string> kept;
+    for (int i = 0; i < 5000; ++i)
+        kept.push_back(QStringLiteral("Folder %1/file.txt").arg(i).toStdString());
+    hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", kept}}});
+    // The last one shows that the big one is not merely late.
+    hooks.postKeepState(KeepShared::KeepState{});
 
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.size() == 3; }, 10s)) << listener.received.join(u'\n').toStdString();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.size() == 4; }, 10s))
+        << listener.received.join(u'\n').toStdString();
     EXPECT_EQ(listener.received[0],
-              QStringLiteral(R"(state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"));
-    EXPECT_TRUE(listener.received[1].startsWith(QStringLiteral("badges {"))) << listener.received[1].toStdString();
-    const QString reduced = listener.received[2].mid(QStringLiteral("badges ").size());
+              QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"));
+    EXPECT_TRUE(listener.received[1].startsWith(QStringLiteral("com.corvane.drive.finder.badges {")))
+        << listener.received[1].toStdString();
+    const QString reduced = listener.received[2].mid(QStringLiteral("com.corvane.drive.finder.badges ").size());
     const auto decoded = KeepShared::KeepBridge::decode<KeepShared::FinderBadgeSnapshot>(reduced.toStdString());
     ASSERT_TRUE(decoded) << reduced.toStdString();
     EXPECT_TRUE(decoded->pins().empty());
     EXPECT_FALSE(decoded->queueKnown());
     EXPECT_FALSE(decoded->online());
+    EXPECT_EQ(listener.received[3], QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":[],"pins":{}})"));
+
+    const std::size_t size = KeepShared::KeepBridge::encodedSize(
+        KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", kept}}});
+    EXPECT_GT(size, KeepShared::KeepBridge::maxPayloadBytes);
+    EXPECT_EQ(logs.messages(QStringLiteral("app")),
+              QStringList{QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)});
 }
 
 TEST_F(LiveHooksTest, LocalFoldersAndCacheFoldersOfADrive)

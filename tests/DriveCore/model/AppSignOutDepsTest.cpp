@@ -63,7 +63,7 @@ TEST_F(AppSignOutDepsTest, RemovesLocalFoldersAndOnlyEmptyMountFolders)
         EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString();
     EXPECT_TRUE(QFileInfo::exists(mount + QStringLiteral("/left behind.txt"))) << "never removed with contents";
     EXPECT_FALSE(QFileInfo::exists(backing));
-    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (errno %1)").arg(ENOTEMPTY)});
+    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (ENOTEMPTY)")});
 
     // Everything already gone, and no backing folder: no error.
     logged.clear();
@@ -83,7 +83,7 @@ TEST_F(AppSignOutDepsTest, AMountFolderStillMountedIsLeftInPlace)
 
     AppSignOutDeps::removeLocalData({}, mount, std::nullopt);
     EXPECT_TRUE(QFileInfo::exists(mount + QStringLiteral("/file")));
-    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (errno %1)").arg(EBUSY)});
+    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (EBUSY)")});
 }
 
 TEST_F(AppSignOutDepsTest, AnotherFailureStopsTheRemovalThere)
