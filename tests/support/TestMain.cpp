@@ -1,6 +1,8 @@
 #include <QCoreApplication>
 #ifdef CORVANE_TEST_WIDGETS
 #include <QApplication>
+#include <QIcon>
+#include <QStandardPaths>
 #endif
 #include <QDeadlineTimer>
 #include <QDir>
@@ -49,6 +51,13 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 #ifdef CORVANE_TEST_WIDGETS
     QApplication app(argc, argv);
+    // The offscreen platform neither looks for icon themes in the data folders nor names one, as
+    // a desktop session does.
+    QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() +
+                               QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                         QStandardPaths::LocateDirectory));
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
 #else
     QCoreApplication app(argc, argv);
 #endif

@@ -1,6 +1,7 @@
 #include "CorvaneDrive/Windows/CopyAllWindow.h"
 
 #include "CorvaneDrive/UiStyle.h"
+#include "CorvaneDrive/Windows/ElidedLabel.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
 
 #include <QDir>
@@ -22,7 +23,7 @@ CopyAllWindow::CopyAllWindow(DriveCore::AppModel &model, QWidget *parent)
 CopyAllWindow::CopyAllWindow(CopyAllContext context, QWidget *parent)
     : QWidget(parent), m_presenter(new CopyAllPresenter(std::move(context), this)),
       m_presence([this] { m_presenter->shown(); }, [this] { m_presenter->hidden(); }),
-      m_choose(new QPushButton(CopyAllPresenter::chooseTitle, this)), m_path(new QLabel(this)),
+      m_choose(new QPushButton(CopyAllPresenter::chooseTitle, this)), m_path(new ElidedLabel(this)),
       m_warning(UiStyle::wrappingLabel(QString(), this)), m_bar(new QProgressBar(this)), m_progress(new QLabel(this)),
       m_done(UiStyle::wrappingLabel(CopyAllPresenter::doneText, this)),
       m_message(UiStyle::wrappingLabel(QString(), this)), m_start(new QPushButton(CopyAllPresenter::startTitle, this)),
@@ -44,8 +45,6 @@ CopyAllWindow::CopyAllWindow(CopyAllContext context, QWidget *parent)
 
     auto *folderRow = new QHBoxLayout;
     folderRow->addWidget(m_choose);
-    m_path->setTextFormat(Qt::PlainText);
-    m_path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     UiStyle::secondary(m_path);
     folderRow->addWidget(m_path, 1);
     column->addLayout(folderRow);
@@ -91,14 +90,7 @@ void CopyAllWindow::hideEvent(QHideEvent *event)
     m_presence.hidden(*event);
 }
 
-void CopyAllWindow::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    // The path keeps to one line, shortened in the middle.
-    const QString full = QDir::toNativeSeparators(m_presenter->destination().value_or(QString()));
-    m_path->setText(m_path->fontMetrics().elidedText(full, Qt::ElideMiddle, std::max(0, m_path->width())));
-    m_path->setToolTip(full);
-}
+QLabel *CopyAllWindow::pathLabel() const { return m_path; }
 
 bool CopyAllWindow::event(QEvent *event)
 {
@@ -128,9 +120,7 @@ void CopyAllWindow::render()
     m_choose->setEnabled(m_presenter->canChoose());
     const std::optional<QString> destination = m_presenter->destination();
     m_path->setVisible(destination.has_value());
-    const QString full = QDir::toNativeSeparators(destination.value_or(QString()));
-    m_path->setText(m_path->fontMetrics().elidedText(full, Qt::ElideMiddle, std::max(0, m_path->width())));
-    m_path->setToolTip(full);
+    m_path->setFullText(QDir::toNativeSeparators(destination.value_or(QString())));
 
     const std::optional<QString> warning = m_presenter->spaceWarning();
     m_warning->setText(warning.value_or(QString()));

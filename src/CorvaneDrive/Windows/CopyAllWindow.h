@@ -28,7 +28,7 @@ public:
     QPushButton *chooseButton() const { return m_choose; }
     QPushButton *startButton() const { return m_start; }
     QPushButton *stopButton() const { return m_stop; }
-    QLabel *pathLabel() const { return m_path; }
+    QLabel *pathLabel() const;
     QLabel *warningLabel() const { return m_warning; }
     QProgressBar *progressBar() const { return m_bar; }
     QLabel *progressLabel() const { return m_progress; }
@@ -38,7 +38,6 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
     bool event(QEvent *event) override;
 
 private:
@@ -49,7 +48,7 @@ private:
     CopyAllPresenter *m_presenter;
     WindowPresence m_presence;
     QPushButton *m_choose;
-    QLabel *m_path;
+    class ElidedLabel *m_path;
     QLabel *m_warning;
     QProgressBar *m_bar;
     QLabel *m_progress;

@@ -34,7 +34,7 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Presenter::windowTitle);
     setMinimumSize(Presenter::minimumWidth, Presenter::minimumHeight);
-    resize(Presenter::minimumWidth + 120, Presenter::minimumHeight + 120);
+    resize(Presenter::minimumWidth + 240, Presenter::minimumHeight + 120);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -87,8 +87,9 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
     UiStyle::failure(m_error);
     // Two lines at most: the rest is in the tooltip.
     m_error->setMaximumHeight(m_error->fontMetrics().lineSpacing() * 2 + 2);
+    m_error->setMinimumWidth(m_error->fontMetrics().averageCharWidth() * 36);
+    m_error->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(m_error, 1);
-    bar->addStretch(0);
     bar->addWidget(m_restore);
     bar->addWidget(m_deleteNow);
     bar->addWidget(m_empty);

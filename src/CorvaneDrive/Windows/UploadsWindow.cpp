@@ -1,6 +1,7 @@
 #include "CorvaneDrive/Windows/UploadsWindow.h"
 
 #include "CorvaneDrive/UiStyle.h"
+#include "CorvaneDrive/Windows/ElidedLabel.h"
 #include "CorvaneDrive/Windows/EmptyPanel.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
 
@@ -22,13 +23,18 @@ namespace {
 void tint(QLabel *label, Uploads::Tint tint)
 {
     QPalette palette = label->palette();
+    QColor colour;
     switch (tint) {
-    case Uploads::Tint::accent: palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight)); break;
-    case Uploads::Tint::secondary: palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText)); break;
-    case Uploads::Tint::orange: palette.setColor(QPalette::WindowText, UiStyle::orange()); break;
-    case Uploads::Tint::green: palette.setColor(QPalette::WindowText, QColor(0x26, 0xa2, 0x69)); break;
+    case Uploads::Tint::accent: colour = palette.color(QPalette::Highlight); break;
+    case Uploads::Tint::secondary: colour = palette.color(QPalette::PlaceholderText); break;
+    case Uploads::Tint::orange: colour = UiStyle::orange(); break;
+    case Uploads::Tint::green: colour = QColor(0x26, 0xa2, 0x69); break;
     }
+    // Inside a list the labels draw with the view's text role: both roles get the colour.
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
     label->setPalette(palette);
+    label->setForegroundRole(QPalette::WindowText);
 }
 
 } // namespace
@@ -83,6 +89,12 @@ void UploadsWindow::showEvent(QShowEvent *event)
     m_presence.shown();
 }
 
+void UploadsWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    render();
+}
+
 void UploadsWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
@@ -109,7 +121,8 @@ void UploadsWindow::render()
             view->showRow(rows[i]);
         else
             view->showQueued(*queued);
-        m_list->item(i)->setSizeHint(view->sizeHint());
+        // As wide as the list: a row's own width would leave a short one narrow.
+        m_list->item(i)->setSizeHint(QSize(m_list->viewport()->width(), view->sizeHint().height()));
     }
     if (Uploads::showsList(rows, queued))
         m_panel->clear();
@@ -118,7 +131,7 @@ void UploadsWindow::render()
 }
 
 UploadRowView::UploadRowView(QWidget *parent)
-    : QWidget(parent), m_icon(new QLabel(this)), m_name(new QLabel(this)), m_bar(new QProgressBar(this)),
+    : QWidget(parent), m_icon(new QLabel(this)), m_name(new ElidedLabel(this)), m_bar(new QProgressBar(this)),
       m_detail(new QLabel(this)), m_size(new QLabel(this))
 {
     auto *row = new QHBoxLayout(this);
@@ -129,8 +142,6 @@ UploadRowView::UploadRowView(QWidget *parent)
     row->addWidget(m_icon);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(Uploads::lineSpacing);
-    m_name->setTextFormat(Qt::PlainText);
-    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lines->addWidget(m_name);
     auto *detailLine = new QHBoxLayout;
     m_bar->setTextVisible(false);
@@ -155,9 +166,8 @@ void UploadRowView::showRow(const DriveCore::UploadRow &row)
     const Uploads::RowLook look = Uploads::look(row);
     m_icon->setPixmap(QIcon::fromTheme(look.icon).pixmap(Uploads::iconWidth, Uploads::iconWidth));
     tint(m_icon, look.iconTint);
-    m_fullName = row.name;
+    m_name->setFullText(row.name);
     m_name->setToolTip(row.id);
-    elideName();
     m_bar->setVisible(look.percent.has_value());
     m_bar->setValue(look.percent.value_or(0));
     m_detail->setText(look.detail);
@@ -170,25 +180,13 @@ void UploadRowView::showRow(const DriveCore::UploadRow &row)
 void UploadRowView::showQueued(const QString &text)
 {
     m_icon->setPixmap(QIcon::fromTheme(Uploads::queuedIcon).pixmap(Uploads::iconWidth, Uploads::iconWidth));
-    m_fullName = text;
-    m_name->setToolTip(text);
-    elideName();
+    m_name->setFullText(text);
     tint(m_name, Uploads::Tint::secondary);
     m_bar->hide();
     m_detail->hide();
     m_size->hide();
 }
 
-void UploadRowView::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    elideName();
-}
-
-void UploadRowView::elideName()
-{
-    // One line, shortened in the middle so that the extension stays.
-    m_name->setText(m_name->fontMetrics().elidedText(m_fullName, Qt::ElideMiddle, std::max(0, m_name->width())));
-}
+QLabel *UploadRowView::nameLabel() const { return m_name; }
 
 } // namespace CorvaneDrive

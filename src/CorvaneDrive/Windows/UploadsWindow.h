@@ -33,6 +33,7 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void render();
@@ -55,23 +56,17 @@ public:
     // The queued line: the text beside a clock, dimmed.
     void showQueued(const QString &text);
 
-    QLabel *nameLabel() const { return m_name; }
+    QLabel *nameLabel() const;
     QLabel *detailLabel() const { return m_detail; }
     QLabel *sizeLabel() const { return m_size; }
     QProgressBar *bar() const { return m_bar; }
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-
 private:
-    void elideName();
-
     QLabel *m_icon;
-    QLabel *m_name;
+    class ElidedLabel *m_name;
     QProgressBar *m_bar;
     QLabel *m_detail;
     QLabel *m_size;
-    QString m_fullName;
 };
 
 } // namespace CorvaneDrive

@@ -480,6 +480,7 @@ TEST_F(WindowsTest, UploadsShowsTheStatusLineRowsAndTheQueuedLine)
     EXPECT_TRUE(details.contains(QStringLiteral("42% \u2014 2 min left"))) << details.join(u'|').toStdString();
     EXPECT_TRUE(details.contains(QStringLiteral("Safe in cloud \u2713"))) << details.join(u'|').toStdString();
     saveScreenshot(*window, QStringLiteral("uploads-full"));
+    EXPECT_EQ(window->rowView(window->list()->count() - 1)->nameLabel()->text(), model->queuedSummary().value_or(QString()));
     window->close();
     ASSERT_TRUE(spinUntil([&] { return window.isNull(); }));
 }
