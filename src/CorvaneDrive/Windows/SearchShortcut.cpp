@@ -89,7 +89,8 @@ void SearchShortcut::release()
     m_notifier = nullptr;
     for (const uint16_t locks : lockCombinations)
         xcb_ungrab_key(m_connection, m_keycode, m_root, modifiers | locks);
-    xcb_flush(m_connection);
+    // A round trip: the server has let go of the key before this returns.
+    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     xcb_disconnect(m_connection);
     m_connection = nullptr;
 }
