@@ -345,6 +345,15 @@ RCClient AppModel::requireRC() const
     throw AppModelError(notConnectedText);
 }
 
+QCoro::Task<std::pair<StorageSecrets, QString>> AppModel::storedKeys()
+{
+    const std::shared_ptr<SecretStoring> secrets = m_secrets;
+    std::optional<std::pair<StorageSecrets, QString>> keys = co_await guarded(secrets->load());
+    if (!keys)
+        throw AppModelError(keysUnreadableText);
+    co_return std::pair(std::move(*keys));
+}
+
 std::optional<QUuid> AppModel::currentDeviceID() const
 {
     if (!m_settings)

@@ -142,10 +142,6 @@ public:
         QStringLiteral("The new name couldn't be used. Your old name is saved; try reconnecting the drive.");
     static inline const QString driveChangeBusyText = QStringLiteral("Wait for the drive change to finish.");
     // Storage keys, Recovery Kit, setup.
-    static inline const QString unknownCloudflareKeyText = QStringLiteral(
-        "Cloudflare doesn't know that API token, or it's switched off. Copy it again, or make a new one.");
-    static inline const QString notCloudflareText =
-        QStringLiteral("A Cloudflare API token works only with Cloudflare R2. For other storage, use storage keys.");
     static inline const QString recoveryKitMismatchText = QStringLiteral("That passphrase doesn't match this drive.");
     static inline const QString settingsNotSavedText = QStringLiteral("Your settings couldn't be saved. Try again.");
     // Sign-out.
@@ -483,6 +479,10 @@ protected:
         LinkedCancelSource m_source;
         std::stop_callback<std::function<void()>> m_lifetime;
     };
+
+    // The stored keys and passphrase; throws keysUnreadableText when none are stored, or the
+    // store's error.
+    QCoro::Task<std::pair<StorageSecrets, QString>> storedKeys();
 
     // --- Recently Deleted ---
     QCoro::Task<> loadDeleted(CancelToken token);

@@ -81,10 +81,7 @@ QCoro::Task<> AppModel::copyAllFiles(QString folder, std::function<void(const Co
     if (refused)
         throw AppModelError(copyInsideDriveText);
 
-    const std::shared_ptr<SecretStoring> secrets = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await guarded(secrets->load());
-    if (!keys)
-        throw AppModelError(keysUnreadableText);
+    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await storedKeys();
     const ActionToken cancel(token, lifetime());
     const auto copyAll = m_hooks.copyAll;
     co_await guarded(copyAll(keys->first, keys->second, target, std::move(progress), cancel.token()));
@@ -92,10 +89,7 @@ QCoro::Task<> AppModel::copyAllFiles(QString folder, std::function<void(const Co
 
 QCoro::Task<qint64> AppModel::driveSize(CancelToken token)
 {
-    const std::shared_ptr<SecretStoring> secrets = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await guarded(secrets->load());
-    if (!keys)
-        throw AppModelError(keysUnreadableText);
+    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await storedKeys();
     const ActionToken cancel(token, lifetime());
     const auto driveSize = m_hooks.driveSize;
     co_return co_await guarded(driveSize(keys->first, keys->second, cancel.token()));
@@ -108,12 +102,10 @@ QCoro::Task<ShareContext> AppModel::shareContext()
     if (m_phase.kind != Phase::running || !rc || !m_settings || !mount)
         throw AppModelError(shareNotConnectedText);
     const QString deviceName = m_settings->deviceName;
-    const std::shared_ptr<SecretStoring> secrets = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await guarded(secrets->load());
-    if (!keys)
-        throw AppModelError(keysUnreadableText);
+    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await storedKeys();
     std::optional<QString> cloudflareKey;
     try {
+        const std::shared_ptr<SecretStoring> secrets = m_secrets;
         cloudflareKey = co_await guarded(secrets->loadCloudflareKey());
     } catch (const std::exception &error) {
         // Share links work without it; only setting up the link page asks for it.

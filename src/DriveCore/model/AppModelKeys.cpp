@@ -23,8 +23,8 @@ QCoro::Task<> AppModel::replaceStorageKeys(QString cloudflareKey, QString endpoi
         derived = co_await guarded(CloudflareKey::storageSecrets(token, endpoint, bucket, std::move(send),
                                                                  QUrl(QLatin1String(CloudflareKey::apiBase)), lifetime()));
     } catch (const CloudflareKey::Failure &failure) {
-        throw AppModelError(failure.value == CloudflareKey::Failure::notAValidKey ? unknownCloudflareKeyText
-                                                                                  : notCloudflareText);
+        throw AppModelError(failure.value == CloudflareKey::Failure::notAValidKey ? SetupState::unknownCloudflareKeyText
+                                                                                  : SetupState::notCloudflareText);
     }
     co_await replaceStorageKeys(derived, token);
 }
@@ -34,12 +34,9 @@ QCoro::Task<> AppModel::replaceStorageKeys(StorageSecrets secrets, std::optional
     if (!driveChangeAllowed())
         throw AppModelError(driveChangeBusyText);
     const DriveChange change(*this);
-    const std::shared_ptr<SecretStoring> store = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> stored = co_await guarded(store->load());
-    if (!stored)
-        throw AppModelError(keysUnreadableText);
     // Only the passphrase carries over: it must open the drive in the new storage.
-    const QString passphrase = stored->second;
+    const QString passphrase = (co_await storedKeys()).second;
+    const std::shared_ptr<SecretStoring> store = m_secrets;
     const auto verifyStorage = m_hooks.verifyStorage;
     co_await guarded(verifyStorage(secrets, passphrase, lifetime()));
     co_await guarded(store->save(secrets, passphrase));
@@ -59,9 +56,8 @@ QCoro::Task<QString> AppModel::showRecoveryKit(QString passphrase)
 {
     if (!m_settings)
         throw AppModelError(keysUnreadableText);
-    const std::shared_ptr<SecretStoring> store = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> stored = co_await guarded(store->load());
-    if (!stored || !m_settings)
+    const std::optional<std::pair<StorageSecrets, QString>> stored = co_await storedKeys();
+    if (!m_settings)
         throw AppModelError(keysUnreadableText);
     if (passphrase != stored->second)
         throw AppModelError(recoveryKitMismatchText);

@@ -134,10 +134,7 @@ QCoro::Task<> AppModel::renameDrive(QString name, CancelToken token)
         throw AppModelError(renameUploadsText);
     const auto checkMountDestination = m_hooks.checkMountDestination;
     co_await guarded(checkMountDestination(newName, cancel.token()));
-    const std::shared_ptr<SecretStoring> secrets = m_secrets;
-    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await guarded(secrets->load());
-    if (!keys)
-        throw AppModelError(keysUnreadableText);
+    const std::optional<std::pair<StorageSecrets, QString>> keys = co_await storedKeys();
     // Nothing has changed up to here; from here on the change runs to its end.
     checkCancelled(cancel.token());
 

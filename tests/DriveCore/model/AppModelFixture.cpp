@@ -118,6 +118,7 @@ QCoro::Task<> FakeSupervisor::reconnectFSKit()
 
 QCoro::Task<> FakeSecrets::save(StorageSecrets secrets, QString passphrase)
 {
+    ++saves;
     keys = std::pair(secrets, passphrase);
     co_return;
 }
@@ -127,23 +128,29 @@ QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> FakeSecrets::load
     ++loads;
     if (failLoad)
         throw KeychainError(Keychain::notAvailable);
-    co_return keys;
+    co_return std::optional(keys); // a copy: QCoro moves from what co_return names
 }
 
 QCoro::Task<> FakeSecrets::deleteAll()
 {
+    if (failDeleteAll)
+        throw KeychainError(Keychain::notAvailable);
     keys.reset();
+    cloudflareKey.reset();
     co_return;
 }
 
-QCoro::Task<> FakeSecrets::saveCloudflareKey(std::optional<QString>)
+QCoro::Task<> FakeSecrets::saveCloudflareKey(std::optional<QString> key)
 {
+    cloudflareKey = key;
     co_return;
 }
 
 QCoro::Task<std::optional<QString>> FakeSecrets::loadCloudflareKey()
 {
-    co_return std::nullopt;
+    if (failCloudflareLoad)
+        throw KeychainError(Keychain::notAvailable);
+    co_return std::optional(cloudflareKey);
 }
 
 QCoro::Task<std::optional<ConnectionError>> FakeConnection::testStorage(StorageSecrets, CancelToken)

@@ -58,6 +58,10 @@ public:
     static void reconnectChangeSync(AppModel &model) { model.reconnectChangeSyncIfNeeded(); }
     static void setStopping(AppModel &model, bool stopping) { model.m_stopping = stopping; }
     static bool drained(const AppModel &model) { return model.m_drained; }
+    static bool signingOut(const AppModel &model) { return model.m_signingOut; }
+    static int deletedRevision(const AppModel &model) { return model.m_deletedRevision; }
+    static void setKeptItems(AppModel &model, QList<PinStatus> items) { model.m_keptItems = std::move(items); }
+    static void setKeepAlert(AppModel &model, std::optional<QString> alert) { model.m_keepAlert = std::move(alert); }
     static bool stopping(const AppModel &model) { return model.m_stopping; }
     static bool loopsRunning(const AppModel &model)
     {
@@ -176,6 +180,10 @@ public:
     std::optional<std::pair<DriveCore::StorageSecrets, QString>> keys;
     bool failLoad = false;
     int loads = 0;
+    std::optional<QString> cloudflareKey;
+    bool failCloudflareLoad = false;
+    bool failDeleteAll = false;
+    int saves = 0;
 };
 
 class FakeConnection : public DriveCore::SetupConnecting {

@@ -16,6 +16,7 @@
 #include "support/fake-engine/FakeEngine.h"
 #include "../services/UpstreamDrive.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
@@ -156,11 +157,49 @@ TEST_F(LiveHooksTest, TheLoginItemIsAnAutostartEntryPerProfile)
     EXPECT_THROW(hooks.setLoginItem(true), LoginItem::Failure);
 }
 
+TEST_F(LiveHooksTest, TheGeneralTabsSwitchWritesAndRemovesTheAutostartEntry)
+{
+    auto defaults = std::make_shared<UserDefaults>(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
+    AppModel model(std::make_shared<AppModelTest::FakeSupervisor>(), std::make_shared<AppModelTest::FakeSecrets>(), defaults,
+                   std::make_shared<AppModelTest::FakeNetwork>(), hooks, true, nullptr);
+    DriveCore::AppModelTestAccess::setSettings(model, DriveSettings{.driveName = "D", .deviceID = QUuid::createUuid()});
+    const QString entry = home.filePath(QStringLiteral("config/autostart/com.corvane.drive.desktop"));
+    model.setStartAtLogin(false);
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(DriveSettings::load(*defaults)->startAtLogin);
+    model.setStartAtLogin(true);
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+    EXPECT_TRUE(DriveSettings::load(*defaults)->startAtLogin);
+    model.setStartAtLogin(false);
+    EXPECT_FALSE(QFile::exists(entry));
+
+    // A folder that cannot be written (a file in its place, which stops root too): the switch
+    // stays where it was.
+    QDir(QFileInfo(entry).path()).removeRecursively();
+    QFile blocker(QFileInfo(entry).path());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_THROW(model.setStartAtLogin(true), LoginItem::Failure);
+    EXPECT_FALSE(model.settings()->startAtLogin);
+    EXPECT_FALSE(DriveSettings::load(*defaults)->startAtLogin);
+}
+
 // Listens on the session bus for the signals the plug-in takes.
 class BusListener : public QObject {
     Q_OBJECT
 public:
     QStringList received; // "<interface>.<member> <argument or <none>>"
+
+    // The keep state and the badges, as the plug-in takes them.
+    bool listen(QDBusConnection bus)
+    {
+        return bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.keep"),
+                           QStringLiteral("state"), this, SLOT(take(QDBusMessage)))
+            && bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.finder"),
+                           QStringLiteral("badges"), this, SLOT(take(QDBusMessage)));
+    }
 
 public slots:
     void take(const QDBusMessage &message)
@@ -176,10 +215,7 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     QDBusConnection bus = QDBusConnection::sessionBus();
     ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
     BusListener listener;
-    for (const auto &[interface, member] : {std::pair("com.corvane.drive.keep", "state"), std::pair("com.corvane.drive.finder", "badges")}) {
-        ASSERT_TRUE(bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QString::fromLatin1(interface),
-                                QString::fromLatin1(member), &listener, SLOT(take(QDBusMessage))));
-    }
+    ASSERT_TRUE(listener.listen(bus));
 
     hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
     hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
@@ -198,23 +234,107 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
 
     ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.size() == 4; }, 10s))
         << listener.received.join(u'\n').toStdString();
-    EXPECT_EQ(listener.received[0],
-              QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"));
-    EXPECT_TRUE(listener.received[1].startsWith(QStringLiteral("com.corvane.drive.finder.badges {")))
-        << listener.received[1].toStdString();
-    const QString reduced = listener.received[2].mid(QStringLiteral("com.corvane.drive.finder.badges ").size());
+    // Signals of two match rules may be handed over in either order.
+    QStringList states = listener.received.filter(QStringLiteral("com.corvane.drive.keep.state "));
+    states.sort();
+    EXPECT_EQ(states,
+              (QStringList{QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"),
+                           QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":[],"pins":{}})")}))
+        << states.join(u'\n').toStdString();
+    QStringList snapshots = listener.received.filter(QStringLiteral("com.corvane.drive.finder.badges "));
+    ASSERT_EQ(snapshots.size(), 2);
+    // The full one first: its queue is known.
+    std::sort(snapshots.begin(), snapshots.end(), [](const QString &a, const QString &b) {
+        return a.contains(QStringLiteral("\"queueKnown\":true")) && !b.contains(QStringLiteral("\"queueKnown\":true"));
+    });
+    const auto decodedFull = KeepShared::KeepBridge::decode<KeepShared::FinderBadgeSnapshot>(
+        snapshots[0].mid(QStringLiteral("com.corvane.drive.finder.badges ").size()).toStdString());
+    ASSERT_TRUE(decodedFull);
+    EXPECT_EQ(decodedFull->pins().size(), 1u);
+    const QString reduced = snapshots[1].mid(QStringLiteral("com.corvane.drive.finder.badges ").size());
     const auto decoded = KeepShared::KeepBridge::decode<KeepShared::FinderBadgeSnapshot>(reduced.toStdString());
     ASSERT_TRUE(decoded) << reduced.toStdString();
     EXPECT_TRUE(decoded->pins().empty());
     EXPECT_FALSE(decoded->queueKnown());
     EXPECT_FALSE(decoded->online());
-    EXPECT_EQ(listener.received[3], QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":[],"pins":{}})"));
 
     const std::size_t size = KeepShared::KeepBridge::encodedSize(
         KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", kept}}});
     EXPECT_GT(size, KeepShared::KeepBridge::maxPayloadBytes);
     EXPECT_EQ(logs.messages(QStringLiteral("app")),
               QStringList{QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)});
+}
+
+TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsThePlugIn)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.isConnected()) << "runs under keyring-session";
+    BusListener listener;
+    ASSERT_TRUE(listener.listen(bus));
+    TestSupport::FakeEngine engine;
+    ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
+    const QString today = DriveLayout::dateFolder(QDateTime::currentDateTime());
+    for (const QString &file : {QStringLiteral("Drive/a.txt"), QStringLiteral("Drive/Docs/b.txt"), QStringLiteral("Drive/plan.txt"),
+                                QStringLiteral("Drive/plan (conflict from Mac).txt"), QStringLiteral("Recently Deleted/") + today + QStringLiteral("/c.txt"),
+                                QStringLiteral("Recently Deleted/") + today + QStringLiteral("/Old/d.txt")})
+        ASSERT_TRUE(engine.writeFile(file, file.toUtf8()));
+
+    auto supervisor = std::make_shared<AppModelTest::FakeSupervisor>();
+    supervisor->currentState = SupervisorState{SupervisorState::running, {}};
+    supervisor->client = engine.client();
+    auto secrets = std::make_shared<AppModelTest::FakeSecrets>();
+    auto defaults = std::make_shared<UserDefaults>(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
+    AppModel model(supervisor, secrets, defaults, std::make_shared<AppModelTest::FakeNetwork>(), hooks, true, nullptr);
+    const DriveSettings settings{.driveName = "My Drive", .deviceID = QUuid::createUuid(), .deviceName = "Laptop"};
+    DriveCore::AppModelTestAccess::setSettings(model, settings);
+    DriveCore::AppModelTestAccess::setPhase(model, AppModelPhase{AppModelPhase::running});
+    const QString mount = *model.mountPath();
+
+    // Kept from the file manager's menu, then one of them let go from the settings list.
+    AppModelTest::finishWithin(model.handle(KeepShared::KeepRequest{
+                                   KeepShared::KeepRequest::Action::keep,
+                                   {(mount + QStringLiteral("/a.txt")).toStdString(), (mount + QStringLiteral("/Docs")).toStdString()}}),
+                               30s);
+    ASSERT_EQ(model.keptItems().size(), 2);
+    EXPECT_TRUE(model.keptItems()[1].isDir);
+    AppModelTest::finishWithin(model.removeKept({QStringLiteral("a.txt")}), 30s);
+    ASSERT_EQ(model.keptItems().size(), 1);
+    EXPECT_EQ(model.keptItems()[0].path, QStringLiteral("Docs"));
+    EXPECT_EQ(model.keepAlert(), std::nullopt);
+    const QString escapedMount = QString(mount).replace(u'/', QStringLiteral("\\/"));
+    const QString kept = QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["a.txt","Docs"]}})").arg(escapedMount);
+    const QString left = QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["Docs"]}})").arg(escapedMount);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.contains(left); }, 10s)) << listener.received.join(u'\n').toStdString();
+    EXPECT_TRUE(listener.received.contains(kept));
+    EXPECT_EQ(listener.received.filter(QStringLiteral("com.corvane.drive.finder.badges ")).size(), 2) << "one per re-read";
+
+    // Recently Deleted: listed, one restored, one deleted for good, the rest emptied.
+    AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
+    ASSERT_EQ(model.deleted().size(), 2);
+    const auto byPath = [&](const QString &path) {
+        return *std::find_if(model.deleted().begin(), model.deleted().end(), [&](const DeletedItem &item) { return item.originalPath == path; });
+    };
+    AppModelTest::finishWithin(model.restore(byPath(QStringLiteral("c.txt"))), 30s);
+    EXPECT_TRUE(QFile::exists(engine.bucket() + QStringLiteral("/Drive/c.txt")));
+    EXPECT_EQ(model.deleted().size(), 1);
+    AppModelTest::finishWithin(model.deleteNow(byPath(QStringLiteral("Old/d.txt"))), 30s);
+    EXPECT_FALSE(QFile::exists(engine.bucket() + QStringLiteral("/Recently Deleted/") + today + QStringLiteral("/Old/d.txt")));
+    ASSERT_TRUE(engine.writeFile(QStringLiteral("Recently Deleted/") + today + QStringLiteral("/e.txt"), "e"));
+    AppModelTest::finishWithin(model.emptyRecentlyDeleted(), 30s);
+    AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
+    EXPECT_TRUE(model.deleted().isEmpty());
+
+    // A conflict settled for this computer's version: the other one goes to Recently Deleted.
+    const std::optional<DriveConflict> conflict = DriveConflict::fromCopyPath(QStringLiteral("plan (conflict from Mac).txt"));
+    ASSERT_TRUE(conflict);
+    DriveCore::AppModelTestAccess::setConflicts(model, {*conflict});
+    EXPECT_EQ(AppModelTest::finishWithin(model.resolveConflict(ConflictChoice::keepThisMac), 30s), std::nullopt);
+    EXPECT_TRUE(model.conflicts().isEmpty());
+    EXPECT_FALSE(QFile::exists(engine.bucket() + QStringLiteral("/Drive/plan (conflict from Mac).txt")));
+    EXPECT_TRUE(QFile::exists(engine.bucket() + QStringLiteral("/Drive/plan.txt")));
+    AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
+    ASSERT_EQ(model.deleted().size(), 1);
+    EXPECT_EQ(model.deleted()[0].originalPath, QStringLiteral("plan.txt")) << "the version not kept, under the file's name";
 }
 
 TEST_F(LiveHooksTest, LocalFoldersAndCacheFoldersOfADrive)

@@ -7,7 +7,9 @@
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/ProcessRunner.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/keys/DriveConnection.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/model/AppModelError.h"
 #include "DriveCore/model/OrganisePending.h"
 #include "DriveCore/mount/LeftoverDrive.h"
 #include "DriveCore/platform/MountTable.h"
@@ -15,6 +17,8 @@
 #include "support/S3Server.h"
 #include "support/UpstreamEngine.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -64,6 +68,47 @@ protected:
         return finishWithin(ProcessRunner::run(QStringLiteral("/usr/bin/rclone"), arguments, environment), 60s);
     }
 
+    // As setup leaves a new drive: keys in the keyring, settings stored, organising still owed.
+    void storeNewDrive()
+    {
+        finishWithin(store.save(server.secrets(), passphrase), 30s);
+        settings.save(*UserDefaults::standard());
+        DriveEngine(DriveEngine::nfs).save(*UserDefaults::standard());
+        OrganisePending::save(OrganiseKind::newDrive, *UserDefaults::standard());
+    }
+
+    // The production model, launched and mounted.
+    void launch()
+    {
+        model = AppModel::live(program);
+        finishWithin(model->launch(), 90s);
+        ASSERT_EQ(model->phase(), AppModelPhase{AppModelPhase::running}) << model->statusLine().toStdString();
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return TestSupport::UpstreamEngine::isMounted(mountFolder); }, 30s));
+    }
+
+    static void write(const QString &path, const QByteArray &contents)
+    {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(contents), contents.size());
+    }
+
+    // Every file below `folder`, by relative path, with its contents.
+    static std::map<QString, QByteArray> files(const QString &folder)
+    {
+        std::map<QString, QByteArray> found;
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                found[QDir(folder).relativeFilePath(path)] = file.readAll();
+        }
+        return found;
+    }
+
+    KeychainSecretStore store{DriveProfile::keychainService(std::nullopt)};
     TestSupport::LogCapture logs;
     QTemporaryDir home;
     TestSupport::ScopedEnvironment env;
@@ -78,13 +123,8 @@ protected:
 
 TEST_F(AppModelUpstreamTest, ALaunchedDriveUploadsEncryptedAndShutdownLeavesNothingRunning)
 {
-    // As setup leaves a new drive: keys in the keyring, settings stored, organising still owed.
-    KeychainSecretStore store(DriveProfile::keychainService(std::nullopt));
-    finishWithin(store.save(server.secrets(), passphrase), 30s);
+    storeNewDrive();
     auto defaults = UserDefaults::standard();
-    settings.save(*defaults);
-    DriveEngine(DriveEngine::nfs).save(*defaults);
-    OrganisePending::save(OrganiseKind::newDrive, *defaults);
 
     model = AppModel::live(program);
     finishWithin(model->launch(), 90s);
@@ -125,6 +165,121 @@ TEST_F(AppModelUpstreamTest, ALaunchedDriveUploadsEncryptedAndShutdownLeavesNoth
     EXPECT_EQ(model->changeSync(), nullptr);
     EXPECT_TRUE(MountTable::typesMountedAt(mountFolder).isEmpty());
     EXPECT_TRUE(LeftoverDrive::find(cacheDir).empty()) << "no engine left running";
+}
+
+TEST_F(AppModelUpstreamTest, CopyAllStopsMidWayAndGoesOnToEveryFileByteForByte)
+{
+    // Files another computer put in the drive; the copy needs no running drive.
+    finishWithin(store.save(server.secrets(), passphrase), 30s);
+    QByteArray block(200'000, '\0');
+    for (int i = 0; i < 24; ++i) {
+        for (qsizetype at = 0; at < block.size(); ++at)
+            block[at] = char((at * 7 + i * 13) % 251);
+        write(home.filePath(QStringLiteral("source/Folder %1/file %2.bin").arg(i % 3).arg(i)), block);
+    }
+    const RcloneResult put =
+        rclone({QStringLiteral("copy"), home.filePath(QStringLiteral("source")), QStringLiteral("drivecrypt:Drive")});
+    ASSERT_EQ(put.status, 0) << put.stderrText().toStdString();
+    const std::map<QString, QByteArray> source = files(home.filePath(QStringLiteral("source")));
+
+    model = AppModel::live(program);
+    EXPECT_EQ(finishWithin(model->driveSize(), 60s), qint64(24 * 200'000));
+
+    // Stopped once the first file is there; the window may close meanwhile: the run goes on.
+    const QString chosen = home.filePath(QStringLiteral("chosen"));
+    QDir().mkpath(chosen);
+    CopyAllRun &run = model->copyAllRun();
+    ASSERT_TRUE(run.start(chosen));
+    const QString target = AppModel::copyFolder(chosen);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !files(target).empty() || !run.isRunning(); }, 60s));
+    run.stop();
+    finishWithin(run.ended(), 60s);
+    if (run.outcome() == CopyAllRun::Outcome::stopped)
+        EXPECT_EQ(run.message(), CopyAllRun::stoppedText);
+    else
+        EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::finished) << "a copy quicker than the stop";
+
+    ASSERT_TRUE(run.start(chosen));
+    finishWithin(run.ended(), 120s);
+    EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::finished) << run.message().value_or(QString()).toStdString();
+    ASSERT_TRUE(run.progress().has_value());
+    EXPECT_EQ(files(target), source);
+}
+
+TEST_F(AppModelUpstreamTest, SettingsChangesKeysAndSignOutOnARunningDrive)
+{
+    storeNewDrive();
+    launch();
+    model->windowOpened();
+    write(mountFolder + QStringLiteral("/notes.txt"), "kept across renames\n");
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return model->pendingUploads() == 0 && rclone({QStringLiteral("lsf"), QStringLiteral("drivecrypt:Drive")}).stdoutBytes == "notes.txt\n"; }, 60s));
+
+    // A bigger cache: stored, and the drive comes back.
+    ASSERT_TRUE(model->canChangeCache());
+    finishWithin(model->changeCache(6), 90s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return TestSupport::UpstreamEngine::isMounted(mountFolder); }, 30s));
+    EXPECT_EQ(DriveSettings::load(*UserDefaults::standard())->cacheGB, 6);
+    EXPECT_EQ(model->phase(), AppModelPhase{AppModelPhase::running});
+
+    // Renamed while running: the new folder is the mount, the old one is not, the file is there.
+    finishWithin(model->renameDrive(QStringLiteral("Work")), 120s);
+    const QString renamed = DriveLayout::mountPath(QStringLiteral("Work"));
+    EXPECT_TRUE(TestSupport::UpstreamEngine::isMounted(renamed));
+    EXPECT_FALSE(TestSupport::UpstreamEngine::isMounted(mountFolder));
+    EXPECT_TRUE(QDir(mountFolder).isEmpty()) << "nothing left behind in the old folder";
+    EXPECT_EQ(DriveSettings::load(*UserDefaults::standard())->driveName, QStringLiteral("Work"));
+    {
+        QFile notes(renamed + QStringLiteral("/notes.txt"));
+        ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+        EXPECT_EQ(notes.readAll(), "kept across renames\n");
+    }
+    mountFolder = renamed;
+
+    // New storage whose drive another passphrase made: refused, nothing changes.
+    TestSupport::S3Server other;
+    ASSERT_TRUE(other.start()) << other.output().toStdString();
+    finishWithin(DriveConnection(QStandardPaths::findExecutable(QStringLiteral("rclone")))
+                     .prepareNewDrive(QStringLiteral("another passphrase entirely"), other.secrets()),
+                 60s);
+    try {
+        finishWithin(model->replaceStorageKeys(other.secrets(), std::nullopt), 90s);
+        ADD_FAILURE() << "the stored passphrase doesn't open that drive";
+    } catch (const AppModelError &error) {
+        EXPECT_EQ(error.message, QStringLiteral("Your passphrase doesn't open the drive in that storage."));
+    }
+    EXPECT_EQ(finishWithin(store.load(), 30s)->first, server.secrets());
+    EXPECT_FALSE(model->isChangingDrive());
+
+    // Signing out: keys gone, local folders gone, the empty mount folder too.
+    const DriveLocalData local = AppModelHooks::live(program).localData(*model->settings());
+    const std::optional<SignOutStep> last = finishWithin(model->signOut(false), 120s);
+    ASSERT_EQ(last, SignOutStep{SignOutStep::done}) << model->statusLine().toStdString();
+    EXPECT_EQ(finishWithin(store.load(), 30s), std::nullopt);
+    for (const QString &folder : {local.cache, local.logs, local.keep, local.mountFolder})
+        EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString();
+    EXPECT_EQ(model->phase(), AppModelPhase{AppModelPhase::needsSetup});
+    EXPECT_FALSE(UserDefaults::standard()->contains(QStringLiteral("driveSettings")));
+    EXPECT_EQ(rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/notes.txt")}).stdoutBytes, "kept across renames\n")
+        << "the files in the bucket stay";
+}
+
+TEST_F(AppModelUpstreamTest, AForcedSignOutDiscardsUploadsThatCannotFinish)
+{
+    storeNewDrive();
+    launch();
+    // Saved, then the storage goes away within the engine's 5 s write-back: it cannot upload.
+    write(mountFolder + QStringLiteral("/stuck.txt"), "never uploaded\n");
+    server.stop();
+    ASSERT_TRUE(TestSupport::spinUntil([&] {
+        finishWithin(model->refresh(), 30s);
+        return model->pendingUploads() >= 1;
+    }, 60s));
+    const std::optional<SignOutStep> last = finishWithin(model->signOut(true), 120s);
+    ASSERT_EQ(last, SignOutStep{SignOutStep::done});
+    EXPECT_TRUE(model->signOutDiscardedFiles());
+    EXPECT_EQ(finishWithin(store.load(), 30s), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(cacheDir));
+    EXPECT_TRUE(LeftoverDrive::find(cacheDir).empty());
 }
 
 } // namespace
