@@ -19,6 +19,7 @@
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
+#include "support/fake-engine/FakeEngineModel.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -43,65 +44,6 @@ using TestSupport::saveScreenshot;
 using TestSupport::spinUntil;
 
 namespace {
-
-// The engine runs from the start, with the fake engine's client.
-class RunningSupervisor : public DriveSupervising {
-public:
-    explicit RunningSupervisor(RCClient rc) : m_rc(std::move(rc)) {}
-    SupervisorState state() const override { return m_state; }
-    std::optional<RCClient> rc() const override
-    {
-        return m_state.kind == SupervisorState::running ? std::optional(m_rc) : std::nullopt;
-    }
-    QCoro::Task<> start(DriveSettings, StorageSecrets, QString, bool, DriveEngine) override
-    {
-        m_state = SupervisorState{SupervisorState::running, {}};
-        co_return;
-    }
-    QCoro::Task<> stop(bool, CancelToken) override
-    {
-        m_state = {};
-        co_return;
-    }
-    QCoro::Task<> checkHealthNow() override { co_return; }
-    bool fskitEjected() const override { return false; }
-    bool fskitFailed() const override { return false; }
-    QCoro::Task<> reconnectFSKit() override { co_return; }
-
-private:
-    RCClient m_rc;
-    SupervisorState m_state;
-};
-
-class Keys : public SecretStoring {
-public:
-    QCoro::Task<> save(StorageSecrets, QString) override { co_return; }
-    QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> load() override
-    {
-        co_return std::pair(StorageSecrets{.endpoint = "http://127.0.0.1:9", .bucket = "b", .accessKeyID = "k",
-                                           .secretAccessKey = "s"},
-                            QStringLiteral("passphrase"));
-    }
-    QCoro::Task<> deleteAll() override { co_return; }
-    QCoro::Task<> saveCloudflareKey(std::optional<QString>) override { co_return; }
-    QCoro::Task<std::optional<QString>> loadCloudflareKey() override { co_return std::nullopt; }
-};
-
-class QuietNetwork : public NetworkMonitoring {
-public:
-    void start(std::function<void(bool)>) override {}
-    void stop() override {}
-};
-
-class NoChangeSync : public ChangeSyncing {
-public:
-    void start() override {}
-    void stop() override {}
-    QCoro::Task<> stopAndFlush(CancelToken) override { co_return; }
-    void noteLocalChange(const QStringList &) override {}
-    void onConflictSaved(std::function<void(const QString &)>) override {}
-    void onRefreshed(std::function<void()>) override {}
-};
 
 void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
@@ -146,7 +88,7 @@ protected:
         DriveSettings{.driveName = "My Drive", .deviceID = QUuid::createUuid(), .deviceName = "Laptop"}.save(*defaults);
         DriveEngine(DriveEngine::nfs).save(*defaults);
         AppModelHooks hooks = AppModelHooks::live(QStringLiteral("/nonexistent/rclone"));
-        hooks.makeChangeSync = [](RCClient, DriveSettings) { return std::make_shared<NoChangeSync>(); };
+        hooks.makeChangeSync = [](RCClient, DriveSettings) { return std::make_shared<TestSupport::NoChangeSync>(); };
         hooks.cacheFolders = [](const DriveSettings &) { return std::set<std::string>{}; };
         // The copy itself is a one-shot engine command against real storage (tested with the
         // model); here it reports what the test tells it to, until stopped or let finish.
@@ -160,8 +102,8 @@ protected:
         hooks.driveSize = [](StorageSecrets, QString, CancelToken) -> QCoro::Task<qint64> {
             co_return 900'000'000'000'000'000; // more than any disk here has free
         };
-        model = std::make_unique<AppModel>(std::make_shared<RunningSupervisor>(engine.client()), std::make_shared<Keys>(),
-                                           defaults, std::make_shared<QuietNetwork>(), hooks, true, nullptr);
+        model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine.client()), std::make_shared<TestSupport::FixedKeys>(),
+                                           defaults, std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
         bool launched = false;
         [](AppModel &model, bool &done) -> QCoro::Task<> {
             co_await model.launch();
