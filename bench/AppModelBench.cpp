@@ -5,6 +5,7 @@
 #include "DriveCore/model/AppModel.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "support/fake-engine/FakeEngine.h"
+#include "support/fake-engine/FakeEngineModel.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -17,61 +18,6 @@
 using namespace DriveCore;
 
 namespace {
-
-// The engine runs from the start, with the fake engine's client.
-class RunningSupervisor : public DriveSupervising {
-public:
-    explicit RunningSupervisor(RCClient rc) : m_rc(std::move(rc)) {}
-    SupervisorState state() const override { return m_state; }
-    std::optional<RCClient> rc() const override { return m_state.kind == SupervisorState::running ? std::optional(m_rc) : std::nullopt; }
-    QCoro::Task<> start(DriveSettings, StorageSecrets, QString, bool, DriveEngine) override
-    {
-        m_state = SupervisorState{SupervisorState::running, {}};
-        co_return;
-    }
-    QCoro::Task<> stop(bool, CancelToken) override
-    {
-        m_state = {};
-        co_return;
-    }
-    QCoro::Task<> checkHealthNow() override { co_return; }
-    bool fskitEjected() const override { return false; }
-    bool fskitFailed() const override { return false; }
-    QCoro::Task<> reconnectFSKit() override { co_return; }
-
-private:
-    RCClient m_rc;
-    SupervisorState m_state;
-};
-
-class Keys : public SecretStoring {
-public:
-    QCoro::Task<> save(StorageSecrets, QString) override { co_return; }
-    QCoro::Task<std::optional<std::pair<StorageSecrets, QString>>> load() override
-    {
-        co_return std::pair(StorageSecrets{.endpoint = "http://127.0.0.1:9", .bucket = "b", .accessKeyID = "k", .secretAccessKey = "s"},
-                            QStringLiteral("passphrase"));
-    }
-    QCoro::Task<> deleteAll() override { co_return; }
-    QCoro::Task<> saveCloudflareKey(std::optional<QString>) override { co_return; }
-    QCoro::Task<std::optional<QString>> loadCloudflareKey() override { co_return std::nullopt; }
-};
-
-class QuietNetwork : public NetworkMonitoring {
-public:
-    void start(std::function<void(bool)>) override {}
-    void stop() override {}
-};
-
-class NoChangeSync : public ChangeSyncing {
-public:
-    void start() override {}
-    void stop() override {}
-    QCoro::Task<> stopAndFlush(CancelToken) override { co_return; }
-    void noteLocalChange(const QStringList &) override {}
-    void onConflictSaved(std::function<void(const QString &)>) override {}
-    void onRefreshed(std::function<void()>) override {}
-};
 
 QJsonObject scenario(const QString &bucket)
 {
@@ -136,12 +82,12 @@ int main(int argc, char **argv)
     DriveSettings{.driveName = "Bench Drive", .deviceID = QUuid::createUuid(), .deviceName = "Bench"}.save(*defaults);
     DriveEngine(DriveEngine::nfs).save(*defaults);
     AppModelHooks hooks = AppModelHooks::live(QStringLiteral("/nonexistent/rclone"));
-    hooks.makeChangeSync = [](RCClient, DriveSettings) { return std::make_shared<NoChangeSync>(); };
+    hooks.makeChangeSync = [](RCClient, DriveSettings) { return std::make_shared<TestSupport::NoChangeSync>(); };
     hooks.cacheFolders = [](const DriveSettings &) { return std::set<std::string>{}; };
     // The loops wait a day between passes: only the measured passes run.
     hooks.sleep = [](std::chrono::milliseconds, CancelToken token) { return DriveCore::sleep(std::chrono::hours(24), token); };
-    model = std::make_unique<AppModel>(std::make_shared<RunningSupervisor>(engine->client()), std::make_shared<Keys>(),
-                                       defaults, std::make_shared<QuietNetwork>(), hooks, true, nullptr);
+    model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine->client()), std::make_shared<TestSupport::FixedKeys>(),
+                                       defaults, std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
     QCoro::waitFor(model->launch());
 
     benchmark::RunSpecifiedBenchmarks();

@@ -292,6 +292,13 @@ public:
     // connection.
     QCoro::Task<std::optional<QString>> resolveConflict(ConflictChoice choice);
 
+    // --- Search (AppModelSearch.cpp) ---
+    // Lists the drive into a new search index, then its date. Refused with AppModelError
+    // (offline, or the drive not running, not set up, being changed or signing out); the
+    // listing's error passes through; CancelledError, keeping the last index, when `token` is
+    // cancelled or the drive stopped, restarted, was switched or began signing out meanwhile.
+    QCoro::Task<> refreshSearchIndex(CancelToken token = {});
+
     // --- Usage figures (AppModelUsage.cpp) ---
     // The drive's and Recently Deleted's bytes in the bucket, through the running engine.
     QCoro::Task<StorageUsage> loadStorageUsage(CancelToken token = {});

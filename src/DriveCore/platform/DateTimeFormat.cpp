@@ -9,7 +9,11 @@
 
 namespace DriveCore::DateTimeFormat {
 
-QString abbreviated(const QDateTime &when, const QLocale &locale, const QTimeZone &zone)
+namespace {
+
+// kNone for a style leaves that part out.
+QString format(const QDateTime &when, const QLocale &locale, const QTimeZone &zone, icu::DateFormat::EStyle dateStyle,
+               icu::DateFormat::EStyle timeStyle)
 {
     if (!when.isValid())
         return {};
@@ -17,8 +21,7 @@ QString abbreviated(const QDateTime &when, const QLocale &locale, const QTimeZon
     const icu::Locale icuLocale = icu::Locale::forLanguageTag(locale.bcp47Name().toStdString(), status);
     if (U_FAILURE(status))
         return when.toString(Qt::ISODate);
-    std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort, icuLocale));
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(dateStyle, timeStyle, icuLocale));
     if (!format)
         return when.toString(Qt::ISODate);
     const QByteArray zoneID = zone.isValid() ? zone.id() : QByteArrayLiteral("UTC");
@@ -26,6 +29,23 @@ QString abbreviated(const QDateTime &when, const QLocale &locale, const QTimeZon
     icu::UnicodeString text;
     format->format(UDate(when.toMSecsSinceEpoch()), text);
     return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+}
+
+} // namespace
+
+QString abbreviated(const QDateTime &when, const QLocale &locale, const QTimeZone &zone)
+{
+    return format(when, locale, zone, icu::DateFormat::kMedium, icu::DateFormat::kShort);
+}
+
+QString date(const QDateTime &when, const QLocale &locale, const QTimeZone &zone)
+{
+    return format(when, locale, zone, icu::DateFormat::kMedium, icu::DateFormat::kNone);
+}
+
+QString time(const QDateTime &when, const QLocale &locale, const QTimeZone &zone)
+{
+    return format(when, locale, zone, icu::DateFormat::kNone, icu::DateFormat::kShort);
 }
 
 } // namespace DriveCore::DateTimeFormat

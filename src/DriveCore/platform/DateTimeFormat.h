@@ -14,4 +14,12 @@ namespace DriveCore::DateTimeFormat {
 QString abbreviated(const QDateTime &when, const QLocale &locale = QLocale(),
                     const QTimeZone &zone = QTimeZone::systemTimeZone());
 
+// The abbreviated date alone (day, abbreviated month and year): "Jan 2, 2026" in en-US.
+QString date(const QDateTime &when, const QLocale &locale = QLocale(),
+             const QTimeZone &zone = QTimeZone::systemTimeZone());
+
+// The shortened time alone: "3:04 PM" in en-US, "15:04" in en-GB.
+QString time(const QDateTime &when, const QLocale &locale = QLocale(),
+             const QTimeZone &zone = QTimeZone::systemTimeZone());
+
 } // namespace DriveCore::DateTimeFormat
