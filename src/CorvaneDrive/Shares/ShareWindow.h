@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CorvaneDrive/Shares/ShareWindowPresenter.h"
-#include "CorvaneDrive/Shares/WindowPresence.h"
+#include "CorvaneDrive/WindowPresence.h"
 #include "DriveCore/shares/SharesModel.h"
 
 #include <QPointer>

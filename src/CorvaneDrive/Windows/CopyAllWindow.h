@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CorvaneDrive/Windows/CopyAllPresenter.h"
-#include "CorvaneDrive/Windows/WindowPresence.h"
+#include "CorvaneDrive/WindowPresence.h"
 
 #include <QWidget>
 

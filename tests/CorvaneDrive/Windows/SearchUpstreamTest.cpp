@@ -93,8 +93,8 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
         if (model)
             finish(model->shutdown(), 60s);
         model.reset();
-        for (const pid_t pid : LeftoverDrive::find(cacheDir))
-            ::kill(pid, SIGKILL);
+        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
+            engine.signal(SIGKILL);
         TestSupport::FuseMount(mountFolder).unmount();
     });
     ASSERT_TRUE(finish(model->launch(), 90s));
