@@ -1,8 +1,8 @@
 #include "DriveCore/keys/SecretStore.h"
 
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Threads.h"
 
-#include <QJsonDocument>
 #include <QStringDecoder>
 #include <QThreadPool>
 
@@ -97,21 +97,15 @@ QByteArray encode(const Stored &record)
 
 std::optional<Stored> decode(const QByteArray &data)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (!document.isObject())
+    try {
+        const JsonReader reader = JsonReader::parse(data, u"The keychain record");
+        const std::optional<StorageSecrets> secrets = StorageSecrets::fromJson(reader.object());
+        if (!secrets)
+            return std::nullopt;
+        return Stored{*secrets, reader.value<QString>(u"passphrase"), reader.optional<QString>(u"cloudflareKey")};
+    } catch (const JsonDecodingError &) {
         return std::nullopt;
-    const QJsonObject object = document.object();
-    const std::optional<StorageSecrets> secrets = StorageSecrets::fromJson(object);
-    const QJsonValue passphrase = object.value(QLatin1String("passphrase"));
-    const QJsonValue cloudflareKey = object.value(QLatin1String("cloudflareKey"));
-    if (!secrets || !passphrase.isString())
-        return std::nullopt;
-    Stored record{*secrets, passphrase.toString(), std::nullopt};
-    if (cloudflareKey.isString())
-        record.cloudflareKey = cloudflareKey.toString();
-    else if (!cloudflareKey.isUndefined() && !cloudflareKey.isNull())
-        return std::nullopt;
-    return record;
+    }
 }
 
 std::optional<QString> utf8Text(const QByteArray &data)

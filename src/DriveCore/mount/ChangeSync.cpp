@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/mount/MountNudge.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -98,22 +99,18 @@ QByteArray ChangeMarker::encoded() const
 
 ChangeMarker ChangeMarker::decode(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        throw RCDecodingError(QStringLiteral("The change note is not a JSON object"));
-    const RCReplyReader reader(document.object());
+    const JsonReader reader = JsonReader::parse(json, u"The change note");
     const QString deviceText = reader.value<QString>(u"deviceID");
     const QString timeValue = reader.value<QString>(u"time");
     QStringList dirs = reader.value<QList<QString>>(u"dirs");
 
     const std::optional<QUuid> deviceID = DriveSettings::parseDeviceID(deviceText);
     if (!deviceID)
-        throw RCDecodingError(QStringLiteral("The change note's device identifier is not a UUID"));
+        throw JsonDecodingError(QStringLiteral("The change note's device identifier is not a UUID"));
     static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z$"));
     const QDateTime time = QDateTime::fromString(timeValue, Qt::ISODate);
     if (!form.match(timeValue).hasMatch() || !time.isValid())
-        throw RCDecodingError(QStringLiteral("The change note's time is not in the ISO 8601 form"));
+        throw JsonDecodingError(QStringLiteral("The change note's time is not in the ISO 8601 form"));
     return {*deviceID, time.toUTC(), std::move(dirs)};
 }
 

@@ -36,7 +36,7 @@ struct ChangeMarker {
     // the time in UTC with whole seconds and "Z", "/" written as "\/".
     QByteArray encoded() const;
     // Every key is required and other members are ignored; "/" may be escaped or not; a time
-    // in any other form (fractions, offsets) does not decode. Throws RCDecodingError.
+    // in any other form (fractions, offsets) does not decode. Throws JsonDecodingError.
     static ChangeMarker decode(const QByteArray &json);
 };
 

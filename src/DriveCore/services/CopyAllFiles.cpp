@@ -3,7 +3,6 @@
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/engine/RcloneCommand.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace DriveCore::CopyAllFiles {
@@ -15,7 +14,7 @@ struct LogStats {
     std::optional<qint64> bytes;
     std::optional<qint64> totalBytes;
 
-    static LogStats decode(const RCReplyReader &reader)
+    static LogStats decode(const JsonReader &reader)
     {
         return {reader.optional<qint64>(u"bytes"), reader.optional<qint64>(u"totalBytes")};
     }
@@ -23,7 +22,7 @@ struct LogStats {
 
 struct SizeReply {
     qint64 bytes = 0;
-    static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
+    static SizeReply decode(const JsonReader &reader) { return {reader.value<qint64>(u"bytes")}; }
 };
 
 Environment environment(const DriveConnection &connection, const StorageSecrets &secrets, const QString &passphrase)
@@ -35,13 +34,11 @@ Environment environment(const DriveConnection &connection, const StorageSecrets 
 
 std::optional<CopyProgress> progress(const QString &logLine)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(logLine.toUtf8());
-    if (!document.isObject())
-        return std::nullopt;
     std::optional<LogStats> stats;
     try {
-        stats = RCReplyReader(document.object()).optional<LogStats>(u"stats");
-    } catch (const RCDecodingError &) {
+        // Lines that are not the engine's statistics are skipped.
+        stats = JsonReader::parse(logLine.toUtf8(), u"The log line").optional<LogStats>(u"stats");
+    } catch (const JsonDecodingError &) {
         return std::nullopt;
     }
     if (!stats || !stats->bytes)
@@ -81,11 +78,7 @@ QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets
     checkCancelled(token);
     if (result.status != 0)
         throw ConnectionError::failedCommand(result, secrets);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(result.stdoutBytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        throw RCDecodingError(QStringLiteral("The size reply is not a JSON object"));
-    co_return SizeReply::decode(RCReplyReader(document.object())).bytes;
+    co_return SizeReply::decode(JsonReader::parse(result.stdoutBytes, u"The size reply")).bytes;
 }
 
 } // namespace DriveCore::CopyAllFiles

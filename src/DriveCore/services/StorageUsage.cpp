@@ -1,6 +1,7 @@
 #include "DriveCore/services/StorageUsage.h"
 
 #include "DriveCore/platform/ByteCountFormat.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <algorithm>
 #include <exception>
@@ -11,7 +12,7 @@ namespace {
 
 struct SizeReply {
     qint64 bytes = 0;
-    static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
+    static SizeReply decode(const JsonReader &reader) { return {reader.value<qint64>(u"bytes")}; }
 };
 
 QCoro::Task<qint64> folderSize(RCClient rc, QString fs, CancelToken token)
