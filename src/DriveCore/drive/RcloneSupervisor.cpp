@@ -9,6 +9,7 @@
 #include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QDir>
 #include <QPointer>
@@ -44,15 +45,9 @@ const QString redactedText = QStringLiteral("<redacted>");
 constexpr qsizetype minimumTail = 4;
 const QString enginePath = QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin");
 
-QString describe(std::exception_ptr error)
+QString describe(const std::exception_ptr &error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &failure) {
-        return QString::fromUtf8(failure.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
+    return errorText(error).value_or(QStringLiteral("cancelled"));
 }
 
 QString redacted(const QString &line, const Environment &environment, const QString &rcPass)

@@ -7,6 +7,7 @@
 #include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <cstring>
 
@@ -16,18 +17,6 @@ namespace {
 
 constexpr qint64 minCacheGB = 5;
 constexpr qint64 proposedCacheGB = 30;
-
-// The error's own text, for a message's details.
-std::optional<QString> describe(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 bool anyEmpty(const StorageSecrets &secrets)
 {
@@ -109,7 +98,7 @@ SetupMessage SetupState::message(std::exception_ptr error)
     } catch (const AppModelError &model) {
         return {model.message, std::nullopt};
     } catch (...) {
-        return {unexpectedText, describe(std::current_exception())};
+        return {unexpectedText, errorText(std::current_exception())};
     }
 }
 
@@ -304,7 +293,7 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
                                                                               : unknownCloudflareKeyText,
                                std::nullopt};
     } catch (...) {
-        failure = SetupMessage{connectionOtherText, describe(std::current_exception())};
+        failure = SetupMessage{connectionOtherText, errorText(std::current_exception())};
     }
     if (failure)
         setError(failure);
@@ -460,7 +449,7 @@ QCoro::Task<> SetupState::finish()
                 keysFailure = std::current_exception();
             }
             if (keysFailure)
-                throw SetupFailure{{keysNotSavedText, describe(keysFailure)}};
+                throw SetupFailure{{keysNotSavedText, errorText(keysFailure)}};
             m_deps.saveSettings(settings);
         }
         if (!m_organised) {

@@ -6,6 +6,7 @@
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QPointer>
 
@@ -14,13 +15,6 @@ namespace DriveCore {
 namespace {
 
 const Log log("iphone-sync");
-
-QString descriptionOf(const std::exception &error)
-{
-    if (const auto *message = dynamic_cast<const AppModelError *>(&error))
-        return message->message;
-    return QString::fromUtf8(error.what());
-}
 
 } // namespace
 
@@ -116,8 +110,9 @@ QCoro::Task<> AppModelIPhone::refreshIPhoneSync()
     const std::shared_ptr<PhoneSyncStoring> phoneSync = m_deps.phoneSync;
     try {
         co_await phoneSync->write(item(*keys));
-    } catch (const std::exception &error) {
-        log.error("Couldn't update the iPhone copy: %{public}s", descriptionOf(error));
+    } catch (const std::exception &) {
+        log.error("Couldn't update the iPhone copy: %{public}s",
+                  errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
 }
 

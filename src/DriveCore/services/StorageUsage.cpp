@@ -2,6 +2,7 @@
 
 #include "DriveCore/platform/ByteCountFormat.h"
 #include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/UserError.h"
 
 #include <algorithm>
 #include <exception>
@@ -38,17 +39,6 @@ QCoro::Task<qint64> sizeOrCancelSibling(RCClient rc, QString fs, LinkedCancelSou
     } catch (...) {
         both->cancel();
         throw;
-    }
-}
-
-bool isCancellation(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancelledError &) {
-        return true;
-    } catch (...) {
-        return false;
     }
 }
 

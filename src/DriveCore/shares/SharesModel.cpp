@@ -9,6 +9,7 @@
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -155,10 +156,11 @@ QString SharesModel::pickedTitle() const
 
 QString SharesModel::message(const std::exception &error)
 {
-    if (const auto *model = dynamic_cast<const AppModelError *>(&error))
-        return model->message;
+    // A storage failure's text is the engine's, told as such.
     if (const auto *storage = dynamic_cast<const RcloneShareStorage::Failure *>(&error))
         return storagePrefix + storage->description;
+    if (const auto *user = dynamic_cast<const UserError *>(&error))
+        return user->userText();
     if (const auto *transport = dynamic_cast<const HTTPTransportError *>(&error); transport && isOffline(transport->code))
         return offlineText;
     // Failures without a text of their own get the generic wording, their case in brackets.

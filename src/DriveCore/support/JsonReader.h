@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DriveCore/support/UserError.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -17,10 +19,9 @@ namespace DriveCore {
 
 // Outside JSON that does not fit the type read from it: not JSON, a required key missing or null,
 // or a value of another kind.
-class JsonDecodingError : public std::runtime_error {
+class JsonDecodingError : public UserError {
 public:
-    explicit JsonDecodingError(const QString &description)
-        : std::runtime_error(description.toStdString()), description(description) {}
+    explicit JsonDecodingError(const QString &description) : UserError(description), description(description) {}
     QString description;
 };
 
