@@ -44,13 +44,13 @@ bool contains(const std::vector<pid_t> &pids, pid_t pid)
 }
 
 // Polls every 0.25 s for `seconds`; a pause that fails is ignored.
-QCoro::Task<bool> exited(pid_t pid, int seconds, const LeftoverDrive::Sleep &sleep)
+QCoro::Task<bool> exited(pid_t pid, int seconds, const Sleep &sleep)
 {
     for (int poll = 0; poll < seconds * 4; ++poll) {
         if (ProcessListing::hasEnded(pid))
             co_return true;
         try {
-            co_await sleep(250ms);
+            co_await sleep(250ms, {});
         } catch (...) {
         }
     }
@@ -118,7 +118,7 @@ std::vector<pid_t> LeftoverDrive::find(const QString &cacheDir)
 QCoro::Task<int> LeftoverDrive::stop(QString cacheDir, Sleep sleep)
 {
     if (!sleep)
-        sleep = [](std::chrono::milliseconds duration) { return DriveCore::sleep(duration); };
+        sleep = liveSleep();
     const std::vector<pid_t> found = co_await findOffThread(cacheDir);
     if (found.empty())
         co_return 0;

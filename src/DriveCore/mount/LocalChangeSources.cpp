@@ -66,11 +66,6 @@ constexpr int readsPerPass = 64;
 
 } // namespace
 
-LocalChangeSource::Sleep LocalChangeSource::defaultSleep()
-{
-    return [](std::chrono::milliseconds duration, CancelToken token) { return sleep(duration, std::move(token)); };
-}
-
 // ---- File events ----
 
 const QSet<QString> FSEventsChangeSource::ignoredNames = {

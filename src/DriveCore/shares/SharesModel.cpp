@@ -125,7 +125,7 @@ QString SharesModel::fileChangedText(const QString &path)
 }
 
 SharesModel::SharesModel(Context context, Blocked blocked, qint64 appBuild, HTTPSend send, Modules modules,
-                         uint32_t pwRounds, Now now, QString metaFs, KeepKey keepKey, QObject *parent)
+                         uint32_t pwRounds, Clock now, QString metaFs, KeepKey keepKey, QObject *parent)
     : QObject(parent), m_context(std::move(context)), m_blocked(std::move(blocked)), m_appBuild(appBuild),
       m_send(std::move(send)), m_modules(std::move(modules)), m_pwRounds(pwRounds), m_now(std::move(now)),
       m_metaFs(std::move(metaFs)), m_keepKey(std::move(keepKey))

@@ -49,7 +49,7 @@ private:
 // Sleeps that end when the test says so; a cancelled one ends at once with CancelledError.
 class ManualSleeps {
 public:
-    LocalChangeSource::Sleep sleep()
+    Sleep sleep()
     {
         return [waiting = m_waiting](std::chrono::milliseconds duration, CancelToken token) {
             return wait(waiting, duration, std::move(token));

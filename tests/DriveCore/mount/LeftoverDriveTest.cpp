@@ -29,9 +29,9 @@ QString quoted(const QString &text)
 }
 
 // The 0.25 s pauses of the waits, 25 times shorter: 10 s waits take 0.4 s.
-QCoro::Task<> quickSleep(std::chrono::milliseconds duration)
+QCoro::Task<> quickSleep(std::chrono::milliseconds duration, CancelToken token)
 {
-    return DriveCore::sleep(duration / 25);
+    return DriveCore::sleep(duration / 25, std::move(token));
 }
 
 bool running(const OrphanProcess &process)
