@@ -6,6 +6,7 @@
 #include "DriveCore/platform/FreePort.h"
 #include "DriveCore/platform/MountTableWatch.h"
 #include "DriveCore/platform/SleepWatch.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
@@ -161,6 +162,9 @@ RcloneSupervisor::JobPtr RcloneSupervisor::startJob(JobBody body)
         try {
             co_await body(job->source.get_token());
         } catch (...) {
+            // Bodies report their own failures; what escapes one still leaves a trace.
+            if (const std::optional<QString> text = errorText(std::current_exception()))
+                Log("supervisor").error("A supervisor job failed: %{public}s", *text);
         }
         job->ended = true;
         job->waker.fire();
@@ -248,13 +252,14 @@ QCoro::Task<> RcloneSupervisor::start(DriveSettings settings, StorageSecrets sec
             // A leftover engine may have left its mounts behind, alive or dead.
             const QString mountFolder = DriveLayout::mountPath(settings.driveName);
             const QString backing = DriveLayout::backingPath(settings.deviceID);
-            try {
-                co_await forceUnmount(mountFolder);
-            } catch (const std::exception &) {
-            }
-            try {
-                co_await forceUnmount(backing);
-            } catch (const std::exception &) {
+            // The start goes on either way: the mount checks after this report what stays in the way.
+            for (const QString &path : {mountFolder, backing}) {
+                try {
+                    co_await forceUnmount(path);
+                } catch (const std::exception &) {
+                    m_log.info("Unmounting a leftover at %{private}s failed: %{public}s", path,
+                               describe(std::current_exception()));
+                }
             }
         }
         if (m_stopRequested)
@@ -389,10 +394,7 @@ void RcloneSupervisor::scheduleRestart()
             const auto delay = restartDelays[size_t(std::min(self->m_restartAttempt, 3))];
             ++self->m_restartAttempt;
             self->m_log.info("Restarting rclone in %{public}s", durationText(delay));
-            try {
-                co_await self->m_hooks.sleep(delay, token);
-            } catch (...) {
-            }
+            co_await pause(self->m_hooks.sleep, delay, token);
             if (!self || self->m_stopRequested || token.stop_requested())
                 co_return;
             try {
@@ -459,10 +461,7 @@ QCoro::Task<bool> RcloneSupervisor::waitForExit(Sleep sleep, std::shared_ptr<Set
     for (int poll = 0; poll < 2 * seconds; ++poll) {
         if (flag->isSet())
             co_return true;
-        try {
-            co_await sleep(exitPoll, CancelToken());
-        } catch (...) {
-        }
+        co_await pause(sleep, exitPoll, CancelToken());
     }
     co_return flag->isSet();
 }
@@ -477,14 +476,15 @@ QCoro::Task<> RcloneSupervisor::forceUnmountOwnMounts()
     const std::shared_ptr<ProcessLaunching> launcher = m_launcher;
     const DriveSettings settings = *m_settings;
     const bool layered = m_engine == DriveEngine::fskit;
-    try {
-        co_await SupervisorTools::forceUnmount(launcher, settings, DriveLayout::mountPath(settings.driveName));
-    } catch (const std::exception &) {
-    }
-    if (layered) {
+    QStringList paths{DriveLayout::mountPath(settings.driveName)};
+    if (layered)
+        paths.append(DriveLayout::backingPath(settings.deviceID));
+    for (const QString &path : paths) {
         try {
-            co_await SupervisorTools::forceUnmount(launcher, settings, DriveLayout::backingPath(settings.deviceID));
+            co_await SupervisorTools::forceUnmount(launcher, settings, path);
         } catch (const std::exception &) {
+            // Stopping goes on: the next start unmounts leftovers again.
+            Log("supervisor").info("Unmounting %{private}s failed: %{public}s", path, describe(std::current_exception()));
         }
     }
 }
@@ -593,6 +593,9 @@ void RcloneSupervisor::startFSKitLayer(int generation, const DriveSettings &sett
                 try {
                     co_await self->forceUnmount(mountFolder);
                 } catch (const std::exception &) {
+                    // The mount below reports the volume that stays in the way.
+                    self->m_log.info("Unmounting the volume left from before failed: %{public}s",
+                                     describe(std::current_exception()));
                 }
                 if (!current())
                     co_return;
@@ -624,6 +627,7 @@ QCoro::Task<> RcloneSupervisor::failFSKitLayer(std::exception_ptr error, int gen
     } catch (const FSKitMount::Problem &problem) {
         message = problem.description;
     } catch (...) {
+        // Any other failure shows the general text; its cause is logged below.
     }
     m_log.error("FSKit volume not mounted: %{public}s", describe(error));
 
@@ -781,19 +785,13 @@ QCoro::Task<> RcloneSupervisor::waitForUploads(RCClient rc, CancelToken token)
                 m_log.error("Gave up waiting for uploads: %{public}s", describe(failure));
                 co_return;
             }
-            try {
-                co_await m_hooks.sleep(uploadRetryPause, token);
-            } catch (...) {
-            }
+            co_await pause(m_hooks.sleep, uploadRetryPause, token);
             ++failures;
             continue;
         }
         if (pending <= 0)
             co_return;
-        try {
-            co_await m_hooks.sleep(uploadPoll, token);
-        } catch (...) {
-        }
+        co_await pause(m_hooks.sleep, uploadPoll, token);
         failures = 0;
     }
     m_log.info("Stopped waiting for uploads: the stop was hurried");

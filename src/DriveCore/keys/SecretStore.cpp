@@ -1,7 +1,9 @@
 #include "DriveCore/keys/SecretStore.h"
 
 #include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QStringDecoder>
 #include <QThreadPool>
@@ -152,8 +154,9 @@ public:
             && written->secrets.secretAccessKey == legacy->first.secretAccessKey) {
             try {
                 deleteLegacy();
-            } catch (const KeychainError &) {
+            } catch (const KeychainError &error) {
                 // Left in place; the next load tries again.
+                Log("keychain").info("Removing the older keychain items failed: %{public}s", error.description());
             }
         }
         return legacy;

@@ -5,6 +5,7 @@
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Graphemes.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 #include "DriveCore/support/UserError.h"
@@ -14,6 +15,14 @@
 namespace DriveCore {
 
 namespace {
+
+const Log log("setup");
+
+// The cause of the failure being handled, for the log.
+QString cause()
+{
+    return errorText(std::current_exception()).value_or(QStringLiteral("cancelled"));
+}
 
 constexpr qint64 minCacheGB = 5;
 constexpr qint64 proposedCacheGB = 30;
@@ -236,6 +245,7 @@ QCoro::Task<> SetupState::checkDriveSwitch()
         co_return;
     } catch (...) {
         // An answer that fails counts as off; the screen asks again.
+        log.info("Asking whether the drive is switched on failed: %{public}s", cause());
     }
     if (on && m_step.kind == SetupStep::turnOnDrive)
         go(SetupStep{SetupStep::nameAndCache});
@@ -378,6 +388,7 @@ QCoro::Task<> SetupState::nextFromTurnOnDrive()
         throw;
     } catch (...) {
         // An answer that fails counts as off.
+        log.info("Asking whether the drive is switched on failed: %{public}s", cause());
     }
     setBusy(std::nullopt);
     if (m_step.kind != SetupStep::turnOnDrive)

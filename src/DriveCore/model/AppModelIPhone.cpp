@@ -68,6 +68,8 @@ QCoro::Task<QString> AppModelIPhone::iPhonePairingCode(QString passphrase)
         token = co_await secrets->loadCloudflareKey();
     } catch (const std::exception &) {
         // The code is still useful without the token.
+        log.info("The Cloudflare token could not be read for the pairing code: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     co_return co_await runInPool([keys, passphrase, token] {
         return PhonePairing::code(keys.secrets, keys.settings.driveName, passphrase, token);
@@ -124,6 +126,8 @@ QCoro::Task<> AppModelIPhone::removeIPhoneSyncForSignOut()
         co_await phoneSync->remove();
     } catch (const std::exception &) {
         // Signing out goes on; the item is the phone's to forget.
+        log.info("Removing the iPhone copy failed: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     if (!self)
         co_return;

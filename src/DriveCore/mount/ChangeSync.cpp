@@ -3,6 +3,8 @@
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/mount/MountNudge.h"
 #include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/Log.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +21,16 @@
 namespace DriveCore {
 
 namespace {
+
+// Change sync goes on past every failure by design; each one absorbed is logged here, so that
+// "the other machine's changes never appear" leaves a trace.
+const Log log("change-sync");
+
+// The cause of the failure being handled, for the log.
+QString cause()
+{
+    return errorText(std::current_exception()).value_or(QStringLiteral("cancelled"));
+}
 
 QString trimSlashes(const QString &path)
 {
@@ -204,6 +216,7 @@ void ChangeSync::start()
             try {
                 co_await self.tick(step);
             } catch (const CancelledError &) {
+                // A stop, not a failure: the loop ends on the cancelled token.
             }
         });
     });
@@ -378,6 +391,7 @@ QCoro::Task<> ChangeSync::writeMarker(CancelToken token)
     try {
         co_await pollOnce(token);
     } catch (...) {
+        log.info("Reading the change note before writing ours failed: %{public}s", cause());
     }
 
     const QDateTime now = m_now();
@@ -450,6 +464,7 @@ QCoro::Task<> ChangeSync::tick(CancelToken token)
         } catch (const CancelledError &) {
             throw;
         } catch (...) {
+            log.info("Forgetting the whole drive's listings failed: %{public}s", cause());
         }
         if (forgotten)
             co_await nudgeFolders({QString()});
@@ -460,6 +475,7 @@ QCoro::Task<> ChangeSync::tick(CancelToken token)
     } catch (const CancelledError &) {
         throw;
     } catch (...) {
+        log.info("Reading the change note failed: %{public}s", cause());
     }
 
     // A write that failed left its folders pending; this is where they go out again.
@@ -537,6 +553,7 @@ QCoro::Task<> ChangeSync::refresh(QStringList dirs, CancelToken token)
                 try {
                     names = co_await m_topFolders(*m_mountPath);
                 } catch (...) {
+                    log.info("Listing the drive's top folders failed: %{public}s", cause());
                 }
             }
             co_await nudgeFolders(QStringList{QString()} + names);
@@ -573,6 +590,7 @@ QCoro::Task<> ChangeSync::nudgeFolders(QStringList paths)
         try {
             co_await m_nudge(*m_mountPath, path);
         } catch (...) {
+            log.info("Nudging %{private}s failed: %{public}s", path, cause());
         }
     }
 }

@@ -49,10 +49,7 @@ QCoro::Task<bool> exited(pid_t pid, int seconds, const Sleep &sleep)
     for (int poll = 0; poll < seconds * 4; ++poll) {
         if (ProcessListing::hasEnded(pid))
             co_return true;
-        try {
-            co_await sleep(250ms, {});
-        } catch (...) {
-        }
+        co_await pause(sleep, 250ms, {});
     }
     co_return ProcessListing::hasEnded(pid);
 }

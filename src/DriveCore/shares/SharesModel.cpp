@@ -199,6 +199,7 @@ QCoro::Task<> SharesModel::pick(QStringList paths)
         update(m_picked, paths);
         setCreateState(CreateState{});
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -307,6 +308,7 @@ QCoro::Task<> SharesModel::load()
     try {
         co_await runLoad();
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -425,6 +427,7 @@ QCoro::Task<> SharesModel::setUpWorker(QString token)
     try {
         co_await setUp(std::move(token));
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -488,6 +491,7 @@ QCoro::Task<> SharesModel::loadWorker()
     try {
         co_await runLoadWorker();
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 

@@ -4,6 +4,16 @@
 
 namespace DriveCore {
 
+QCoro::Task<bool> pause(Sleep sleep, std::chrono::milliseconds duration, CancelToken token)
+{
+    try {
+        co_await sleep(duration, std::move(token));
+        co_return true;
+    } catch (const CancelledError &) {
+        co_return false;
+    }
+}
+
 Clock liveClock()
 {
     return [] { return QDateTime::currentDateTimeUtc(); };

@@ -17,6 +17,10 @@ using Clock = std::function<QDateTime()>;
 // wherever a test steps time by hand instead of waiting.
 using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds, CancelToken)>;
 
+// Pauses through `sleep` and tells whether the pause ran its length: false, instead of
+// CancelledError, once `token` is cancelled. For a caller that only stops when cancelled.
+QCoro::Task<bool> pause(Sleep sleep, std::chrono::milliseconds duration, CancelToken token);
+
 // QDateTime::currentDateTimeUtc().
 Clock liveClock();
 // DriveCore::sleep on the event loop.
