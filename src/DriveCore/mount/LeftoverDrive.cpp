@@ -43,7 +43,7 @@ bool contains(const std::vector<pid_t> &pids, pid_t pid)
     return std::find(pids.begin(), pids.end(), pid) != pids.end();
 }
 
-// Polls every 0.25 s for `seconds`; a pause that fails is ignored.
+// Polls every 0.25 s for `seconds`; the pauses cannot be cancelled.
 QCoro::Task<bool> exited(pid_t pid, int seconds, const Sleep &sleep)
 {
     for (int poll = 0; poll < seconds * 4; ++poll) {
