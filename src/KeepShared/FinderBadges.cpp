@@ -3,6 +3,7 @@
 #include "KeepShared/CanonicalText.h"
 #include "KeepShared/KeepBridge.h"
 #include "KeepShared/KeepMenu.h"
+#include "KeepShared/TextTable.h"
 
 #include <unordered_map>
 #include <unordered_set>
@@ -11,7 +12,7 @@ namespace KeepShared {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> badgeTexts{"cloud", "kept", "downloading", "uploading", "paused"};
+constexpr TextTable<FinderBadge::Value, 5> badgeTexts({"cloud", "kept", "downloading", "uploading", "paused"});
 
 FinderBadge pinBadge(std::string_view state, bool online)
 {
@@ -30,15 +31,13 @@ FinderBadge pinBadge(std::string_view state, bool online)
 
 std::string_view FinderBadge::rawValue() const
 {
-    return badgeTexts[m_value];
+    return badgeTexts.text(m_value);
 }
 
 std::optional<FinderBadge> FinderBadge::fromRawValue(std::string_view text)
 {
-    for (Value value : allCases) {
-        if (badgeTexts[value] == text)
-            return FinderBadge(value);
-    }
+    if (const std::optional<Value> value = badgeTexts.value(text))
+        return FinderBadge(*value);
     return std::nullopt;
 }
 

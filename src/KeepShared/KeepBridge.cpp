@@ -1,6 +1,7 @@
 #include "KeepShared/KeepBridge.h"
 
 #include "KeepShared/CanonicalText.h"
+#include "KeepShared/TextTable.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,7 +14,7 @@ namespace {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json; // written in field order, which is easier to read
 
-constexpr std::array<std::string_view, 2> actionTexts{"keep", "remove"};
+constexpr TextTable<KeepRequest::Action::Value, 2> actionTexts({"keep", "remove"});
 
 OrderedJson pinJson(const FinderBadgePin &pin)
 {
@@ -79,15 +80,13 @@ FinderBadgePin readPin(const Json &json)
 
 std::string_view KeepRequest::Action::rawValue() const
 {
-    return actionTexts[m_value];
+    return actionTexts.text(m_value);
 }
 
 std::optional<KeepRequest::Action> KeepRequest::Action::fromRawValue(std::string_view text)
 {
-    for (Value value : allCases) {
-        if (actionTexts[value] == text)
-            return Action(value);
-    }
+    if (const std::optional<Value> value = actionTexts.value(text))
+        return Action(*value);
     return std::nullopt;
 }
 

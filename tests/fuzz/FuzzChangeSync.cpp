@@ -1,5 +1,5 @@
 // What change sync reads from outside. Field 0 "marker": field 1 is a change note fetched from
-// the bucket; only RCDecodingError may come out, and a note that reads encodes and reads back
+// the bucket; only JsonDecodingError may come out, and a note that reads encodes and reads back
 // the same. Field 0 "log": field 2 is the engine's log, appended in pieces whose lengths are the
 // bytes of field 1 (the rest last); read after every piece, it gives the notices of one read of
 // the whole log. Field 0 "uploads": fields 1 and 2 are two "core/transferred" replies, the first
@@ -24,7 +24,7 @@ void marker(const QByteArray &json)
         const ChangeMarker note = ChangeMarker::decode(json);
         FUZZ_CHECK(note.time.isValid() && !note.deviceID.isNull());
         FUZZ_CHECK(ChangeMarker::decode(note.encoded()) == note);
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
     }
 }
 
@@ -64,7 +64,7 @@ void log(const QByteArray &lengths, const QByteArray &bytes)
 
 QList<Transferred> transferred(const QByteArray &json)
 {
-    return RCReplyReader(QJsonDocument::fromJson(json).object()).listOrEmpty<Transferred>(u"list");
+    return JsonReader(QJsonDocument::fromJson(json).object()).listOrEmpty<Transferred>(u"list");
 }
 
 void uploads(const QByteArray &first, const QByteArray &second)
@@ -72,7 +72,7 @@ void uploads(const QByteArray &first, const QByteArray &second)
     QList<QList<Transferred>> replies;
     try {
         replies = {transferred(first), transferred(second), transferred(second)};
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
         return;
     }
     const auto source = CompletedUploadsChangeSource::make(

@@ -1,5 +1,5 @@
 // Cloudflare's answer to the usage query: field 0 is an instant in the month (ISO 8601 text,
-// else a fixed one), field 1 the body. Only RCDecodingError and CloudflareBill::Failure may come
+// else a fixed one), field 1 the body. Only JsonDecodingError and CloudflareBill::Failure may come
 // out; the figures that read price to amounts of at least nothing, which show as dollars.
 #include "Fuzz.h"
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                                              [](qint64 peak) { return peak < 0; }));
         checkBill(usage.billSoFar());
         checkBill(usage.forecast(BillingMonth(now)));
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
     } catch (const CloudflareBill::Failure &) {
     }
     return 0;

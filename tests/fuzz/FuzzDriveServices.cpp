@@ -3,7 +3,7 @@
 // index holds usable paths once each, and a query of one word finds exactly the entries whose
 // folded path holds it. Field 0 "trash": field 1 is a recursive listing of Recently Deleted; every
 // item sits below the date folder of its day. Field 0 "conflict": field 1 is a path that may be
-// a conflict copy, read back to the name it was made from. Only RCDecodingError may come out.
+// a conflict copy, read back to the name it was made from. Only JsonDecodingError may come out.
 #include "Fuzz.h"
 
 #include "DriveCore/engine/DriveLayout.h"
@@ -21,7 +21,7 @@ namespace {
 
 QList<ListItem> listed(const QByteArray &json)
 {
-    return RCReplyReader(QJsonDocument::fromJson(json).object()).listOrEmpty<ListItem>(u"list");
+    return JsonReader(QJsonDocument::fromJson(json).object()).listOrEmpty<ListItem>(u"list");
 }
 
 bool hasSpace(const QString &text)
@@ -38,7 +38,7 @@ void search(const QByteArray &json, const QByteArray &queue, const QByteArray &q
     QList<ListItem> remote;
     try {
         remote = listed(json);
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
         return;
     }
     QStringList pending;
@@ -77,7 +77,7 @@ void trash(const QByteArray &json)
     QList<ListItem> listing;
     try {
         listing = listed(json);
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
         return;
     }
     // One zone without and one with a change of clocks at midnight.

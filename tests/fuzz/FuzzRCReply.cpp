@@ -1,5 +1,5 @@
 // A 2xx answer of the engine's remote control: field 0 names the reply type, field 1 is the body.
-// The reply types read it through RCReplyReader; only RCDecodingError may come out. The keep
+// The reply types read it through JsonReader; only JsonDecodingError may come out. The keep
 // state read from "vfs/pins" also makes its progress line.
 #include "Fuzz.h"
 
@@ -14,8 +14,8 @@ template<typename Reply>
 void read(const QJsonObject &object)
 {
     try {
-        Reply::decode(RCReplyReader(object));
-    } catch (const RCDecodingError &) {
+        Reply::decode(JsonReader(object));
+    } catch (const JsonDecodingError &) {
     }
 }
 
@@ -24,20 +24,20 @@ template<typename T>
 void readList(const QJsonObject &object)
 {
     try {
-        RCReplyReader(object).listOrEmpty<T>(u"list");
-    } catch (const RCDecodingError &) {
+        JsonReader(object).listOrEmpty<T>(u"list");
+    } catch (const JsonDecodingError &) {
     }
 }
 
 void pins(const QJsonObject &object)
 {
     try {
-        const PinsReply reply = PinsReply::decode(RCReplyReader(object));
+        const PinsReply reply = PinsReply::decode(JsonReader(object));
         const QList<PinStatus> outermost = KeepOnMac::outermost(reply.pins);
         FUZZ_CHECK(outermost.size() <= reply.pins.size());
         FUZZ_CHECK(KeepOnMac::outermost(outermost) == outermost);
         KeepOnMac::progressLine(reply);
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
     }
 }
 

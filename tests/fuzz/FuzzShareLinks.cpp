@@ -1,5 +1,5 @@
 // What the share code reads back. Field 0 "record": field 1 is a link record fetched from the
-// metadata folder; only RCDecodingError may come out, and a record that reads is stored and
+// metadata folder; only JsonDecodingError may come out, and a record that reads is stored and
 // read back the same. Field 0 "date": field 1 is a record's date text, written and read back the
 // same. Field 0 "status": field 1 is the link page's HTTP status (decimal), field 2 its body; the
 // status never fails and is live only with the figures of a 200. Field 0 "expiry": field 1 is a
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::optional<ShareRecord> record;
         try {
             record = ShareRecords::decoded(input[1]);
-        } catch (const RCDecodingError &) {
+        } catch (const JsonDecodingError &) {
             return 0;
         }
         FUZZ_CHECK(record->workerURL.isValid() && !record->workerURL.isRelative());

@@ -1,5 +1,5 @@
 // The link page's record, fetched from the drive's metadata folder: the input is the stored
-// object. Only RCDecodingError may come out; a record that reads has an absolute address and a
+// object. Only JsonDecodingError may come out; a record that reads has an absolute address and a
 // date in UTC, and is stored and read back the same.
 #include "Fuzz.h"
 
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::optional<ShareWorkerConfig> config;
     try {
         config = ShareWorkerConfig::decoded(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
         return 0;
     }
     FUZZ_CHECK(config->url.isValid() && !config->url.isRelative());

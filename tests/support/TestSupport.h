@@ -7,45 +7,65 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <type_traits>
 
 namespace TestSupport {
 
+// How long one await may take before the test case fails as hung.
+inline constexpr std::chrono::milliseconds awaitLimit = std::chrono::seconds(60);
+
 namespace detail {
 
-template<typename T, typename Result>
-QCoro::Task<> drive(QCoro::Task<T> &task, Result &result, std::exception_ptr &error, bool &done, QEventLoop &loop)
-{
-    try {
-        if constexpr (std::is_void_v<T>)
-            co_await task;
-        else
-            result.emplace(co_await task);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    done = true;
-    loop.quit();
-}
-
-} // namespace detail
-
-// Runs the event loop until the task ends and gives its result or rethrows its error.
 template<typename T>
-T await(QCoro::Task<T> &&task)
-{
+struct AwaitState {
     QEventLoop loop;
     std::conditional_t<std::is_void_v<T>, std::optional<int>, std::optional<T>> result;
     std::exception_ptr error;
     bool done = false;
-    auto driver = detail::drive(task, result, error, done, loop);
-    if (!done)
-        loop.exec();
-    if (error)
-        std::rethrow_exception(error);
+    std::optional<QCoro::Task<T>> task;
+    std::optional<QCoro::Task<>> driver;
+};
+
+template<typename T>
+QCoro::Task<> drive(AwaitState<T> &state)
+{
+    try {
+        if constexpr (std::is_void_v<T>)
+            co_await *state.task;
+        else
+            state.result.emplace(co_await *state.task);
+    } catch (...) {
+        state.error = std::current_exception();
+    }
+    state.done = true;
+    state.loop.quit();
+}
+
+// Keeps the state of a hung await for the rest of the run, so that a late resumption writes
+// nowhere it must not, records a failure naming the test case, and throws to end the case.
+[[noreturn]] void hung(std::shared_ptr<void> state, std::chrono::milliseconds limit);
+
+// Runs `loop` until it quits or `limit` passes; returns false when the limit passed.
+bool runFor(QEventLoop &loop, std::chrono::milliseconds limit);
+
+} // namespace detail
+
+// Runs the event loop until the task ends and gives its result or rethrows its error. A task
+// that has not ended within `limit` fails the running test case by name and ends it.
+template<typename T>
+T await(QCoro::Task<T> &&task, std::chrono::milliseconds limit = awaitLimit)
+{
+    auto state = std::make_shared<detail::AwaitState<T>>();
+    state->task.emplace(std::move(task));
+    state->driver.emplace(detail::drive(*state));
+    if (!state->done && !detail::runFor(state->loop, limit) && !state->done)
+        detail::hung(state, limit);
+    if (state->error)
+        std::rethrow_exception(state->error);
     if constexpr (!std::is_void_v<T>)
-        return std::move(*result);
+        return std::move(*state->result);
 }
 
 // The error of type Error that the task ends with, or none when it ends without one; other

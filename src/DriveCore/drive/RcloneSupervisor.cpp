@@ -6,9 +6,11 @@
 #include "DriveCore/platform/FreePort.h"
 #include "DriveCore/platform/MountTableWatch.h"
 #include "DriveCore/platform/SleepWatch.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Graphemes.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QDir>
 #include <QPointer>
@@ -44,15 +46,9 @@ const QString redactedText = QStringLiteral("<redacted>");
 constexpr qsizetype minimumTail = 4;
 const QString enginePath = QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin");
 
-QString describe(std::exception_ptr error)
+QString describe(const std::exception_ptr &error)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &failure) {
-        return QString::fromUtf8(failure.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
+    return errorText(error).value_or(QStringLiteral("cancelled"));
 }
 
 QString redacted(const QString &line, const Environment &environment, const QString &rcPass)
@@ -166,6 +162,9 @@ RcloneSupervisor::JobPtr RcloneSupervisor::startJob(JobBody body)
         try {
             co_await body(job->source.get_token());
         } catch (...) {
+            // Bodies report their own failures; what escapes one still leaves a trace.
+            if (const std::optional<QString> text = errorText(std::current_exception()))
+                Log("supervisor").error("A supervisor job failed: %{public}s", *text);
         }
         job->ended = true;
         job->waker.fire();
@@ -411,10 +410,7 @@ void RcloneSupervisor::scheduleRestart()
             const auto delay = restartDelays[size_t(std::min(self->m_restartAttempt, 3))];
             ++self->m_restartAttempt;
             self->m_log.info("Restarting rclone in %{public}s", durationText(delay));
-            try {
-                co_await self->m_hooks.sleep(delay, token);
-            } catch (...) {
-            }
+            co_await pause(self->m_hooks.sleep, delay, token);
             if (!self || self->m_stopRequested || token.stop_requested())
                 co_return;
             try {
@@ -481,10 +477,7 @@ QCoro::Task<bool> RcloneSupervisor::waitForExit(Sleep sleep, std::shared_ptr<Set
     for (int poll = 0; poll < 2 * seconds; ++poll) {
         if (flag->isSet())
             co_return true;
-        try {
-            co_await sleep(exitPoll, CancelToken());
-        } catch (...) {
-        }
+        co_await pause(sleep, exitPoll, CancelToken());
     }
     co_return flag->isSet();
 }
@@ -499,14 +492,15 @@ QCoro::Task<> RcloneSupervisor::forceUnmountOwnMounts()
     const std::shared_ptr<ProcessLaunching> launcher = m_launcher;
     const DriveSettings settings = *m_settings;
     const bool layered = m_engine == DriveEngine::fskit;
-    try {
-        co_await SupervisorTools::forceUnmount(launcher, settings, DriveLayout::mountPath(settings.driveName));
-    } catch (const std::exception &) {
-    }
-    if (layered) {
+    QStringList paths{DriveLayout::mountPath(settings.driveName)};
+    if (layered)
+        paths.append(DriveLayout::backingPath(settings.deviceID));
+    for (const QString &path : paths) {
         try {
-            co_await SupervisorTools::forceUnmount(launcher, settings, DriveLayout::backingPath(settings.deviceID));
+            co_await SupervisorTools::forceUnmount(launcher, settings, path);
         } catch (const std::exception &) {
+            // Stopping goes on: the next start unmounts leftovers again.
+            Log("supervisor").info("Unmounting %{private}s failed: %{public}s", path, describe(std::current_exception()));
         }
     }
 }
@@ -615,6 +609,9 @@ void RcloneSupervisor::startFSKitLayer(int generation, const DriveSettings &sett
                 try {
                     co_await self->forceUnmount(mountFolder);
                 } catch (const std::exception &) {
+                    // The mount below reports the volume that stays in the way.
+                    self->m_log.info("Unmounting the volume left from before failed: %{public}s",
+                                     describe(std::current_exception()));
                 }
                 if (!current())
                     co_return;
@@ -646,6 +643,7 @@ QCoro::Task<> RcloneSupervisor::failFSKitLayer(std::exception_ptr error, int gen
     } catch (const FSKitMount::Problem &problem) {
         message = problem.description;
     } catch (...) {
+        // Any other failure shows the general text; its cause is logged below.
     }
     m_log.error("FSKit volume not mounted: %{public}s", describe(error));
 
@@ -803,19 +801,13 @@ QCoro::Task<> RcloneSupervisor::waitForUploads(RCClient rc, CancelToken token)
                 m_log.error("Gave up waiting for uploads: %{public}s", describe(failure));
                 co_return;
             }
-            try {
-                co_await m_hooks.sleep(uploadRetryPause, token);
-            } catch (...) {
-            }
+            co_await pause(m_hooks.sleep, uploadRetryPause, token);
             ++failures;
             continue;
         }
         if (pending <= 0)
             co_return;
-        try {
-            co_await m_hooks.sleep(uploadPoll, token);
-        } catch (...) {
-        }
+        co_await pause(m_hooks.sleep, uploadPoll, token);
         failures = 0;
     }
     m_log.info("Stopped waiting for uploads: the stop was hurried");

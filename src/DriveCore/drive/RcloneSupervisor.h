@@ -146,7 +146,6 @@ public:
 
 private:
     using Instant = SupervisorHooks::Instant;
-    using Sleep = decltype(SupervisorHooks::sleep);
 
     // A background task: cancellable, and awaitable by any number of waiters, also after it
     // ended.

@@ -4,6 +4,7 @@
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/platform/ContinuousClock.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -35,7 +36,7 @@ struct SupervisorHooks {
     static QCoro::Task<bool> liveIsDeadMount(QString path);
 
     // Every pause of the supervisor.
-    std::function<QCoro::Task<>(Milliseconds, CancelToken)> sleep;
+    Sleep sleep;
     // The wait between two health checks (30 s).
     std::function<QCoro::Task<>(CancelToken)> healthTick;
     // Whether the engine answers "core/version" (within 5 s); never throws.

@@ -1,12 +1,20 @@
 #include "DriveCore/engine/DriveEngine.h"
 
 #include "DriveCore/platform/UserDefaults.h"
+#include "KeepShared/TextTable.h"
 
 namespace DriveCore {
 
+namespace {
+
+constexpr KeepShared::TextTable<DriveEngine::Value, 2> engineTexts({"nfs", "fskit"});
+
+} // namespace
+
 QString DriveEngine::rawValue() const
 {
-    return m_value == nfs ? QStringLiteral("nfs") : QStringLiteral("fskit");
+    const std::string_view text = engineTexts.text(m_value);
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
 DriveEngine DriveEngine::load(const UserDefaults &defaults)

@@ -1,11 +1,11 @@
 #include "DriveCore/engine/DriveSettings.h"
 
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QVariant>
 
 namespace DriveCore {
 
@@ -23,31 +23,23 @@ QByteArray DriveSettings::toJson() const
 
 std::optional<DriveSettings> DriveSettings::fromJson(const QByteArray &json)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    try {
+        const JsonReader reader = JsonReader::parse(json, u"The settings");
+        const std::optional<QUuid> id = parseDeviceID(reader.value<QString>(u"deviceID"));
+        if (!id)
+            return std::nullopt;
+        return DriveSettings{
+            .driveName = reader.value<QString>(u"driveName"),
+            // A whole number only: 30.5 is not a cache size.
+            .cacheGB = reader.value<qint64>(u"cacheGB"),
+            .deviceID = *id,
+            .deviceName = reader.value<QString>(u"deviceName"),
+            .startAtLogin = reader.value<bool>(u"startAtLogin"),
+        };
+    } catch (const JsonDecodingError &) {
+        // Settings that do not read count as none, as missing ones do.
         return std::nullopt;
-    const QJsonObject object = document.object();
-    const QJsonValue driveName = object.value(QStringLiteral("driveName"));
-    const QJsonValue cacheGB = object.value(QStringLiteral("cacheGB"));
-    const QJsonValue deviceID = object.value(QStringLiteral("deviceID"));
-    const QJsonValue deviceName = object.value(QStringLiteral("deviceName"));
-    const QJsonValue startAtLogin = object.value(QStringLiteral("startAtLogin"));
-    if (!driveName.isString() || !deviceID.isString() || !deviceName.isString() || !startAtLogin.isBool())
-        return std::nullopt;
-    // A whole number only: 30.5 is not a cache size.
-    if (cacheGB.toVariant().typeId() != QMetaType::LongLong)
-        return std::nullopt;
-    const std::optional<QUuid> id = parseDeviceID(deviceID.toString());
-    if (!id)
-        return std::nullopt;
-    return DriveSettings{
-        .driveName = driveName.toString(),
-        .cacheGB = cacheGB.toInteger(),
-        .deviceID = *id,
-        .deviceName = deviceName.toString(),
-        .startAtLogin = startAtLogin.toBool(),
-    };
+    }
 }
 
 std::optional<DriveSettings> DriveSettings::load(const UserDefaults &defaults)

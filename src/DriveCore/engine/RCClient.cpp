@@ -36,17 +36,17 @@ private:
 // The wrappers of replies whose callers want one member.
 struct ListReply {
     QList<ListItem> list;
-    static ListReply decode(const RCReplyReader &reader) { return {reader.value<QList<ListItem>>(u"list")}; }
+    static ListReply decode(const JsonReader &reader) { return {reader.value<QList<ListItem>>(u"list")}; }
 };
 
 struct QueueReply {
     struct Item {
         QString name;
-        static Item decode(const RCReplyReader &reader) { return {reader.value<QString>(u"name")}; }
+        static Item decode(const JsonReader &reader) { return {reader.value<QString>(u"name")}; }
     };
     QList<Item> queue;
 
-    static QueueReply decode(const RCReplyReader &reader) { return {reader.listOrEmpty<Item>(u"queue")}; }
+    static QueueReply decode(const JsonReader &reader) { return {reader.listOrEmpty<Item>(u"queue")}; }
     QStringList names() const
     {
         QStringList names;
@@ -59,7 +59,7 @@ struct QueueReply {
 
 struct TransferredList {
     QList<Transferred> transferred;
-    static TransferredList decode(const RCReplyReader &reader)
+    static TransferredList decode(const JsonReader &reader)
     {
         return {reader.listOrEmpty<Transferred>(u"transferred")};
     }
@@ -67,7 +67,7 @@ struct TransferredList {
 
 struct VFSListReply {
     QStringList vfses;
-    static VFSListReply decode(const RCReplyReader &reader) { return {reader.listOrEmpty<QString>(u"vfses")}; }
+    static VFSListReply decode(const JsonReader &reader) { return {reader.listOrEmpty<QString>(u"vfses")}; }
 };
 
 template<typename T, typename F>
@@ -141,28 +141,7 @@ QString errorMessage(const QByteArray &body, int status)
 
 } // namespace
 
-qint64 RCReplyReader::integer(const QJsonValue &value, const QString &path)
-{
-    if (!value.isDouble())
-        throw mismatch("an integer", path);
-    // Qt keeps integer literals exactly; a fraction or an out-of-range number does not fit.
-    const qint64 integer = value.toInteger();
-    if (double(integer) != value.toDouble())
-        throw mismatch("an integer", path);
-    return integer;
-}
-
-RCDecodingError RCReplyReader::mismatch(const char *expected, const QString &path)
-{
-    return RCDecodingError(QStringLiteral("Expected %1 at %2").arg(QLatin1String(expected), path));
-}
-
-QString RCReplyReader::keyPath(QStringView key) const
-{
-    return m_path.isEmpty() ? key.toString() : m_path + u'.' + key.toString();
-}
-
-Transferring Transferring::decode(const RCReplyReader &reader)
+Transferring Transferring::decode(const JsonReader &reader)
 {
     return {reader.value<QString>(u"name"),          reader.value<qint64>(u"size"),
             reader.value<qint64>(u"bytes"),          reader.value<qint64>(u"percentage"),
@@ -170,12 +149,12 @@ Transferring Transferring::decode(const RCReplyReader &reader)
             reader.optional<QString>(u"dstFs")};
 }
 
-CoreStats CoreStats::decode(const RCReplyReader &reader)
+CoreStats CoreStats::decode(const JsonReader &reader)
 {
     return {reader.listOrEmpty<Transferring>(u"transferring")};
 }
 
-Transferred Transferred::decode(const RCReplyReader &reader)
+Transferred Transferred::decode(const JsonReader &reader)
 {
     return {reader.value<QString>(u"name"),         reader.value<qint64>(u"size"),
             reader.value<QString>(u"error"),        reader.value<QString>(u"completed_at"),
@@ -183,29 +162,29 @@ Transferred Transferred::decode(const RCReplyReader &reader)
             reader.optional<QString>(u"dstFs")};
 }
 
-DiskCache DiskCache::decode(const RCReplyReader &reader)
+DiskCache DiskCache::decode(const JsonReader &reader)
 {
     return {reader.value<qint64>(u"uploadsInProgress"), reader.value<qint64>(u"uploadsQueued"),
             reader.value<qint64>(u"erroredFiles")};
 }
 
-TrashStats TrashStats::decode(const RCReplyReader &reader)
+TrashStats TrashStats::decode(const JsonReader &reader)
 {
     return {reader.value<qint64>(u"pending"), reader.optional<qint64>(u"failing")};
 }
 
-VFSStats VFSStats::decode(const RCReplyReader &reader)
+VFSStats VFSStats::decode(const JsonReader &reader)
 {
     return {reader.value<DiskCache>(u"diskCache"), reader.optional<TrashStats>(u"trash")};
 }
 
-ListItem ListItem::decode(const RCReplyReader &reader)
+ListItem ListItem::decode(const JsonReader &reader)
 {
     return {reader.value<QString>(u"Path"), reader.value<QString>(u"Name"), reader.value<qint64>(u"Size"),
             reader.value<QString>(u"ModTime"), reader.value<bool>(u"IsDir")};
 }
 
-RCClient::StatReply RCClient::StatReply::decode(const RCReplyReader &reader)
+RCClient::StatReply RCClient::StatReply::decode(const JsonReader &reader)
 {
     return {reader.optional<ListItem>(u"item")};
 }
@@ -274,16 +253,7 @@ void RCClient::checkWellFormed(const QByteArray &body)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson('[' + body + ']', &parseError);
     if (parseError.error != QJsonParseError::NoError || document.array().size() != 1)
-        throw RCDecodingError(QStringLiteral("The reply is not valid JSON"));
-}
-
-QJsonDocument RCClient::parseReply(const QByteArray &body)
-{
-    QJsonParseError parseError;
-    QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw RCDecodingError(QStringLiteral("The reply is not valid JSON: ") + parseError.errorString());
-    return document;
+        throw JsonDecodingError(QStringLiteral("The reply is not valid JSON"));
 }
 
 QCoro::Task<QByteArray> RCClient::post(RCClient client, QString method, QJsonObject params,

@@ -2,6 +2,7 @@
 
 #include "DriveCore/platform/HTTPSend.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QCoroTask>
 #include <QJsonArray>
@@ -23,93 +24,6 @@ class QNetworkAccessManager;
 
 namespace DriveCore {
 
-// A 2xx reply that does not fit the reply type: not JSON, a required key missing or null, or a
-// value of another kind.
-class RCDecodingError : public std::runtime_error {
-public:
-    explicit RCDecodingError(const QString &description)
-        : std::runtime_error(description.toStdString()), description(description) {}
-    QString description;
-};
-
-// Reads one JSON object of a reply strictly: required keys must be present and not null,
-// values must have the expected kind. Reply types decode themselves with it through a static
-// `decode(const RCReplyReader &)`.
-class RCReplyReader {
-public:
-    explicit RCReplyReader(QJsonObject object, QString path = {})
-        : m_object(std::move(object)), m_path(std::move(path)) {}
-
-    // T is QString, qint64, bool, a QList of those, or a type with a static decode().
-    template<typename T>
-    T value(QStringView key) const
-    {
-        const QJsonValue found = m_object.value(key);
-        if (found.isUndefined() || found.isNull())
-            throw RCDecodingError(QStringLiteral("The reply has no value at %1").arg(keyPath(key)));
-        return decodeValue<T>(found, keyPath(key));
-    }
-
-    // Missing or null gives none.
-    template<typename T>
-    std::optional<T> optional(QStringView key) const
-    {
-        const QJsonValue found = m_object.value(key);
-        if (found.isUndefined() || found.isNull())
-            return std::nullopt;
-        return decodeValue<T>(found, keyPath(key));
-    }
-
-    // A list whose absence means no entries.
-    template<typename T>
-    QList<T> listOrEmpty(QStringView key) const
-    {
-        return optional<QList<T>>(key).value_or(QList<T>{});
-    }
-
-private:
-    template<typename>
-    struct IsList : std::false_type {};
-    template<typename U>
-    struct IsList<QList<U>> : std::true_type {};
-
-    template<typename T>
-    static T decodeValue(const QJsonValue &value, const QString &path)
-    {
-        if constexpr (std::is_same_v<T, QString>) {
-            if (!value.isString())
-                throw mismatch("a string", path);
-            return value.toString();
-        } else if constexpr (std::is_same_v<T, bool>) {
-            if (!value.isBool())
-                throw mismatch("a Boolean", path);
-            return value.toBool();
-        } else if constexpr (std::is_same_v<T, qint64>) {
-            return integer(value, path);
-        } else if constexpr (IsList<T>::value) {
-            if (!value.isArray())
-                throw mismatch("a list", path);
-            const QJsonArray array = value.toArray();
-            T list;
-            list.reserve(array.size());
-            for (qsizetype i = 0; i < array.size(); ++i)
-                list.append(decodeValue<typename T::value_type>(array.at(i), path + u'[' + QString::number(i) + u']'));
-            return list;
-        } else {
-            if (!value.isObject())
-                throw mismatch("an object", path);
-            return T::decode(RCReplyReader(value.toObject(), path));
-        }
-    }
-
-    static qint64 integer(const QJsonValue &value, const QString &path);
-    static RCDecodingError mismatch(const char *expected, const QString &path);
-    QString keyPath(QStringView key) const;
-
-    QJsonObject m_object;
-    QString m_path;
-};
-
 // One transfer in progress ("core/stats").
 struct Transferring {
     QString name; // the file's path inside its remote
@@ -121,14 +35,14 @@ struct Transferring {
     std::optional<QString> dstFs;
 
     bool operator==(const Transferring &) const = default;
-    static Transferring decode(const RCReplyReader &reader);
+    static Transferring decode(const JsonReader &reader);
 };
 
 // The reply of "core/stats".
 struct CoreStats {
     QList<Transferring> transferring;
 
-    static CoreStats decode(const RCReplyReader &reader);
+    static CoreStats decode(const JsonReader &reader);
 };
 
 // One finished transfer ("core/transferred").
@@ -142,7 +56,7 @@ struct Transferred {
     std::optional<QString> dstFs;
 
     bool operator==(const Transferred &) const = default;
-    static Transferred decode(const RCReplyReader &reader);
+    static Transferred decode(const JsonReader &reader);
 };
 
 struct DiskCache {
@@ -151,7 +65,7 @@ struct DiskCache {
     qint64 erroredFiles = 0;
 
     bool operator==(const DiskCache &) const = default;
-    static DiskCache decode(const RCReplyReader &reader);
+    static DiskCache decode(const JsonReader &reader);
 };
 
 // Deletions still to be moved into Recently Deleted.
@@ -160,7 +74,7 @@ struct TrashStats {
     std::optional<qint64> failing; // how many of them keep failing
 
     bool operator==(const TrashStats &) const = default;
-    static TrashStats decode(const RCReplyReader &reader);
+    static TrashStats decode(const JsonReader &reader);
 };
 
 // The reply of "vfs/stats".
@@ -168,7 +82,7 @@ struct VFSStats {
     DiskCache diskCache;
     std::optional<TrashStats> trash; // none when the engine has no trash section
 
-    static VFSStats decode(const RCReplyReader &reader);
+    static VFSStats decode(const JsonReader &reader);
 };
 
 // One entry of a listing or a stat, with the engine's capitalised keys.
@@ -180,7 +94,7 @@ struct ListItem {
     bool IsDir = false;
 
     bool operator==(const ListItem &) const = default;
-    static ListItem decode(const RCReplyReader &reader);
+    static ListItem decode(const JsonReader &reader);
 };
 
 // A refused request: an HTTP status outside 200-299 (0 when the answer was not HTTP).
@@ -216,7 +130,7 @@ public:
     struct StatReply {
         std::optional<ListItem> item; // none when nothing is at the path
 
-        static StatReply decode(const RCReplyReader &reader);
+        static StatReply decode(const JsonReader &reader);
     };
 
     RCClient(int port, QString user, QString pass) : m_port(port), m_user(std::move(user)), m_pass(std::move(pass)) {}
@@ -230,7 +144,7 @@ public:
 
     // Sends `method` with `params` and decodes a 2xx reply into Reply (a type with a static
     // decode(), QJsonObject, or Empty). `timeout` is an inactivity limit: the call fails when
-    // no data arrives for that long. Throws RCError for any other status, RCDecodingError for
+    // no data arrives for that long. Throws RCError for any other status, JsonDecodingError for
     // a reply that does not fit, HTTPTransportError when no answer came, and CancelledError
     // once `token` is cancelled (the request is aborted).
     template<typename Reply = QJsonObject>
@@ -283,7 +197,6 @@ private:
                                         std::chrono::milliseconds timeout, CancelToken token);
     static QNetworkAccessManager &session();
     static void checkWellFormed(const QByteArray &body);
-    static QJsonDocument parseReply(const QByteArray &body);
 
     template<typename Reply>
     static QCoro::Task<Reply> decoded(QCoro::Task<QByteArray> body)
@@ -292,13 +205,11 @@ private:
             checkWellFormed(co_await std::move(body));
             co_return Empty{};
         } else {
-            const QJsonDocument document = parseReply(co_await std::move(body));
-            if (!document.isObject())
-                throw RCDecodingError(QStringLiteral("The reply is not a JSON object"));
+            const JsonReader reader = JsonReader::parse(co_await std::move(body));
             if constexpr (std::is_same_v<Reply, QJsonObject>)
-                co_return document.object();
+                co_return reader.object();
             else
-                co_return Reply::decode(RCReplyReader(document.object()));
+                co_return Reply::decode(reader);
         }
     }
 

@@ -1,6 +1,6 @@
 #include "DriveCore/engine/StorageSecrets.h"
 
-#include <QJsonValue>
+#include "DriveCore/support/JsonReader.h"
 
 namespace DriveCore {
 
@@ -16,13 +16,13 @@ QJsonObject StorageSecrets::toJson() const
 
 std::optional<StorageSecrets> StorageSecrets::fromJson(const QJsonObject &object)
 {
-    const QJsonValue endpoint = object.value(QLatin1String("endpoint"));
-    const QJsonValue bucket = object.value(QLatin1String("bucket"));
-    const QJsonValue accessKeyID = object.value(QLatin1String("accessKeyID"));
-    const QJsonValue secretAccessKey = object.value(QLatin1String("secretAccessKey"));
-    if (!endpoint.isString() || !bucket.isString() || !accessKeyID.isString() || !secretAccessKey.isString())
+    try {
+        const JsonReader reader(object);
+        return StorageSecrets{reader.value<QString>(u"endpoint"), reader.value<QString>(u"bucket"),
+                              reader.value<QString>(u"accessKeyID"), reader.value<QString>(u"secretAccessKey")};
+    } catch (const JsonDecodingError &) {
         return std::nullopt;
-    return StorageSecrets{endpoint.toString(), bucket.toString(), accessKeyID.toString(), secretAccessKey.toString()};
+    }
 }
 
 } // namespace DriveCore

@@ -1,9 +1,9 @@
 #include "DriveCore/keys/CloudflareKey.h"
 
 #include "DriveCore/support/Hex.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <array>
@@ -17,19 +17,26 @@ std::optional<QString> acceptedTokenID(const HTTPResponse &response)
 {
     if (response.status < 200 || response.status > 299)
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body);
-    const QJsonValue success = document.object().value(QLatin1String("success"));
-    const QJsonValue result = document.object().value(QLatin1String("result"));
-    if (!document.isObject() || !success.isBool() || !success.toBool() || !result.isObject())
+    struct Result {
+        QString status;
+        QString id;
+        static Result decode(const JsonReader &reader)
+        {
+            return {reader.value<QString>(u"status"), reader.value<QString>(u"id")};
+        }
+    };
+    try {
+        const JsonReader reader = JsonReader::parse(response.body);
+        if (!reader.value<bool>(u"success"))
+            return std::nullopt;
+        const Result result = reader.value<Result>(u"result");
+        if (result.status != QLatin1String("active") || result.id.isEmpty() || !Hex::isDigits(result.id))
+            return std::nullopt;
+        return result.id;
+    } catch (const JsonDecodingError &) {
+        // Any other answer refuses the token.
         return std::nullopt;
-    const QJsonValue status = result.toObject().value(QLatin1String("status"));
-    const QJsonValue id = result.toObject().value(QLatin1String("id"));
-    if (!status.isString() || status.toString() != QLatin1String("active") || !id.isString())
-        return std::nullopt;
-    const QString text = id.toString();
-    if (text.isEmpty() || !Hex::isDigits(text))
-        return std::nullopt;
-    return text;
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -64,12 +65,12 @@ enum class PassphraseCheck {
 
 // The drive's files were not moved because the passphrase could not be confirmed by the check
 // object.
-class PassphraseNotConfirmed : public std::runtime_error {
+class PassphraseNotConfirmed : public UserError {
 public:
     static inline const QString messageText =
         QStringLiteral("Your passphrase couldn't be confirmed, so your files were left where they are.");
 
-    PassphraseNotConfirmed() : std::runtime_error(messageText.toStdString()) {}
+    PassphraseNotConfirmed() : UserError(messageText) {}
 
     QString message = messageText;
 };

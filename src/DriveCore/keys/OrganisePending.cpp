@@ -1,20 +1,26 @@
 #include "DriveCore/keys/OrganisePending.h"
 
 #include "DriveCore/platform/UserDefaults.h"
+#include "KeepShared/TextTable.h"
 
 namespace DriveCore {
 
+namespace {
+
+constexpr KeepShared::TextTable<OrganiseKind::Value, 2> kindTexts({"newDrive", "existingDrive"});
+
+} // namespace
+
 QString OrganiseKind::rawValue() const
 {
-    return m_value == newDrive ? QStringLiteral("newDrive") : QStringLiteral("existingDrive");
+    const std::string_view text = kindTexts.text(m_value);
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
 std::optional<OrganiseKind> OrganiseKind::fromRawValue(const QString &text)
 {
-    for (const Value value : allCases) {
-        if (OrganiseKind(value).rawValue() == text)
-            return OrganiseKind(value);
-    }
+    if (const std::optional<Value> value = kindTexts.value(text.toStdString()))
+        return OrganiseKind(*value);
     return std::nullopt;
 }
 

@@ -1,11 +1,11 @@
 #include "DriveCore/keys/PhoneSync.h"
 
 #include "DriveCore/support/AppModelError.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimeZone>
-#include <QVariant>
 
 namespace DriveCore {
 
@@ -34,33 +34,27 @@ QByteArray PhoneSyncItem::toJson() const
 
 std::optional<PhoneSyncItem> PhoneSyncItem::fromJson(const QByteArray &json)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    try {
+        const JsonReader reader = JsonReader::parse(json, u"The phone item");
+        PhoneSyncItem item;
+        for (const auto &[key, field] : {
+                 std::pair{u"endpoint", &item.endpoint},
+                 std::pair{u"bucket", &item.bucket},
+                 std::pair{u"accessKeyID", &item.accessKeyID},
+                 std::pair{u"secretAccessKey", &item.secretAccessKey},
+                 std::pair{u"passphrase", &item.passphrase},
+                 std::pair{u"driveName", &item.driveName},
+                 std::pair{u"macName", &item.macName},
+             })
+            *field = reader.value<QString>(key);
+        item.v = reader.value<qint64>(u"v");
+        const double savedAt = reader.value<double>(u"savedAt");
+        item.savedAt = QDateTime::fromMSecsSinceEpoch(referenceMSecs + qRound64(savedAt * 1000.0), QTimeZone::utc());
+        return item;
+    } catch (const JsonDecodingError &) {
+        // What the phone cannot have written is no item.
         return std::nullopt;
-    const QJsonObject object = document.object();
-    PhoneSyncItem item;
-    for (const auto &[key, field] : {
-             std::pair{"endpoint", &item.endpoint},
-             std::pair{"bucket", &item.bucket},
-             std::pair{"accessKeyID", &item.accessKeyID},
-             std::pair{"secretAccessKey", &item.secretAccessKey},
-             std::pair{"passphrase", &item.passphrase},
-             std::pair{"driveName", &item.driveName},
-             std::pair{"macName", &item.macName},
-         }) {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (!value.isString())
-            return std::nullopt;
-        *field = value.toString();
     }
-    const QVariant version = object.value(QLatin1String("v")).toVariant();
-    const QJsonValue savedAt = object.value(QLatin1String("savedAt"));
-    if (version.typeId() != QMetaType::LongLong || !savedAt.isDouble())
-        return std::nullopt;
-    item.v = version.toLongLong();
-    item.savedAt = QDateTime::fromMSecsSinceEpoch(referenceMSecs + qRound64(savedAt.toDouble() * 1000.0), QTimeZone::utc());
-    return item;
 }
 
 QCoro::Task<> NoPhoneSync::write(PhoneSyncItem)

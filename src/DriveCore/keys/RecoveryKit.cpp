@@ -3,10 +3,10 @@
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/support/Base64URL.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QVariant>
 
 #include <unicode/uchar.h>
 
@@ -48,29 +48,18 @@ QByteArray json(const RecoveryKitPayload &payload)
 
 RecoveryKitPayload payload(const QByteArray &json)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(json);
-    if (!document.isObject())
+    try {
+        const JsonReader reader = JsonReader::parse(json, u"The kit's payload");
+        return {reader.value<qint64>(u"v"),
+                reader.value<QString>(u"endpoint"),
+                reader.value<QString>(u"bucket"),
+                reader.value<QString>(u"accessKeyID"),
+                reader.value<QString>(u"secretAccessKey"),
+                reader.value<QString>(u"driveName"),
+                reader.optional<QString>(u"cloudflareKey")};
+    } catch (const JsonDecodingError &) {
         throw RecoveryKitError(RecoveryKitError::badFormat);
-    const QJsonObject object = document.object();
-    const auto text = [&](const char *key) {
-        const QJsonValue value = object.value(QLatin1String(key));
-        if (!value.isString())
-            throw RecoveryKitError(RecoveryKitError::badFormat);
-        return value.toString();
-    };
-    const QVariant version = object.value(QStringLiteral("v")).toVariant();
-    if (version.typeId() != QMetaType::LongLong)
-        throw RecoveryKitError(RecoveryKitError::badFormat);
-    const QJsonValue token = object.value(QStringLiteral("cloudflareKey"));
-    if (!token.isUndefined() && !token.isNull() && !token.isString())
-        throw RecoveryKitError(RecoveryKitError::badFormat);
-    return {version.toLongLong(),
-            text("endpoint"),
-            text("bucket"),
-            text("accessKeyID"),
-            text("secretAccessKey"),
-            text("driveName"),
-            token.isString() ? std::optional(token.toString()) : std::nullopt};
+    }
 }
 
 // Every scalar with the Unicode White_Space property goes, wherever it stands; everything else

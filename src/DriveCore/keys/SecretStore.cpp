@@ -1,8 +1,10 @@
 #include "DriveCore/keys/SecretStore.h"
 
+#include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
-#include <QJsonDocument>
 #include <QStringDecoder>
 #include <QThreadPool>
 
@@ -97,21 +99,15 @@ QByteArray encode(const Stored &record)
 
 std::optional<Stored> decode(const QByteArray &data)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (!document.isObject())
+    try {
+        const JsonReader reader = JsonReader::parse(data, u"The keychain record");
+        const std::optional<StorageSecrets> secrets = StorageSecrets::fromJson(reader.object());
+        if (!secrets)
+            return std::nullopt;
+        return Stored{*secrets, reader.value<QString>(u"passphrase"), reader.optional<QString>(u"cloudflareKey")};
+    } catch (const JsonDecodingError &) {
         return std::nullopt;
-    const QJsonObject object = document.object();
-    const std::optional<StorageSecrets> secrets = StorageSecrets::fromJson(object);
-    const QJsonValue passphrase = object.value(QLatin1String("passphrase"));
-    const QJsonValue cloudflareKey = object.value(QLatin1String("cloudflareKey"));
-    if (!secrets || !passphrase.isString())
-        return std::nullopt;
-    Stored record{*secrets, passphrase.toString(), std::nullopt};
-    if (cloudflareKey.isString())
-        record.cloudflareKey = cloudflareKey.toString();
-    else if (!cloudflareKey.isUndefined() && !cloudflareKey.isNull())
-        return std::nullopt;
-    return record;
+    }
 }
 
 std::optional<QString> utf8Text(const QByteArray &data)
@@ -158,8 +154,9 @@ public:
             && written->secrets.secretAccessKey == legacy->first.secretAccessKey) {
             try {
                 deleteLegacy();
-            } catch (const KeychainError &) {
+            } catch (const KeychainError &error) {
                 // Left in place; the next load tries again.
+                Log("keychain").info("Removing the older keychain items failed: %{public}s", error.description());
             }
         }
         return legacy;

@@ -5,8 +5,10 @@
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Graphemes.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <cstring>
 
@@ -14,20 +16,16 @@ namespace DriveCore {
 
 namespace {
 
+const Log log("setup");
+
+// The cause of the failure being handled, for the log.
+QString cause()
+{
+    return errorText(std::current_exception()).value_or(QStringLiteral("cancelled"));
+}
+
 constexpr qint64 minCacheGB = 5;
 constexpr qint64 proposedCacheGB = 30;
-
-// The error's own text, for a message's details.
-std::optional<QString> describe(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 bool anyEmpty(const StorageSecrets &secrets)
 {
@@ -109,7 +107,7 @@ SetupMessage SetupState::message(std::exception_ptr error)
     } catch (const AppModelError &model) {
         return {model.message, std::nullopt};
     } catch (...) {
-        return {unexpectedText, describe(std::current_exception())};
+        return {unexpectedText, errorText(std::current_exception())};
     }
 }
 
@@ -247,6 +245,7 @@ QCoro::Task<> SetupState::checkDriveSwitch()
         co_return;
     } catch (...) {
         // An answer that fails counts as off; the screen asks again.
+        log.info("Asking whether the drive is switched on failed: %{public}s", cause());
     }
     if (on && m_step.kind == SetupStep::turnOnDrive)
         go(SetupStep{SetupStep::nameAndCache});
@@ -304,7 +303,7 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
                                                                               : unknownCloudflareKeyText,
                                std::nullopt};
     } catch (...) {
-        failure = SetupMessage{connectionOtherText, describe(std::current_exception())};
+        failure = SetupMessage{connectionOtherText, errorText(std::current_exception())};
     }
     if (failure)
         setError(failure);
@@ -389,6 +388,7 @@ QCoro::Task<> SetupState::nextFromTurnOnDrive()
         throw;
     } catch (...) {
         // An answer that fails counts as off.
+        log.info("Asking whether the drive is switched on failed: %{public}s", cause());
     }
     setBusy(std::nullopt);
     if (m_step.kind != SetupStep::turnOnDrive)
@@ -460,7 +460,7 @@ QCoro::Task<> SetupState::finish()
                 keysFailure = std::current_exception();
             }
             if (keysFailure)
-                throw SetupFailure{{keysNotSavedText, describe(keysFailure)}};
+                throw SetupFailure{{keysNotSavedText, errorText(keysFailure)}};
             m_deps.saveSettings(settings);
         }
         if (!m_organised) {

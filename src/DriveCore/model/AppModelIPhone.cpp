@@ -6,6 +6,7 @@
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QPointer>
 
@@ -14,13 +15,6 @@ namespace DriveCore {
 namespace {
 
 const Log log("iphone-sync");
-
-QString descriptionOf(const std::exception &error)
-{
-    if (const auto *message = dynamic_cast<const AppModelError *>(&error))
-        return message->message;
-    return QString::fromUtf8(error.what());
-}
 
 } // namespace
 
@@ -74,6 +68,8 @@ QCoro::Task<QString> AppModelIPhone::iPhonePairingCode(QString passphrase)
         token = co_await secrets->loadCloudflareKey();
     } catch (const std::exception &) {
         // The code is still useful without the token.
+        log.info("The Cloudflare token could not be read for the pairing code: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     co_return co_await runInPool([keys, passphrase, token] {
         return PhonePairing::code(keys.secrets, keys.settings.driveName, passphrase, token);
@@ -116,8 +112,9 @@ QCoro::Task<> AppModelIPhone::refreshIPhoneSync()
     const std::shared_ptr<PhoneSyncStoring> phoneSync = m_deps.phoneSync;
     try {
         co_await phoneSync->write(item(*keys));
-    } catch (const std::exception &error) {
-        log.error("Couldn't update the iPhone copy: %{public}s", descriptionOf(error));
+    } catch (const std::exception &) {
+        log.error("Couldn't update the iPhone copy: %{public}s",
+                  errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
 }
 
@@ -129,6 +126,8 @@ QCoro::Task<> AppModelIPhone::removeIPhoneSyncForSignOut()
         co_await phoneSync->remove();
     } catch (const std::exception &) {
         // Signing out goes on; the item is the phone's to forget.
+        log.info("Removing the iPhone copy failed: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     if (!self)
         co_return;

@@ -3,6 +3,7 @@
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/keys/PhoneSync.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/support/Clock.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -32,7 +33,7 @@ public:
         std::function<std::optional<DriveSettings>()> settings; // none before setup
         std::shared_ptr<SecretStoring> secrets;
         std::shared_ptr<UserDefaults> defaults;
-        std::function<QDateTime()> now;
+        Clock now;
         std::shared_ptr<PhoneSyncStoring> phoneSync;
     };
 

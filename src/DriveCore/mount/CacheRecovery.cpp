@@ -7,6 +7,7 @@
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QSet>
 #include <QUuid>
@@ -201,17 +202,6 @@ struct PendingItem {
     VFSCacheScan::Item info;
 };
 
-std::string errorText(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &caught) {
-        return caught.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
 // Rescues the pending files of one old cache folder.
 FolderResult rescue(const std::string &folder, const fs::path &cacheDir, const fs::path &mount,
                     const std::function<bool()> &canGoOn, const std::function<bool()> &stillMounted,
@@ -266,7 +256,8 @@ FolderResult rescue(const std::string &folder, const fs::path &cacheDir, const f
             placed = copyIn(source, item.info.Size, Components(item.path.begin() + 1, item.path.end()), mount,
                             stillMounted, copier);
         } catch (...) {
-            log.error("Rescuing %{private}s failed: %{private}s", source.native(), errorText(std::current_exception()));
+            log.error("Rescuing %{private}s failed: %{private}s", source.native(),
+                      errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
             ++result.failures;
             continue;
         }

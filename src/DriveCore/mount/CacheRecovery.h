@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -42,7 +43,6 @@ using IsMounted = std::function<bool(const QString &mount)>;
 // The running engine's cache folder, or none when it can't tell.
 using ActiveName = std::function<QCoro::Task<std::optional<std::string>>(CancelToken)>;
 // Pauses; throws when the token is cancelled.
-using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds, CancelToken)>;
 
 // A rescue copy is written under this prefix and a random UUID, then renamed; watchers and
 // refreshers of the drive skip such names.

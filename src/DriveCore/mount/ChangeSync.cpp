@@ -2,6 +2,9 @@
 
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/mount/MountNudge.h"
+#include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/Log.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +21,16 @@
 namespace DriveCore {
 
 namespace {
+
+// Change sync goes on past every failure by design; each one absorbed is logged here, so that
+// "the other machine's changes never appear" leaves a trace.
+const Log log("change-sync");
+
+// The cause of the failure being handled, for the log.
+QString cause()
+{
+    return errorText(std::current_exception()).value_or(QStringLiteral("cancelled"));
+}
 
 QString trimSlashes(const QString &path)
 {
@@ -98,22 +111,18 @@ QByteArray ChangeMarker::encoded() const
 
 ChangeMarker ChangeMarker::decode(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        throw RCDecodingError(QStringLiteral("The change note is not a JSON object"));
-    const RCReplyReader reader(document.object());
+    const JsonReader reader = JsonReader::parse(json, u"The change note");
     const QString deviceText = reader.value<QString>(u"deviceID");
     const QString timeValue = reader.value<QString>(u"time");
     QStringList dirs = reader.value<QList<QString>>(u"dirs");
 
     const std::optional<QUuid> deviceID = DriveSettings::parseDeviceID(deviceText);
     if (!deviceID)
-        throw RCDecodingError(QStringLiteral("The change note's device identifier is not a UUID"));
+        throw JsonDecodingError(QStringLiteral("The change note's device identifier is not a UUID"));
     static const QRegularExpression form(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}Z$"));
     const QDateTime time = QDateTime::fromString(timeValue, Qt::ISODate);
     if (!form.match(timeValue).hasMatch() || !time.isValid())
-        throw RCDecodingError(QStringLiteral("The change note's time is not in the ISO 8601 form"));
+        throw JsonDecodingError(QStringLiteral("The change note's time is not in the ISO 8601 form"));
     return {*deviceID, time.toUTC(), std::move(dirs)};
 }
 
@@ -207,6 +216,7 @@ void ChangeSync::start()
             try {
                 co_await self.tick(step);
             } catch (const CancelledError &) {
+                // A stop, not a failure: the loop ends on the cancelled token.
             }
         });
     });
@@ -381,6 +391,7 @@ QCoro::Task<> ChangeSync::writeMarker(CancelToken token)
     try {
         co_await pollOnce(token);
     } catch (...) {
+        log.info("Reading the change note before writing ours failed: %{public}s", cause());
     }
 
     const QDateTime now = m_now();
@@ -453,6 +464,7 @@ QCoro::Task<> ChangeSync::tick(CancelToken token)
         } catch (const CancelledError &) {
             throw;
         } catch (...) {
+            log.info("Forgetting the whole drive's listings failed: %{public}s", cause());
         }
         if (forgotten)
             co_await nudgeFolders({QString()});
@@ -463,6 +475,7 @@ QCoro::Task<> ChangeSync::tick(CancelToken token)
     } catch (const CancelledError &) {
         throw;
     } catch (...) {
+        log.info("Reading the change note failed: %{public}s", cause());
     }
 
     // A write that failed left its folders pending; this is where they go out again.
@@ -540,6 +553,7 @@ QCoro::Task<> ChangeSync::refresh(QStringList dirs, CancelToken token)
                 try {
                     names = co_await m_topFolders(*m_mountPath);
                 } catch (...) {
+                    log.info("Listing the drive's top folders failed: %{public}s", cause());
                 }
             }
             co_await nudgeFolders(QStringList{QString()} + names);
@@ -576,6 +590,7 @@ QCoro::Task<> ChangeSync::nudgeFolders(QStringList paths)
         try {
             co_await m_nudge(*m_mountPath, path);
         } catch (...) {
+            log.info("Nudging %{private}s failed: %{public}s", path, cause());
         }
     }
 }

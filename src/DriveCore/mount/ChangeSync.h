@@ -4,6 +4,7 @@
 #include "DriveCore/mount/LocalChangeSources.h"
 #include "DriveCore/platform/StandardFolders.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Tasks.h"
 
 #include <QByteArray>
@@ -36,7 +37,7 @@ struct ChangeMarker {
     // the time in UTC with whole seconds and "Z", "/" written as "\/".
     QByteArray encoded() const;
     // Every key is required and other members are ignored; "/" may be escaped or not; a time
-    // in any other form (fractions, offsets) does not decode. Throws RCDecodingError.
+    // in any other form (fractions, offsets) does not decode. Throws JsonDecodingError.
     static ChangeMarker decode(const QByteArray &json);
 };
 
@@ -84,7 +85,6 @@ public:
 // forgotten every `fullRefreshEvery`. Failures are absorbed and retried by the next poll.
 class ChangeSync : public ChangeSyncing, public std::enable_shared_from_this<ChangeSync> {
 public:
-    using Clock = std::function<QDateTime()>;
     // Makes the file manager re-read a folder of the mounted drive (mount path, folder).
     using Nudge = std::function<QCoro::Task<>(QString, QString)>;
     // The names of the top-level folders of the mounted drive.
@@ -105,8 +105,8 @@ public:
         std::chrono::milliseconds pollEvery = std::chrono::seconds(30);
         std::chrono::milliseconds fullRefreshEvery = std::chrono::seconds(600); // also how long origins are kept
         std::chrono::milliseconds debounce = std::chrono::seconds(5);
-        Clock now = [] { return QDateTime::currentDateTimeUtc(); };
-        LocalChangeSource::Sleep sleep = LocalChangeSource::defaultSleep();
+        Clock now = liveClock();
+        Sleep sleep = liveSleep();
         std::optional<QString> mountPath; // nothing is nudged without one
         Nudge nudge = defaultNudge();
         TopFolders topFolders = defaultTopFolders();
@@ -175,7 +175,7 @@ private:
     std::chrono::milliseconds m_fullRefreshEvery;
     std::chrono::milliseconds m_debounce;
     Clock m_now;
-    LocalChangeSource::Sleep m_sleep;
+    Sleep m_sleep;
     std::optional<QString> m_mountPath;
     Nudge m_nudge;
     TopFolders m_topFolders;

@@ -7,6 +7,7 @@
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QFile>
 
@@ -69,6 +70,8 @@ QCoro::Task<> answerWith(std::shared_ptr<FirstAnswer> first, std::function<QCoro
         value = co_await body();
     } catch (...) {
         // A body that fails has no answer: false.
+        log.debug("A mount check failed: %{public}s",
+                  errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     first->give(value);
 }

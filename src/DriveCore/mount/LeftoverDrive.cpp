@@ -52,16 +52,13 @@ bool stillFound(const std::vector<ProcessHandle> &found, const ProcessHandle &he
            });
 }
 
-// Polls every 0.25 s for `seconds`; a pause that fails is ignored.
-QCoro::Task<bool> exited(const ProcessHandle &process, int seconds, const LeftoverDrive::Sleep &sleep)
+// Polls every 0.25 s for `seconds`; the pauses cannot be cancelled.
+QCoro::Task<bool> exited(const ProcessHandle &process, int seconds, const Sleep &sleep)
 {
     for (int poll = 0; poll < seconds * 4; ++poll) {
         if (process.hasEnded())
             co_return true;
-        try {
-            co_await sleep(250ms);
-        } catch (...) {
-        }
+        co_await pause(sleep, 250ms, {});
     }
     co_return process.hasEnded();
 }
@@ -132,7 +129,7 @@ std::vector<ProcessHandle> LeftoverDrive::find(const QString &cacheDir)
 QCoro::Task<int> LeftoverDrive::stop(QString cacheDir, Sleep sleep)
 {
     if (!sleep)
-        sleep = [](std::chrono::milliseconds duration) { return DriveCore::sleep(duration); };
+        sleep = liveSleep();
     const std::vector<ProcessHandle> found = co_await findOffThread(cacheDir);
     if (found.empty())
         co_return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveCore/platform/ProcessListing.h"
+#include "DriveCore/support/Clock.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -45,7 +46,6 @@ bool isLeftover(const Candidate &candidate, const QString &cacheDir, uid_t uid, 
 // /proc: run it off the main thread.
 std::vector<ProcessHandle> find(const QString &cacheDir);
 
-using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds)>;
 
 // Sends SIGINT to every leftover, then per leftover waits up to 10 s, sends SIGTERM to one
 // still there, waits up to 10 s again and sends SIGKILL to one still there, without waiting

@@ -4,6 +4,7 @@
 #include "DriveCore/mount/MountNudge.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,6 +31,9 @@
 namespace DriveCore {
 
 namespace {
+
+// The sources go quiet on failure by design; each failure is logged once here.
+const Log log("change-sync");
 
 bool holdsMachineryName(const QString &path)
 {
@@ -89,11 +94,6 @@ std::optional<long long> watchLimit()
 }
 
 } // namespace
-
-LocalChangeSource::Sleep LocalChangeSource::defaultSleep()
-{
-    return [](std::chrono::milliseconds duration, CancelToken token) { return sleep(duration, std::move(token)); };
-}
 
 // ---- File events ----
 
@@ -319,11 +319,14 @@ void FSEventsChangeSource::start(OnChange onChange)
     run->inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     run->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Without inotify the source stays silent, as designed for a stream that cannot be made.
-    if (run->inotify < 0 || run->wake < 0)
+    if (run->inotify < 0 || run->wake < 0) {
+        log.error("The file watch could not be made: %{public}s", std::strerror(errno));
         return;
+    }
     try {
         run->thread = std::thread([run] { watch(run); });
-    } catch (const std::system_error &) {
+    } catch (const std::system_error &error) {
+        log.error("The file watch could not start its thread: %{public}s", error.what());
         return;
     }
     const std::lock_guard lock(m_mutex);
@@ -505,6 +508,8 @@ QCoro::Task<> CompletedUploadsChangeSource::prime(CancelToken token)
     try {
         list = co_await m_transferred(std::move(token));
     } catch (...) {
+        log.info("Reading the finished uploads failed: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         co_return;
     }
     const std::lock_guard lock(m_mutex);
@@ -527,6 +532,8 @@ QCoro::Task<QList<LocalChange>> CompletedUploadsChangeSource::readNewChanges(Can
     try {
         list = co_await m_transferred(std::move(token));
     } catch (...) {
+        log.info("Reading the finished uploads failed: %{public}s",
+                 errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         co_return QList<LocalChange>{};
     }
     QList<Transferred> fresh;

@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Tasks.h"
 
 #include <QCoroTask>
@@ -43,7 +44,6 @@ class LocalChangeSource {
 public:
     using OnChange = std::function<void(const LocalChange &)>;
     // Waits for a duration; throws CancelledError once the token is cancelled.
-    using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds, CancelToken)>;
 
     virtual ~LocalChangeSource() = default;
 
@@ -53,7 +53,6 @@ public:
     virtual void stop() = 0;
 
     // The event loop's sleep.
-    static Sleep defaultSleep();
 };
 
 // File events on the mount, read through inotify on a thread of its own: one watch per
@@ -102,7 +101,7 @@ private:
 // token is cancelled, the object is gone or the wait throws. The object is held only while
 // its step runs.
 template<typename T, typename Step>
-QCoro::Task<> repeatWhileAlive(std::weak_ptr<T> weak, LocalChangeSource::Sleep sleep, std::chrono::milliseconds every,
+QCoro::Task<> repeatWhileAlive(std::weak_ptr<T> weak, Sleep sleep, std::chrono::milliseconds every,
                                CancelToken token, Step step)
 {
     while (!token.stop_requested()) {
@@ -151,7 +150,7 @@ public:
 
     static std::shared_ptr<CompletedUploadsChangeSource> make(QString mountFs, ListTransferred transferred,
                                                               std::chrono::milliseconds every,
-                                                              Sleep sleep = defaultSleep());
+                                                              Sleep sleep = liveSleep());
     // Lists through the client's "core/transferred".
     static std::shared_ptr<CompletedUploadsChangeSource> make(RCClient rc, QString mountFs,
                                                               std::chrono::milliseconds every);
@@ -189,7 +188,7 @@ public:
     };
 
     static std::shared_ptr<RcloneLogChangeSource> make(QString logFile, std::chrono::milliseconds every,
-                                                       Sleep sleep = defaultSleep());
+                                                       Sleep sleep = liveSleep());
 
     // The notices in the complete lines added since the last read. Blocking file work: the
     // loop runs it on the thread pool.

@@ -1,6 +1,7 @@
 #include "DriveCore/platform/UserDefaults.h"
 
 #include "DriveCore/platform/StandardFolders.h"
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Log.h"
 
 #include <QDir>
@@ -43,12 +44,12 @@ ReadResult readFile(const QString &path, QJsonObject &out)
         return ReadResult::missing;
     if (!file.open(QIODevice::ReadOnly))
         return ReadResult::unreadable;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    try {
+        out = JsonReader::parse(file.readAll(), u"The defaults file").object();
+        return ReadResult::ok;
+    } catch (const JsonDecodingError &) {
         return ReadResult::unreadable;
-    out = document.object();
-    return ReadResult::ok;
+    }
 }
 
 } // namespace

@@ -42,7 +42,7 @@ qint64 added(qint64 a, qint64 b)
 {
     qint64 sum;
     if (__builtin_add_overflow(a, b, &sum))
-        throw RCDecodingError(QStringLiteral("The usage figures are out of range"));
+        throw JsonDecodingError(QStringLiteral("The usage figures are out of range"));
     return sum;
 }
 
@@ -51,7 +51,7 @@ struct StorageGroup {
     struct Max {
         std::optional<qint64> payloadSize;
         std::optional<qint64> metadataSize;
-        static Max decode(const RCReplyReader &reader)
+        static Max decode(const JsonReader &reader)
         {
             return {reader.optional<qint64>(u"payloadSize"), reader.optional<qint64>(u"metadataSize")};
         }
@@ -59,14 +59,14 @@ struct StorageGroup {
     struct Dimensions {
         QString date;
         std::optional<QString> bucketName;
-        static Dimensions decode(const RCReplyReader &reader)
+        static Dimensions decode(const JsonReader &reader)
         {
             return {reader.value<QString>(u"date"), reader.optional<QString>(u"bucketName")};
         }
     };
     Max max;
     Dimensions dimensions;
-    static StorageGroup decode(const RCReplyReader &reader)
+    static StorageGroup decode(const JsonReader &reader)
     {
         return {reader.value<Max>(u"max"), reader.value<Dimensions>(u"dimensions")};
     }
@@ -75,19 +75,19 @@ struct StorageGroup {
 struct OperationGroup {
     struct Sum {
         qint64 requests = 0;
-        static Sum decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"requests")}; }
+        static Sum decode(const JsonReader &reader) { return {reader.value<qint64>(u"requests")}; }
     };
     struct Dimensions {
         QString actionType;
         std::optional<qint64> responseStatusCode;
-        static Dimensions decode(const RCReplyReader &reader)
+        static Dimensions decode(const JsonReader &reader)
         {
             return {reader.value<QString>(u"actionType"), reader.optional<qint64>(u"responseStatusCode")};
         }
     };
     Sum sum;
     Dimensions dimensions;
-    static OperationGroup decode(const RCReplyReader &reader)
+    static OperationGroup decode(const JsonReader &reader)
     {
         return {reader.value<Sum>(u"sum"), reader.value<Dimensions>(u"dimensions")};
     }
@@ -96,7 +96,7 @@ struct OperationGroup {
 struct Account {
     QList<StorageGroup> storage;
     QList<OperationGroup> operations;
-    static Account decode(const RCReplyReader &reader)
+    static Account decode(const JsonReader &reader)
     {
         return {reader.listOrEmpty<StorageGroup>(u"storage"), reader.listOrEmpty<OperationGroup>(u"operations")};
     }
@@ -104,22 +104,22 @@ struct Account {
 
 struct Viewer {
     QList<Account> accounts;
-    static Viewer decode(const RCReplyReader &reader) { return {reader.value<QList<Account>>(u"accounts")}; }
+    static Viewer decode(const JsonReader &reader) { return {reader.value<QList<Account>>(u"accounts")}; }
 };
 
 struct Data {
     std::optional<Viewer> viewer;
-    static Data decode(const RCReplyReader &reader) { return {reader.optional<Viewer>(u"viewer")}; }
+    static Data decode(const JsonReader &reader) { return {reader.optional<Viewer>(u"viewer")}; }
 };
 
 struct GraphQLError {
     struct Extensions {
         std::optional<QString> code;
-        static Extensions decode(const RCReplyReader &reader) { return {reader.optional<QString>(u"code")}; }
+        static Extensions decode(const JsonReader &reader) { return {reader.optional<QString>(u"code")}; }
     };
     QString message;
     std::optional<Extensions> extensions;
-    static GraphQLError decode(const RCReplyReader &reader)
+    static GraphQLError decode(const JsonReader &reader)
     {
         return {reader.value<QString>(u"message"), reader.optional<Extensions>(u"extensions")};
     }
@@ -128,7 +128,7 @@ struct GraphQLError {
 struct Reply {
     std::optional<Data> data;
     QList<GraphQLError> errors;
-    static Reply decode(const RCReplyReader &reader)
+    static Reply decode(const JsonReader &reader)
     {
         return {reader.optional<Data>(u"data"), reader.listOrEmpty<GraphQLError>(u"errors")};
     }
@@ -290,13 +290,7 @@ HTTPRequest request(const QString &accountID, const QString &token, const Billin
 
 R2MonthUsage parse(const QByteArray &body)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw RCDecodingError(QStringLiteral("The reply is not valid JSON: ") + parseError.errorString());
-    if (!document.isObject())
-        throw RCDecodingError(QStringLiteral("The reply is not a JSON object"));
-    const Reply reply = Reply::decode(RCReplyReader(document.object()));
+    const Reply reply = Reply::decode(JsonReader::parse(body));
 
     if (!reply.errors.isEmpty()) {
         const GraphQLError &first = reply.errors.first();

@@ -126,7 +126,7 @@ HTTPRequest request(const QString &accountID, const QString &token, const Billin
                     const QDateTime &now, const QUrl &address = endpoint());
 
 // The first account's daily peaks and billed requests (requests refused with 401 or 403 are not
-// counted). Throws RCDecodingError for a reply that does not decode, Failure for Cloudflare's
+// counted). Throws JsonDecodingError for a reply that does not decode, Failure for Cloudflare's
 // errors or a reply without an account.
 R2MonthUsage parse(const QByteArray &body);
 

@@ -79,7 +79,7 @@ QString DriveConflict::fileName() const
 }
 
 ConflictResolver::ConflictResolver(RCClient rc, QString filesFs, QString trashFs, RecentlyDeletedService::Nudge nudge,
-                                   std::optional<QString> mountPath, RecentlyDeletedService::Now now,
+                                   std::optional<QString> mountPath, Clock now,
                                    QueuedUploads queuedUploads, RecentlyDeletedService::Forget forget)
     : m_rc(rc), m_filesFs(filesFs),
       m_trash(rc, std::move(trashFs), std::move(filesFs), std::move(mountPath), std::move(nudge), std::move(now),

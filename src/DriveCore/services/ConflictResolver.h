@@ -69,7 +69,7 @@ public:
     // Without `queuedUploads` the engine's queue of the mounted drive is read, and a failure to
     // read it counts as an empty queue.
     ConflictResolver(RCClient rc, QString filesFs, QString trashFs, RecentlyDeletedService::Nudge nudge,
-                     std::optional<QString> mountPath = {}, RecentlyDeletedService::Now now = {},
+                     std::optional<QString> mountPath = {}, Clock now = {},
                      QueuedUploads queuedUploads = {}, RecentlyDeletedService::Forget forget = {});
 
     // Fails with the error of the first request or move into Recently Deleted that fails;

@@ -22,7 +22,7 @@ struct InFlight {
     QString name;     // its path inside the destination
     qint64 size = -1; // at the source; -1 when the engine did not say
 
-    static InFlight decode(const RCReplyReader &reader)
+    static InFlight decode(const JsonReader &reader)
     {
         return {reader.value<QString>(u"name"), reader.optional<qint64>(u"size").value_or(-1)};
     }
@@ -33,7 +33,7 @@ struct LogStats {
     std::optional<qint64> bytes;
     std::optional<qint64> totalBytes;
 
-    static LogStats decode(const RCReplyReader &reader)
+    static LogStats decode(const JsonReader &reader)
     {
         return {reader.optional<qint64>(u"bytes"), reader.optional<qint64>(u"totalBytes")};
     }
@@ -41,7 +41,7 @@ struct LogStats {
 
 struct SizeReply {
     qint64 bytes = 0;
-    static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
+    static SizeReply decode(const JsonReader &reader) { return {reader.value<qint64>(u"bytes")}; }
 };
 
 Environment environment(const DriveConnection &connection, const StorageSecrets &secrets, const QString &passphrase)
@@ -50,7 +50,7 @@ Environment environment(const DriveConnection &connection, const StorageSecrets 
 }
 
 // The "stats" object of a log line; none for a line that is no JSON object or has none.
-std::optional<RCReplyReader> statsOf(const QString &logLine)
+std::optional<JsonReader> statsOf(const QString &logLine)
 {
     const QJsonDocument document = QJsonDocument::fromJson(logLine.toUtf8());
     if (!document.isObject())
@@ -58,15 +58,15 @@ std::optional<RCReplyReader> statsOf(const QString &logLine)
     const QJsonValue stats = document.object().value(u"stats");
     if (!stats.isObject())
         return std::nullopt;
-    return RCReplyReader(stats.toObject(), QStringLiteral("stats"));
+    return JsonReader(stats.toObject(), QStringLiteral("stats"));
 }
 
-std::optional<CopyProgress> progressIn(const RCReplyReader &stats)
+std::optional<CopyProgress> progressIn(const JsonReader &stats)
 {
     std::optional<LogStats> figures;
     try {
         figures = LogStats::decode(stats);
-    } catch (const RCDecodingError &) {
+    } catch (const JsonDecodingError &) {
         return std::nullopt;
     }
     if (!figures->bytes)
@@ -75,11 +75,11 @@ std::optional<CopyProgress> progressIn(const RCReplyReader &stats)
 }
 
 // The files a statistics line names as in flight; none when its list does not decode.
-std::optional<QList<InFlight>> inFlightIn(const RCReplyReader &stats)
+std::optional<QList<InFlight>> inFlightIn(const JsonReader &stats)
 {
     try {
         return stats.listOrEmpty<InFlight>(u"transferring");
-    } catch (const RCDecodingError &error) {
+    } catch (const JsonDecodingError &error) {
         log.error("A statistics line of the copy names no files: %{public}s", QString::fromUtf8(error.what()));
         return std::nullopt;
     }
@@ -106,7 +106,7 @@ void removeCutShort(const QString &destination, const QList<InFlight> &files)
 
 std::optional<CopyProgress> progress(const QString &logLine)
 {
-    const std::optional<RCReplyReader> stats = statsOf(logLine);
+    const std::optional<JsonReader> stats = statsOf(logLine);
     return stats ? progressIn(*stats) : std::nullopt;
 }
 
@@ -121,7 +121,7 @@ QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSe
                                 QStringLiteral("NOTICE")};
     QList<InFlight> inFlight; // as the last statistics line named them
     const auto onLine = [&inFlight, onProgress = std::move(onProgress)](const QString &line) {
-        const std::optional<RCReplyReader> stats = statsOf(line);
+        const std::optional<JsonReader> stats = statsOf(line);
         if (!stats)
             return;
         if (std::optional<QList<InFlight>> files = inFlightIn(*stats))
@@ -151,11 +151,7 @@ QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets
     checkCancelled(token);
     if (result.status != 0)
         throw ConnectionError::failedCommand(result, secrets);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(result.stdoutBytes, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        throw RCDecodingError(QStringLiteral("The size reply is not a JSON object"));
-    co_return SizeReply::decode(RCReplyReader(document.object())).bytes;
+    co_return SizeReply::decode(JsonReader::parse(result.stdoutBytes, u"The size reply")).bytes;
 }
 
 } // namespace DriveCore::CopyAllFiles

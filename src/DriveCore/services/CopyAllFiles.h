@@ -42,7 +42,7 @@ QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSe
                       std::function<void(const CopyProgress &)> onProgress, CancelToken token = {});
 
 // The total size in bytes of every file in the drive. Throws as copyAll (CancelledError once
-// `token` is cancelled), and RCDecodingError for a size reply that does not decode.
+// `token` is cancelled), and JsonDecodingError for a size reply that does not decode.
 QCoro::Task<qint64> driveSize(DriveConnection connection, StorageSecrets secrets, QString passphrase,
                               CancelToken token = {});
 

@@ -393,6 +393,7 @@ QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken toke
         try {
             co_await listing;
         } catch (...) {
+            // The first failure is the one reported; the listing's, after the cancel, follows it.
         }
         std::rethrow_exception(failure);
     }

@@ -1,6 +1,7 @@
 #include "DriveCore/services/KeepOnMac.h"
 
 #include "DriveCore/platform/ByteCountFormat.h"
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Saturating.h"
 #include "KeepShared/KeepMenu.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 struct UnpinReply {
     qint64 freed = 0;
-    static UnpinReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"freed")}; }
+    static UnpinReply decode(const JsonReader &reader) { return {reader.value<qint64>(u"freed")}; }
 };
 
 QJsonObject pathsParams(const QStringList &paths, const QString &fs)
@@ -24,7 +25,7 @@ QJsonObject pathsParams(const QStringList &paths, const QString &fs)
 
 } // namespace
 
-PinStatus PinStatus::decode(const RCReplyReader &reader)
+PinStatus PinStatus::decode(const JsonReader &reader)
 {
     return {reader.value<QString>(u"path"),      reader.value<bool>(u"isDir"),
             reader.value<qint64>(u"files"),      reader.value<qint64>(u"filesDone"),
@@ -32,12 +33,12 @@ PinStatus PinStatus::decode(const RCReplyReader &reader)
             reader.value<QString>(u"state")};
 }
 
-PinsReply PinsReply::decode(const RCReplyReader &reader)
+PinsReply PinsReply::decode(const JsonReader &reader)
 {
     return {reader.value<QList<PinStatus>>(u"pins"), reader.value<QString>(u"state")};
 }
 
-PinReply PinReply::decode(const RCReplyReader &reader)
+PinReply PinReply::decode(const JsonReader &reader)
 {
     return {reader.value<qint64>(u"needed"), reader.value<qint64>(u"free"), reader.value<bool>(u"notEnoughSpace")};
 }

@@ -23,7 +23,7 @@ struct PinStatus {
     QString state; // "done", "missing", "offline", "lowSpace"; anything else is still keeping
 
     bool operator==(const PinStatus &) const = default;
-    static PinStatus decode(const RCReplyReader &reader);
+    static PinStatus decode(const JsonReader &reader);
 };
 
 // The reply of "vfs/pins".
@@ -32,7 +32,7 @@ struct PinsReply {
     QString state; // the engine's overall keep state
 
     bool operator==(const PinsReply &) const = default;
-    static PinsReply decode(const RCReplyReader &reader);
+    static PinsReply decode(const JsonReader &reader);
 };
 
 // The reply of "vfs/pin".
@@ -41,7 +41,7 @@ struct PinReply {
     qint64 free = 0;   // bytes free on this machine
     bool notEnoughSpace = false;
 
-    static PinReply decode(const RCReplyReader &reader);
+    static PinReply decode(const JsonReader &reader);
 };
 
 // What keeping paths came to.

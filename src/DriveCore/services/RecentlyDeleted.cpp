@@ -35,7 +35,7 @@ int DeletedItem::daysLeft(const QDateTime &today, const QTimeZone &zone) const
 }
 
 RecentlyDeletedService::RecentlyDeletedService(RCClient rc, QString trashFs, QString filesFs,
-                                               std::optional<QString> mountPath, Nudge nudge, Now now, Forget forget)
+                                               std::optional<QString> mountPath, Nudge nudge, Clock now, Forget forget)
     : m_rc(std::move(rc)), m_trashFs(std::move(trashFs)), m_filesFs(std::move(filesFs)),
       m_mountPath(std::move(mountPath)), m_now(std::move(now)), m_forget(std::move(forget)), m_nudge(std::move(nudge))
 {

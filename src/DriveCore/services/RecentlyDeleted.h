@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -37,7 +38,6 @@ struct DeletedItem {
 // system time zone, in the Gregorian calendar.
 class RecentlyDeletedService {
 public:
-    using Now = std::function<QDateTime()>;
     // Makes the engine drop what it has cached about these drive-relative paths.
     using Forget = std::function<QCoro::Task<>(QStringList paths, CancelToken token)>;
     // Makes the file manager read a folder of the mount again: (mount folder, drive-relative
@@ -48,7 +48,7 @@ public:
     // files of `filesFs` (nothing for no paths). Without a mount folder nothing is looked up
     // locally and nothing is nudged.
     RecentlyDeletedService(RCClient rc, QString trashFs, QString filesFs, std::optional<QString> mountPath,
-                           Nudge nudge, Now now = {}, Forget forget = {});
+                           Nudge nudge, Clock now = {}, Forget forget = {});
 
     // Every deleted file, in the engine's listing order. Entries outside a date folder are left
     // out; no trash folder yet is an empty trash.
@@ -112,7 +112,7 @@ private:
     QString m_trashFs;
     QString m_filesFs;
     std::optional<QString> m_mountPath;
-    Now m_now;
+    Clock m_now;
     Forget m_forget;
     Nudge m_nudge;
 };

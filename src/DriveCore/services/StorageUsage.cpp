@@ -1,9 +1,10 @@
 #include "DriveCore/services/StorageUsage.h"
 
 #include "DriveCore/platform/ByteCountFormat.h"
+#include "DriveCore/support/JsonReader.h"
+#include "DriveCore/support/Tasks.h"
 
 #include <algorithm>
-#include <exception>
 
 namespace DriveCore {
 
@@ -11,7 +12,7 @@ namespace {
 
 struct SizeReply {
     qint64 bytes = 0;
-    static SizeReply decode(const RCReplyReader &reader) { return {reader.value<qint64>(u"bytes")}; }
+    static SizeReply decode(const JsonReader &reader) { return {reader.value<qint64>(u"bytes")}; }
 };
 
 QCoro::Task<qint64> folderSize(RCClient rc, QString fs, CancelToken token)
@@ -28,29 +29,6 @@ QCoro::Task<qint64> folderSize(RCClient rc, QString fs, CancelToken token)
     co_return 0;
 }
 
-// Cancels the sibling request as soon as this one fails. `both` outlives the task: measure()
-// awaits both requests before it returns.
-QCoro::Task<qint64> sizeOrCancelSibling(RCClient rc, QString fs, LinkedCancelSource *both)
-{
-    try {
-        co_return co_await folderSize(std::move(rc), std::move(fs), both->token());
-    } catch (...) {
-        both->cancel();
-        throw;
-    }
-}
-
-bool isCancellation(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancelledError &) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
 QString sizeText(qint64 bytes)
 {
     return bytes == 0 ? QStringLiteral("0 GB") : ByteCountFormat::fileSize(bytes);
@@ -60,28 +38,13 @@ QString sizeText(qint64 bytes)
 
 QCoro::Task<StorageUsage> StorageUsage::measure(RCClient rc, QString cryptRemote, CancelToken token)
 {
-    LinkedCancelSource both(token);
-    QCoro::Task<qint64> drive = sizeOrCancelSibling(rc, cryptRemote + QStringLiteral(":Drive"), &both);
-    QCoro::Task<qint64> trash = sizeOrCancelSibling(rc, cryptRemote + QStringLiteral(":Recently Deleted"), &both);
-
+    const auto [driveBytes, trashBytes] = co_await awaitBoth(
+        [rc, fs = cryptRemote + QStringLiteral(":Drive")](CancelToken both) { return folderSize(rc, fs, both); },
+        [rc, fs = cryptRemote + QStringLiteral(":Recently Deleted")](CancelToken both) { return folderSize(rc, fs, both); },
+        token);
     StorageUsage usage;
-    std::exception_ptr driveError;
-    std::exception_ptr trashError;
-    try {
-        usage.driveBytes = co_await drive;
-    } catch (...) {
-        driveError = std::current_exception();
-    }
-    try {
-        usage.recentlyDeletedBytes = co_await trash;
-    } catch (...) {
-        trashError = std::current_exception();
-    }
-    // A cancellation here is the echo of the sibling's failure, unless the caller cancelled.
-    if (driveError && (!isCancellation(driveError) || !trashError || isCancellation(trashError)))
-        std::rethrow_exception(driveError);
-    if (trashError)
-        std::rethrow_exception(trashError);
+    usage.driveBytes = driveBytes;
+    usage.recentlyDeletedBytes = trashBytes;
     co_return usage;
 }
 

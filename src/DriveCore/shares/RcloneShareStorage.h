@@ -2,6 +2,7 @@
 
 #include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/shares/ShareStorage.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QString>
 #include <QStringList>
@@ -17,10 +18,9 @@ namespace DriveCore {
 class RcloneShareStorage : public ShareStorage {
 public:
     // An upload or removal the engine program refused, or an object name that is not one.
-    class Failure : public std::runtime_error {
+    class Failure : public UserError {
     public:
-        explicit Failure(const QString &description)
-            : std::runtime_error(description.toStdString()), description(description) {}
+        explicit Failure(const QString &description) : UserError(description), description(description) {}
         bool operator==(const Failure &other) const { return description == other.description; }
         QString description;
     };

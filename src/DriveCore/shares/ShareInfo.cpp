@@ -2,13 +2,13 @@
 
 #include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/support/Base64URL.h"
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Threads.h"
 
-#include <QJsonDocument>
 
 namespace DriveCore {
 
-ShareInfo ShareInfo::decode(const RCReplyReader &reader)
+ShareInfo ShareInfo::decode(const JsonReader &reader)
 {
     return {reader.optional<qint64>(u"expiresAt"), reader.optional<qint64>(u"maxDownloads"),
             reader.value<qint64>(u"downloads"), reader.value<qint64>(u"fileCount"),
@@ -37,13 +37,9 @@ ShareInfo::Status ShareInfo::status(int httpStatus, const QByteArray &body)
         return {Status::ended, std::nullopt};
     if (httpStatus != 200)
         return {Status::unknown, std::nullopt};
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        return {Status::unknown, std::nullopt};
     try {
-        return Status::makeLive(decode(RCReplyReader(document.object())));
-    } catch (const RCDecodingError &) {
+        return Status::makeLive(decode(JsonReader::parse(body)));
+    } catch (const JsonDecodingError &) {
         return {Status::unknown, std::nullopt};
     }
 }

@@ -21,7 +21,7 @@ struct ShareInfo {
 
     bool operator==(const ShareInfo &) const = default;
     // "downloads", "fileCount" and "totalBytes" required; the others may be missing or null.
-    static ShareInfo decode(const RCReplyReader &reader);
+    static ShareInfo decode(const JsonReader &reader);
 
     // What the link page says of a link.
     struct Status;

@@ -1,5 +1,7 @@
 #include "DriveCore/shares/ShareManifest.h"
 
+#include "DriveCore/support/JsonReader.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -71,10 +73,12 @@ QByteArray ShareManifest::json() const
 
 ShareManifest ShareManifest::fromJson(const QByteArray &bytes)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    if (!document.isObject())
+    QJsonObject json;
+    try {
+        json = JsonReader::parse(bytes, u"The manifest").object();
+    } catch (const JsonDecodingError &) {
         bad("the manifest is not a JSON object");
-    const QJsonObject json = document.object();
+    }
     const QJsonValue list = json.value(QStringLiteral("files"));
     if (!list.isArray())
         bad("the manifest has no file list");

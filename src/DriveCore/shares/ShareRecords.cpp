@@ -2,6 +2,7 @@
 
 #include "DriveCore/shares/ScratchFolder.h"
 #include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Threads.h"
 
 #include <QJsonArray>
@@ -34,7 +35,7 @@ QDateTime dateValue(const QString &text, QStringView key)
 {
     const std::optional<QDateTime> date = ShareRecords::date(text);
     if (!date)
-        throw RCDecodingError(QStringLiteral("Expected a date at %1").arg(key));
+        throw JsonDecodingError(QStringLiteral("Expected a date at %1").arg(key));
     return *date;
 }
 
@@ -67,13 +68,7 @@ QByteArray ShareRecords::encode(const QJsonObject &object)
 
 QJsonObject ShareRecords::decode(const QByteArray &json)
 {
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        throw RCDecodingError(QStringLiteral("Not valid JSON: ") + parseError.errorString());
-    if (!document.isObject())
-        throw RCDecodingError(QStringLiteral("Not a JSON object"));
-    return document.object();
+    return JsonReader::parse(json, u"The record").object();
 }
 
 QString ShareRecords::dateText(const QDateTime &date)
@@ -119,7 +114,7 @@ QByteArray ShareRecords::encoded(const ShareRecord &record)
 
 ShareRecord ShareRecords::decoded(const QByteArray &json)
 {
-    const RCReplyReader reader(decode(json));
+    const JsonReader reader(decode(json));
     ShareRecord record;
     record.id = reader.value<QString>(u"id");
     record.secret = reader.value<QString>(u"secret");
@@ -134,7 +129,7 @@ ShareRecord ShareRecords::decoded(const QByteArray &json)
     record.maxDownloads = reader.optional<qint64>(u"maxDownloads");
     record.workerURL = QUrl(reader.value<QString>(u"workerURL"), QUrl::StrictMode);
     if (!record.workerURL.isValid() || record.workerURL.isRelative())
-        throw RCDecodingError(QStringLiteral("Expected an absolute address at workerURL"));
+        throw JsonDecodingError(QStringLiteral("Expected an absolute address at workerURL"));
     record.createdBy = reader.value<QString>(u"createdBy");
     return record;
 }

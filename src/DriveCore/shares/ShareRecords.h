@@ -36,13 +36,13 @@ public:
     // The stored form of a record: compact JSON with sorted keys, "/" written as "\/", whole-second
     // dates, and absent optional fields left out.
     static QByteArray encoded(const ShareRecord &record);
-    // Throws RCDecodingError when a key that is always written is missing or any value is of the
+    // Throws JsonDecodingError when a key that is always written is missing or any value is of the
     // wrong kind. Other keys are ignored.
     static ShareRecord decoded(const QByteArray &json);
 
     // The encoder and decoder behind those, shared with the link page's record.
     static QByteArray encode(const QJsonObject &object);
-    // Throws RCDecodingError when the bytes are not one JSON object.
+    // Throws JsonDecodingError when the bytes are not one JSON object.
     static QJsonObject decode(const QByteArray &json);
     // An internet date-time in UTC with whole seconds, such as 2026-01-31T09:05:00Z; the fraction
     // of a second is cut off.

@@ -1,6 +1,7 @@
 #include "DriveCore/shares/ShareWorkerConfig.h"
 
 #include "DriveCore/shares/ShareRecords.h"
+#include "DriveCore/support/JsonReader.h"
 
 #include <QJsonObject>
 
@@ -25,16 +26,16 @@ QByteArray ShareWorkerConfig::encoded() const
 
 ShareWorkerConfig ShareWorkerConfig::decoded(const QByteArray &json)
 {
-    const RCReplyReader reader(ShareRecords::decode(json));
+    const JsonReader reader(ShareRecords::decode(json));
     ShareWorkerConfig config;
     config.url = QUrl(reader.value<QString>(u"url"), QUrl::StrictMode);
     if (!config.url.isValid() || config.url.isRelative())
-        throw RCDecodingError(QStringLiteral("Expected an absolute address at url"));
+        throw JsonDecodingError(QStringLiteral("Expected an absolute address at url"));
     config.version = reader.value<QString>(u"version");
     config.appBuild = reader.optional<qint64>(u"appBuild");
     const std::optional<QDateTime> deployedAt = ShareRecords::date(reader.value<QString>(u"deployedAt"));
     if (!deployedAt)
-        throw RCDecodingError(QStringLiteral("Expected a date at deployedAt"));
+        throw JsonDecodingError(QStringLiteral("Expected a date at deployedAt"));
     config.deployedAt = *deployedAt;
     return config;
 }

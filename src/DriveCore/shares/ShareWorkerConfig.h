@@ -34,7 +34,7 @@ struct ShareWorkerConfig {
     static constexpr const char *scratchPrefix = "CorvaneDrive-shareworker-";
 
     // The record of the drive whose metadata folder is `metaFs`, or none when it has none.
-    // Throws std::system_error for the scratch folder, RCDecodingError for a stored object that
+    // Throws std::system_error for the scratch folder, JsonDecodingError for a stored object that
     // is not a record, and whatever else the engine's remote control throws (RCError,
     // HTTPTransportError, CancelledError).
     static QCoro::Task<std::optional<ShareWorkerConfig>> load(RCClient rc, QString metaFs, CancelToken token = {});
@@ -45,7 +45,7 @@ struct ShareWorkerConfig {
     // left out when there is none), "/" written as "\/", the date in whole seconds.
     QByteArray encoded() const;
     // "url" (an absolute address), "version" and "deployedAt" required, "appBuild" optional,
-    // other keys ignored. Throws RCDecodingError.
+    // other keys ignored. Throws JsonDecodingError.
     static ShareWorkerConfig decoded(const QByteArray &json);
 };
 

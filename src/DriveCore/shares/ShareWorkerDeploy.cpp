@@ -54,7 +54,7 @@ struct Answer {
         std::optional<qint64> code;
         std::optional<QString> message;
 
-        static Error decode(const RCReplyReader &reader)
+        static Error decode(const JsonReader &reader)
         {
             return {reader.optional<qint64>(u"code"), reader.optional<QString>(u"message")};
         }
@@ -65,13 +65,10 @@ struct Answer {
 
     static std::optional<Answer> read(const QByteArray &body)
     {
-        const QJsonDocument document = QJsonDocument::fromJson(body);
-        if (!document.isObject())
-            return std::nullopt;
         try {
-            const RCReplyReader reader(document.object());
+            const JsonReader reader = JsonReader::parse(body);
             return Answer{reader.optional<bool>(u"success"), reader.listOrEmpty<Error>(u"errors")};
-        } catch (const RCDecodingError &) {
+        } catch (const JsonDecodingError &) {
             return std::nullopt;
         }
     }
@@ -90,7 +87,7 @@ struct SubdomainAnswer {
     struct Result {
         std::optional<QString> subdomain;
 
-        static Result decode(const RCReplyReader &reader) { return {reader.optional<QString>(u"subdomain")}; }
+        static Result decode(const JsonReader &reader) { return {reader.optional<QString>(u"subdomain")}; }
     };
 
     bool success = false;
@@ -207,10 +204,7 @@ HTTPRequest enableSubdomainRequest(const QString &accountID, const QString &toke
 
 QUrl workerURL(const QByteArray &subdomainResponse, const QString &bucket)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(subdomainResponse);
-    if (!document.isObject())
-        throw RCDecodingError(QStringLiteral("The account's workers.dev answer is not a JSON object"));
-    const RCReplyReader reader(document.object());
+    const JsonReader reader = JsonReader::parse(subdomainResponse, u"The account's workers.dev answer");
     const SubdomainAnswer answer{reader.value<bool>(u"success"),
                                  reader.optional<SubdomainAnswer::Result>(u"result")};
 

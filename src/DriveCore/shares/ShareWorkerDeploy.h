@@ -84,7 +84,7 @@ HTTPRequest enableSubdomainRequest(const QString &accountID, const QString &toke
                                    const QUrl &api = QUrl(QLatin1String(apiBase)));
 
 // https://<script name>.<subdomain>.workers.dev from the account-subdomain answer. Throws
-// RCDecodingError when the answer does not read, Failure::noWorkersSubdomain when it gives no
+// JsonDecodingError when the answer does not read, Failure::noWorkersSubdomain when it gives no
 // usable name.
 QUrl workerURL(const QByteArray &subdomainResponse, const QString &bucket);
 

@@ -9,6 +9,7 @@
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Threads.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -124,7 +125,7 @@ QString SharesModel::fileChangedText(const QString &path)
 }
 
 SharesModel::SharesModel(Context context, Blocked blocked, qint64 appBuild, HTTPSend send, Modules modules,
-                         uint32_t pwRounds, Now now, QString metaFs, KeepKey keepKey, QObject *parent)
+                         uint32_t pwRounds, Clock now, QString metaFs, KeepKey keepKey, QObject *parent)
     : QObject(parent), m_context(std::move(context)), m_blocked(std::move(blocked)), m_appBuild(appBuild),
       m_send(std::move(send)), m_modules(std::move(modules)), m_pwRounds(pwRounds), m_now(std::move(now)),
       m_metaFs(std::move(metaFs)), m_keepKey(std::move(keepKey))
@@ -155,10 +156,11 @@ QString SharesModel::pickedTitle() const
 
 QString SharesModel::message(const std::exception &error)
 {
-    if (const auto *model = dynamic_cast<const AppModelError *>(&error))
-        return model->message;
+    // A storage failure's text is the engine's, told as such.
     if (const auto *storage = dynamic_cast<const RcloneShareStorage::Failure *>(&error))
         return storagePrefix + storage->description;
+    if (const auto *user = dynamic_cast<const UserError *>(&error))
+        return user->userText();
     if (const auto *transport = dynamic_cast<const HTTPTransportError *>(&error); transport && isOffline(transport->code))
         return offlineText;
     // Failures without a text of their own get the generic wording, their case in brackets.
@@ -197,6 +199,7 @@ QCoro::Task<> SharesModel::pick(QStringList paths)
         update(m_picked, paths);
         setCreateState(CreateState{});
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -305,6 +308,7 @@ QCoro::Task<> SharesModel::load()
     try {
         co_await runLoad();
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -423,6 +427,7 @@ QCoro::Task<> SharesModel::setUpWorker(QString token)
     try {
         co_await setUp(std::move(token));
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 
@@ -486,6 +491,7 @@ QCoro::Task<> SharesModel::loadWorker()
     try {
         co_await runLoadWorker();
     } catch (const OwnerGone &) {
+        // The model is gone: there is nothing left to update.
     }
 }
 

@@ -6,6 +6,7 @@
 #include "DriveCore/shares/ShareLinks.h"
 #include "DriveCore/shares/ShareWorkerConfig.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Tasks.h"
 
 #include <QCoroTask>
@@ -63,7 +64,6 @@ public:
     using Blocked = std::function<std::optional<QString>()>;
     // The link page's modules as this application carries them. Reads files: called in the pool.
     using Modules = std::function<QList<ShareWorkerDeploy::Module>()>;
-    using Now = std::function<QDateTime()>;
     // Keeps a Cloudflare API token in the key store; throws what the store throws.
     using KeepKey = std::function<QCoro::Task<>(QString token)>;
 
@@ -99,7 +99,7 @@ public:
     // liveHTTPSend, modulesIn(installedWorkerFolder()), ShareFormat::passwordRounds, the
     // system clock, "drivecrypt:.corvane" and the app model's keepCloudflareKey().
     SharesModel(Context context, Blocked blocked, qint64 appBuild, HTTPSend send, Modules modules, uint32_t pwRounds,
-                Now now, QString metaFs, KeepKey keepKey, QObject *parent = nullptr);
+                Clock now, QString metaFs, KeepKey keepKey, QObject *parent = nullptr);
     ~SharesModel() override;
 
     // The loader of the link page's modules in `folder`: fails with AppModelError
@@ -216,7 +216,7 @@ private:
     HTTPSend m_send;
     Modules m_modules;
     uint32_t m_pwRounds;
-    Now m_now;
+    Clock m_now;
     std::optional<TaskHandle<>> m_createTask;
     quint64 m_createSerial = 0; // tells a late progress report of an earlier creation apart
     QString m_metaFs;

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QString>
+#include "DriveCore/support/UserError.h"
 
-#include <stdexcept>
+#include <QString>
 
 namespace DriveCore {
 
 // The error every user action of the app model throws: the exact text the window shows.
-class AppModelError : public std::runtime_error {
+class AppModelError : public UserError {
 public:
-    explicit AppModelError(const QString &message)
-        : std::runtime_error(message.toStdString()), message(message) {}
+    explicit AppModelError(const QString &message) : UserError(message), message(message) {}
 
     // The message unchanged.
     const QString &description() const { return message; }

@@ -18,4 +18,11 @@ QCoro::Task<> awaitInOrder(std::vector<QCoro::Task<>> tasks)
         co_await task;
 }
 
+std::exception_ptr detail::reportedFailure(const std::exception_ptr &first, const std::exception_ptr &second)
+{
+    if (first && (!isCancellation(first) || !second || isCancellation(second)))
+        return first;
+    return second;
+}
+
 } // namespace DriveCore

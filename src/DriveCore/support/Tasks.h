@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/UserError.h"
 
 #include <QCoroSignal>
 #include <QCoroTask>
@@ -128,6 +129,54 @@ private:
     CancelSource m_source;
     std::optional<QCoro::Task<T>> m_task;
 };
+
+namespace detail {
+
+template<typename Op>
+QCoro::Task<OperationValue<Op>> cancellingSiblingOnFailure(Op op, LinkedCancelSource *both)
+{
+    try {
+        co_return co_await op(both->token());
+    } catch (...) {
+        both->cancel();
+        throw;
+    }
+}
+
+// Of two children's failures, the one to report: a cancellation that only echoes the other's
+// failure gives way to it; otherwise the first's. Null when neither failed.
+std::exception_ptr reportedFailure(const std::exception_ptr &first, const std::exception_ptr &second);
+
+} // namespace detail
+
+// Runs a(token) and b(token) at once under one token linked to `token`; the first to fail
+// cancels the other. Once both have ended, gives both values or rethrows the failure that
+// caused the rest (a cancellation of the caller's stays a cancellation).
+template<typename OpA, typename OpB>
+auto awaitBoth(OpA a, OpB b, CancelToken token)
+    -> QCoro::Task<std::pair<OperationValue<OpA>, OperationValue<OpB>>>
+{
+    LinkedCancelSource both(token);
+    auto first = detail::cancellingSiblingOnFailure(std::move(a), &both);
+    auto second = detail::cancellingSiblingOnFailure(std::move(b), &both);
+    std::optional<OperationValue<OpA>> firstValue;
+    std::optional<OperationValue<OpB>> secondValue;
+    std::exception_ptr firstFailure;
+    std::exception_ptr secondFailure;
+    try {
+        firstValue.emplace(co_await first);
+    } catch (...) {
+        firstFailure = std::current_exception();
+    }
+    try {
+        secondValue.emplace(co_await second);
+    } catch (...) {
+        secondFailure = std::current_exception();
+    }
+    if (const std::exception_ptr failure = detail::reportedFailure(firstFailure, secondFailure))
+        std::rethrow_exception(failure);
+    co_return std::pair{std::move(*firstValue), std::move(*secondValue)};
+}
 
 // Awaits already started tasks one after the other and gives their values in order.
 template<typename T>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "DriveCore/support/UserError.h"
 
-#include <stdexcept>
+#include <QString>
 
 namespace DriveCore {
 
@@ -10,10 +10,9 @@ namespace DriveCore {
 // own kind with a tag of its own, so each is a type apart:
 //     using Problem = UserTextError<struct MountFolderProblemTag>;
 template<typename Tag>
-class UserTextError : public std::runtime_error {
+class UserTextError : public UserError {
 public:
-    explicit UserTextError(const QString &description)
-        : std::runtime_error(description.toStdString()), description(description) {}
+    explicit UserTextError(const QString &description) : UserError(description), description(description) {}
     bool operator==(const UserTextError &other) const { return description == other.description; }
 
     QString description;

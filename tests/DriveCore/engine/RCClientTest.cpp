@@ -1,9 +1,9 @@
 #include "DriveCore/engine/RCClient.h"
 
+#include "support/fake-engine/RCServerProcess.h"
+#include "support/FakeHttpServer.h"
 #include "support/FreePort.h"
 #include "support/TestSupport.h"
-#include "support/FakeHttpServer.h"
-#include "support/fake-engine/RCServerProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -288,7 +288,7 @@ TEST_F(RCClientTest, RejectsRepliesThatDoNotFit)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         reply(200, c.body);
-        EXPECT_TRUE(failureOf<RCDecodingError>(c.call(client())));
+        EXPECT_TRUE(failureOf<JsonDecodingError>(c.call(client())));
     }
 }
 
@@ -296,7 +296,7 @@ TEST_F(RCClientTest, DecodingErrorsNameWhereTheReplyWentWrong)
 {
     reply(200, R"({"transferring": [{"name": "a", "size": 1, "bytes": 0, "percentage": 0},
                                      {"name": "b", "bytes": 0, "percentage": 0}]})");
-    const auto error = failureOf<RCDecodingError>(client().coreStats());
+    const auto error = failureOf<JsonDecodingError>(client().coreStats());
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->description.contains(QStringLiteral("transferring[1].size"))) << error->description.toStdString();
 }

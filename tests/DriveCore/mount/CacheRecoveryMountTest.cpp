@@ -57,7 +57,7 @@ std::optional<CacheRecovery::Outcome> rescueInto(const CacheFixture::Cache &cach
     const CacheRecovery::ActiveName activeName = [](CancelToken) -> QCoro::Task<std::optional<std::string>> {
         co_return std::string("drivecrypt");
     };
-    const CacheRecovery::Sleep pause = [](std::chrono::milliseconds, CancelToken cancel) {
+    const Sleep pause = [](std::chrono::milliseconds, CancelToken cancel) {
         return DriveCore::sleep(std::chrono::milliseconds(1), std::move(cancel));
     };
     return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()),

@@ -295,7 +295,7 @@ struct Driver {
             co_return answer;
         };
         const CacheRecovery::IsMounted isMounted = [this](const QString &) { return asked >= mountedFromAttempt; };
-        const CacheRecovery::Sleep sleep = [this](std::chrono::milliseconds pause, CancelToken token) -> QCoro::Task<> {
+        const Sleep sleep = [this](std::chrono::milliseconds pause, CancelToken token) -> QCoro::Task<> {
             pauses.push_back(pause);
             if (cancelInPause)
                 cancel.request_stop();

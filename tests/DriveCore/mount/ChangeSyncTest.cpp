@@ -49,7 +49,7 @@ private:
 // Sleeps that end when the test says so; a cancelled one ends at once with CancelledError.
 class ManualSleeps {
 public:
-    LocalChangeSource::Sleep sleep()
+    Sleep sleep()
     {
         return [waiting = m_waiting](std::chrono::milliseconds duration, CancelToken token) {
             return wait(waiting, duration, std::move(token));
@@ -324,7 +324,7 @@ TEST(ChangeMarker, DecodesOnlyTheNotesOwnForm)
             const ChangeMarker marker = ChangeMarker::decode(json);
             if (!marker.dirs.isEmpty())
                 EXPECT_EQ(marker.dirs, QStringList{QStringLiteral("Work/2024")});
-        } catch (const RCDecodingError &) {
+        } catch (const JsonDecodingError &) {
             decoded = false;
         }
         EXPECT_EQ(decoded, decodes) << json.toStdString();
@@ -525,8 +525,8 @@ TEST_F(ChangeSyncTest, ANoteWithFractionalSecondsFailsEveryPollUntilReplaced)
 {
     bucket->write(R"({"deviceID":")" + a->deviceID.toString(QUuid::WithoutBraces).toUtf8()
                   + R"(","dirs":["Work"],"time":"2026-12-09T09:20:26.5Z"})");
-    EXPECT_THROW(await(b->sync->pollOnce()), RCDecodingError);
-    EXPECT_THROW(await(b->sync->pollOnce()), RCDecodingError);
+    EXPECT_THROW(await(b->sync->pollOnce()), JsonDecodingError);
+    EXPECT_THROW(await(b->sync->pollOnce()), JsonDecodingError);
     EXPECT_TRUE(b->remote->forgottenDirs.isEmpty());
 
     bucket->write(ChangeMarker{a->deviceID, noon, {QStringLiteral("Work")}}.encoded());

@@ -33,9 +33,9 @@ QString quoted(const QString &text)
 }
 
 // The 0.25 s pauses of the waits, 25 times shorter: 10 s waits take 0.4 s.
-QCoro::Task<> quickSleep(std::chrono::milliseconds duration)
+QCoro::Task<> quickSleep(std::chrono::milliseconds duration, CancelToken token)
 {
-    return DriveCore::sleep(duration / 25);
+    return DriveCore::sleep(duration / 25, std::move(token));
 }
 
 bool running(const OrphanProcess &process)
@@ -133,13 +133,13 @@ protected:
     }
 
     // A shell loop that notes the signals it gets in the shared log; it exits on them when
-    // `obeys`, and ignores them otherwise.
+    // `obeys`, and ignores them otherwise. It notes "<name> ready" once its traps are set.
     QString loop(const QString &name, bool obeys) const
     {
         const QString log = quoted(root.filePath(QStringLiteral("received")));
         const QString exit = obeys ? QStringLiteral("; exit 0") : QString();
         return QStringLiteral("trap 'echo %1 int >> %2%3' INT; trap 'echo %1 term >> %2%3' TERM; "
-                              "while :; do sleep 0.05; done")
+                              "echo %1 ready >> %2; while :; do sleep 0.05; done")
             .arg(name, log, exit);
     }
 
@@ -153,6 +153,13 @@ protected:
     QStringList asEngine(const QString &script, const QString &cacheDir) const
     {
         return QStringList{"rclone", "-c", script, "rclone"} + engineArguments(cacheDir);
+    }
+
+    // Whether the loop called `name` has set its traps: a signal before that would end the
+    // shell without a note.
+    bool ready(const QString &name) const
+    {
+        return TestSupport::spinUntil([&] { return signalLog().contains(name + QStringLiteral(" ready")); });
     }
 
     QStringList signalLog() const
@@ -200,6 +207,8 @@ TEST_F(LeftoverDriveProcesses, InterruptsEveryLeftoverFirstAndKillsOneThatIgnore
     ASSERT_TRUE(running(stubborn));
     OrphanProcess obedient(engine, asEngine(loop("obedient", true), cache));
     ASSERT_TRUE(running(obedient));
+    ASSERT_TRUE(ready(QStringLiteral("stubborn")));
+    ASSERT_TRUE(ready(QStringLiteral("obedient")));
     const std::vector<pid_t> order = pids(LeftoverDrive::find(cache));
     ASSERT_EQ(order.size(), 2u);
 

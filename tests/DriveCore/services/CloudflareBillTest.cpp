@@ -192,7 +192,7 @@ struct Outcome {
             return {action(), std::nullopt, false};
         } catch (const Failure &failure) {
             return {std::nullopt, failure, false};
-        } catch (const RCDecodingError &) {
+        } catch (const JsonDecodingError &) {
             return {std::nullopt, std::nullopt, true};
         }
     }

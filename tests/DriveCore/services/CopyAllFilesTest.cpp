@@ -1,8 +1,8 @@
 #include "DriveCore/services/CopyAllFiles.h"
 
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/keys/DriveConnection.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/keys/DriveConnection.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"
 
@@ -360,7 +360,7 @@ TEST_F(CopyAllFilesScriptTest, ASizeReplyThatDoesNotDecodeFails)
 {
     for (const char *reply : {"not json", R"({"count": 2})", R"({"bytes": "12"})", R"([12])"}) {
         const DriveConnection program = script(QStringLiteral("echo '%1'\nexit 0\n").arg(QString::fromUtf8(reply)));
-        EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase)), RCDecodingError) << reply;
+        EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase)), JsonDecodingError) << reply;
     }
 }
 

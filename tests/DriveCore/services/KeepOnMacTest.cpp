@@ -1,7 +1,7 @@
 #include "DriveCore/services/KeepOnMac.h"
 
-#include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,14 +130,14 @@ TEST_F(KeepOnMacEngineTest, PinReportsNotEnoughSpaceOnlyWhenTheEngineSaysSo)
 TEST_F(KeepOnMacEngineTest, RepliesMissingARequiredKeyFail)
 {
     reply("vfs/unpin", R"({})");
-    EXPECT_TRUE(failureOf<RCDecodingError>(unpin(rc(), {QStringLiteral("Docs")}, fs)));
+    EXPECT_TRUE(failureOf<JsonDecodingError>(unpin(rc(), {QStringLiteral("Docs")}, fs)));
 
     reply("vfs/pins", R"({"state": "keeping", "pins": [
         {"path": "a", "isDir": false, "files": 1, "filesDone": 0, "bytes": 5, "state": "keeping"}]})");
-    EXPECT_TRUE(failureOf<RCDecodingError>(pins(rc(), fs)));
+    EXPECT_TRUE(failureOf<JsonDecodingError>(pins(rc(), fs)));
 
     reply("vfs/pin", R"({"needed": 1, "free": 2})");
-    EXPECT_TRUE(failureOf<RCDecodingError>(pin(rc(), {QStringLiteral("Docs")}, fs)));
+    EXPECT_TRUE(failureOf<JsonDecodingError>(pin(rc(), {QStringLiteral("Docs")}, fs)));
 }
 
 TEST_F(KeepOnMacEngineTest, RefusalsPassThrough)

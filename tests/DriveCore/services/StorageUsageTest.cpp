@@ -1,8 +1,8 @@
 #include "DriveCore/services/StorageUsage.h"
 
-#include "UpstreamDrive.h"
 #include "support/FakeHttpServer.h"
 #include "support/TestSupport.h"
+#include "UpstreamDrive.h"
 
 #include <gtest/gtest.h>
 
@@ -149,7 +149,7 @@ TEST(StorageUsage, AMissingFolderIsEmptyAndOtherFailuresFail)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return engine.waiting().size() == 2; }));
     engine.answer(driveFs, 200, R"({"count": 0})");
     engine.answer(trashFs, 200, R"({"bytes": 0})");
-    EXPECT_TRUE(failureOf<RCDecodingError>(std::move(measuring)));
+    EXPECT_TRUE(failureOf<JsonDecodingError>(std::move(measuring)));
 }
 
 TEST(StorageUsage, AFailureCancelsTheOtherRequest)

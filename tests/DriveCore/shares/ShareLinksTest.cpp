@@ -103,7 +103,7 @@ TEST(ShareRecords, ReadingNeedsEveryKeyThatIsAlwaysWritten)
     for (const QString &key : stored.keys()) {
         QJsonObject without = stored;
         without.remove(key);
-        EXPECT_THROW(ShareRecords::decoded(ShareRecords::encode(without)), RCDecodingError) << key.toStdString();
+        EXPECT_THROW(ShareRecords::decoded(ShareRecords::encode(without)), JsonDecodingError) << key.toStdString();
     }
     const std::vector<std::pair<QString, QJsonValue>> wrong{
         {"fileCount", "2"},
@@ -121,9 +121,9 @@ TEST(ShareRecords, ReadingNeedsEveryKeyThatIsAlwaysWritten)
     for (const auto &[key, value] : wrong) {
         QJsonObject changed = stored;
         changed.insert(key, value);
-        EXPECT_THROW(ShareRecords::decoded(ShareRecords::encode(changed)), RCDecodingError) << key.toStdString();
+        EXPECT_THROW(ShareRecords::decoded(ShareRecords::encode(changed)), JsonDecodingError) << key.toStdString();
     }
-    EXPECT_THROW(ShareRecords::decoded("[]"), RCDecodingError);
+    EXPECT_THROW(ShareRecords::decoded("[]"), JsonDecodingError);
 
     QJsonObject other = stored;
     other.insert(QStringLiteral("createdAt"), QStringLiteral("2026-01-31T10:05:00+01:00"));

@@ -200,7 +200,7 @@ TEST(ShareWorkerDeployTest, WorkerURLIsTheScriptUnderTheAccountsName)
         }
     }
     for (const QByteArray body : {R"({"result":{"subdomain":"alice"}})", R"({"success":"true"})", "<html>"})
-        EXPECT_THROW(ShareWorkerDeploy::workerURL(body, "b"), RCDecodingError) << body.toStdString();
+        EXPECT_THROW(ShareWorkerDeploy::workerURL(body, "b"), JsonDecodingError) << body.toStdString();
 }
 
 TEST(ShareWorkerDeployTest, CheckTellsWhyCloudflareRefused)

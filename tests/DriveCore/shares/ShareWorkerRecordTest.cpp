@@ -57,7 +57,7 @@ TEST_F(ShareWorkerRecordTest, AnObjectThatIsNoRecordFailsToLoad)
     for (const QByteArray &json : {QByteArray("{"), QByteArray(R"({"url":"https://x.example","version":"a"})"),
                                    QByteArray(R"({"url":"not absolute","version":"a","deployedAt":"2026-12-09T10:00:00Z"})")}) {
         engine->put(metaFs, QStringLiteral("share-worker.json"), json);
-        EXPECT_TRUE(failureOf<RCDecodingError>(ShareWorkerConfig::load(engine->client(), metaFs))) << json.toStdString();
+        EXPECT_TRUE(failureOf<JsonDecodingError>(ShareWorkerConfig::load(engine->client(), metaFs))) << json.toStdString();
     }
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace DriveCore;
 using namespace std::chrono_literals;
 using TestSupport::await;
@@ -219,4 +221,28 @@ TEST(Tasks, WhileAliveReportsAnOwnerDestroyedDuringTheWait)
     QObject owner;
     EXPECT_EQ(await(whileAlive(QPointer(&owner), later(7, false))), 7);
     EXPECT_TRUE(TestSupport::failureOf<std::runtime_error>(whileAlive(QPointer(&owner), later(7, true))));
+}
+
+TEST(Tasks, AwaitBothGivesBothValuesOrTheFailureThatCancelledTheOther)
+{
+    const auto value = [](int v, std::chrono::milliseconds after) {
+        return [v, after](CancelToken token) -> QCoro::Task<int> {
+            co_await sleep(after, token);
+            co_return v;
+        };
+    };
+    const auto failing = [](std::chrono::milliseconds after) {
+        return [after](CancelToken token) -> QCoro::Task<int> {
+            co_await sleep(after, token);
+            throw std::runtime_error("failed");
+        };
+    };
+    EXPECT_EQ(await(awaitBoth(value(1, 1ms), value(2, 2ms), {})), std::pair(1, 2));
+    // The second fails first: the first, cancelled, gives way to the failure.
+    EXPECT_THROW(await(awaitBoth(value(1, 10min), failing(1ms), {})), std::runtime_error);
+    EXPECT_THROW(await(awaitBoth(failing(1ms), value(2, 10min), {})), std::runtime_error);
+    // The caller's cancellation stays a cancellation.
+    CancelSource source;
+    source.request_stop();
+    EXPECT_THROW(await(awaitBoth(value(1, 10min), value(2, 10min), source.get_token())), CancelledError);
 }
