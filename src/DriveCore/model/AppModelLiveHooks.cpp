@@ -17,6 +17,7 @@
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/platform/StandardFolders.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 
@@ -123,9 +124,7 @@ QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std
         }
         co_return CacheRecovery::activeFolder(names);
     };
-    const CacheRecovery::Sleep sleep = [](std::chrono::milliseconds duration, CancelToken token) {
-        return DriveCore::sleep(duration, std::move(token));
-    };
+    const Sleep sleep = liveSleep();
     std::optional<CacheRecovery::Outcome> outcome;
     try {
         outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), mount, 60, active,

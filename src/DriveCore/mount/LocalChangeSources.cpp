@@ -70,8 +70,6 @@ constexpr uint32_t watchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | I
 // Reads at most this many buffers per pass, so that a flood of events still gets reported.
 constexpr int readsPerPass = 64;
 
-const Log log("change-sync");
-
 std::optional<long long> readLimit(const char *path)
 {
     QFile file(QString::fromLatin1(path));
