@@ -207,10 +207,10 @@ TEST_F(SetupEndToEndTest, ANewDriveSetUpRunsAndASecondMachineOpensItWithTheRecov
         ASSERT_TRUE(shows(*window, Screen::nameAndCache)) << shownError(*window).value_or(QString()).toStdString();
         auto *name = screen<NameAndCacheView>(*window);
         ASSERT_TRUE(name->slider()) << "no room for a cache on this disk";
+        // As much as this disk allows (its free space is real, so the figure varies).
         name->slider()->setFocus();
-        QTest::keyClick(name->slider(), Qt::Key_PageDown);
+        QTest::keyClick(name->slider(), Qt::Key_End);
         const qint64 cacheGB = window->setup()->cacheGB();
-        EXPECT_GT(cacheGB, AppModel::minCacheGB);
         saveScreenshot(*window, QStringLiteral("setup-e2e-name-and-cache"));
         click(name->defaultButton());
         ASSERT_TRUE(settled(*window));
