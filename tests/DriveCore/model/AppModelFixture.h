@@ -42,6 +42,7 @@ public:
     static bool &isEjected(AppModel &model) { return model.m_isEjected; }
     static std::optional<QDateTime> &searchIndexedAt(AppModel &model) { return model.m_searchIndexedAt; }
     static void setPhase(AppModel &model, AppModelPhase phase) { model.setPhase(std::move(phase)); }
+    static AppModelHooks &hooks(AppModel &model) { return model.m_hooks; }
     static void setSettings(AppModel &model, DriveSettings settings) { model.m_settings = std::move(settings); }
     static void setConflicts(AppModel &model, QList<DriveConflict> conflicts) { model.m_conflicts = std::move(conflicts); }
     static void setDeleted(AppModel &model, QList<DeletedItem> deleted) { model.m_deleted = std::move(deleted); }
