@@ -20,7 +20,7 @@ S3Server::S3Server(QString bucket) : m_bucket(std::move(bucket)) {}
 bool S3Server::start()
 {
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    const QString launcher = QStringLiteral(CORVANE_TEST_SOURCE_DIR "/support/s3-server.cjs");
+    const QString launcher = QStringLiteral(CORVANE_TOOLS_DIR "/s3-server.cjs");
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freePort();
         m_process.setProcessChannelMode(QProcess::MergedChannels);

@@ -9,7 +9,7 @@
 namespace TestSupport {
 
 // An S3 server on a free loopback port (npm s3rver, from tests/node_modules, started through
-// support/s3-server.cjs), serving one bucket out of its own temporary folder. Stopped, and its
+// tools/s3-server.cjs), serving one bucket out of its own temporary folder. Stopped, and its
 // folder removed, when this goes away.
 // It checks access key ids but not signatures, so a wrong secret alone is not refused.
 class S3Server {
