@@ -1,25 +1,35 @@
 #include "CorvaneDrive/Shell/AppDelegate.h"
 
+#include "CorvaneDrive/Settings/SettingsWindow.h"
 #include "CorvaneDrive/Setup/SetupWindow.h"
+#include "CorvaneDrive/Shares/ShareFilesPanel.h"
+#include "CorvaneDrive/Shares/ShareWindow.h"
+#include "CorvaneDrive/Shares/SharedLinksWindow.h"
 #include "CorvaneDrive/Shell/AppResources.h"
 #include "CorvaneDrive/Shell/HomeWindow.h"
-#include "CorvaneDrive/Shell/ModelCalls.h"
 #include "CorvaneDrive/Shell/TrayIcon.h"
+#include "CorvaneDrive/Windows/ConflictWindow.h"
+#include "CorvaneDrive/Windows/CopyAllWindow.h"
+#include "CorvaneDrive/Windows/RecentlyDeletedWindow.h"
+#include "CorvaneDrive/Windows/SearchShortcut.h"
+#include "CorvaneDrive/Windows/SearchWindow.h"
+#include "CorvaneDrive/Windows/UploadsWindow.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/platform/AppInfo.h"
+#include "DriveCore/platform/FileManager.h"
 #include "DriveCore/platform/HTTPSend.h"
 #include "DriveCore/platform/PowerOffWatch.h"
 #include "DriveCore/platform/StatusNotifierWatch.h"
 #include "DriveCore/platform/TerminationSignals.h"
 #include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/shares/SharesModel.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Log.h"
 
 #include <QApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -64,6 +74,33 @@ void showFolderLive(QDBusConnection bus, const QString &folder)
     });
 }
 
+// The model's coroutines for callers that may outlive it: the arguments live in the frame, and a
+// model gone meanwhile is not touched.
+QCoro::Task<> handleKeepRequest(QPointer<AppModel> model, KeepShared::KeepRequest request)
+{
+    if (model)
+        co_await model->handle(std::move(request));
+}
+
+QCoro::Task<> refreshOf(QPointer<AppModel> model)
+{
+    if (model)
+        co_await model->refresh();
+}
+
+QCoro::Task<ShareContext> shareContextOf(QPointer<AppModel> model)
+{
+    if (!model)
+        throw AppModelError(AppModel::shareNotConnectedText);
+    co_return co_await model->shareContext();
+}
+
+QCoro::Task<> keepCloudflareKeyIn(QPointer<AppModel> model, QString token)
+{
+    if (model)
+        co_await model->keepCloudflareKey(std::move(token));
+}
+
 void alertLive(QMessageBox::Icon icon, const QString &text, const QString &detail)
 {
     QMessageBox box;
@@ -72,16 +109,6 @@ void alertLive(QMessageBox::Icon icon, const QString &text, const QString &detai
     box.setText(text);
     box.setInformativeText(detail);
     box.exec();
-}
-
-QStringList chooseFilesLive(const std::optional<QString> &start)
-{
-    QFileDialog panel(nullptr, MenuContent::sharePanelMessage, start.value_or(QString()));
-    panel.setFileMode(QFileDialog::ExistingFiles);
-    panel.setLabelText(QFileDialog::Accept, MenuContent::sharePanelPrompt);
-    if (panel.exec() != QDialog::Accepted)
-        return {};
-    return panel.selectedFiles();
 }
 
 } // namespace
@@ -128,7 +155,6 @@ AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessio
         .confirmQuitWhileUploading = nullptr, // the delegate's own question, below
         .alert = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Warning, text, detail); },
         .inform = [](const QString &text, const QString &detail) { alertLive(QMessageBox::Information, text, detail); },
-        .chooseFilesToShare = chooseFilesLive,
     };
     m_feed = new MenuFeed(m_model.get(), [this](Action action) { perform(action); }, this);
     QPointer<AppModel> weak(m_model.get());
@@ -140,23 +166,20 @@ AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessio
                                    .dismissKeepAlert =
                                        [weak] {
                                            if (weak)
-                                               ModelCalls::dismissKeepAlert(*weak);
+                                               weak->dismissKeepAlert();
                                        },
                                },
                                this);
     m_tray = new TrayIcon(m_label, m_feed, this);
     m_listener = new FinderAddOnListener(
         {
-            .handle = [weak](KeepShared::KeepRequest request) { return ModelCalls::handle(weak, std::move(request)); },
+            .handle = [weak](KeepShared::KeepRequest request) { return handleKeepRequest(weak, std::move(request)); },
             .saidHello =
                 [weak] {
                     if (weak)
-                        ModelCalls::keepAddOnSaidHello(*weak);
+                        weak->keepAddOnSaidHello();
                 },
-            .refresh = [weak]() -> QCoro::Task<> {
-                if (weak)
-                    co_await weak->refresh();
-            },
+            .refresh = [weak] { return refreshOf(weak); },
         },
         std::chrono::steady_clock::now, this);
     m_trayWatch = new StatusNotifierWatch(m_sessionBus, this);
@@ -173,22 +196,58 @@ AppDelegate::~AppDelegate()
 
 void AppDelegate::registerWindows()
 {
-    // One line per window; the windows of other parts of the application join here.
+    AppModel &model = *m_model;
+    const auto opened = [&model] { model.windowOpened(); };
+    const auto closed = [&model] { model.windowClosed(); };
     m_windows->add(MenuContent::homeWindow, [this] { return new HomeWindow(m_feed); });
+    m_windows->add(MenuContent::searchWindow, [this, &model] {
+        SearchContext context = SearchContext::live(model);
+        context.reveal = [bus = m_sessionBus](const QList<QUrl> &items) { FileManager::showItems(items, bus); };
+        context.open = [this](const QUrl &item) { m_desktop.openUrl(item); };
+        return new SearchWindow(std::move(context));
+    });
+    m_windows->add(MenuContent::uploadsWindow, [&model] { return new UploadsWindow(model); });
+    m_windows->add(MenuContent::recentlyDeletedWindow, [&model] { return new RecentlyDeletedWindow(model); });
+    m_windows->add(MenuContent::conflictWindow, [&model] { return new ConflictWindow(model); });
+    m_windows->add(MenuContent::copyAllWindow, [&model] { return new CopyAllWindow(model); });
+    m_windows->add(MenuContent::shareWindow, [this, &model, opened, closed] {
+        auto *window = new ShareWindow(shares(), {
+                                                     .windowOpened = opened,
+                                                     .windowClosed = closed,
+                                                     .openList =
+                                                         [this] {
+                                                             m_desktop.activate();
+                                                             openWindow(MenuContent::sharedLinksWindow);
+                                                         },
+                                                 });
+        // The form reads the drive's state (whether sharing is blocked) from the app model.
+        for (const auto signal : {&AppModel::phaseChanged, &AppModel::settingsChanged, &AppModel::isEjectedChanged})
+            connect(&model, signal, window, &ShareWindow::render);
+        return window;
+    });
+    m_windows->add(MenuContent::sharedLinksWindow, [this, opened, closed] {
+        return new SharedLinksWindow(shares(), {.windowOpened = opened, .windowClosed = closed});
+    });
     m_windows->add(MenuContent::setupWindow, [this] {
         QPointer<AppModel> model(m_model.get());
         SetupContext context;
-        context.makeSetupState = [model] { return ModelCalls::makeSetupState(*model); };
+        context.makeSetupState = [model] { return model->makeSetupState(); };
         context.settingsDriveName = [model]() -> std::optional<QString> {
             if (!model || !model->settings())
                 return std::nullopt;
             return model->settings()->driveName;
         };
         context.mountPath = [model] { return model ? model->mountPath() : std::nullopt; };
+        context.openUrl = [this](const QUrl &url) { m_desktop.openUrl(url); };
         context.fileSystemHelp = QUrl::fromLocalFile(AppResources::fileSystemHelpPage());
-        auto *window = new SetupWindow(std::move(context));
-        window->setWindowTitle(QStringLiteral("Set up Ovra"));
-        return window;
+        return new SetupWindow(std::move(context));
+    });
+    m_windows->add(MenuContent::settingsWindow, [this, &model] {
+        SettingsContext context;
+        context.openUrl = [this](const QUrl &url) { m_desktop.openUrl(url); };
+        context.reveal = [bus = m_sessionBus](const QList<QUrl> &items) { FileManager::showItems(items, bus); };
+        context.addOnHelp = QUrl::fromLocalFile(AppResources::addOnHelpPage());
+        return new SettingsWindow(model, std::move(context));
     });
 }
 
@@ -198,9 +257,9 @@ SharesModel &AppDelegate::shares()
         return *m_shares;
     QPointer<AppModel> model(m_model.get());
     m_shares = new SharesModel(
-        [model] { return ModelCalls::shareContext(model); },
+        [model] { return shareContextOf(model); },
         [model]() -> std::optional<QString> {
-            return model ? ModelCalls::shareBlockedReason(*model) : std::optional(ModelCalls::notConnectedShareText);
+            return model ? model->shareBlockedReason() : std::optional(AppModel::shareNotConnectedText);
         },
         appBuild(AppInfo::dictionary()),
         [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
@@ -208,7 +267,7 @@ SharesModel &AppDelegate::shares()
         [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); }, ShareFormat::passwordRounds,
         [] { return QDateTime::currentDateTimeUtc(); },
         QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
-        [model](QString token) { return ModelCalls::keepCloudflareKey(model, std::move(token)); }, this);
+        [model](QString token) { return keepCloudflareKeyIn(model, std::move(token)); }, this);
     m_feed->setShares(m_shares);
     return *m_shares;
 }
@@ -228,6 +287,9 @@ void AppDelegate::applicationDidFinishLaunching()
     if (!m_listener->listen(m_sessionBus))
         log().error("The file-manager plug-in can't be heard: no session bus");
     m_label->start();
+    // Only in an X11 session; elsewhere, or when the grab fails, there is silently no hot key.
+    m_searchShortcut = new SearchShortcut(this);
+    connect(m_searchShortcut, &SearchShortcut::pressed, m_label, &MenuBarLabel::searchRequested);
     connect(m_trayWatch, &StatusNotifierWatch::hostChanged, this, &AppDelegate::trayHostChanged);
     m_trayWatch->start();
     // Launch reports its own outcome through the model's phase.
@@ -377,8 +439,7 @@ void AppDelegate::perform(Action action)
     case Action::copyAll:
         return open(MenuContent::copyAllWindow);
     case Action::shareFiles:
-        pickAndShare();
-        return;
+        return pickAndShare();
     case Action::sharedLinks:
         return open(MenuContent::sharedLinksWindow);
     case Action::resolveConflicts:
@@ -415,28 +476,13 @@ QCoro::Task<> AppDelegate::reconnect()
     m_desktop.alert(MenuContent::reconnectFailedText, detail);
 }
 
-QCoro::Task<> AppDelegate::pickAndShare()
+void AppDelegate::pickAndShare()
 {
-    QPointer<AppDelegate> self(this);
     m_desktop.activate();
-    const QStringList chosen = m_desktop.chooseFilesToShare(m_model->mountPath());
-    if (chosen.isEmpty())
-        co_return;
-    SharesModel &model = shares();
-    std::exception_ptr failure;
-    try {
-        co_await model.pick(chosen);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        m_desktop.alert(MenuContent::shareFailedText, SharesModel::message(failure));
-        co_return;
-    }
-    m_desktop.activate();
-    openWindow(MenuContent::shareWindow);
+    ShareFilesPanel::pickAndShare(&shares(), m_model->mountPath().value_or(QString()), nullptr, [this] {
+        m_desktop.activate();
+        openWindow(MenuContent::shareWindow);
+    });
 }
 
 } // namespace CorvaneDrive

@@ -30,6 +30,7 @@ class TerminationSignals;
 
 namespace CorvaneDrive {
 
+class SearchShortcut;
 class TrayIcon;
 
 // The top of the application: owns the one model for the life of the process, the tray
@@ -50,8 +51,6 @@ public:
         // Modal alerts with one dismiss button: a failure, and a plain notice.
         std::function<void(const QString &text, const QString &detail)> alert;
         std::function<void(const QString &text, const QString &detail)> inform;
-        // Modal open panel for files inside the drive; empty when cancelled.
-        std::function<QStringList(const std::optional<QString> &startFolder)> chooseFilesToShare;
     };
 
     static inline const QString noUpdatesText = QStringLiteral("This copy of Ovra doesn't update itself.");
@@ -103,7 +102,7 @@ private:
     QCoro::Task<> quitting();
     bool confirmQuitWhileUploading();
     QCoro::Task<> reconnect();
-    QCoro::Task<> pickAndShare();
+    void pickAndShare();
     void openWindow(const QString &identifier);
     void trayHostChanged(bool hasHost);
     void followDriveForInhibitor();
@@ -125,6 +124,7 @@ private:
     DriveCore::StatusNotifierWatch *m_trayWatch;
     DriveCore::PowerOffWatch *m_powerOff;
     DriveCore::TerminationSignals *m_signals = nullptr;
+    SearchShortcut *m_searchShortcut = nullptr;
     Desktop m_desktop;
     QPointer<QMessageBox> m_quitQuestion;
 };

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Shell/AppResources.h"
 
+#include "CorvaneDrive/Settings/SettingsPresenter.h"
 #include "CorvaneDrive/Setup/TurnOnDrivePresenter.h"
 
 #include <QCoreApplication>
@@ -57,6 +58,11 @@ QString helpFolder()
 QString fileSystemHelpPage()
 {
     return helpFolder() + u'/' + TurnOnDrivePresenter::helpPageName;
+}
+
+QString addOnHelpPage()
+{
+    return helpFolder() + u'/' + SettingsPresenter::addOnHelpPageName;
 }
 
 std::optional<QString> developmentIconFolder()

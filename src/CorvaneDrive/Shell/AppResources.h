@@ -24,6 +24,8 @@ QString shareWorkerFolder();
 QString helpFolder();
 // The page that tells how to make the file-system layer usable.
 QString fileSystemHelpPage();
+// The page on turning on the file-manager plug-in.
+QString addOnHelpPage();
 // Where the tray icons are when they are not installed in the icon theme yet; none when installed.
 std::optional<QString> developmentIconFolder();
 

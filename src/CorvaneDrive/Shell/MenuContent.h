@@ -34,9 +34,6 @@ inline const QString settingsWindow = QStringLiteral("settings");
 inline const QString tagline = QStringLiteral("Your files. Your space.");
 inline const QString offlineText = QStringLiteral("Offline");
 inline const QString reconnectFailedText = QStringLiteral("Ovra couldn't show the drive in Finder");
-inline const QString shareFailedText = QStringLiteral("Couldn't share these");
-inline const QString sharePanelPrompt = QStringLiteral("Share");
-inline const QString sharePanelMessage = QStringLiteral("Choose photos, movies or folders from your Ovra drive to share.");
 
 // What an entry does when chosen.
 enum class Action {

@@ -26,7 +26,6 @@ QWidget *WindowRegistry::open(const QString &identifier)
             return nullptr;
         }
         window = (*factory)();
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
         window->setObjectName(identifier);
     }
     if (window->isMinimized())

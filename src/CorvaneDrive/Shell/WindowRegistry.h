@@ -10,9 +10,10 @@
 
 namespace CorvaneDrive {
 
-// The application's windows, each made once by its identifier ("setup", "home", ...) and kept:
-// closing one hides it, opening it again brings the same window back to the front. A window is
-// made only when something opens it; none opens at launch by itself. Main thread.
+// The application's windows by identifier ("setup", "home", ...), at most one of each: opening
+// an open window brings it to the front. A window is made only when something opens it; none
+// opens at launch by itself. A window that deletes itself on close is made afresh the next time;
+// one that only hides comes back as it was. Main thread.
 class WindowRegistry : public QObject {
     Q_OBJECT
 public:
@@ -28,7 +29,7 @@ public:
     // Makes the window if needed, shows it and brings it to the front. None when no window of
     // that identifier is registered.
     QWidget *open(const QString &identifier);
-    // The window if it was made.
+    // The window while it exists.
     QWidget *window(const QString &identifier) const { return m_windows.value(identifier); }
 
 signals:

@@ -90,6 +90,8 @@ public:
     static inline const QString moveIcon = QStringLiteral("view-refresh");
     static inline const QString trashIcon = QStringLiteral("user-trash");
 
+    static constexpr int defaultWidth = 640;
+    static constexpr int defaultHeight = 400;
     static constexpr int minimumWidth = 560;
     static constexpr int minimumHeight = 300;
     static constexpr int deletedWidth = 110;

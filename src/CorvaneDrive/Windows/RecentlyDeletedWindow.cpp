@@ -34,7 +34,7 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Presenter::windowTitle);
     setMinimumSize(Presenter::minimumWidth, Presenter::minimumHeight);
-    resize(Presenter::minimumWidth + 240, Presenter::minimumHeight + 120);
+    resize(Presenter::defaultWidth, Presenter::defaultHeight);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
