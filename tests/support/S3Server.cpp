@@ -75,6 +75,16 @@ QStringList S3Server::objectNames() const
     return names;
 }
 
+qint64 S3Server::bytesStored() const
+{
+    qint64 total = 0;
+    QDirIterator it(m_folder.filePath(m_bucket), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (const QFileInfo file = it.nextFileInfo(); file.fileName().endsWith(objectSuffix))
+            total += file.size();
+    return total;
+}
+
 QString S3Server::output()
 {
     m_output += m_process.readAll();

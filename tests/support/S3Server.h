@@ -33,6 +33,8 @@ public:
     DriveCore::StorageSecrets secrets() const;
     // The names of every object in the bucket, sorted, read from the server's folder.
     QStringList objectNames() const;
+    // The bytes of every object in the bucket, including one being written.
+    qint64 bytesStored() const;
     // What the server wrote, for failure messages.
     QString output();
 

@@ -16,8 +16,10 @@
 #include "KeepShared/KeepBus.h"
 #include "support/BusMock.h"
 #include "support/FuseMount.h"
+#include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
+#include "support/UpstreamEngine.h"
 #include "support/XvfbDisplay.h"
 #include "support/fake-engine/FakeEngine.h"
 
@@ -31,6 +33,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -58,6 +61,8 @@ public:
             && bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     }
     QStringList items() const { return m_items; }
+    // Forgets the items, as a panel does when their program ends.
+    void forget() { m_items.clear(); }
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
 
@@ -116,6 +121,27 @@ void readLayout(const QDBusArgument &argument, std::vector<MenuItem> &items)
     argument.endStructure();
 }
 
+const QString safeToolTip = QStringLiteral("Ovra — All files safe in cloud ✓");
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
 class AppShellTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -167,6 +193,18 @@ protected:
                                                     .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
                                                     .secretAccessKey = QStringLiteral("fakeSecret/123")},
                                      QStringLiteral("correct horse battery staple")));
+    }
+
+    // The same for a real drive: Debian's rclone as the engine, over the loopback S3 service.
+    void setUpRealDrive(const TestSupport::S3Server &server)
+    {
+        engine = TestSupport::UpstreamEngine::program();
+        UserDefaults defaults(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
+        settings.save(defaults);
+        DriveEngine(DriveEngine::nfs).save(defaults);
+        keyService = DriveProfile::keychainService(std::nullopt);
+        TestSupport::await(
+            KeychainSecretStore(keyService).save(server.secrets(), QStringLiteral("correct horse battery staple")));
     }
 
     void start(QProcess &app)
@@ -478,6 +516,114 @@ TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
     ::kill(pid_t(first.processId()), SIGTERM);
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
     EXPECT_FALSE(engineRunning());
+}
+
+
+// As a user meets it: the drive set up (settings and keys as setup stores them), files written
+// through the mount reach the storage, quitting from the menu stops the drive, and the next
+// start brings the drive and its files back without setup.
+TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetup)
+{
+    TestSupport::S3Server server(QStringLiteral("my-drive"));
+    ASSERT_TRUE(server.start()) << server.output().toStdString();
+    StatusNotifierStandIn tray;
+    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+    setUpRealDrive(server);
+    start(first);
+
+    QString item = awaitItem(tray);
+    ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+        << toolTip(item).toStdString() << first.readAll().toStdString();
+    display.saveScreenshot(QStringLiteral("whole-app-1-drive-running"));
+
+    const qsizetype objectsBefore = server.objectNames().size();
+    const QByteArray notes = "Milk, eggs, a new bike chain.\n";
+    const QByteArray photo = randomBytes(3 << 20);
+    ASSERT_TRUE(QDir(mountFolder).mkpath(QStringLiteral("Photos")));
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/notes.txt"), notes));
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/Photos/bike.raw"), photo));
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] { return server.objectNames().size() >= objectsBefore + 2 && toolTip(item) == safeToolTip; }, 120s))
+        << toolTip(item).toStdString() << server.objectNames().join(u' ').toStdString();
+    display.saveScreenshot(QStringLiteral("whole-app-2-files-safe"));
+
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
+    EXPECT_FALSE(engineRunning());
+    EXPECT_FALSE(mounted());
+
+    tray.forget();
+    start(second);
+    item = awaitItem(tray);
+    ASSERT_FALSE(item.isEmpty()) << second.readAll().toStdString();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+        << toolTip(item).toStdString() << second.readAll().toStdString();
+    EXPECT_TRUE(display.windows(QStringLiteral("^Set up")).isEmpty()) << "setup opened again";
+    EXPECT_EQ(readFile(mountFolder + QStringLiteral("/notes.txt")), notes);
+    EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/Photos/bike.raw")) == photo);
+    display.saveScreenshot(QStringLiteral("whole-app-3-after-restart"));
+
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(second)) << second.readAll().toStdString();
+}
+
+// The engine killed outright in the middle of an upload: the drive starts it again, and the
+// file reaches the storage whole (read back on a later start with the local cache emptied).
+TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrivesWhole)
+{
+    TestSupport::S3Server server(QStringLiteral("my-drive"));
+    ASSERT_TRUE(server.start()) << server.output().toStdString();
+    StatusNotifierStandIn tray;
+    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+    setUpRealDrive(server);
+    start(first);
+
+    QString item = awaitItem(tray);
+    ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+        << toolTip(item).toStdString() << first.readAll().toStdString();
+
+    const qint64 storedBefore = server.bytesStored();
+    const QByteArray large = randomBytes(96 << 20);
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/large.bin"), large));
+    // Killed while the storage holds part of the file.
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const qint64 stored = server.bytesStored() - storedBefore;
+            return stored > 0 && stored < large.size();
+        },
+        60s))
+        << "no upload seen under way: " << server.bytesStored() - storedBefore << " bytes stored";
+    display.saveScreenshot(QStringLiteral("whole-app-4-uploading"));
+    const std::vector<pid_t> killed = engines();
+    ASSERT_FALSE(killed.empty());
+    for (const pid_t pid : killed)
+        ::kill(pid, SIGKILL);
+
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const std::vector<pid_t> now = engines();
+            return !now.empty() && std::ranges::none_of(now, [&](pid_t pid) { return std::ranges::count(killed, pid) > 0; });
+        },
+        60s))
+        << "the engine was not started again: " << first.readAll().toStdString();
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 180s))
+        << toolTip(item).toStdString() << first.readAll().toStdString();
+    display.saveScreenshot(QStringLiteral("whole-app-5-safe-after-engine-restart"));
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
+
+    // Read back from the storage alone.
+    ASSERT_TRUE(QDir(cacheDir).removeRecursively());
+    tray.forget();
+    start(second);
+    item = awaitItem(tray);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+        << toolTip(item).toStdString() << second.readAll().toStdString();
+    EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/large.bin")) == large);
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(second)) << second.readAll().toStdString();
 }
 
 #include "AppShellTest.moc"
