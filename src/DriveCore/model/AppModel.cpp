@@ -164,7 +164,7 @@ QUrl AppModel::extensionSettingsURL()
 {
     // <prefix>/bin/<program> beside <prefix>/share/corvane-drive/help.
     const QString prefix = QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath();
-    return QUrl::fromLocalFile(prefix + QStringLiteral("/share/corvane-drive/help/file-system.html"));
+    return QUrl::fromLocalFile(prefix + QStringLiteral("/share/corvane-drive/help/") + extensionHelpPageName);
 }
 
 // --- Phase and derived values ---

@@ -150,6 +150,7 @@ public:
     static constexpr qint64 minCacheGB = 5;
     // The help page of the file-system layer, installed beside the application.
     static QUrl extensionSettingsURL();
+    static inline const QString extensionHelpPageName = QStringLiteral("file-system-layer.html");
 
     // The user defaults keys the model reads.
     static constexpr const char *engineChoiceKey = "OvraShowEngineChoice";

@@ -182,6 +182,8 @@ protected:
         environment.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
         environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), system.address());
         environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        // An X11 session: the search hot key is grabbed.
+        environment.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("x11"));
         if (!engine.isEmpty())
             environment.insert(QStringLiteral("CORVANE_DRIVE_RCLONE"), engine);
         app.setProcessEnvironment(environment);
@@ -300,7 +302,7 @@ protected:
 
 } // namespace
 
-TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuOpensWindowsAndQuits)
+TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuits)
 {
     StatusNotifierStandIn tray;
     ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
@@ -324,6 +326,45 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuOpensWindowsAndQuits)
                                           "Copy all my files to this Mac…", "Share Files…", "Shared Links…",
                                           "Check for Updates…", "Settings…", "Quit Ovra"}));
     EXPECT_TRUE(display.windows(QStringLiteral(".")).isEmpty()) << "no window opens at launch with a tray";
+
+    // The search hot key, pressed anywhere, opens search once the drive is set up.
+    ASSERT_TRUE(display.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+o")}));
+    const QString search = display.awaitWindow(QStringLiteral("^Search Ovra$"));
+    EXPECT_FALSE(search.isEmpty()) << "the hot key opened no search window";
+    TestSupport::spinUntil([] { return false; }, 300ms);
+    display.saveScreenshot(QStringLiteral("shell-search-from-hot-key"));
+
+    // Each window entry opens its window; a second click brings the same window forward.
+    const struct {
+        const char *entry;
+        const char *title;
+        const char *screenshot;
+    } windows[] = {
+        {"Uploads…", "^Uploads$", "shell-uploads-from-menu"},
+        {"Recently Deleted…", "^Recently Deleted$", "shell-recently-deleted-from-menu"},
+        {"Copy all my files to this Mac…", "^Copy All My Files$", "shell-copy-all-from-menu"},
+        {"Shared Links…", "^Shared Links$", "shell-shared-links-from-menu"},
+        {"Settings…", "^Ovra Settings$", "shell-settings-from-menu"},
+        {"Search drive…", "^Search Ovra$", "shell-search-from-menu"},
+    };
+    for (const auto &[entry, title, screenshot] : windows) {
+        ASSERT_TRUE(click(item, QString::fromUtf8(entry))) << entry;
+        EXPECT_FALSE(display.awaitWindow(QString::fromUtf8(title)).isEmpty()) << entry << " opened no window";
+        TestSupport::spinUntil([] { return false; }, 300ms);
+        display.saveScreenshot(QString::fromUtf8(screenshot));
+        ASSERT_TRUE(click(item, QString::fromUtf8(entry))) << entry;
+        TestSupport::spinUntil([] { return false; }, 300ms);
+        EXPECT_EQ(display.windows(QString::fromUtf8(title)).size(), 1) << entry << " opened a second window";
+    }
+
+    // "Share Files…": Qt's own open panel, which picks files and folders together.
+    ASSERT_TRUE(click(item, QStringLiteral("Share Files…")));
+    const QString panel = display.awaitWindow(QStringLiteral("^Share$"));
+    ASSERT_FALSE(panel.isEmpty()) << "Share Files… opened no panel";
+    TestSupport::spinUntil([] { return false; }, 300ms);
+    display.saveScreenshot(QStringLiteral("shell-share-files-panel"));
+    press(panel, {QStringLiteral("Escape")});
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Share$")).isEmpty(); }, 20s));
 
     // The update check says that this build does not update itself.
     ASSERT_TRUE(click(item, QStringLiteral("Check for Updates…")));
