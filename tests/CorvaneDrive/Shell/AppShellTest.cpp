@@ -174,6 +174,15 @@ protected:
                                                      QStringLiteral("correct horse battery staple"));
     }
 
+    // The storage service, the tray and the real drive on it, and the first start until safe.
+    void startRealDrive(TestSupport::S3Server &server, StatusNotifierStandIn &tray, QString &item)
+    {
+        ASSERT_TRUE(server.start()) << server.output().toStdString();
+        ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+        setUpRealDrive(server);
+        startUntilSafe(tray, first, item);
+    }
+
     void start(QProcess &app)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -190,6 +199,18 @@ protected:
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(QStringLiteral(CORVANE_APP_PROGRAM), {});
         ASSERT_TRUE(app.waitForStarted(10000));
+    }
+
+    // Starts `app` on the drive and waits until its tray item says that every file is safe and
+    // the drive is mounted; `item` is that tray item.
+    void startUntilSafe(StatusNotifierStandIn &tray, QProcess &app, QString &item)
+    {
+        tray.forget();
+        start(app);
+        item = awaitItem(tray);
+        ASSERT_FALSE(item.isEmpty()) << app.readAll().toStdString();
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+            << toolTip(item).toStdString() << app.readAll().toStdString();
     }
 
     // Whether `app` ended with status 0 within `limit`.
@@ -526,23 +547,15 @@ TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
     EXPECT_FALSE(engineRunning());
 }
 
-
 // As a user meets it: the drive set up (settings and keys as setup stores them), files written
 // through the mount reach the storage, quitting from the menu stops the drive, and the next
 // start brings the drive and its files back without setup.
 TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetup)
 {
     TestSupport::S3Server server(QStringLiteral("my-drive"));
-    ASSERT_TRUE(server.start()) << server.output().toStdString();
     StatusNotifierStandIn tray;
-    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
-    setUpRealDrive(server);
-    start(first);
-
-    QString item = awaitItem(tray);
-    ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
-        << toolTip(item).toStdString() << first.readAll().toStdString();
+    QString item;
+    ASSERT_NO_FATAL_FAILURE(startRealDrive(server, tray, item));
     display.saveScreenshot(QStringLiteral("whole-app-1-drive-running"));
 
     const qint64 storedBefore = server.bytesStored();
@@ -566,12 +579,7 @@ TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetu
     EXPECT_FALSE(engineRunning());
     EXPECT_FALSE(mounted());
 
-    tray.forget();
-    start(second);
-    item = awaitItem(tray);
-    ASSERT_FALSE(item.isEmpty()) << second.readAll().toStdString();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
-        << toolTip(item).toStdString() << second.readAll().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startUntilSafe(tray, second, item));
     EXPECT_TRUE(display.windows(QStringLiteral("^Set up")).isEmpty()) << "setup opened again";
     EXPECT_EQ(readFile(mountFolder + QStringLiteral("/notes.txt")), notes);
     EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/Photos/bike.raw")) == photo);
@@ -586,16 +594,9 @@ TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetu
 TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrivesWhole)
 {
     TestSupport::S3Server server(QStringLiteral("my-drive"));
-    ASSERT_TRUE(server.start()) << server.output().toStdString();
     StatusNotifierStandIn tray;
-    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
-    setUpRealDrive(server);
-    start(first);
-
-    QString item = awaitItem(tray);
-    ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
-        << toolTip(item).toStdString() << first.readAll().toStdString();
+    QString item;
+    ASSERT_NO_FATAL_FAILURE(startRealDrive(server, tray, item));
 
     const qint64 storedBefore = server.bytesStored();
     const QByteArray large = randomBytes(96 << 20);
@@ -638,11 +639,7 @@ TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrive
 
     // Read back from the storage alone.
     ASSERT_TRUE(QDir(cacheDir).removeRecursively());
-    tray.forget();
-    start(second);
-    item = awaitItem(tray);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
-        << toolTip(item).toStdString() << second.readAll().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startUntilSafe(tray, second, item));
     EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/large.bin")) == large);
     ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
     EXPECT_TRUE(endsCleanly(second)) << second.readAll().toStdString();
