@@ -2,7 +2,8 @@
 // (keyring-session), logind from python3-dbusmock on a bus of its own and the fake engine:
 // the tray item seen from a StatusNotifier host's side, the home window without a tray, one
 // instance per user, quitting with uploads pending, power-off, and the file-manager plug-in's
-// requests.
+// requests. Then a real drive, as a user has it after setup: the file-system layer over
+// Debian's rclone (tools/upstream-engine) and the loopback S3 service.
 #include "../../DriveCore/model/AppModelFixture.h"
 
 #include "DriveCore/engine/DriveEngine.h"
@@ -12,7 +13,6 @@
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessListing.h"
-#include "DriveCore/platform/UserDefaults.h"
 #include "KeepShared/KeepBus.h"
 #include "support/BusMock.h"
 #include "support/FinishedSetup.h"
