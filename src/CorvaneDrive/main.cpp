@@ -5,6 +5,7 @@
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/model/RcloneLocator.h"
 #include "DriveCore/platform/SingleInstance.h"
+#include "DriveCore/support/Log.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -23,6 +24,9 @@ int main(int argc, char *argv[])
     if (const std::optional<QString> icons = AppResources::developmentIconFolder())
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << *icons);
     QApplication::setWindowIcon(QIcon::fromTheme(MenuBarLabel::brandIcon));
+    // Installation folders, not the user's: public. Tells an installation that lacks them.
+    DriveCore::Log("app").info("Link page modules in %{public}s, help pages in %{public}s",
+                               AppResources::shareWorkerFolder(), AppResources::helpFolder());
 
     DriveCore::SingleInstance instance(QDBusConnection::sessionBus(),
                                        DriveCore::DriveProfile::keychainService(DriveCore::DriveProfile::current()));

@@ -20,7 +20,7 @@ S3Server::S3Server(QString bucket) : m_bucket(std::move(bucket)) {}
 bool S3Server::start()
 {
     const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    const QString launcher = QStringLiteral(CORVANE_TEST_SOURCE_DIR "/support/s3-server.cjs");
+    const QString launcher = QStringLiteral(CORVANE_TOOLS_DIR "/s3-server.cjs");
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freePort();
         m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -73,6 +73,16 @@ QStringList S3Server::objectNames() const
     }
     names.sort();
     return names;
+}
+
+qint64 S3Server::bytesStored() const
+{
+    qint64 total = 0;
+    QDirIterator it(m_folder.filePath(m_bucket), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (const QFileInfo file = it.nextFileInfo(); file.fileName().endsWith(objectSuffix))
+            total += file.size();
+    return total;
 }
 
 QString S3Server::output()

@@ -9,7 +9,7 @@
 namespace TestSupport {
 
 // An S3 server on a free loopback port (npm s3rver, from tests/node_modules, started through
-// support/s3-server.cjs), serving one bucket out of its own temporary folder. Stopped, and its
+// tools/s3-server.cjs), serving one bucket out of its own temporary folder. Stopped, and its
 // folder removed, when this goes away.
 // It checks access key ids but not signatures, so a wrong secret alone is not refused.
 class S3Server {
@@ -33,6 +33,8 @@ public:
     DriveCore::StorageSecrets secrets() const;
     // The names of every object in the bucket, sorted, read from the server's folder.
     QStringList objectNames() const;
+    // The bytes of every object in the bucket, including one being written.
+    qint64 bytesStored() const;
     // What the server wrote, for failure messages.
     QString output();
 

@@ -59,7 +59,7 @@ private:
 
 QString UpstreamEngine::program()
 {
-    return QStringLiteral(CORVANE_TEST_SOURCE_DIR "/support/upstream-engine");
+    return QStringLiteral(CORVANE_TOOLS_DIR "/upstream-engine");
 }
 
 bool UpstreamEngine::isMounted(const QString &path)

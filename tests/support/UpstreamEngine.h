@@ -17,7 +17,7 @@ namespace TestSupport {
 class S3Server;
 
 // One machine's engine for real: Debian's rclone mounting the drive over FUSE through
-// tests/support/upstream-engine, started as the drive starts its engine. It gets the drive's
+// tools/upstream-engine, started as the drive starts its engine. It gets the drive's
 // mount command line (RcloneCommand::mountArguments) and exactly the drive's environment
 // (RcloneCommand::environment over the S3 server's keys, the remote-control user and password,
 // PATH and HOME); its mount point, cache and log lie below a temporary home of its own.

@@ -2,7 +2,8 @@
 // (keyring-session), logind from python3-dbusmock on a bus of its own and the fake engine:
 // the tray item seen from a StatusNotifier host's side, the home window without a tray, one
 // instance per user, quitting with uploads pending, power-off, and the file-manager plug-in's
-// requests.
+// requests. Then a real drive, as a user has it after setup: the file-system layer over
+// Debian's rclone (tools/upstream-engine) and the loopback S3 service.
 #include "../../DriveCore/model/AppModelFixture.h"
 
 #include "DriveCore/engine/DriveEngine.h"
@@ -12,12 +13,15 @@
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessListing.h"
-#include "DriveCore/platform/UserDefaults.h"
 #include "KeepShared/KeepBus.h"
 #include "support/BusMock.h"
+#include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
+#include "support/S3Server.h"
+#include "support/StatusNotifierStandIn.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
+#include "support/UpstreamEngine.h"
 #include "support/XvfbDisplay.h"
 #include "support/fake-engine/FakeEngine.h"
 
@@ -31,6 +35,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -39,44 +44,9 @@
 
 using namespace DriveCore;
 using namespace std::chrono_literals;
+using TestSupport::StatusNotifierStandIn;
 
 namespace {
-
-// A tray, as the desktop's panel offers it: the watcher service with a host registered. It
-// keeps the items that register.
-class StatusNotifierStandIn : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-public:
-    bool publish(QDBusConnection bus)
-    {
-        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                                  QDBusConnection::ExportScriptableContents | QDBusConnection::ExportAllProperties)
-            && bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    }
-    QStringList items() const { return m_items; }
-    bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-
-public slots:
-    Q_SCRIPTABLE void RegisterStatusNotifierItem(const QString &service, const QDBusMessage &message)
-    {
-        // A path alone names an object of the caller.
-        m_items << (service.startsWith(u'/') ? message.service() : service);
-        emit StatusNotifierItemRegistered(m_items.last());
-    }
-    Q_SCRIPTABLE void RegisterStatusNotifierHost(const QString &) {}
-
-signals:
-    Q_SCRIPTABLE void StatusNotifierItemRegistered(const QString &service);
-    Q_SCRIPTABLE void StatusNotifierHostRegistered();
-
-private:
-    QStringList m_items;
-};
 
 // The keep states the application posts, as the plug-in hears them.
 class KeepStateEar : public QObject {
@@ -114,6 +84,34 @@ void readLayout(const QDBusArgument &argument, std::vector<MenuItem> &items)
     }
     argument.endArray();
     argument.endStructure();
+}
+
+const QString safeToolTip = QStringLiteral("Ovra — All files safe in cloud ✓");
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the storage holds for a file of `size` bytes: the encrypted object, a header of 32 bytes
+// and 16 more for every block of 64 KiB.
+qint64 sealedSize(qint64 size)
+{
+    return 32 + size + (size + 65535) / 65536 * 16;
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
 }
 
 class AppShellTest : public ::testing::Test {
@@ -157,16 +155,32 @@ protected:
                                                           {QStringLiteral("bucket"), bucket},
                                                           {QStringLiteral("pendingUploads"), QJsonArray{pendingUploads}}});
         engine = TestSupport::FakeEngine::writeWrapper(home.filePath(QStringLiteral("engine")), scenario);
-        UserDefaults defaults(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
-        settings.save(defaults);
-        DriveEngine(DriveEngine::nfs).save(defaults);
-        keyService = DriveProfile::keychainService(std::nullopt);
-        TestSupport::await(KeychainSecretStore(keyService)
-                               .save(StorageSecrets{.endpoint = QStringLiteral("http://127.0.0.1:9"),
-                                                    .bucket = QStringLiteral("bucket"),
-                                                    .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
-                                                    .secretAccessKey = QStringLiteral("fakeSecret/123")},
-                                     QStringLiteral("correct horse battery staple")));
+        keyService = TestSupport::storeFinishedSetup(
+            home.filePath(QStringLiteral("config/com.corvane.drive.json")), settings, DriveEngine::nfs,
+            StorageSecrets{.endpoint = QStringLiteral("http://127.0.0.1:9"),
+                           .bucket = QStringLiteral("bucket"),
+                           .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
+                           .secretAccessKey = QStringLiteral("fakeSecret/123")},
+            QStringLiteral("correct horse battery staple"));
+    }
+
+    // The same for a real drive as setup leaves it (the file-system layer over the engine's
+    // mount), with Debian's rclone as the engine, over the loopback S3 service.
+    void setUpRealDrive(const TestSupport::S3Server &server)
+    {
+        engine = TestSupport::UpstreamEngine::program();
+        keyService = TestSupport::storeFinishedSetup(home.filePath(QStringLiteral("config/com.corvane.drive.json")),
+                                                     settings, std::nullopt, server.secrets(),
+                                                     QStringLiteral("correct horse battery staple"));
+    }
+
+    // The storage service, the tray and the real drive on it, and the first start until safe.
+    void startRealDrive(TestSupport::S3Server &server, StatusNotifierStandIn &tray, QString &item)
+    {
+        ASSERT_TRUE(server.start()) << server.output().toStdString();
+        ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+        setUpRealDrive(server);
+        startUntilSafe(tray, first, item);
     }
 
     void start(QProcess &app)
@@ -185,6 +199,18 @@ protected:
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(QStringLiteral(CORVANE_APP_PROGRAM), {});
         ASSERT_TRUE(app.waitForStarted(10000));
+    }
+
+    // Starts `app` on the drive and waits until its tray item says that every file is safe and
+    // the drive is mounted; `item` is that tray item.
+    void startUntilSafe(StatusNotifierStandIn &tray, QProcess &app, QString &item)
+    {
+        tray.forget();
+        start(app);
+        item = awaitItem(tray);
+        ASSERT_FALSE(item.isEmpty()) << app.readAll().toStdString();
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+            << toolTip(item).toStdString() << app.readAll().toStdString();
     }
 
     // Whether `app` ended with status 0 within `limit`.
@@ -519,6 +545,104 @@ TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
     ::kill(pid_t(first.processId()), SIGTERM);
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
     EXPECT_FALSE(engineRunning());
+}
+
+// As a user meets it: the drive set up (settings and keys as setup stores them), files written
+// through the mount reach the storage, quitting from the menu stops the drive, and the next
+// start brings the drive and its files back without setup.
+TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetup)
+{
+    TestSupport::S3Server server(QStringLiteral("my-drive"));
+    StatusNotifierStandIn tray;
+    QString item;
+    ASSERT_NO_FATAL_FAILURE(startRealDrive(server, tray, item));
+    display.saveScreenshot(QStringLiteral("whole-app-1-drive-running"));
+
+    const qint64 storedBefore = server.bytesStored();
+    const QByteArray notes = "Milk, eggs, a new bike chain.\n";
+    const QByteArray photo = randomBytes(3 << 20);
+    ASSERT_TRUE(QDir(mountFolder).mkpath(QStringLiteral("Photos")));
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/notes.txt"), notes));
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/Photos/bike.raw"), photo));
+    // The tray may say "safe" before the engine starts uploading: the storage tells when they are there.
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            return server.bytesStored() - storedBefore >= sealedSize(notes.size()) + sealedSize(photo.size())
+                && toolTip(item) == safeToolTip;
+        },
+        120s))
+        << toolTip(item).toStdString() << server.objectNames().join(u' ').toStdString();
+    display.saveScreenshot(QStringLiteral("whole-app-2-files-safe"));
+
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
+    EXPECT_FALSE(engineRunning());
+    EXPECT_FALSE(mounted());
+
+    ASSERT_NO_FATAL_FAILURE(startUntilSafe(tray, second, item));
+    EXPECT_TRUE(display.windows(QStringLiteral("^Set up")).isEmpty()) << "setup opened again";
+    EXPECT_EQ(readFile(mountFolder + QStringLiteral("/notes.txt")), notes);
+    EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/Photos/bike.raw")) == photo);
+    display.saveScreenshot(QStringLiteral("whole-app-3-after-restart"));
+
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(second)) << second.readAll().toStdString();
+}
+
+// The engine killed outright in the middle of an upload: the drive starts it again, and the
+// file reaches the storage whole (read back on a later start with the local cache emptied).
+TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrivesWhole)
+{
+    TestSupport::S3Server server(QStringLiteral("my-drive"));
+    StatusNotifierStandIn tray;
+    QString item;
+    ASSERT_NO_FATAL_FAILURE(startRealDrive(server, tray, item));
+
+    const qint64 storedBefore = server.bytesStored();
+    const QByteArray large = randomBytes(96 << 20);
+    ASSERT_TRUE(writeFile(mountFolder + QStringLiteral("/large.bin"), large));
+    // Killed while the storage holds part of the file.
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const qint64 stored = server.bytesStored() - storedBefore;
+            return stored > 0 && stored < large.size();
+        },
+        60s))
+        << "no upload seen under way: " << server.bytesStored() - storedBefore << " bytes stored";
+    display.saveScreenshot(QStringLiteral("whole-app-4-uploading"));
+    const std::vector<pid_t> killed = engines();
+    ASSERT_FALSE(killed.empty());
+    for (const pid_t pid : killed)
+        ::kill(pid, SIGKILL);
+
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            const std::vector<pid_t> now = engines();
+            return !now.empty() && std::ranges::none_of(now, [&](pid_t pid) { return std::ranges::count(killed, pid) > 0; });
+        },
+        60s))
+        << "the engine was not started again: " << first.readAll().toStdString();
+    // With no window open the tray looks every 10 s, so it may still say "safe" from before the
+    // restart: the storage tells when the file is there.
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            return server.bytesStored() - storedBefore >= sealedSize(large.size()) && toolTip(item) == safeToolTip
+                && mounted();
+        },
+        180s))
+        << toolTip(item).toStdString() << first.readAll().toStdString();
+    display.saveScreenshot(QStringLiteral("whole-app-5-safe-after-engine-restart"));
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    const bool ended = endsCleanly(first);
+    display.saveScreenshot(QStringLiteral("whole-app-6-quit-after-engine-restart"));
+    ASSERT_TRUE(ended) << first.readAll().toStdString();
+
+    // Read back from the storage alone.
+    ASSERT_TRUE(QDir(cacheDir).removeRecursively());
+    ASSERT_NO_FATAL_FAILURE(startUntilSafe(tray, second, item));
+    EXPECT_TRUE(readFile(mountFolder + QStringLiteral("/large.bin")) == large);
+    ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
+    EXPECT_TRUE(endsCleanly(second)) << second.readAll().toStdString();
 }
 
 #include "AppShellTest.moc"

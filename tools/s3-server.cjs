@@ -3,14 +3,17 @@
 // Runs s3rver as its own command does, with one fix. s3rver answers a PUT once the body has
 // passed its checksum, before the object's file is written out, so a HEAD straight after it
 // (rclone makes one after every upload) can find the object empty. Here a PUT is answered once
-// the file is on disk.
+// the file is on disk. s3rver comes from tests/node_modules (scripts/bootstrap installs it).
 
 const crypto = require('crypto');
-const fs = require('fs-extra');
 const path = require('path');
+const { createRequire } = require('module');
 const { Readable, Transform } = require('stream');
 const { pipeline } = require('stream/promises');
-const FilesystemStore = require('s3rver/lib/stores/filesystem');
+
+const testsRequire = createRequire(path.join(__dirname, '..', 'tests', 'package.json'));
+const fs = testsRequire('fs-extra');
+const FilesystemStore = testsRequire('s3rver/lib/stores/filesystem');
 
 FilesystemStore.prototype.putObject = async function putObject(object) {
   const objectPath = this.getResourcePath(object.bucket, object.key, 'object');
@@ -34,4 +37,4 @@ FilesystemStore.prototype.putObject = async function putObject(object) {
   return { size, md5 };
 };
 
-require('s3rver/bin/s3rver.js');
+testsRequire('s3rver/bin/s3rver.js');

@@ -1,0 +1,23 @@
+#include "support/FinishedSetup.h"
+
+#include "DriveCore/engine/DriveProfile.h"
+#include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/platform/UserDefaults.h"
+#include "support/TestSupport.h"
+
+namespace TestSupport {
+
+QString storeFinishedSetup(const QString &configFile, const DriveCore::DriveSettings &settings,
+                           std::optional<DriveCore::DriveEngine> engine, const DriveCore::StorageSecrets &secrets,
+                           const QString &passphrase)
+{
+    DriveCore::UserDefaults defaults(configFile);
+    settings.save(defaults);
+    if (engine)
+        engine->save(defaults);
+    const QString service = DriveCore::DriveProfile::keychainService(std::nullopt);
+    await(DriveCore::KeychainSecretStore(service).save(secrets, passphrase));
+    return service;
+}
+
+} // namespace TestSupport
