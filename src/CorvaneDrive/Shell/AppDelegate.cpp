@@ -198,17 +198,21 @@ SharesModel &AppDelegate::shares()
         return *m_shares;
     QPointer<AppModel> model(m_model.get());
     m_shares = new SharesModel(
-        [model] { return ModelCalls::shareContext(model); },
-        [model]() -> std::optional<QString> {
-            return model ? ModelCalls::shareBlockedReason(*model) : std::optional(ModelCalls::notConnectedShareText);
+        {
+            .context = [model] { return ModelCalls::shareContext(model); },
+            .blocked = [model]() -> std::optional<QString> {
+                return model ? ModelCalls::shareBlockedReason(*model) : std::optional(ModelCalls::notConnectedShareText);
+            },
+            .appBuild = appBuild(AppInfo::dictionary()),
+            .send = [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
+            // The folder is looked up afresh at every call.
+            .modules = [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); },
+            .passwordRounds = ShareFormat::passwordRounds,
+            .now = [] { return QDateTime::currentDateTimeUtc(); },
+            .metaFs = QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
+            .keepKey = [model](QString token) { return ModelCalls::keepCloudflareKey(model, std::move(token)); },
         },
-        appBuild(AppInfo::dictionary()),
-        [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
-        // The folder is looked up afresh at every call.
-        [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); }, ShareFormat::passwordRounds,
-        [] { return QDateTime::currentDateTimeUtc(); },
-        QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
-        [model](QString token) { return ModelCalls::keepCloudflareKey(model, std::move(token)); }, this);
+        this);
     m_feed->setShares(m_shares);
     return *m_shares;
 }
