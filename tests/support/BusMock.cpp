@@ -1,5 +1,6 @@
 #include "support/BusMock.h"
 
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDBusConnectionInterface>
@@ -17,13 +18,7 @@ BusMock::~BusMock()
     if (!m_connectionName.isEmpty())
         QDBusConnection::disconnectFromBus(m_connectionName);
     stopTemplates();
-    if (m_bus.state() != QProcess::NotRunning) {
-        m_bus.terminate();
-        if (!m_bus.waitForFinished(5000)) {
-            m_bus.kill();
-            m_bus.waitForFinished(5000);
-        }
-    }
+    stopProcess(m_bus);
 }
 
 bool BusMock::start()
@@ -83,11 +78,7 @@ void BusMock::stopTemplates()
 {
     for (const std::unique_ptr<QProcess> &process : m_templates) {
         m_output += process->readAll();
-        process->terminate();
-        if (!process->waitForFinished(5000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
+        stopProcess(*process);
     }
     m_templates.clear();
 }

@@ -1,6 +1,7 @@
 #include "support/FuseMount.h"
 
 #include "DriveCore/platform/MountTable.h"
+#include "support/StopProcess.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -78,10 +79,9 @@ void FuseMount::unmount()
         if (::umount2(QFile::encodeName(m_mountPoint).constData(), MNT_DETACH) != 0)
             QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
     }
-    if (m_daemon.state() != QProcess::NotRunning && !m_daemon.waitForFinished(5000)) {
-        m_daemon.kill();
-        m_daemon.waitForFinished();
-    }
+    // Unmounted, the daemon ends by itself.
+    if (m_daemon.state() != QProcess::NotRunning && !m_daemon.waitForFinished(5000))
+        stopProcess(m_daemon, std::chrono::milliseconds(0));
 }
 
 QString FuseMount::output()

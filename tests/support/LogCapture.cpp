@@ -52,4 +52,13 @@ QStringList LogCapture::messages(const QString &category) const
     return messages;
 }
 
+QStringList LogCapture::messages() const
+{
+    std::lock_guard guard(lock);
+    QStringList messages;
+    for (const auto &entry : captured)
+        messages.append(entry.second);
+    return messages;
+}
+
 } // namespace TestSupport

@@ -15,6 +15,8 @@ public:
 
     // The messages of the category "com.corvane.drive.<category>", in order.
     QStringList messages(const QString &category) const;
+    // Every message, whatever its category, in order.
+    QStringList messages() const;
 };
 
 } // namespace TestSupport

@@ -1,6 +1,7 @@
 #include "support/OrphanProcess.h"
 
 #include "DriveCore/platform/ProcessListing.h"
+#include "support/StopProcess.h"
 
 #include <QFile>
 #include <QThread>
@@ -57,9 +58,7 @@ OrphanProcess::~OrphanProcess()
 {
     if (m_pid <= 0)
         return;
-    ::kill(m_pid, SIGKILL);
-    for (int wait = 0; wait < 500 && !DriveCore::ProcessListing::hasEnded(m_pid); ++wait)
-        QThread::msleep(10);
+    stopProcess(m_pid);
 }
 
 } // namespace TestSupport

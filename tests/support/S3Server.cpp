@@ -1,6 +1,7 @@
 #include "support/S3Server.h"
 
 #include "support/FreePort.h"
+#include "support/StopProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
@@ -46,13 +47,7 @@ bool S3Server::start()
 
 void S3Server::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
+    stopProcess(m_process);
     m_output += m_process.readAll();
 }
 

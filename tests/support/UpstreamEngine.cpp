@@ -6,6 +6,7 @@
 #include "support/FreePort.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
+#include "support/StopProcess.h"
 
 #include <QCoroTask>
 #include <QDeadlineTimer>
@@ -152,13 +153,8 @@ void UpstreamEngine::stop()
 {
     if (m_process.state() != QProcess::NotRunning) {
         ::kill(pid_t(m_process.processId()), SIGINT);
-        if (!m_process.waitForFinished(10'000)) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5'000)) {
-                m_process.kill();
-                m_process.waitForFinished();
-            }
-        }
+        if (!m_process.waitForFinished(10'000))
+            stopProcess(m_process);
     }
     m_output += m_process.readAll();
     unmount();

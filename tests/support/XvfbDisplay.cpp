@@ -1,5 +1,6 @@
 #include "support/XvfbDisplay.h"
 
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -54,13 +55,7 @@ XvfbDisplay::XvfbDisplay() = default;
 
 XvfbDisplay::~XvfbDisplay()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.terminate();
-        if (!m_server.waitForFinished(5000)) {
-            m_server.kill();
-            m_server.waitForFinished(5000);
-        }
-    }
+    stopProcess(m_server);
 }
 
 bool XvfbDisplay::start(int width, int height)

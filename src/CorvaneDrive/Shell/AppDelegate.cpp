@@ -257,17 +257,21 @@ SharesModel &AppDelegate::shares()
         return *m_shares;
     QPointer<AppModel> model(m_model.get());
     m_shares = new SharesModel(
-        [model] { return shareContextOf(model); },
-        [model]() -> std::optional<QString> {
-            return model ? model->shareBlockedReason() : std::optional(AppModel::shareNotConnectedText);
+        {
+            .context = [model] { return shareContextOf(model); },
+            .blocked = [model]() -> std::optional<QString> {
+                return model ? model->shareBlockedReason() : std::optional(AppModel::shareNotConnectedText);
+            },
+            .appBuild = appBuild(AppInfo::dictionary()),
+            .send = [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
+            // The folder is looked up afresh at every call.
+            .modules = [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); },
+            .passwordRounds = ShareFormat::passwordRounds,
+            .now = [] { return QDateTime::currentDateTimeUtc(); },
+            .metaFs = QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
+            .keepKey = [model](QString token) { return keepCloudflareKeyIn(model, std::move(token)); },
         },
-        appBuild(AppInfo::dictionary()),
-        [](HTTPRequest request, CancelToken token) { return liveHTTPSend(std::move(request), token); },
-        // The folder is looked up afresh at every call.
-        [] { return SharesModel::modulesIn(AppResources::shareWorkerFolder())(); }, ShareFormat::passwordRounds,
-        [] { return QDateTime::currentDateTimeUtc(); },
-        QStringLiteral("drivecrypt:") + QString::fromLatin1(DriveLayout::metaFolder),
-        [model](QString token) { return keepCloudflareKeyIn(model, std::move(token)); }, this);
+        this);
     m_feed->setShares(m_shares);
     return *m_shares;
 }

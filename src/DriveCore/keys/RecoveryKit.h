@@ -56,7 +56,7 @@ inline constexpr uint32_t rounds = 600000;
 inline constexpr qsizetype saltSize = 16;
 
 // A new code, with fresh salt and nonce every time. Throws RecoveryKitError::badFormat when
-// the key cannot be derived.
+// the key cannot be derived. Both directions derive a key: called on the thread pool.
 QString encode(const RecoveryKitPayload &payload, const QString &passphrase);
 
 // Throws RecoveryKitError and nothing else. White space anywhere is ignored, and both base64

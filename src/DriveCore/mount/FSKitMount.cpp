@@ -76,9 +76,9 @@ QCoro::Task<> answerWith(std::shared_ptr<FirstAnswer> first, std::function<QCoro
     first->give(value);
 }
 
-QCoro::Task<> answerWhenLate(std::shared_ptr<FirstAnswer> first, std::chrono::milliseconds limit)
+QCoro::Task<> answerWhenLate(std::shared_ptr<FirstAnswer> first, std::chrono::milliseconds limit, Sleep sleep)
 {
-    co_await sleep(limit);
+    co_await sleep(limit, {});
     first->give(false);
 }
 
@@ -176,12 +176,13 @@ QCoro::Task<bool> FSKitMount::extensionEnabled(Setup setup)
     });
 }
 
-QCoro::Task<bool> FSKitMount::answer(std::chrono::milliseconds limit, std::function<QCoro::Task<bool>()> body)
+QCoro::Task<bool> FSKitMount::answer(std::chrono::milliseconds limit, std::function<QCoro::Task<bool>()> body,
+                                     Sleep sleep)
 {
     auto first = std::make_shared<FirstAnswer>();
     // Neither task is awaited here: both run to their own end, holding the shared answer.
     { auto detached = answerWith(first, std::move(body)); }
-    { auto detached = answerWhenLate(first, limit); }
+    { auto detached = answerWhenLate(first, limit, std::move(sleep)); }
     co_return co_await first->taken();
 }
 

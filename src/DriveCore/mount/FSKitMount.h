@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 #include "DriveCore/support/UserTextError.h"
 
 #include <QCoroTask>
@@ -69,8 +70,9 @@ QCoro::Task<bool> extensionEnabled();
 QCoro::Task<bool> extensionEnabled(Setup setup);
 
 // body()'s answer, or false when it has not answered within `limit`. The body runs on to its
-// end after a time-out; its late answer is dropped.
-QCoro::Task<bool> answer(std::chrono::milliseconds limit, std::function<QCoro::Task<bool>()> body);
+// end after a time-out; its late answer is dropped. The limit is waited through `sleep`.
+QCoro::Task<bool> answer(std::chrono::milliseconds limit, std::function<QCoro::Task<bool>()> body,
+                         Sleep sleep = liveSleep());
 
 } // namespace FSKitMount
 

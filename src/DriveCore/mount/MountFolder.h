@@ -39,7 +39,7 @@ bool isDeadMount(const QString &path);
 
 // Throws Problem when `folder` cannot take the drive: something is mounted on it, it is not
 // a folder, or it holds anything (".DS_Store" alone is fine). A folder that is not there is
-// fine: the caller makes it.
+// fine: the caller makes it. Stats the folder: called on the thread pool.
 void check(const QString &folder, const QString &driveName, const PathTest &isMountPoint = MountFolder::isMountPoint);
 
 // The file-system types mounted at exactly `path`, in table order ("fuse.<x>" read as "<x>").

@@ -1,6 +1,7 @@
 #include "DriveCore/services/DriveSearch.h"
 
 #include "DriveCore/platform/LocalizedText.h"
+#include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 #include "KeepShared/CanonicalText.h"
 #include "KeepShared/KeepMenu.h"
@@ -381,22 +382,11 @@ QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken toke
     QCoro::Task<QList<ListItem>> listing = rc.list(fs, QString(), true, requests.token());
     QCoro::Task<QStringList> queue = rc.queuedUploads(fs, requests.token());
     // The queue answers within seconds, the listing may take long: a failed queue stops it.
-    QStringList pending;
-    std::exception_ptr failure;
-    try {
-        pending = co_await queue;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
+    // The first failure is the one reported; the listing's, after the cancel, follows it.
+    const QStringList pending = co_await cleanupOnFailure(std::move(queue), [&]() -> QCoro::Task<> {
         requests.cancel();
-        try {
-            co_await listing;
-        } catch (...) {
-            // The first failure is the one reported; the listing's, after the cancel, follows it.
-        }
-        std::rethrow_exception(failure);
-    }
+        co_await listing;
+    });
     QList<ListItem> remote = co_await listing;
     co_return co_await runInPool([remote = std::move(remote), pending = std::move(pending)] {
         return entries(remote, pending);

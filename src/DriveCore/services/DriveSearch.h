@@ -50,6 +50,7 @@ Results results(const Index &index, const QString &query, qsizetype limit);
 
 // The index entries prepared for searching: each path and name folded once and each name's
 // sort key made once, so a query is one pass over prepared data. Immutable; copies share.
+// Built on the thread pool, then read on the main thread.
 class Index {
 public:
     Index();
@@ -71,6 +72,7 @@ bool isUsablePath(QStringView path);
 // The index entries of a recursive listing of the drive and the paths waiting to upload.
 // Unusable paths are dropped; a later listing entry with the same composed path replaces an
 // earlier one, and a waiting upload replaces a listing entry. Order: first appearance.
+// Called on the thread pool.
 QList<DriveSearchEntry> entries(const QList<ListItem> &remote, const QStringList &pending);
 
 // The entries whose path contains every word of `query` (ignoring case and accents), those whose

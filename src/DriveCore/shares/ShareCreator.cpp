@@ -7,6 +7,7 @@
 #include "DriveCore/shares/ShareRecords.h"
 #include "DriveCore/support/Base64URL.h"
 #include "DriveCore/support/Log.h"
+#include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 
 #include <exception>
@@ -129,8 +130,7 @@ QCoro::Task<ShareRecord> ShareCreator::create(QList<ShareItem> items, QString ti
 
     std::optional<ShareMeta> meta;
     std::optional<ShareRecord> record;
-    std::exception_ptr failure;
-    try {
+    co_await cleanupOnFailure([&]() -> QCoro::Task<> {
         QList<qint64> encryptedSizes;
         for (qsizetype index = 0; index < items.size(); ++index) {
             const ShareItem &item = items[index];
@@ -175,15 +175,10 @@ QCoro::Task<ShareRecord> ShareCreator::create(QList<ShareItem> items, QString ti
         checkCancelled(token);
         co_await saveRecord(*record);
         checkCancelled(token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        co_await removeShare(storage, id);
-        std::rethrow_exception(failure);
-    }
+    }(), [&]() -> QCoro::Task<> { co_await removeShare(storage, id); });
 
     // From here on the link may be live.
+    std::exception_ptr failure;
     try {
         co_await storage->put(id, QStringLiteral("meta.json"), meta->encoded(), token);
     } catch (...) {

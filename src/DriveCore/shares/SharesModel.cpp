@@ -124,11 +124,10 @@ QString SharesModel::fileChangedText(const QString &path)
         + QStringLiteral("” changed while it was being shared. Wait until it has finished copying, then try again.");
 }
 
-SharesModel::SharesModel(Context context, Blocked blocked, qint64 appBuild, HTTPSend send, Modules modules,
-                         uint32_t pwRounds, Clock now, QString metaFs, KeepKey keepKey, QObject *parent)
-    : QObject(parent), m_context(std::move(context)), m_blocked(std::move(blocked)), m_appBuild(appBuild),
-      m_send(std::move(send)), m_modules(std::move(modules)), m_pwRounds(pwRounds), m_now(std::move(now)),
-      m_metaFs(std::move(metaFs)), m_keepKey(std::move(keepKey))
+SharesModel::SharesModel(Deps deps, QObject *parent)
+    : QObject(parent), m_context(std::move(deps.context)), m_blocked(std::move(deps.blocked)), m_appBuild(deps.appBuild),
+      m_send(std::move(deps.send)), m_modules(std::move(deps.modules)), m_pwRounds(deps.passwordRounds),
+      m_now(std::move(deps.now)), m_metaFs(std::move(deps.metaFs)), m_keepKey(std::move(deps.keepKey))
 {
 }
 

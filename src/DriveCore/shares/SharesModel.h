@@ -95,11 +95,23 @@ public:
         bool operator==(const CreateState &) const = default;
     };
 
-    // In production: the app model's shareContext() and shareBlockedReason, the build number,
-    // liveHTTPSend, modulesIn(installedWorkerFolder()), ShareFormat::passwordRounds, the
-    // system clock, "drivecrypt:.corvane" and the app model's keepCloudflareKey().
-    SharesModel(Context context, Blocked blocked, qint64 appBuild, HTTPSend send, Modules modules, uint32_t pwRounds,
-                Clock now, QString metaFs, KeepKey keepKey, QObject *parent = nullptr);
+    // What the model works through. In production: the app model's shareContext() and
+    // shareBlockedReason, the build number, liveHTTPSend, modulesIn(installedWorkerFolder()),
+    // ShareFormat::passwordRounds, the system clock, "drivecrypt:.corvane" and the app model's
+    // keepCloudflareKey().
+    struct Deps {
+        Context context;
+        Blocked blocked;
+        qint64 appBuild = 0;
+        HTTPSend send;
+        Modules modules;
+        uint32_t passwordRounds = 0;
+        Clock now;
+        QString metaFs;
+        KeepKey keepKey;
+    };
+
+    explicit SharesModel(Deps deps, QObject *parent = nullptr);
     ~SharesModel() override;
 
     // The loader of the link page's modules in `folder`: fails with AppModelError

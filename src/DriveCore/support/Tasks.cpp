@@ -1,5 +1,8 @@
 #include "DriveCore/support/Tasks.h"
 
+#include "DriveCore/support/Log.h"
+#include "DriveCore/support/UserError.h"
+
 namespace DriveCore {
 
 QCoro::Task<> sleep(std::chrono::milliseconds duration, CancelToken token)
@@ -23,6 +26,13 @@ std::exception_ptr detail::reportedFailure(const std::exception_ptr &first, cons
     if (first && (!isCancellation(first) || !second || isCancellation(second)))
         return first;
     return second;
+}
+
+void detail::dropCleanupFailure(const std::exception_ptr &failure)
+{
+    static const Log log("tasks");
+    log.debug("A clean-up after a failure failed too: %{public}s",
+              errorText(failure).value_or(QStringLiteral("cancelled")));
 }
 
 } // namespace DriveCore

@@ -219,4 +219,34 @@ QCoro::Task<T> whileAlive(QPointer<Owner> owner, QCoro::Task<T> task)
         co_return std::move(*value);
 }
 
+namespace detail {
+// Notes a clean-up's failure that gives way to the failure it cleaned up after.
+void dropCleanupFailure(const std::exception_ptr &failure);
+} // namespace detail
+
+// Awaits `task`; when it fails, awaits cleanup() (a QCoro::Task<>) and then rethrows the
+// task's failure. A failure of the clean-up itself is logged and dropped: the first one is
+// the one reported.
+template<typename T, typename Cleanup>
+QCoro::Task<T> cleanupOnFailure(QCoro::Task<T> task, Cleanup cleanup)
+{
+    std::exception_ptr failure;
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            co_return;
+        } else {
+            co_return co_await std::move(task);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    try {
+        co_await cleanup();
+    } catch (...) {
+        detail::dropCleanupFailure(std::current_exception());
+    }
+    std::rethrow_exception(failure);
+}
+
 } // namespace DriveCore

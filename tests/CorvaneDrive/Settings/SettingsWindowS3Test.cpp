@@ -21,6 +21,7 @@
 #include "support/S3Server.h"
 #include "SettingsDriver.h"
 #include "support/Screenshots.h"
+#include "support/StopProcess.h"
 #include "support/UpstreamEngine.h"
 
 #include <QLabel>
@@ -71,8 +72,7 @@ protected:
         if (model)
             finishWithin(model->shutdown(), 60s);
         model.reset();
-        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
-            engine.signal(SIGKILL);
+        TestSupport::stopLeftoverEngines(cacheDir);
         TestSupport::FuseMount(mountFolder).unmount();
     }
 

@@ -104,9 +104,17 @@ std::unique_ptr<SharesModel> ShareWindowRig::makeModel()
         keptTokens.append(token);
         co_return;
     };
-    return std::make_unique<SharesModel>(context, [this] { return blockedReason; }, appBuild, cloudflare.send(),
-                                         SharesModel::modulesIn(QStringLiteral(SHARE_WORKER_FOLDER)), 1000,
-                                         [this] { return now; }, metaFs, keep);
+    return std::make_unique<SharesModel>(SharesModel::Deps{
+        .context = context,
+        .blocked = [this] { return blockedReason; },
+        .appBuild = appBuild,
+        .send = cloudflare.send(),
+        .modules = SharesModel::modulesIn(QStringLiteral(SHARE_WORKER_FOLDER)),
+        .passwordRounds = 1000,
+        .now = [this] { return now; },
+        .metaFs = metaFs,
+        .keepKey = keep,
+    });
 }
 
 QString ShareWindowRig::file(const QString &relative, const QByteArray &data)

@@ -20,6 +20,7 @@
 #include "support/S3Server.h"
 #include "support/StatusNotifierStandIn.h"
 #include "support/ScopedEnvironment.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 #include "support/UpstreamEngine.h"
 #include "support/XvfbDisplay.h"
@@ -133,13 +134,9 @@ protected:
     void TearDown() override
     {
         for (QProcess *app : {&first, &second})
-            if (app->state() != QProcess::NotRunning) {
-                app->kill();
-                app->waitForFinished(10000);
-            }
+            TestSupport::stopProcess(*app, 0ms);
         for (const pid_t pid : engines())
-            ::kill(pid, SIGKILL);
-        TestSupport::spinUntil([&] { return !engineRunning(); }, 10s);
+            TestSupport::stopProcess(pid);
         TestSupport::FuseMount(mountFolder).unmount();
         if (!keyService.isEmpty())
             TestSupport::await(KeychainSecretStore(keyService).deleteAll());

@@ -5,6 +5,7 @@
 
 #include "support/ScopedEnvironment.h"
 #include "support/Screenshots.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QPointer>
@@ -42,11 +43,7 @@ protected:
 
     void TearDown() override
     {
-        xvfb.terminate();
-        if (!xvfb.waitForFinished(5000)) {
-            xvfb.kill();
-            xvfb.waitForFinished(5000);
-        }
+        TestSupport::stopProcess(xvfb);
     }
 
     void press(const char *keys)

@@ -18,6 +18,7 @@
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Screenshots.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 #include "support/UpstreamEngine.h"
 
@@ -93,8 +94,7 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
         if (model)
             finish(model->shutdown(), 60s);
         model.reset();
-        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
-            engine.signal(SIGKILL);
+        TestSupport::stopLeftoverEngines(cacheDir);
         TestSupport::FuseMount(mountFolder).unmount();
     });
     ASSERT_TRUE(finish(model->launch(), 90s));

@@ -7,6 +7,7 @@
 #include "DriveCore/support/Tasks.h"
 #include "support/fake-engine/FakeEngine.h"
 #include "support/FuseMount.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -128,8 +129,7 @@ void SupervisorTest::TearDown()
     }
     for (const RecordingLauncher::Launch &launch : launcher->launches)
         launch.process->kill();
-    for (const ProcessHandle &leftover : LeftoverDrive::find(cacheDir))
-        leftover.signal(SIGKILL);
+    TestSupport::stopLeftoverEngines(cacheDir);
     for (const RecordingLauncher::Launch &launch : launcher->launches)
         TestSupport::spinUntil([&] { return ProcessListing::hasEnded(launch.process->pid()); }, 5s);
     // Lazily unmounts whatever is left at both folders.

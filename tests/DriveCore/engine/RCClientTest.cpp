@@ -6,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QThread>
 #include <QTimer>
@@ -386,10 +385,8 @@ TEST_F(RCClientTest, CancellingAbortsTheRequest)
     hang = true;
     CancelSource source;
     QTimer::singleShot(50ms, [&] { source.request_stop(); });
-    QElapsedTimer elapsed;
-    elapsed.start();
-    EXPECT_TRUE(failureOf<CancelledError>(client().call(QStringLiteral("operations/purge"), {}, source.get_token())));
-    EXPECT_LT(elapsed.elapsed(), 5000);
+    // The engine never answers: only the cancellation can end the call before the await's limit.
+    EXPECT_TRUE(failureOf<CancelledError>(client().call(QStringLiteral("operations/purge"), {}, 24h, source.get_token())));
     EXPECT_EQ(requests.size(), 1u);
 
     // Already cancelled: nothing is sent.

@@ -10,6 +10,7 @@
 #include "DriveCore/support/AppModelError.h"
 #include "support/FreePort.h"
 #include "support/InMemoryKeychain.h"
+#include "support/LogCapture.h"
 #include "support/S3Server.h"
 #include "support/TestSupport.h"
 
@@ -30,24 +31,17 @@ const QString plantedSecret = QStringLiteral("plantedSecret/Value+0001");
 const QString plantedPassphrase = QStringLiteral("planted passphrase value 0001");
 const QString plantedToken = QStringLiteral("planted-cloudflare-token-0001");
 
-QStringList logLines;
-
-void recordLog(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    logLines << message;
-}
-
 class SecretsInFailuresTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
-        logLines.clear();
-        previous = qInstallMessageHandler(&recordLog);
+        log.emplace();
     }
     void TearDown() override
     {
-        qInstallMessageHandler(previous);
+        const QStringList logLines = log->messages();
+        log.reset();
         QLoggingCategory::setFilterRules(QString());
         const QStringList planted{plantedKeyID, plantedSecret, plantedPassphrase, plantedToken,
                                   RcloneCommand::obscure(plantedPassphrase)};
@@ -85,7 +79,7 @@ protected:
         return {base.endpoint, base.bucket, plantedKeyID, plantedSecret};
     }
 
-    QtMessageHandler previous = nullptr;
+    std::optional<TestSupport::LogCapture> log;
     QStringList texts;
     QTemporaryDir folder;
 };
@@ -217,7 +211,7 @@ TEST_F(SecretsInFailuresTest, PhoneMembersFailures)
     collectFailure(model.setIPhoneSync(true, plantedPassphrase + u'x'));
     collectFailure(model.setIPhoneSync(true, plantedPassphrase));
     await(model.refreshIPhoneSync());
-    EXPECT_EQ(logLines.size(), 1) << "the failed refresh is logged";
+    EXPECT_EQ(log->messages().size(), 1) << "the failed refresh is logged";
 }
 
 } // namespace

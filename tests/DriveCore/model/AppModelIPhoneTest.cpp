@@ -6,6 +6,7 @@
 #include "DriveCore/platform/UserDefaults.h"
 #include "DriveCore/support/AppModelError.h"
 #include "support/InMemoryKeychain.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>
@@ -195,16 +196,14 @@ TEST_F(AppModelIPhoneTest, RefreshWritesOnlyWhenOnAndLogsAFailure)
     await(model.refreshIPhoneSync());
     EXPECT_EQ(phone->item->accessKeyID, QStringLiteral("AKID2"));
 
-    static QStringList logged;
-    logged.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext &, const QString &message) { logged << message; });
+    std::optional<TestSupport::LogCapture> log(std::in_place);
     phone->failure = AppModelError(QStringLiteral("The phone copy couldn't be written (error -34018)."));
     await(model.refreshIPhoneSync());
     settings.reset();
     await(model.refreshIPhoneSync()); // without settings: nothing, silently
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(logged, QStringList{"Couldn't update the iPhone copy: The phone copy couldn't be written (error -34018)."});
+    EXPECT_EQ(log->messages(),
+              QStringList{"Couldn't update the iPhone copy: The phone copy couldn't be written (error -34018)."});
+    log.reset();
     EXPECT_TRUE(model.iPhoneSyncOn());
 }
 

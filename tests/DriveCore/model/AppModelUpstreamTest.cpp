@@ -14,6 +14,7 @@
 #include "DriveCore/platform/MountTable.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
+#include "support/StopProcess.h"
 #include "support/UpstreamEngine.h"
 
 #include <QDir>
@@ -52,8 +53,7 @@ protected:
     void TearDown() override
     {
         model.reset();
-        for (const ProcessHandle &engine : LeftoverDrive::find(cacheDir))
-            engine.signal(SIGKILL);
+        TestSupport::stopLeftoverEngines(cacheDir);
         TestSupport::FuseMount(mountFolder).unmount();
         TestSupport::spinUntil([] { return false; }, 50ms);
     }

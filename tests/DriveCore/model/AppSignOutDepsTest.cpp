@@ -7,6 +7,7 @@
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "support/InMemoryKeychain.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -26,9 +27,6 @@ namespace {
 
 class AppSignOutDepsTest : public ::testing::Test {
 protected:
-    void SetUp() override { previous = qInstallMessageHandler(&AppSignOutDepsTest::record); }
-    void TearDown() override { qInstallMessageHandler(previous); }
-
     QString path(const QString &name) const { return root.filePath(name); }
     QString makeFolder(const QString &name, const QStringList &files = {})
     {
@@ -42,16 +40,15 @@ protected:
         return path(name);
     }
 
-    static void record(QtMsgType, const QMessageLogContext &, const QString &message) { logged << message; }
+    QStringList logged() const { return log->messages(QStringLiteral("sign-out")); }
 
     QTemporaryDir root;
-    QtMessageHandler previous = nullptr;
-    static inline QStringList logged;
+    std::optional<TestSupport::LogCapture> log{std::in_place};
 };
 
 TEST_F(AppSignOutDepsTest, RemovesLocalFoldersAndOnlyEmptyMountFolders)
 {
-    logged.clear();
+    log.emplace();
     const QStringList local{makeFolder(QStringLiteral("Cache"), {QStringLiteral("vfs/a/b.txt"), QStringLiteral("vfsMeta/x")}),
                             path(QStringLiteral("Logs")), // already gone
                             makeFolder(QStringLiteral("Keep"), {QStringLiteral("id.json")})};
@@ -63,17 +60,17 @@ TEST_F(AppSignOutDepsTest, RemovesLocalFoldersAndOnlyEmptyMountFolders)
         EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString();
     EXPECT_TRUE(QFileInfo::exists(mount + QStringLiteral("/left behind.txt"))) << "never removed with contents";
     EXPECT_FALSE(QFileInfo::exists(backing));
-    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (ENOTEMPTY)")});
+    EXPECT_EQ(logged(), QStringList{QStringLiteral("Left Ovra in place (ENOTEMPTY)")});
 
     // Everything already gone, and no backing folder: no error.
-    logged.clear();
+    log.emplace();
     EXPECT_NO_THROW(AppSignOutDeps::removeLocalData(local, path(QStringLiteral("gone")), std::nullopt));
-    EXPECT_TRUE(logged.isEmpty());
+    EXPECT_TRUE(logged().isEmpty());
 }
 
 TEST_F(AppSignOutDepsTest, AMountFolderStillMountedIsLeftInPlace)
 {
-    logged.clear();
+    log.emplace();
     const QString bindfs = QStandardPaths::findExecutable(QStringLiteral("bindfs"));
     ASSERT_FALSE(bindfs.isEmpty()) << "bindfs is not installed";
     const QString source = makeFolder(QStringLiteral("source"), {QStringLiteral("file")});
@@ -83,7 +80,7 @@ TEST_F(AppSignOutDepsTest, AMountFolderStillMountedIsLeftInPlace)
 
     AppSignOutDeps::removeLocalData({}, mount, std::nullopt);
     EXPECT_TRUE(QFileInfo::exists(mount + QStringLiteral("/file")));
-    EXPECT_EQ(logged, QStringList{QStringLiteral("Left Ovra in place (EBUSY)")});
+    EXPECT_EQ(logged(), QStringList{QStringLiteral("Left Ovra in place (EBUSY)")});
 }
 
 TEST_F(AppSignOutDepsTest, AnotherFailureStopsTheRemovalThere)

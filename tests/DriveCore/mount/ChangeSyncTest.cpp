@@ -1,5 +1,6 @@
 #include "DriveCore/mount/ChangeSync.h"
 
+#include "support/ManualSleeps.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 using namespace DriveCore;
 using namespace std::chrono_literals;
 using TestSupport::await;
+using TestSupport::ManualSleeps;
 using TestSupport::spinUntil;
 
 namespace {
@@ -44,57 +46,6 @@ public:
 private:
     bool m_open = true;
     detail::Waker m_waker;
-};
-
-// Sleeps that end when the test says so; a cancelled one ends at once with CancelledError.
-class ManualSleeps {
-public:
-    Sleep sleep()
-    {
-        return [waiting = m_waiting](std::chrono::milliseconds duration, CancelToken token) {
-            return wait(waiting, duration, std::move(token));
-        };
-    }
-    int waiting(std::chrono::milliseconds duration) const
-    {
-        return int(std::count_if(m_waiting->begin(), m_waiting->end(),
-                                 [&](const Entry &entry) { return entry.duration == duration; }));
-    }
-    bool idle() const { return m_waiting->empty(); }
-    // Ends every sleep of `duration` that is waiting now.
-    void release(std::chrono::milliseconds duration)
-    {
-        std::vector<std::shared_ptr<detail::Waker>> wakers;
-        for (const Entry &entry : *m_waiting) {
-            if (entry.duration == duration)
-                wakers.push_back(entry.waker);
-        }
-        for (const auto &waker : wakers)
-            waker->fire();
-    }
-
-private:
-    struct Entry {
-        std::chrono::milliseconds duration;
-        std::shared_ptr<detail::Waker> waker;
-    };
-    using Waiting = std::shared_ptr<std::vector<Entry>>;
-
-    // Keeps the list, not this object: a cancelled sleep may end after the test.
-    static QCoro::Task<> wait(Waiting waiting, std::chrono::milliseconds duration, CancelToken token)
-    {
-        checkCancelled(token);
-        auto waker = std::make_shared<detail::Waker>();
-        waiting->push_back({duration, waker});
-        {
-            CancelHook hook(token, waker.get(), [raw = waker.get()] { raw->fire(); });
-            co_await qCoro(waker.get(), &detail::Waker::fired);
-        }
-        std::erase_if(*waiting, [&](const Entry &entry) { return entry.waker == waker; });
-        checkCancelled(token);
-    }
-
-    Waiting m_waiting = std::make_shared<std::vector<Entry>>();
 };
 
 // The bucket's note folder, shared by the machines of a test. Every note written gets a new

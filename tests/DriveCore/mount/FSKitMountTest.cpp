@@ -4,6 +4,7 @@
 #include "DriveCore/support/Tasks.h"
 #include "support/FuseMount.h"
 #include "support/LogCapture.h"
+#include "support/ManualSleeps.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
 
@@ -203,31 +204,50 @@ TEST(FSKitMount, TheLayerIsEnabledWhenBindfsAndTheFuseDeviceCanBeUsed)
 
 TEST(FSKitMount, AnswerWithinALimit)
 {
-    const auto after = [](std::chrono::milliseconds delay, bool value) {
-        return [delay, value]() -> QCoro::Task<bool> {
-            co_await sleep(delay);
+    TestSupport::ManualSleeps sleeps;
+    const auto after = [&sleeps](std::chrono::milliseconds delay, bool value, bool *ended = nullptr) {
+        return [&sleeps, delay, value, ended]() -> QCoro::Task<bool> {
+            co_await sleeps.sleep()(delay, {});
+            if (ended)
+                *ended = true;
             co_return value;
         };
     };
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_TRUE(await(FSKitMount::answer(1s, after(50ms, true))));
-    EXPECT_LT(timer.elapsed(), 900);
+    const auto start = [&](std::chrono::milliseconds limit, std::function<QCoro::Task<bool>()> body) {
+        auto answer = std::make_shared<std::optional<bool>>();
+        const auto keep = [](QCoro::Task<bool> task, std::shared_ptr<std::optional<bool>> into) -> QCoro::Task<> {
+            into->emplace(co_await std::move(task));
+        };
+        { auto detached = keep(FSKitMount::answer(limit, std::move(body), sleeps.sleep()), answer); }
+        return answer;
+    };
+
+    // An answer before the limit is the answer.
+    auto early = start(1s, after(50ms, true));
+    ASSERT_EQ(sleeps.waiting(50ms), 1);
+    ASSERT_EQ(sleeps.waiting(1s), 1);
+    sleeps.release(50ms);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return early->has_value(); }));
+    EXPECT_TRUE(**early);
+    sleeps.release(1s);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return sleeps.idle(); }));
+    EXPECT_TRUE(**early) << "the limit running out afterwards changes nothing";
 
     // No answer in time is false; the late answer changes nothing, and the body runs on.
     bool bodyEnded = false;
-    timer.restart();
-    const bool answered = await(FSKitMount::answer(100ms, [&]() -> QCoro::Task<bool> {
-        co_await sleep(400ms);
-        bodyEnded = true;
-        co_return true;
-    }));
-    EXPECT_FALSE(answered);
-    EXPECT_LT(timer.elapsed(), 350);
+    auto late = start(100ms, after(400ms, true, &bodyEnded));
+    sleeps.release(100ms);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return late->has_value(); }));
+    EXPECT_FALSE(**late);
     EXPECT_FALSE(bodyEnded);
+    sleeps.release(400ms);
     EXPECT_TRUE(TestSupport::spinUntil([&] { return bodyEnded; }));
+    EXPECT_FALSE(**late);
 
-    EXPECT_TRUE(await(FSKitMount::answer(100ms, []() -> QCoro::Task<bool> { co_return true; })));
-    // Let the timers of the answers above run out before the test ends.
-    TestSupport::spinUntil([] { return false; }, 1100ms);
+    // A body that answers at once; a failing body answers false.
+    EXPECT_TRUE(await(FSKitMount::answer(100ms, []() -> QCoro::Task<bool> { co_return true; }, sleeps.sleep())));
+    EXPECT_FALSE(await(FSKitMount::answer(
+        100ms, []() -> QCoro::Task<bool> { throw std::runtime_error("no"); co_return true; }, sleeps.sleep())));
+    sleeps.releaseAll();
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return sleeps.idle(); }));
 }

@@ -4,6 +4,7 @@
 #include "support/OrphanProcess.h"
 #include "support/OwnNamespaces.h"
 #include "support/QtPrinters.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -197,8 +198,7 @@ TEST_F(LeftoverDriveProcesses, FindsOrphanedEnginesOfThisCacheFolderOnly)
     EXPECT_EQ(sorted(pids(LeftoverDrive::find(cache))), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
     EXPECT_EQ(pids(LeftoverDrive::find(cache + QStringLiteral("2"))), std::vector<pid_t>{otherCache.pid()});
     EXPECT_TRUE(LeftoverDrive::find(root.filePath(QStringLiteral("Cache"))).empty());
-    child.kill();
-    child.waitForFinished();
+    TestSupport::stopProcess(child, 0ms);
 }
 
 TEST_F(LeftoverDriveProcesses, InterruptsEveryLeftoverFirstAndKillsOneThatIgnoresSignals)

@@ -1,4 +1,5 @@
 #include "DriveCore/platform/SleepWatch.h"
+#include "support/StopProcess.h"
 #include "support/TestSupport.h"
 
 #include <QDBusMessage>
@@ -19,8 +20,7 @@ public:
     {
         for (const QString &name : m_connections)
             QDBusConnection::disconnectFromBus(name);
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
+        TestSupport::stopProcess(m_daemon);
     }
 
     bool start()

@@ -2,6 +2,7 @@
 
 #include "DriveCore/engine/DriveLayout.h"
 #include "UpstreamDrive.h"
+#include "support/LogCapture.h"
 #include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
 
@@ -26,34 +27,6 @@ QDateTime day(int year, int month, int dayOfMonth, int hour = 12)
 {
     return QDateTime(QDate(year, month, dayOfMonth), QTime(hour, 0), QTimeZone::systemTimeZone());
 }
-
-// The lines logged under one category while it lives.
-class LogCapture {
-public:
-    explicit LogCapture(const char *category) : m_category(category)
-    {
-        current = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        current = nullptr;
-    }
-    QStringList lines() const { return m_lines; }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext &context, const QString &message)
-    {
-        if (current && context.category && current->m_category == context.category)
-            current->m_lines.append(message);
-    }
-
-    static inline LogCapture *current = nullptr;
-    QByteArray m_category;
-    QStringList m_lines;
-    QtMessageHandler m_previous;
-};
 
 } // namespace
 
@@ -287,10 +260,10 @@ TEST_F(RecentlyDeletedTest, AFailingForgetIsLoggedAndTheRestoreStands)
     QTemporaryDir mount;
     drive->put(trashFs, QStringLiteral("2026-03-04/a.txt"));
     const DeletedItem item = await(service().list()).at(0);
-    LogCapture log("com.corvane.drive.recently-deleted");
+    TestSupport::LogCapture log;
     EXPECT_EQ(await(service(mount.path(), false).restore(item)), QStringLiteral("a.txt"));
     EXPECT_TRUE(drive->isFile(filesFs, QStringLiteral("a.txt")));
-    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("Could not refresh folder listing: <private>")});
+    EXPECT_EQ(log.messages(QStringLiteral("recently-deleted")), QStringList{QStringLiteral("Could not refresh folder listing: <private>")});
     EXPECT_TRUE(nudged.isEmpty());
 }
 

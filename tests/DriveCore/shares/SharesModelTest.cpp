@@ -165,14 +165,22 @@ class SharesModelTest : public TestSupport::ShareEngineTest {
 protected:
     std::unique_ptr<SharesModel> makeModel(qint64 appBuild = 200)
     {
-        return std::make_unique<SharesModel>(
-            [this] { return context(); }, [this] { return blockedReason; }, appBuild, web.send(),
-            [this] {
-                if (modulesMissing)
-                    throw AppModelError(SharesModel::missingModulesText);
-                return modules;
-            },
-            1000, [this] { return now; }, metaFs, [this](QString token) { return keep(std::move(token)); });
+        return std::make_unique<SharesModel>(SharesModel::Deps{
+            .context = [this] { return context(); },
+            .blocked = [this] { return blockedReason; },
+            .appBuild = appBuild,
+            .send = web.send(),
+            .modules =
+                [this] {
+                    if (modulesMissing)
+                        throw AppModelError(SharesModel::missingModulesText);
+                    return modules;
+                },
+            .passwordRounds = 1000,
+            .now = [this] { return now; },
+            .metaFs = metaFs,
+            .keepKey = [this](QString token) { return keep(std::move(token)); },
+        });
     }
 
     QCoro::Task<ShareContext> context()

@@ -1,6 +1,7 @@
 #include "support/fake-engine/RCServerProcess.h"
 
 #include "support/FreePort.h"
+#include "support/StopProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -51,13 +52,7 @@ bool RCServerProcess::answersAsItself()
 
 void RCServerProcess::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
+    TestSupport::stopProcess(m_process);
     m_output += m_process.readAll();
 }
 
