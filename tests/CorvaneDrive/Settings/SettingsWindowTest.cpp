@@ -215,14 +215,14 @@ TEST_F(SettingsWindowTest, PhoneSheetsAskForThePassphraseAndShowTheCodeOrTurnSyn
     saveScreenshot(*add, QStringLiteral("settings-add-iphone-asking"));
     typeInto(add->passphraseField(), QStringLiteral("not it"));
     QTest::keyClick(add->passphraseField(), Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return shown(add->failureLine()).has_value(); }));
+    ASSERT_TRUE(waitFor([&] { return shown(add->failureLine()).has_value(); }, std::chrono::seconds(60)));
     EXPECT_EQ(add->failureLine()->text(), QStringLiteral("That passphrase doesn't match this drive."));
     EXPECT_EQ(add->passphraseField()->text(), QStringLiteral("not it"));
     saveScreenshot(*add, QStringLiteral("settings-add-iphone-wrong"));
     typeInto(add->passphraseField(), passphrase);
     EXPECT_EQ(add->state().passphrase, passphrase);
     click(add->confirmButton());
-    ASSERT_TRUE(waitFor([&] { return add->code().has_value(); })) << add->failureLine()->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return add->code().has_value(); }, std::chrono::seconds(60))) << add->failureLine()->text().toStdString();
     EXPECT_TRUE(add->state().passphrase.isEmpty());
     EXPECT_FALSE(add->failureLine()->isVisible());
     ASSERT_TRUE(add->qrLabel());

@@ -489,7 +489,8 @@ TEST_F(CopyAllTest, WarnsOnlyWhenTheDriveIsLargerThanTheFreeSpace)
 TEST_F(CopyAllTest, OnlyTheLatestChoiceGetsItsSize)
 {
     CopyAllPresenter presenter(context());
-    sizeDoor = std::make_shared<Door>();
+    auto first = std::make_shared<Door>();
+    sizeDoor = first;
     driveBytes = 1;
     presenter.choose(QStringLiteral("/a"));
     auto second = std::make_shared<Door>();
@@ -499,6 +500,10 @@ TEST_F(CopyAllTest, OnlyTheLatestChoiceGetsItsSize)
     second->open();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return presenter.driveBytes() == 7; }));
     EXPECT_EQ(presenter.destination(), QStringLiteral("/b"));
+    // The superseded measurement ends too, and changes nothing.
+    first->open();
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(presenter.driveBytes(), 7);
 }
 
 TEST_F(CopyAllTest, TheCopyOutlivesTheWindowAndAReopenedOneCanStopIt)
