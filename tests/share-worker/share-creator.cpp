@@ -75,17 +75,17 @@ ShareOptions options(const QJsonObject &share)
     return options;
 }
 
-int create(const QJsonObject &spec)
+int create(const QJsonObject &script)
 {
     TestSupport::ShareBucket bucket;
     if (!bucket.start())
         throw std::runtime_error("the S3 server did not start: " + bucket.server().output().toStdString());
     const std::shared_ptr<const ShareStorage> storage = bucket.storage();
-    const QUrl workerURL(spec.value(u"workerURL").toString());
-    const QString folder = spec.value(u"folder").toString();
+    const QUrl workerURL(script.value(u"workerURL").toString());
+    const QString folder = script.value(u"folder").toString();
 
     QJsonObject made;
-    for (const QJsonValue &value : spec.value(u"shares").toArray()) {
+    for (const QJsonValue &value : script.value(u"shares").toArray()) {
         const QJsonObject share = value.toObject();
         QStringList picked;
         QStringList sharedPaths;

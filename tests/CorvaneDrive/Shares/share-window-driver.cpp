@@ -60,17 +60,17 @@ QJsonObject readInput()
     return document.object();
 }
 
-void run(const QJsonObject &spec)
+void run(const QJsonObject &script)
 {
     TestSupport::ShareEngine engine;
     require(engine.start(), "the engine or the S3 server did not start");
     TestSupport::ShareWindowRig rig(engine, TestSupport::ShareEngine::freshMetaFs());
-    rig.mountPath = spec.value(u"mount").toString();
+    rig.mountPath = script.value(u"mount").toString();
     rig.now = QDateTime::currentDateTimeUtc();
 
     // The link page as a set-up would have recorded it, at the address of the Workers runtime.
     const QList<ShareWorkerDeploy::Module> modules = SharesModel::modulesIn(QStringLiteral(SHARE_WORKER_FOLDER))();
-    await(ShareWorkerConfig{QUrl(spec.value(u"workerURL").toString()), ShareWorkerDeploy::version(modules),
+    await(ShareWorkerConfig{QUrl(script.value(u"workerURL").toString()), ShareWorkerDeploy::version(modules),
                             TestSupport::ShareWindowRig::appBuild, rig.now}
               .save(engine.client(), rig.metaFs));
 
@@ -84,7 +84,7 @@ void run(const QJsonObject &spec)
     ShareFilesPanel *panel = TestSupport::topLevel<ShareFilesPanel>();
     require(panel, "no open panel");
     QStringList picked;
-    for (const QJsonValue &name : spec.value(u"picked").toArray())
+    for (const QJsonValue &name : script.value(u"picked").toArray())
         picked.append(name.toString());
     TestSupport::chooseInPanel(*panel, picked);
     require(spinUntil([&] { return shareOpened; }, 30s), "the panel's choice was not taken");
@@ -97,10 +97,10 @@ void run(const QJsonObject &spec)
     QTest::keyClick(form->limitPicker(), Qt::Key_End); // "Other…"
     form->customLimitBox()->setFocus();
     form->customLimitBox()->selectAll();
-    QTest::keyClicks(form->customLimitBox(), QString::number(spec.value(u"downloads").toInt()));
+    QTest::keyClicks(form->customLimitBox(), QString::number(script.value(u"downloads").toInt()));
     form->passwordToggle()->setFocus();
     QTest::keyClick(form->passwordToggle(), Qt::Key_Space);
-    QTest::keyClicks(form->passwordField(), spec.value(u"password").toString());
+    QTest::keyClicks(form->passwordField(), script.value(u"password").toString());
     require(form->createButton()->isEnabled(), "Create Link is disabled");
     QTest::keyClick(form->passwordField(), Qt::Key_Return);
     require(spinUntil([&] { return window.face() == ShareWindowPresenter::Face::done; }, 120s),
@@ -118,11 +118,11 @@ void run(const QJsonObject &spec)
         TestSupport::ShareBucket::rclone(),
         {QStringLiteral("copy"),
          QStringLiteral("drive:%1/%2/%3").arg(engine.bucket().secrets().bucket, QLatin1String(ShareFormat::sharesFolder), id),
-         spec.value(u"objects").toString() + u'/' + id},
+         script.value(u"objects").toString() + u'/' + id},
         engine.bucket().environment()));
     require(copied.status == 0, "the link's objects could not be copied out of the bucket");
 
-    QFile output(spec.value(u"output").toString());
+    QFile output(script.value(u"output").toString());
     require(output.open(QIODevice::WriteOnly), "cannot write the output");
     output.write(QJsonDocument(QJsonObject{{QStringLiteral("link"), link}, {QStringLiteral("id"), id}, {QStringLiteral("maxDownloads"), limit}}).toJson());
 }
