@@ -120,12 +120,6 @@ const Log &supervisorLog()
 
 } // namespace
 
-struct RcloneSupervisor::Job {
-    CancelSource source;
-    bool ended = false;
-    detail::Waker waker; // fires once, when the job has ended
-};
-
 RcloneSupervisor::Observers RcloneSupervisor::Observers::live()
 {
     return {
@@ -153,35 +147,38 @@ RcloneSupervisor::~RcloneSupervisor()
 
 // MARK: Jobs
 
+namespace {
+
+// Like a task queued on the main thread, the body begins after the code that started it.
+QCoro::Task<> runJob(std::function<QCoro::Task<>(CancelToken)> body, CancelToken token)
+{
+    co_await DriveCore::sleep(0ms);
+    try {
+        co_await body(token);
+    } catch (...) {
+        // Bodies report their own failures; what escapes one still leaves a trace.
+        if (const std::optional<QString> text = errorText(std::current_exception()))
+            supervisorLog().error("A supervisor job failed: %{public}s", *text);
+    }
+}
+
+} // namespace
+
 RcloneSupervisor::JobPtr RcloneSupervisor::startJob(JobBody body)
 {
-    auto job = std::make_shared<Job>();
-    [](JobPtr job, JobBody body) -> QCoro::Task<> {
-        // Like a task queued on the main thread: it begins after the code that started it.
-        co_await DriveCore::sleep(0ms);
-        try {
-            co_await body(job->source.get_token());
-        } catch (...) {
-            // Bodies report their own failures; what escapes one still leaves a trace.
-            if (const std::optional<QString> text = errorText(std::current_exception()))
-                Log("supervisor").error("A supervisor job failed: %{public}s", *text);
-        }
-        job->ended = true;
-        job->waker.fire();
-    }(job, std::move(body));
-    return job;
+    return std::make_shared<TaskHandle<>>(TaskHandle<>::start(
+        [body = std::move(body)](CancelToken token) { return runJob(body, std::move(token)); }));
+}
+
+void RcloneSupervisor::startDetached(JobBody body)
+{
+    runJob(std::move(body), {});
 }
 
 void RcloneSupervisor::cancel(const JobPtr &job)
 {
     if (job)
-        job->source.request_stop();
-}
-
-QCoro::Task<> RcloneSupervisor::ended(JobPtr job)
-{
-    if (!job->ended)
-        co_await qCoro(&job->waker, &detail::Waker::fired);
+        job->cancel();
 }
 
 QCoro::Task<> RcloneSupervisor::cancelAndWait(JobPtr &slot)
@@ -189,15 +186,15 @@ QCoro::Task<> RcloneSupervisor::cancelAndWait(JobPtr &slot)
     if (!slot)
         co_return;
     const JobPtr job = slot;
-    cancel(job);
-    co_await ended(job);
+    job->cancel();
+    co_await job->ended();
     if (slot == job)
         slot.reset();
 }
 
 void RcloneSupervisor::clearIfCurrent(JobPtr &slot, const CancelToken &token)
 {
-    if (slot && slot->source.get_token() == token)
+    if (slot && slot->token() == token)
         slot.reset();
 }
 
@@ -221,7 +218,8 @@ QCoro::Task<> RcloneSupervisor::start(DriveSettings settings, StorageSecrets sec
     if (m_restartTask) {
         // The clean-up after giving up. A stop asked for meanwhile wins over this start.
         const bool stopWasRequested = m_stopRequested;
-        co_await ended(m_restartTask);
+        const JobPtr cleanUp = m_restartTask;
+        co_await cleanUp->ended();
         if (!stopWasRequested && m_stopRequested)
             co_return;
     }
@@ -573,7 +571,7 @@ void RcloneSupervisor::observeWake()
 {
     const QPointer<RcloneSupervisor> self(this);
     const auto notify = [self] {
-        startJob([self](CancelToken) -> QCoro::Task<> {
+        startDetached([self](CancelToken) -> QCoro::Task<> {
             if (self)
                 co_await self->healthCheck();
         });

@@ -11,6 +11,7 @@
 #include "DriveCore/support/Cancellation.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/SetOnceFlag.h"
+#include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/UserTextError.h"
 
 #include <QCoroTask>
@@ -147,17 +148,16 @@ public:
 private:
     using Instant = SupervisorHooks::Instant;
 
-    // A background task: cancellable, and awaitable by any number of waiters, also after it
-    // ended.
-    struct Job;
-    using JobPtr = std::shared_ptr<Job>;
+    // A background task, cancelled when its last holder lets it go; any number of waiters may
+    // await its end.
+    using JobPtr = std::shared_ptr<TaskHandle<>>;
     using JobBody = std::function<QCoro::Task<>(CancelToken)>;
 
     // Starts `body` on the next turn of the event loop, as a task of its own.
     static JobPtr startJob(JobBody body);
+    // Starts `body` like startJob, with no holder: nothing cancels it.
+    static void startDetached(JobBody body);
     static void cancel(const JobPtr &job);
-    // Waits until the job has ended.
-    static QCoro::Task<> ended(JobPtr job);
     // Cancels the job in `slot`, waits for its end and clears the slot (unless it was
     // replaced meanwhile).
     static QCoro::Task<> cancelAndWait(JobPtr &slot);

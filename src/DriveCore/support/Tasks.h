@@ -119,6 +119,20 @@ public:
         co_return co_await *m_task;
     }
 
+    // Waits for the coroutine to end, however it ends. Any number of waiters may wait, also
+    // after the end, and the handle may be destroyed while they do.
+    QCoro::Task<> ended() const
+        requires std::is_void_v<T>
+    {
+        if (!m_task || m_task->isReady())
+            co_return;
+        try {
+            co_await *m_task;
+        } catch (...) {
+            // The failure belongs to whoever awaits result().
+        }
+    }
+
 private:
     template<typename Op>
     static QCoro::Task<T> run(std::shared_ptr<Op> op, CancelToken token)

@@ -2,6 +2,7 @@
 
 #include "DriveCore/keys/SetupState.h"
 #include "DriveCore/support/Tasks.h"
+#include "support/ManualSleeps.h"
 #include "support/InMemoryKeychain.h"
 
 #include <QList>
@@ -11,6 +12,8 @@
 #include <utility>
 
 namespace SetupFixture {
+
+using TestSupport::ManualSleeps;
 
 // A storage that answers as told: at once, or while `hold` is set only once released.
 class FakeConnection final : public DriveCore::SetupConnecting {
@@ -63,35 +66,6 @@ inline DriveCore::SetupDeps deps(std::shared_ptr<FakeConnection> connection, qin
     return d;
 }
 
-// A sleep that waits until the test lets it go, or its token is cancelled. Each sleep wakes on
-// its own object, so a wake posted for a sleep that has ended goes with it.
-class ManualSleep {
-public:
-    std::function<QCoro::Task<>(std::chrono::milliseconds, DriveCore::CancelToken)> function()
-    {
-        return [this](std::chrono::milliseconds duration, DriveCore::CancelToken token) -> QCoro::Task<> {
-            asked.push_back(duration);
-            DriveCore::detail::Waker waker;
-            m_sleeping << QPointer(&waker);
-            DriveCore::CancelHook hook(token, &waker, [&waker] { waker.fire(); });
-            co_await qCoro(&waker, &DriveCore::detail::Waker::fired);
-            DriveCore::checkCancelled(token);
-        };
-    }
-    // Ends every sleep under way.
-    void release()
-    {
-        const QList<QPointer<DriveCore::detail::Waker>> sleeping = std::exchange(m_sleeping, {});
-        for (const auto &waker : sleeping)
-            if (waker)
-                waker->fire();
-    }
-
-    std::vector<std::chrono::milliseconds> asked;
-
-private:
-    QList<QPointer<DriveCore::detail::Waker>> m_sleeping;
-};
 
 inline void fillKeys(DriveCore::SetupState &state)
 {

@@ -158,7 +158,7 @@ protected:
     }
     DriveCore::TaskHandle<> start(SetupState &state)
     {
-        return DriveCore::TaskHandle<>::start([state = QPointer(&state), sleep = sleep.function()](
+        return DriveCore::TaskHandle<>::start([state = QPointer(&state), sleep = sleep.sleep()](
                                                   DriveCore::CancelToken token) {
             return TurnOnDrivePresenter::poll(state, sleep, token);
         });
@@ -166,27 +166,27 @@ protected:
 
     int asks = 0;
     bool switchOn = false;
-    SetupFixture::ManualSleep sleep;
+    SetupFixture::ManualSleeps sleep;
 };
 
 TEST_F(TurnOnDrivePoll, AsksAtOnceThenTwoSecondsAfterEachAnswerUntilTheStepMoves)
 {
     auto state = onTurnOnStep();
     DriveCore::TaskHandle<> poll = start(*state);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked.size() == 1; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked().size() == 1; }));
     EXPECT_EQ(asks, 1);
-    EXPECT_EQ(sleep.asked.front(), std::chrono::seconds(2));
+    EXPECT_EQ(sleep.asked().front(), std::chrono::seconds(2));
     EXPECT_FALSE(state->error()) << "an answer of off shows nothing";
 
-    sleep.release();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked.size() == 2; }));
+    sleep.releaseAll();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked().size() == 2; }));
     EXPECT_EQ(asks, 2);
 
     switchOn = true;
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return state->step() == SetupStep{SetupStep::nameAndCache}; }));
     EXPECT_EQ(asks, 3);
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return poll.isFinished(); }));
     EXPECT_EQ(asks, 3);
 }
@@ -195,16 +195,16 @@ TEST_F(TurnOnDrivePoll, EndsWhenCancelledOrTheAssistantIsGone)
 {
     auto state = onTurnOnStep();
     DriveCore::TaskHandle<> poll = start(*state);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked.size() == 1; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked().size() == 1; }));
     poll.cancel();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return poll.isFinished(); }));
     EXPECT_EQ(asks, 1);
 
     DriveCore::TaskHandle<> again = start(*state);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked.size() == 2; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.asked().size() == 2; }));
     EXPECT_EQ(asks, 2) << "a new round asks at once";
     state.reset();
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return again.isFinished(); }));
     EXPECT_EQ(asks, 2);
 }

@@ -87,14 +87,14 @@ struct Computer {
             return std::make_unique<SetupState>(deps);
         };
         context.openUrl = [this](const QUrl &url) { opened << url; };
-        context.sleep = sleep.function();
+        context.sleep = sleep.sleep();
         context.mountPath = [] { return std::optional<QString>(); };
     }
 
     std::shared_ptr<DriveCore::KeychainSecretStore> store;
     std::shared_ptr<DriveCore::UserDefaults> defaults;
     DriveCore::FSKitMount::Setup layer;
-    SetupFixture::ManualSleep sleep;
+    SetupFixture::ManualSleeps sleep;
     SetupContext context;
     QList<QUrl> opened;
     int starts = 0;
@@ -188,8 +188,8 @@ TEST_F(SetupWindowS3Test, NewDriveThenASecondComputerOpensItWithTheRecoveryKit)
     click(turnOn->openSettingsButton());
     EXPECT_EQ(first.opened, QList<QUrl>{first.context.fileSystemHelp});
     first.layer = {};
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !first.sleep.asked.empty(); }, stepLimit));
-    first.sleep.release();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !first.sleep.asked().empty(); }, stepLimit));
+    first.sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return window->shownScreen() == Screen::nameAndCache; }, stepLimit));
 
     auto *name = screen<NameAndCacheView>(*window);

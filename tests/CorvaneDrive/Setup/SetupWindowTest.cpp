@@ -63,7 +63,7 @@ protected:
         };
         context.openUrl = [this](const QUrl &url) { opened << url; };
         context.fileSystemHelp = QUrl(QStringLiteral("file:///usr/share/corvane-drive/help/file-system-layer.html"));
-        context.sleep = sleep.function();
+        context.sleep = sleep.sleep();
         context.mountPath = [this] { return mountPath; };
         context.settingsDriveName = [this] { return settingsName; };
     }
@@ -100,7 +100,7 @@ protected:
         if (target == Screen::turnOnDrive)
             return;
         switchOn = true;
-        sleep.release();
+        sleep.releaseAll();
         ASSERT_TRUE(spinUntil([&] { return window.shownScreen() == Screen::nameAndCache; }));
         if (target == Screen::nameAndCache)
             return;
@@ -121,7 +121,7 @@ protected:
     std::optional<QString> mountPath;
     std::optional<QString> settingsName;
     QList<QUrl> opened;
-    SetupFixture::ManualSleep sleep;
+    SetupFixture::ManualSleeps sleep;
     SetupContext context;
 };
 
@@ -328,7 +328,7 @@ TEST_F(SetupWindowTest, TurnOnDriveWaitsForTheLayerAndMovesOnByItself)
     auto window = open();
     ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::turnOnDrive));
     auto *turnOn = screen<TurnOnDriveView>(*window);
-    ASSERT_TRUE(spinUntil([&] { return sleep.asked.size() == 1; }));
+    ASSERT_TRUE(spinUntil([&] { return sleep.asked().size() == 1; }));
     EXPECT_EQ(switchAsks, 1) << "asked as soon as the screen is shown";
     EXPECT_EQ(shownError(*window), std::nullopt);
     saveScreenshot(*window, QStringLiteral("setup-turn-on-drive"));
@@ -347,14 +347,14 @@ TEST_F(SetupWindowTest, TurnOnDriveWaitsForTheLayerAndMovesOnByItself)
     click(turnOn->footer()->backButton());
     ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::newPassphrase; }));
     const int asked = switchAsks;
-    sleep.release();
+    sleep.releaseAll();
     QTest::qWait(50);
     EXPECT_EQ(switchAsks, asked);
     click(screen<PassphraseView>(*window)->defaultButton());
     ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::turnOnDrive && switchAsks == asked + 1; }));
 
     switchOn = true;
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::nameAndCache; }));
     EXPECT_EQ(shownError(*window), std::nullopt);
 }

@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 using DriveCore::AppModelError;
 using DriveCore::DeletedItem;
 using WindowsFixture::Door;
-using WindowsFixture::ManualSleep;
+using WindowsFixture::ManualSleeps;
 using WindowsFixture::settle;
 
 namespace {
@@ -71,7 +71,7 @@ protected:
         c.windowOpened = [this] { calls << QStringLiteral("opened"); };
         c.windowClosed = [this] { calls << QStringLiteral("closed"); };
         c.now = [] { return QDateTime(QDate(2026, 3, 10), QTime(12, 0)); };
-        c.sleep = sleep.function();
+        c.sleep = sleep.sleep();
         return c;
     }
     void selectAll(RecentlyDeletedPresenter &presenter)
@@ -90,7 +90,7 @@ protected:
     std::optional<QString> refreshFailure;
     std::shared_ptr<Door> refreshDoor;
     std::shared_ptr<Door> actionDoor;
-    ManualSleep sleep;
+    ManualSleeps sleep;
 };
 
 TEST_F(RecentlyDeletedTest, EmptyPanelFollowsTheTrashStatistics)
@@ -221,19 +221,19 @@ TEST_F(RecentlyDeletedTest, RefreshesWhileShownOnlyTheFirstForcedAndWithTheSpinn
     EXPECT_TRUE(presenter.loading());
     EXPECT_EQ(presenter.panel(), std::nullopt) << "the spinner, not a panel";
     refreshDoor->open();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.sleeping() == 1; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.waiting() == 1; }));
     EXPECT_FALSE(presenter.loading());
-    EXPECT_EQ(sleep.asked.front(), 2s);
+    EXPECT_EQ(sleep.asked().front(), 2s);
 
     // A refresh that fails shows its text; a later good one takes it back.
     refreshFailure = notConnected;
-    sleep.release();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.sleeping() == 1 && refreshes.size() == 2; }));
+    sleep.releaseAll();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.waiting() == 1 && refreshes.size() == 2; }));
     EXPECT_EQ(presenter.error(), notConnected);
     EXPECT_FALSE(presenter.loading()) << "only the first refresh shows the spinner";
     refreshFailure.reset();
-    sleep.release();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshes.size() == 3 && sleep.sleeping() == 1; }));
+    sleep.releaseAll();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshes.size() == 3 && sleep.waiting() == 1; }));
     EXPECT_EQ(presenter.error(), std::nullopt);
     EXPECT_EQ(refreshes, (QList<bool>{true, false, false}));
 
@@ -245,13 +245,13 @@ TEST_F(RecentlyDeletedTest, RefreshesWhileShownOnlyTheFirstForcedAndWithTheSpinn
     EXPECT_FALSE(presenter.canRestore());
     EXPECT_FALSE(presenter.canDeleteNow());
     EXPECT_FALSE(presenter.canEmpty());
-    sleep.release();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.sleeping() == 1; }));
+    sleep.releaseAll();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return sleep.waiting() == 1; }));
     EXPECT_EQ(refreshes.size(), 3) << "no refresh while working";
     actionDoor->open();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return !presenter.working(); }));
-    sleep.release();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshes.size() == 4 && sleep.sleeping() == 1; }));
+    sleep.releaseAll();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshes.size() == 4 && sleep.waiting() == 1; }));
     EXPECT_EQ(presenter.error(), QStringLiteral("no a"));
 
     // Leaving the screen ends the loop; a refresh that fails after that shows nothing.
@@ -259,14 +259,14 @@ TEST_F(RecentlyDeletedTest, RefreshesWhileShownOnlyTheFirstForcedAndWithTheSpinn
     refreshFailure = notConnected;
     presenter.setSelection({});
     presenter.restoreSelected();
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return refreshDoor->waiting() == 1; }));
     presenter.hidden();
     EXPECT_EQ(calls.last(), QStringLiteral("closed"));
     refreshDoor->open();
     settle();
     EXPECT_EQ(presenter.error(), QStringLiteral("no a"));
-    EXPECT_EQ(sleep.sleeping(), 0);
+    EXPECT_EQ(sleep.waiting(), 0);
 }
 
 TEST_F(RecentlyDeletedTest, ARestoreGoesOnAfterTheWindowIsGone)
@@ -579,7 +579,7 @@ protected:
         };
         c.reveal = [this](const QList<QUrl> &urls) { revealed << urls; };
         c.open = [this](const QUrl &url) { opened << url; };
-        c.sleep = sleep.function();
+        c.sleep = sleep.sleep();
         return c;
     }
     void listing(QList<DriveCore::DriveSearchEntry> entries)
@@ -601,7 +601,7 @@ protected:
     std::optional<QString> loadFailure;
     QList<QUrl> revealed;
     QList<QUrl> opened;
-    ManualSleep sleep;
+    ManualSleeps sleep;
 };
 
 TEST_F(SearchTest, TextsOfTheCountPlaceholderAndCells)
@@ -636,7 +636,7 @@ TEST_F(SearchTest, TypingQuicklyMatchesOnlyTheFinalTextAndKeepsOrDropsTheSelecti
     EXPECT_EQ(loads, 0) << "a listing is there already";
     int applied = 0;
     QObject::connect(&presenter, &SearchPresenter::resultsApplied, [&] { ++applied; });
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return applied == 1; }));
     EXPECT_EQ(presenter.countText(), QStringLiteral("0 matches"));
     EXPECT_EQ(presenter.placeholder()->title, QStringLiteral("Search your Ovra drive"));
@@ -644,24 +644,24 @@ TEST_F(SearchTest, TypingQuicklyMatchesOnlyTheFinalTextAndKeepsOrDropsTheSelecti
     for (const QString &typed : {QStringLiteral("p"), QStringLiteral("ph"), QStringLiteral("pho")})
         presenter.setQuery(typed);
     settle();
-    EXPECT_EQ(sleep.sleeping(), 1) << "earlier runs were cancelled in their wait";
-    sleep.release();
+    EXPECT_EQ(sleep.waiting(), 1) << "earlier runs were cancelled in their wait";
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return applied == 2; }));
     settle();
     EXPECT_EQ(applied, 2);
     EXPECT_EQ(presenter.results().total, 2);
-    EXPECT_EQ(sleep.asked.back(), 120ms);
+    EXPECT_EQ(sleep.asked().back(), 120ms);
 
     presenter.setSelection(QStringLiteral("Photos/cat.jpg"));
     EXPECT_TRUE(presenter.canReveal());
     presenter.reveal({QStringLiteral("Photos/cat.jpg")});
     EXPECT_EQ(revealed, QList{QUrl::fromLocalFile(QStringLiteral("/home/ada/Mounts/My Drive/Photos/cat.jpg"))});
     presenter.setQuery(QStringLiteral("cat"));
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return applied == 3; }));
     EXPECT_EQ(presenter.selection(), QStringLiteral("Photos/cat.jpg")) << "still among the results";
     presenter.setQuery(QStringLiteral("beach"));
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return applied == 4; }));
     EXPECT_EQ(presenter.selection(), std::nullopt);
     EXPECT_FALSE(presenter.canReveal());
@@ -673,13 +673,13 @@ TEST_F(SearchTest, ARunWhoseListingChangedIsDroppedForTheRunOfTheNewListing)
     presenter.shown();
     presenter.setQuery(QStringLiteral("jpg"));
     settle();
-    ASSERT_EQ(sleep.sleeping(), 1);
+    ASSERT_EQ(sleep.waiting(), 1);
     // A new listing arrives while the query's run waits; its own run applies instead.
     listing({entry("Photos/dog.jpg")});
-    ASSERT_EQ(sleep.sleeping(), 2);
+    ASSERT_EQ(sleep.waiting(), 2);
     int applied = 0;
     QObject::connect(&presenter, &SearchPresenter::resultsApplied, [&] { ++applied; });
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return applied >= 1; }));
     settle();
     EXPECT_EQ(presenter.results().items.size(), 1);
@@ -729,7 +729,7 @@ TEST_F(SearchTest, AnotherDriveEmptiesTheTableAndLoadsItsListing)
     SearchPresenter presenter(context());
     presenter.shown();
     presenter.setQuery(QStringLiteral("jpg"));
-    sleep.release();
+    sleep.releaseAll();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return presenter.results().total == 2; }));
     presenter.setSelection(QStringLiteral("Photos/cat.jpg"));
 

@@ -840,7 +840,7 @@ TEST_F(ActionsTest, TheSetupStateIsWiredToTheModel)
     EXPECT_EQ(connectionUsed->rclone, QStringLiteral("/nonexistent/rclone"));
     QCoro::Task<bool> asking = other->deps().driveSwitchOn();
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(5s) == 1; }));
-    sleeps.release(5s);
+    sleeps.releaseOldest(5s);
     EXPECT_FALSE(finish(std::move(asking)));
     EXPECT_EQ(extensionQuestions, 1);
 }
@@ -880,7 +880,7 @@ TEST_F(ActionsTest, ASignOutWaitsForUploadsThenRemovesEverythingAndResetsTheMode
     EXPECT_EQ(finish(model().signOut(false)), std::nullopt) << "a second one is refused";
     for (int pause = 0; pause < 3; ++pause) {
         ASSERT_TRUE(waitFor([&] { return sleeps.waiting(2s) == 1; }));
-        sleeps.release(2s);
+        sleeps.releaseOldest(2s);
     }
     keepStates.clear();
     badges.clear();
@@ -923,7 +923,7 @@ TEST_F(ActionsTest, CancellingOrForcingASignOutWhileItWaits)
     EXPECT_EQ(model().signOutStep(), SignOutStep::waiting(4));
     EXPECT_EQ(model().signOutWaitingCount(), 4);
     model().cancelSignOut();
-    sleeps.release(2s);
+    sleeps.releaseOldest(2s);
     EXPECT_EQ(finish(std::move(cancelled)), SignOutStep{SignOutStep::cancelled});
     EXPECT_EQ(model().supervisor().state().kind, SupervisorState::running) << "never stopped";
     EXPECT_TRUE(secrets->keys.has_value());
@@ -931,7 +931,7 @@ TEST_F(ActionsTest, CancellingOrForcingASignOutWhileItWaits)
     QCoro::Task<std::optional<SignOutStep>> forced = model().signOut(false);
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(2s) == 1; }));
     model().requestForceSignOut();
-    sleeps.release(2s);
+    sleeps.releaseOldest(2s);
     EXPECT_EQ(finish(std::move(forced)), SignOutStep{SignOutStep::done});
     EXPECT_TRUE(model().signOutDiscardedFiles());
     EXPECT_EQ(SignOutStep{SignOutStep::done}.text(model().signOutDiscardedFiles()),

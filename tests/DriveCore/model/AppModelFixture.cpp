@@ -24,56 +24,6 @@ void Gate::open()
     m_waker.fire();
 }
 
-struct ManualSleep::Pending {
-    Milliseconds duration;
-    bool released = false;
-    bool cancelled = false;
-    detail::Waker waker;
-};
-
-std::function<QCoro::Task<>(Milliseconds, CancelToken)> ManualSleep::hook()
-{
-    return [this](Milliseconds duration, CancelToken token) { return sleep(this, duration, std::move(token)); };
-}
-
-QCoro::Task<> ManualSleep::sleep(ManualSleep *self, Milliseconds duration, CancelToken token)
-{
-    checkCancelled(token);
-    self->asked.push_back(duration);
-    const auto pending = std::make_shared<Pending>();
-    pending->duration = duration;
-    self->m_pending.push_back(pending);
-    {
-        CancelHook hook(token, &pending->waker, [pending] {
-            pending->cancelled = true;
-            pending->waker.fire();
-        });
-        while (!pending->released && !pending->cancelled)
-            co_await qCoro(&pending->waker, &detail::Waker::fired);
-    }
-    std::erase(self->m_pending, pending);
-    if (!pending->released)
-        throw CancelledError();
-}
-
-bool ManualSleep::release(Milliseconds duration)
-{
-    for (const std::shared_ptr<Pending> &pending : m_pending) {
-        if (pending->duration == duration && !pending->released && !pending->cancelled) {
-            pending->released = true;
-            pending->waker.fire();
-            return true;
-        }
-    }
-    return false;
-}
-
-int ManualSleep::waiting(Milliseconds duration) const
-{
-    return int(std::count_if(m_pending.begin(), m_pending.end(), [&](const std::shared_ptr<Pending> &pending) {
-        return pending->duration == duration && !pending->released && !pending->cancelled;
-    }));
-}
 
 QCoro::Task<> FakeSupervisor::start(DriveSettings, StorageSecrets, QString, bool readOnly, DriveEngine engine)
 {
@@ -269,7 +219,7 @@ ModelTest::ModelTest()
             }
             rescues.append(QStringLiteral("end %1").arg(rc.port()));
         },
-        .sleep = sleeps.hook(),
+        .sleep = sleeps.sleep(),
         .now = [] { return QDateTime(QDate(2026, 3, 4), QTime(12, 0)); },
         .fskitAvailable = [this]() -> QCoro::Task<bool> {
             ++extensionQuestions;

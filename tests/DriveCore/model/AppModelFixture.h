@@ -3,6 +3,7 @@
 #include "DriveCore/model/AppModel.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "support/LogCapture.h"
+#include "support/ManualSleeps.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
 
@@ -106,23 +107,6 @@ private:
     bool m_open = false;
     int m_waiting = 0;
     DriveCore::detail::Waker m_waker;
-};
-
-// Sleeps that end only when the test releases them (or their token is cancelled).
-class ManualSleep {
-public:
-    std::function<QCoro::Task<>(Milliseconds, DriveCore::CancelToken)> hook();
-    // Ends the oldest sleep of `duration` now waiting; false when none waits.
-    bool release(Milliseconds duration);
-    // Sleeps of `duration` now waiting.
-    int waiting(Milliseconds duration) const;
-    // Every duration asked for, in order.
-    std::vector<Milliseconds> asked;
-
-private:
-    struct Pending;
-    static QCoro::Task<> sleep(ManualSleep *self, Milliseconds duration, DriveCore::CancelToken token);
-    std::deque<std::shared_ptr<Pending>> m_pending;
 };
 
 class FakeSupervisor : public DriveCore::DriveSupervising {
@@ -259,7 +243,7 @@ protected:
     DriveCore::StorageSecrets keys;
     QString passphrase = QStringLiteral("correct horse battery staple");
 
-    ManualSleep sleeps;
+    TestSupport::ManualSleeps sleeps;
     std::shared_ptr<FakeSupervisor> supervisor = std::make_shared<FakeSupervisor>();
     std::shared_ptr<FakeSecrets> secrets = std::make_shared<FakeSecrets>();
     std::shared_ptr<DriveCore::UserDefaults> defaults;

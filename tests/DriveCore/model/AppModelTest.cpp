@@ -415,7 +415,7 @@ TEST_F(ModelTest, TheFileSystemLayerMustAnswerWithinFiveSeconds)
     QCoro::Task<> launch = model().launch();
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(5s) == 1; }));
     EXPECT_EQ(extensionQuestions, 1);
-    sleeps.release(5s);
+    sleeps.releaseOldest(5s);
     finish(std::move(launch));
     EXPECT_EQ(model().phase(), problem(AppModel::extensionOffText));
     EXPECT_EQ(model().statusLine(), AppModel::extensionOffText);
@@ -426,10 +426,10 @@ TEST_F(ModelTest, TheFileSystemLayerMustAnswerWithinFiveSeconds)
     // The loop's refresh asks again; once the layer answers, the drive restarts in the same call.
     ASSERT_TRUE(waitFor([&] { return extensionQuestions == 2 && sleeps.waiting(5s) == 1; }));
     extensionAnswer = true;
-    sleeps.release(5s);
+    sleeps.releaseOldest(5s);
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(10s) == 1; }));
     EXPECT_EQ(model().phase(), problem(AppModel::extensionOffText)) << "a late no changes nothing";
-    sleeps.release(10s);
+    sleeps.releaseOldest(10s);
     ASSERT_TRUE(waitFor([&] { return model().phase() == phase(Phase::running); }));
     EXPECT_THAT(supervisor->events, ElementsAre(QStringLiteral("stop"), QStringLiteral("start fskit")));
     EXPECT_FALSE(model().isChangingDrive());
@@ -669,11 +669,11 @@ TEST_F(ModelTest, TheRefreshLoopPollsFasterWhileAWindowIsOpen)
 
     model().windowOpened();
     ASSERT_TRUE(waitFor([&] { return snapshots == 2; })) << "a window refreshes at once";
-    sleeps.release(10s);
+    sleeps.releaseOldest(10s);
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(2s) == 1; }));
     EXPECT_EQ(snapshots, 3);
     model().windowClosed();
-    sleeps.release(2s);
+    sleeps.releaseOldest(2s);
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(10s) == 1; }));
     EXPECT_EQ(snapshots, 4);
 
@@ -693,12 +693,12 @@ TEST_F(ModelTest, TheDailyJobWaitsFiveMinutesWhileTheDriveIsDownOrTheJobFails)
 
     supervisor->run(4001);
     purgeFails = true;
-    sleeps.release(5min);
+    sleeps.releaseOldest(5min);
     ASSERT_TRUE(waitFor([&] { return purges == 1 && sleeps.waiting(5min) == 1; }));
     EXPECT_THAT(logs.messages(QStringLiteral("app")),
                 ElementsAre(QStringLiteral("Scheduled job failed; retrying in 5 min: <private>")));
     purgeFails = false;
-    sleeps.release(5min);
+    sleeps.releaseOldest(5min);
     ASSERT_TRUE(waitFor([&] { return purges == 2 && sleeps.waiting(24h) == 1; }));
 }
 
@@ -773,7 +773,7 @@ TEST_F(ModelTest, StoppingTheDriveFlushesChangeSyncWithinFiveSecondsAndNotAtAllO
     ASSERT_TRUE(waitFor([&] { return sleeps.waiting(5s) == 1; }));
     EXPECT_TRUE(Access::stopping(model()));
     EXPECT_TRUE(supervisor->events.isEmpty()) << "the engine runs while the note is written";
-    sleeps.release(5s);
+    sleeps.releaseOldest(5s);
     finish(std::move(stop));
     EXPECT_THAT(supervisor->events, ElementsAre(QStringLiteral("stop")));
     EXPECT_EQ(model().changeSync(), nullptr);

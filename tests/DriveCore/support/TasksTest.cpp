@@ -172,6 +172,35 @@ TEST(Tasks, HandleCancelAndResult)
     EXPECT_EQ(await(quick.result()), QStringLiteral("done"));
 }
 
+TEST(Tasks, EveryWaiterSeesTheEndEvenAfterTheHandleIsGone)
+{
+    CancelSource release;
+    auto handle = std::make_unique<TaskHandle<>>(TaskHandle<>::start([&](CancelToken) -> QCoro::Task<> {
+        co_await sleep(10s, release.get_token());
+    }));
+    int ended = 0;
+    const auto waiter = [&ended](QCoro::Task<> end) -> QCoro::Task<> {
+        co_await std::move(end);
+        ++ended;
+    };
+    auto first = waiter(handle->ended());
+    auto second = waiter(handle->ended());
+    // Going away cancels only the handle's own token; the task ends when its sleep does.
+    handle.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ended, 0);
+    release.request_stop();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return ended == 2; }));
+
+    auto failed = TaskHandle<>::start([](CancelToken) -> QCoro::Task<> {
+        co_await sleep(1ms);
+        throw std::runtime_error("broken");
+    });
+    await(failed.ended());
+    await(failed.ended());
+    EXPECT_THROW(await(failed.result()), std::runtime_error);
+}
+
 TEST(Tasks, ChildTasksAreAwaitedInOrder)
 {
     auto child = [](int value, std::chrono::milliseconds delay) -> QCoro::Task<int> {
