@@ -43,9 +43,10 @@ QJsonObject scenario(const QString &bucket)
     }
     return {{"bucket", bucket},
             {"diskCache", QJsonObject{{"uploadsInProgress", 2}, {"uploadsQueued", 100}, {"erroredFiles", 0}}},
-            {"methods", QJsonObject{{"core/transferred", QJsonObject{{"reply", QJsonObject{{"transferred", transferred}}}}},
-                                    {"vfs/pins", QJsonObject{{"reply", QJsonObject{{"pins", pins}, {"state", "keeping"}}}}},
-                                    {"vfs/queue", QJsonObject{{"reply", QJsonObject{{"queue", queue}}}}}}}};
+            {"methods",
+             QJsonObject{{"core/transferred", QJsonObject{{"reply", QJsonObject{{"transferred", transferred}}}}},
+                         {"vfs/pins", QJsonObject{{"reply", QJsonObject{{"pins", pins}, {"state", "keeping"}}}}},
+                         {"vfs/queue", QJsonObject{{"reply", QJsonObject{{"queue", queue}}}}}}}};
 }
 
 std::unique_ptr<TestSupport::FakeEngine> engine;
@@ -85,9 +86,12 @@ int main(int argc, char **argv)
     hooks.makeChangeSync = [](RCClient, DriveSettings) { return std::make_shared<TestSupport::NoChangeSync>(); };
     hooks.cacheFolders = [](const DriveSettings &) { return std::set<std::string>{}; };
     // The loops wait a day between passes: only the measured passes run.
-    hooks.sleep = [](std::chrono::milliseconds, CancelToken token) { return DriveCore::sleep(std::chrono::hours(24), token); };
-    model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine->client()), std::make_shared<TestSupport::FixedKeys>(),
-                                       defaults, std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
+    hooks.sleep = [](std::chrono::milliseconds, CancelToken token) {
+        return DriveCore::sleep(std::chrono::hours(24), token);
+    };
+    model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine->client()),
+                                       std::make_shared<TestSupport::FixedKeys>(), defaults,
+                                       std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
     QCoro::waitFor(model->launch());
 
     benchmark::RunSpecifiedBenchmarks();

@@ -68,7 +68,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the fake engine did not start\n");
         return 1;
     }
-    for (int attempt = 0; attempt < 1000 && !MountTable::typesMountedAt(mountPoint).contains(QStringLiteral("rclone")); ++attempt)
+    for (int attempt = 0; attempt < 1000 && !MountTable::typesMountedAt(mountPoint).contains(QStringLiteral("rclone"));
+         ++attempt)
         QThread::msleep(10);
     if (!MountTable::typesMountedAt(mountPoint).contains(QStringLiteral("rclone"))) {
         std::fprintf(stderr, "the fake engine did not mount its folder\n");

@@ -25,9 +25,10 @@ const QList<ListItem> &listing()
         std::mt19937 random(11);
         const auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
         const QStringList words{
-            "Report",  "Invoice", "Photos",  "Holiday", "Budget",  "Notes",   "Project", "Draft",   "Scan",
-            "Contract", "Résumé", "Café",    "Über",    "Naïve",   "São Paulo", "Crème", "Zürich",  "Ελλάδα",
-            "東京",     "Smørrebrød", "Cafe\u0301", "Mu\u0308nchen", "backup", "final", "copy", "meeting",
+            "Report",        "Invoice", "Photos",   "Holiday", "Budget",  "Notes",      "Project",
+            "Draft",         "Scan",    "Contract", "Résumé",  "Café",    "Über",       "Naïve",
+            "São Paulo",     "Crème",   "Zürich",   "Ελλάδα",  "東京",    "Smørrebrød", "Cafe\u0301",
+            "Mu\u0308nchen", "backup",  "final",    "copy",    "meeting",
         };
         const QStringList extensions{".pdf", ".jpg", ".docx", ".xlsx", ".txt", ".png", ".mov", ""};
         const auto name = [&] {
@@ -48,8 +49,8 @@ const QList<ListItem> &listing()
             const bool isDir = below(6) == 0 && parent.count(u'/') < 3;
             const QString own = name() + (isDir ? QString() : extensions[qsizetype(below(size_t(extensions.size())))]);
             const QString path = parent.isEmpty() ? own : parent + u'/' + own;
-            made.append({path, own, isDir ? -1 : qint64(below(10'000'000)), QStringLiteral("2026-12-09T10:08:29.123456789Z"),
-                         isDir});
+            made.append({path, own, isDir ? -1 : qint64(below(10'000'000)),
+                         QStringLiteral("2026-12-09T10:08:29.123456789Z"), isDir});
             if (isDir)
                 folders.append(path);
         }
@@ -59,8 +60,9 @@ const QList<ListItem> &listing()
         QList<ListItem> listed;
         listed.reserve(made.size());
         for (const ListItem &item : made)
-            listed.append({QString(item.Path.constData(), item.Path.size()), QString(item.Name.constData(), item.Name.size()),
-                           item.Size, QString(item.ModTime.constData(), item.ModTime.size()), item.IsDir});
+            listed.append({QString(item.Path.constData(), item.Path.size()),
+                           QString(item.Name.constData(), item.Name.size()), item.Size,
+                           QString(item.ModTime.constData(), item.ModTime.size()), item.IsDir});
         return listed;
     }();
     return items;

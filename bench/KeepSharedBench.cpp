@@ -23,7 +23,8 @@ Workload makeWorkload()
 {
     std::mt19937 random(7);
     const auto below = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
-    const std::vector<std::string> top{"Documents", "Photos", "Projects", "Caf\u00e9 Notes", "Cafe\u0301 Notes", "Music"};
+    const std::vector<std::string> top{"Documents",       "Photos",           "Projects",
+                                       "Caf\u00e9 Notes", "Cafe\u0301 Notes", "Music"};
     const auto folder = [&] {
         return top[below(top.size())] + "/Group " + std::to_string(below(40)) + "/Item " + std::to_string(below(50));
     };
@@ -32,8 +33,8 @@ Workload makeWorkload()
     const std::vector<std::string> states{"done", "done", "done", "missing", "downloading", "lowSpace"};
     for (int i = 0; i < 2000; ++i) {
         const bool isDir = i % 3 != 0;
-        work.pins.push_back({isDir ? folder() : folder() + "/file " + std::to_string(i) + ".pdf", isDir,
-                             states[below(states.size())]});
+        work.pins.push_back(
+            {isDir ? folder() : folder() + "/file " + std::to_string(i) + ".pdf", isDir, states[below(states.size())]});
     }
     for (int i = 0; i < 2000; ++i)
         work.pending.push_back(folder() + "/upload " + std::to_string(i) + ".dat");

@@ -18,7 +18,8 @@ QList<PinStatus> makeRows()
                           QStringLiteral("Cafe\u0301 Notes"), QStringLiteral("Music")};
     QList<PinStatus> rows;
     for (int i = 0; i < 5000; ++i) {
-        const QString path = QStringLiteral("%1/Group %2/file %3.pdf").arg(top[below(int(top.size()))]).arg(below(40)).arg(i);
+        const QString path =
+            QStringLiteral("%1/Group %2/file %3.pdf").arg(top[below(int(top.size()))]).arg(below(40)).arg(i);
         rows.append({path, i % 7 == 0, 1, 1, qint64(below(1'000'000)), 0, QStringLiteral("done")});
     }
     return rows;
@@ -33,7 +34,8 @@ void filterAndSort(benchmark::State &state, const QString &query, KeptBrowser::S
 
 BENCHMARK_CAPTURE(filterAndSort, everyRowByName, QString(), KeptBrowser::Sort::name)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(filterAndSort, everyRowByFolder, QString(), KeptBrowser::Sort::folder)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(filterAndSort, searchedBySize, QStringLiteral("cafe"), KeptBrowser::Sort::size)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(filterAndSort, searchedBySize, QStringLiteral("cafe"), KeptBrowser::Sort::size)
+    ->Unit(benchmark::kMillisecond);
 
 void localBytes(benchmark::State &state)
 {

@@ -26,9 +26,9 @@ QList<DriveSearchEntry> entries()
 {
     std::mt19937 random(7);
     const auto below = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
-    const QStringList words{"Report", "Invoice", "Photos", "Holiday", "Budget", "Notes", "Project", "Draft", "Scan",
-                            "Contract", "Résumé", "Café", "Über", "Naïve", "São Paulo", "Zürich", "東京", "backup",
-                            "final", "copy", "meeting"};
+    const QStringList words{"Report",    "Invoice", "Photos",   "Holiday", "Budget", "Notes", "Project",
+                            "Draft",     "Scan",    "Contract", "Résumé",  "Café",   "Über",  "Naïve",
+                            "São Paulo", "Zürich",  "東京",     "backup",  "final",  "copy",  "meeting"};
     const QStringList extensions{".pdf", ".jpg", ".docx", ".xlsx", ".txt", ".png", ".mov", ""};
     QList<DriveSearchEntry> made;
     made.reserve(entryCount);
@@ -73,8 +73,8 @@ void lastKeyToRows(benchmark::State &state)
     QObject::connect(&window->presenter(), &SearchPresenter::resultsApplied, [&] { applied = true; });
 
     // Queries of two words, as typed: the last key completes the second word.
-    const QStringList queries{QStringLiteral("report 2019"), QStringLiteral("photos caf"), QStringLiteral("budget fina"),
-                              QStringLiteral("meeting 202")};
+    const QStringList queries{QStringLiteral("report 2019"), QStringLiteral("photos caf"),
+                              QStringLiteral("budget fina"), QStringLiteral("meeting 202")};
     qsizetype turn = 0;
     qsizetype shown = 0;
     for (auto _ : state) {

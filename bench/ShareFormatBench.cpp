@@ -68,7 +68,8 @@ bool rawPass(EVP_CIPHER_CTX *context, const QByteArray &key, const QByteArray &i
 {
     const QByteArray nonce = ShareFormat::chunkNonce(0, true);
     auto *out = reinterpret_cast<unsigned char *>(piece.data());
-    if (EVP_EncryptInit_ex(context, EVP_aes_256_gcm(), nullptr, reinterpret_cast<const unsigned char *>(key.constData()),
+    if (EVP_EncryptInit_ex(context, EVP_aes_256_gcm(), nullptr,
+                           reinterpret_cast<const unsigned char *>(key.constData()),
                            reinterpret_cast<const unsigned char *>(nonce.constData()))
         != 1)
         return false;
@@ -111,7 +112,7 @@ void ChunkedAgainstRaw(benchmark::State &state)
     QByteArray chunkedOutput(ShareFormat::encryptedSize(streamSize, ShareFormat::chunkSize), '\0');
     QByteArray piece(ShareFormat::chunkSize + ShareFormat::tagSize, '\0');
     const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                                 &EVP_CIPHER_CTX_free);
+                                                                                  &EVP_CIPHER_CTX_free);
     double rawCopy = 0;
     double chunkedCopy = 0;
     double rawHandoff = 0;

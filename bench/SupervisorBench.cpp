@@ -119,8 +119,10 @@ int main(int argc, char **argv)
     const QString scenario = drive->home.filePath(QStringLiteral("scenario.json"));
     QDir().mkpath(drive->home.filePath(QStringLiteral("bucket/Drive")));
     TestSupport::FakeEngine::writeScenario(
-        scenario, {{QStringLiteral("bucket"), drive->home.filePath(QStringLiteral("bucket"))}, {QStringLiteral("mount"), true}});
-    const QString program = TestSupport::FakeEngine::writeWrapper(drive->home.filePath(QStringLiteral("engine")), scenario);
+        scenario,
+        {{QStringLiteral("bucket"), drive->home.filePath(QStringLiteral("bucket"))}, {QStringLiteral("mount"), true}});
+    const QString program =
+        TestSupport::FakeEngine::writeWrapper(drive->home.filePath(QStringLiteral("engine")), scenario);
     drive->supervisor = std::make_unique<RcloneSupervisor>(RcloneCommand(program), std::make_shared<RealLauncher>(),
                                                            SupervisorHooks::live(), RcloneSupervisor::Observers{});
 

@@ -33,7 +33,10 @@ int CodeView::heightForWidth(int width) const
     return qCeil(copy->size().height());
 }
 
-QSize CodeView::sizeHint() const { return {200, heightForWidth(200)}; }
+QSize CodeView::sizeHint() const
+{
+    return {200, heightForWidth(200)};
+}
 
 void CodeView::paintEvent(QPaintEvent *event)
 {

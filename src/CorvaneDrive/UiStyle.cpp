@@ -56,11 +56,26 @@ protected:
 
 } // namespace
 
-void heading(QWidget *widget) { scaleFont(widget, 1.7, true); }
-void title2(QWidget *widget) { scaleFont(widget, 1.4, true); }
-void headline(QWidget *widget) { scaleFont(widget, 1.0, true); }
-void callout(QWidget *widget) { scaleFont(widget, 0.92, widget->font().bold()); }
-void caption(QWidget *widget) { scaleFont(widget, 0.85, false); }
+void heading(QWidget *widget)
+{
+    scaleFont(widget, 1.7, true);
+}
+void title2(QWidget *widget)
+{
+    scaleFont(widget, 1.4, true);
+}
+void headline(QWidget *widget)
+{
+    scaleFont(widget, 1.0, true);
+}
+void callout(QWidget *widget)
+{
+    scaleFont(widget, 0.92, widget->font().bold());
+}
+void caption(QWidget *widget)
+{
+    scaleFont(widget, 0.85, false);
+}
 
 void monospaced(QWidget *widget)
 {
@@ -69,9 +84,15 @@ void monospaced(QWidget *widget)
     widget->setFont(fixed);
 }
 
-void secondary(QWidget *widget) { widget->setForegroundRole(QPalette::PlaceholderText); }
+void secondary(QWidget *widget)
+{
+    widget->setForegroundRole(QPalette::PlaceholderText);
+}
 
-QColor orange() { return QColor(0xe6, 0x61, 0x00); }
+QColor orange()
+{
+    return QColor(0xe6, 0x61, 0x00);
+}
 
 void failure(QWidget *widget)
 {
@@ -101,8 +122,8 @@ QIcon icon(const QString &name)
     // neither a theme nor the data folders that hold them.
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == u"hicolor") {
         QStringList paths = QIcon::themeSearchPaths();
-        for (const QString &folder :
-             QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory))
+        for (const QString &folder : QStandardPaths::locateAll(
+                 QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory))
             if (!paths.contains(folder))
                 paths << folder;
         QIcon::setThemeSearchPaths(paths);

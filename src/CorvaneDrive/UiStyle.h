@@ -48,8 +48,8 @@ QWidget *segments(QRadioButton *first, QRadioButton *second, QWidget *parent);
 // The small indicator beside a button or a line while work runs.
 QProgressBar *busyIndicator(QWidget *parent);
 
-// Return or Enter anywhere in `window` presses `button` while it can be pressed. The button is drawn as the default one. Widgets that use Return themselves (a
-// multi-line text field) keep it. Replacing the button moves the role.
+// Return or Enter anywhere in `window` presses `button` while it can be pressed. The button is drawn as the default
+// one. Widgets that use Return themselves (a multi-line text field) keep it. Replacing the button moves the role.
 void setDefaultButton(QWidget *window, QPushButton *button);
 
 } // namespace CorvaneDrive::UiStyle

@@ -96,12 +96,8 @@ struct FinderBadgeSnapshot::State {
 
     State(std::string mount, std::vector<FinderBadgePin> pins, std::vector<std::string> pending, bool queueKnown,
           bool online)
-        : mount(std::move(mount))
-        , pins(std::move(pins))
-        , pending(std::move(pending))
-        , queueKnown(queueKnown)
-        , online(online)
-        , index(this->pins, this->pending, online)
+        : mount(std::move(mount)), pins(std::move(pins)), pending(std::move(pending)), queueKnown(queueKnown),
+          online(online), index(this->pins, this->pending, online)
     {
     }
 };
@@ -112,11 +108,26 @@ FinderBadgeSnapshot::FinderBadgeSnapshot(std::string mount, std::vector<FinderBa
 {
 }
 
-const std::string &FinderBadgeSnapshot::mount() const { return m_state->mount; }
-const std::vector<FinderBadgePin> &FinderBadgeSnapshot::pins() const { return m_state->pins; }
-const std::vector<std::string> &FinderBadgeSnapshot::pending() const { return m_state->pending; }
-bool FinderBadgeSnapshot::queueKnown() const { return m_state->queueKnown; }
-bool FinderBadgeSnapshot::online() const { return m_state->online; }
+const std::string &FinderBadgeSnapshot::mount() const
+{
+    return m_state->mount;
+}
+const std::vector<FinderBadgePin> &FinderBadgeSnapshot::pins() const
+{
+    return m_state->pins;
+}
+const std::vector<std::string> &FinderBadgeSnapshot::pending() const
+{
+    return m_state->pending;
+}
+bool FinderBadgeSnapshot::queueKnown() const
+{
+    return m_state->queueKnown;
+}
+bool FinderBadgeSnapshot::online() const
+{
+    return m_state->online;
+}
 
 std::optional<FinderBadge> FinderBadgeSnapshot::badge(std::string_view path) const
 {

@@ -47,10 +47,10 @@ public:
     FinderBadgeSnapshot(const FinderBadgeSnapshot &) = default;
     FinderBadgeSnapshot &operator=(const FinderBadgeSnapshot &) = default;
 
-    const std::string &mount() const;                   // absolute path of the mount folder
-    const std::vector<FinderBadgePin> &pins() const;    // in the engine's order
-    const std::vector<std::string> &pending() const;    // drive-relative, in the upload queue
-    bool queueKnown() const;                            // when false, `pending` means nothing
+    const std::string &mount() const; // absolute path of the mount folder
+    const std::vector<FinderBadgePin> &pins() const; // in the engine's order
+    const std::vector<std::string> &pending() const; // drive-relative, in the upload queue
+    bool queueKnown() const; // when false, `pending` means nothing
     bool online() const;
 
     // The badge of a drive-relative path. Pending uploads decide first (even when the queue is not

@@ -114,8 +114,8 @@ bool KeepState::operator==(const KeepState &other) const
             });
         });
     };
-    return CanonicalText::equal(mounts, other.mounts) && pins.size() == other.pins.size()
-        && covers(pins, other.pins) && covers(other.pins, pins);
+    return CanonicalText::equal(mounts, other.mounts) && pins.size() == other.pins.size() && covers(pins, other.pins)
+        && covers(other.pins, pins);
 }
 
 namespace KeepBridge {

@@ -52,10 +52,10 @@ struct KeepRequest {
 // The four notifications between the application and the plug-in, and their JSON payloads.
 namespace KeepBridge {
 
-inline constexpr std::string_view stateName = "com.corvane.drive.keep.state";      // KeepState, to the plug-in
-inline constexpr std::string_view requestName = "com.corvane.drive.keep.request";  // KeepRequest, to the application
-inline constexpr std::string_view helloName = "com.corvane.drive.keep.hello";      // no payload: post keep state again
-inline constexpr std::string_view badgesName = "com.corvane.drive.finder.badges";  // FinderBadgeSnapshot, to the plug-in
+inline constexpr std::string_view stateName = "com.corvane.drive.keep.state"; // KeepState, to the plug-in
+inline constexpr std::string_view requestName = "com.corvane.drive.keep.request"; // KeepRequest, to the application
+inline constexpr std::string_view helloName = "com.corvane.drive.keep.hello"; // no payload: post keep state again
+inline constexpr std::string_view badgesName = "com.corvane.drive.finder.badges"; // FinderBadgeSnapshot, to the plug-in
 
 // The largest payload either side sends or reads, in UTF-8 bytes.
 inline constexpr std::size_t maxPayloadBytes = 65536;

@@ -29,9 +29,9 @@ constexpr Signal signal(std::string_view name)
     return {name.substr(0, dot), name.substr(dot + 1)};
 }
 
-inline constexpr Signal stateSignal = signal(KeepBridge::stateName);     // com.corvane.drive.keep / state
+inline constexpr Signal stateSignal = signal(KeepBridge::stateName); // com.corvane.drive.keep / state
 inline constexpr Signal requestSignal = signal(KeepBridge::requestName); // com.corvane.drive.keep / request
-inline constexpr Signal helloSignal = signal(KeepBridge::helloName);     // com.corvane.drive.keep / hello
-inline constexpr Signal badgesSignal = signal(KeepBridge::badgesName);   // com.corvane.drive.finder / badges
+inline constexpr Signal helloSignal = signal(KeepBridge::helloName); // com.corvane.drive.keep / hello
+inline constexpr Signal badgesSignal = signal(KeepBridge::badgesName); // com.corvane.drive.finder / badges
 
 } // namespace KeepShared::KeepBus

@@ -33,12 +33,10 @@ FinderSync::FinderSync(FinderSyncController &controller, NotificationCenter &cen
 void FinderSync::start()
 {
     m_clock.scheduleRepeating(badgeTimerInterval, [this] { expireBadges(); });
-    m_center.addObserver(KeepBridge::badgesName, [this](std::optional<std::string_view> object) {
-        badgesChanged(object);
-    });
-    m_center.addObserver(KeepBridge::stateName, [this](std::optional<std::string_view> object) {
-        stateChanged(object);
-    });
+    m_center.addObserver(KeepBridge::badgesName,
+                         [this](std::optional<std::string_view> object) { badgesChanged(object); });
+    m_center.addObserver(KeepBridge::stateName,
+                         [this](std::optional<std::string_view> object) { stateChanged(object); });
     m_center.post(KeepBridge::helloName, std::nullopt);
 }
 

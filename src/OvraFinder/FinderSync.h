@@ -51,7 +51,12 @@ public:
     static constexpr std::chrono::milliseconds badgeTimerInterval{5000};
 
     // The file manager's menus; only the one for chosen items ever gets the Keep item.
-    enum class MenuKind { contextualMenuForItems, contextualMenuForContainer, contextualMenuForSidebar, toolbarItemMenu };
+    enum class MenuKind {
+        contextualMenuForItems,
+        contextualMenuForContainer,
+        contextualMenuForSidebar,
+        toolbarItemMenu
+    };
 
     // The one item of the Keep menu. Without an action the item is shown disabled.
     struct MenuItem {

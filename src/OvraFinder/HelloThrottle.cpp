@@ -4,9 +4,7 @@
 
 namespace OvraFinder {
 
-HelloThrottle::HelloThrottle(NotificationCenter &center, const FinderClock &clock) : m_center(center), m_clock(clock)
-{
-}
+HelloThrottle::HelloThrottle(NotificationCenter &center, const FinderClock &clock) : m_center(center), m_clock(clock) {}
 
 void HelloThrottle::addObserver(std::string_view name, Handler handler)
 {

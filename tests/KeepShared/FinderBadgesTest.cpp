@@ -175,7 +175,9 @@ TEST(FinderBadgesTest, composedAndDecomposedTextsAreTheSamePath)
          {},
          true,
          true,
-         {{precomposed + "/a", FinderBadge::kept}, {precomposed, FinderBadge::kept}, {decomposed + "/a", FinderBadge::kept}}},
+         {{precomposed + "/a", FinderBadge::kept},
+          {precomposed, FinderBadge::kept},
+          {decomposed + "/a", FinderBadge::kept}}},
         {"precomposed pending, decomposed path",
          {},
          {precomposed + "/a.txt"},
@@ -255,8 +257,8 @@ TEST(FinderBadgesTest, lookupsAgreeWithTheRuleOnRandomSnapshots)
         const FinderBadgeSnapshot snapshot(mount, pins, pending, chance(80), chance(60));
 
         for (int query = 0; query < 20; ++query) {
-            const std::string path = chance(50) && !pins.empty() ? pins[random() % pins.size()].path + "/" + pick(names)
-                                                                 : randomPath();
+            const std::string path =
+                chance(50) && !pins.empty() ? pins[random() % pins.size()].path + "/" + pick(names) : randomPath();
             ASSERT_EQ(snapshot.badge(path), literalBadge(snapshot, path)) << "round " << round << ": " << path;
         }
     }

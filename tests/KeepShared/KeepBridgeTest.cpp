@@ -9,7 +9,7 @@ using namespace KeepShared;
 namespace {
 
 const std::string mount = "/Users/ann/Mounts/Drive";
-const std::string precomposed = "Caf\u00e9";  // é as one code point
+const std::string precomposed = "Caf\u00e9"; // é as one code point
 const std::string decomposed = "Cafe\u0301"; // e and a combining acute accent
 
 FinderBadgeSnapshot snapshotWithPending(std::string pending)
@@ -162,8 +162,9 @@ TEST(KeepBridgeTest, keepStatesDecodeWithMountsMissingFromPins)
     EXPECT_EQ(*state, (KeepState{{"/M", "/N"}, {{"/M", {"Docs"}}}}));
     EXPECT_FALSE(state->pins.contains("/N"));
 
-    for (const char *json : {R"({"mounts":["/M"]})", R"({"mounts":"/M","pins":{}})", R"({"mounts":["/M"],"pins":[]})",
-                             R"({"mounts":["/M"],"pins":[["/M",["Docs"]]]})", R"({"mounts":["/M"],"pins":{"/M":"Docs"}})"})
+    for (const char *json :
+         {R"({"mounts":["/M"]})", R"({"mounts":"/M","pins":{}})", R"({"mounts":["/M"],"pins":[]})",
+          R"({"mounts":["/M"],"pins":[["/M",["Docs"]]]})", R"({"mounts":["/M"],"pins":{"/M":"Docs"}})"})
         EXPECT_FALSE(KeepBridge::decode<KeepState>(json)) << json;
 }
 

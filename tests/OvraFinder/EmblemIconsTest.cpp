@@ -25,8 +25,8 @@ protected:
         m_root = pattern;
 
         gchar **environment = g_environ_setenv(g_get_environ(), "DESTDIR", m_root.c_str(), TRUE);
-        const gchar *arguments[] = {OVRA_FINDER_CMAKE, "--install", OVRA_FINDER_BUILD_DIR, "--component", "OvraFinder",
-                                    nullptr};
+        const gchar *arguments[] = {OVRA_FINDER_CMAKE, "--install",  OVRA_FINDER_BUILD_DIR,
+                                    "--component",     "OvraFinder", nullptr};
         gchar *output = nullptr;
         gchar *errors = nullptr;
         gint status = 0;

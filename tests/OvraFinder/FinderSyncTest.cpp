@@ -52,8 +52,8 @@ public:
     }
     void post(std::string_view name, std::optional<std::string_view> object) override
     {
-        posts.push_back({std::string(name), object ? std::optional<std::string>(*object) : std::nullopt,
-                         observers.size()});
+        posts.push_back(
+            {std::string(name), object ? std::optional<std::string>(*object) : std::nullopt, observers.size()});
     }
 
     // Delivers as the application would.
@@ -182,9 +182,9 @@ TEST_F(FinderSyncTest, badgesComeFromAFreshSnapshotOfAWatchedMount)
         {mount + "/Docs/draft.txt", "uploading"},
         {mount + "/Docs", "uploading"},
         {mount + "/Other.txt", "cloud"},
-        {mount, ""},                                  // the mount folder itself
+        {mount, ""}, // the mount folder itself
         {mount + "/", ""},
-        {"/home/ann/Mounts/Drive2/a.txt", ""},        // a sibling whose name starts alike
+        {"/home/ann/Mounts/Drive2/a.txt", ""}, // a sibling whose name starts alike
         {"/home/ann/notes.txt", ""},
     };
     for (const Case &c : cases)
@@ -334,8 +334,12 @@ TEST_F(FinderSyncTest, theMenuFollowsTheSelectionAndTheKeepState)
         {.name = "only kept items",
          .selection = {{photos, mount + "/Docs/c.txt"}},
          .item = {{"Remove from Keep on This Mac", Action::remove}}},
-        {.name = "kept and not kept", .selection = {{photos, mount + "/d.txt"}}, .item = {{"Keep on This Mac", Action::keep}}},
-        {.name = "in the second mount", .selection = {{otherMount + "/e"}}, .item = {{"Remove from Keep on This Mac", Action::remove}}},
+        {.name = "kept and not kept",
+         .selection = {{photos, mount + "/d.txt"}},
+         .item = {{"Keep on This Mac", Action::keep}}},
+        {.name = "in the second mount",
+         .selection = {{otherMount + "/e"}},
+         .item = {{"Remove from Keep on This Mac", Action::remove}}},
         {.name = "across two mounts", .selection = {{mount + "/d.txt", otherMount + "/e"}}, .item = std::nullopt},
         {.name = "the mount folder", .selection = {{mount}}, .item = std::nullopt},
         {.name = "outside the drive", .selection = {{"/home/ann/f"}}, .item = std::nullopt},
@@ -371,8 +375,7 @@ TEST_F(FinderSyncTest, theMenuActionsPostTheSelectionOfTheirMoment)
     controller.selection = {{mount + "/c"}};
     finder.remove();
     const std::vector<std::pair<KeepRequest::Action, std::vector<std::string>>> expected{
-        {KeepRequest::Action::keep, {mount + "/./a", mount + "/b"}},
-        {KeepRequest::Action::remove, {mount + "/c"}}};
+        {KeepRequest::Action::keep, {mount + "/./a", mount + "/b"}}, {KeepRequest::Action::remove, {mount + "/c"}}};
     std::vector<std::pair<KeepRequest::Action, std::vector<std::string>>> requests;
     for (const FakeCenter::Post &post : center.posts) {
         if (post.name != KeepBridge::requestName)

@@ -108,9 +108,9 @@ void fileInit(GTypeInstance *instance, gpointer)
 GType testFileInfoType()
 {
     static const GType type = [] {
-        const GType registered = g_type_register_static_simple(G_TYPE_OBJECT, "OvraFinderTestFileInfo",
-                                                               sizeof(TestFileInfoClass), fileClassInit,
-                                                               sizeof(TestFileInfo), fileInit, GTypeFlags(0));
+        const GType registered =
+            g_type_register_static_simple(G_TYPE_OBJECT, "OvraFinderTestFileInfo", sizeof(TestFileInfoClass),
+                                          fileClassInit, sizeof(TestFileInfo), fileInit, GTypeFlags(0));
         const GInterfaceInfo info{fileInfoInit, nullptr, nullptr};
         g_type_add_interface_static(registered, NAUTILUS_TYPE_FILE_INFO, &info);
         return registered;
@@ -153,8 +153,10 @@ gboolean loaderLoad(GTypeModule *module)
         ADD_FAILURE() << g_module_error();
         return FALSE;
     }
-    if (!g_module_symbol(loader->library, "nautilus_module_initialize", reinterpret_cast<gpointer *>(&loader->initialize))
-        || !g_module_symbol(loader->library, "nautilus_module_shutdown", reinterpret_cast<gpointer *>(&loader->shutdown))
+    if (!g_module_symbol(loader->library, "nautilus_module_initialize",
+                         reinterpret_cast<gpointer *>(&loader->initialize))
+        || !g_module_symbol(loader->library, "nautilus_module_shutdown",
+                            reinterpret_cast<gpointer *>(&loader->shutdown))
         || !g_module_symbol(loader->library, "nautilus_module_list_types",
                             reinterpret_cast<gpointer *>(&loader->listTypes))) {
         ADD_FAILURE() << g_module_error();
@@ -180,9 +182,9 @@ void loaderClassInit(gpointer typeClass, gpointer)
 
 GType loaderType()
 {
-    static const GType type = g_type_register_static_simple(G_TYPE_TYPE_MODULE, "OvraFinderTestLoader",
-                                                            sizeof(LoaderModuleClass), loaderClassInit,
-                                                            sizeof(LoaderModule), nullptr, GTypeFlags(0));
+    static const GType type =
+        g_type_register_static_simple(G_TYPE_TYPE_MODULE, "OvraFinderTestLoader", sizeof(LoaderModuleClass),
+                                      loaderClassInit, sizeof(LoaderModule), nullptr, GTypeFlags(0));
     return type;
 }
 
@@ -324,8 +326,8 @@ protected:
         g_closure_ref(complete);
         g_closure_sink(complete);
         NautilusOperationHandle *handle = nullptr;
-        const NautilusOperationResult result = nautilus_info_provider_update_file_info(
-            NAUTILUS_INFO_PROVIDER(extension), file.get(), complete, &handle);
+        const NautilusOperationResult result =
+            nautilus_info_provider_update_file_info(NAUTILUS_INFO_PROVIDER(extension), file.get(), complete, &handle);
         g_closure_unref(complete);
         EXPECT_EQ(result, NAUTILUS_OPERATION_COMPLETE);
         return stateOf(file.get()).emblems;

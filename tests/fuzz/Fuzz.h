@@ -15,12 +15,12 @@
 #include <cstdlib>
 
 // A promise of the code under test that the input broke: reported and ended like a crash.
-#define FUZZ_CHECK(...)                                                                         \
-    do {                                                                                        \
-        if (!(__VA_ARGS__)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #__VA_ARGS__); \
-            std::abort();                                                                       \
-        }                                                                                       \
+#define FUZZ_CHECK(...)                                                                                                \
+    do {                                                                                                               \
+        if (!(__VA_ARGS__)) {                                                                                          \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #__VA_ARGS__);                       \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (false)
 
 namespace Fuzz {

@@ -93,8 +93,8 @@ void uploads(const QByteArray &first, const QByteArray &second)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QList<QByteArray> input = Fuzz::fields(data, size, 2);
-    const QList<QByteArray> parts
-        = Fuzz::fields(reinterpret_cast<const uint8_t *>(input[1].constData()), size_t(input[1].size()), 2);
+    const QList<QByteArray> parts =
+        Fuzz::fields(reinterpret_cast<const uint8_t *>(input[1].constData()), size_t(input[1].size()), 2);
     if (input[0] == "marker")
         marker(input[1]);
     else if (input[0] == "log")

@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         now = QDateTime(QDate(2026, 12, 10), QTime(14, 50), Qt::UTC);
     try {
         const R2MonthUsage usage = CloudflareBill::parse(input[1]);
-        FUZZ_CHECK(usage.gbMonthsSoFar() >= 0 || std::any_of(usage.dailyPeakBytes.begin(), usage.dailyPeakBytes.end(),
-                                                             [](qint64 peak) { return peak < 0; }));
+        FUZZ_CHECK(usage.gbMonthsSoFar() >= 0
+                   || std::any_of(usage.dailyPeakBytes.begin(), usage.dailyPeakBytes.end(),
+                                  [](qint64 peak) { return peak < 0; }));
         checkBill(usage.billSoFar());
         checkBill(usage.forecast(BillingMonth(now)));
     } catch (const JsonDecodingError &) {

@@ -99,7 +99,8 @@ void conflict(const QString &path)
     const qsizetype slash = path.lastIndexOf(u'/');
     FUZZ_CHECK(read->original.left(slash + 1) == path.left(slash + 1));
     const auto [stem, extension] = RecentlyDeletedService::splitExtension(read->original);
-    FUZZ_CHECK(path.startsWith(stem + QStringLiteral(" (conflict from ") + read->device) && path.endsWith(u')' + extension));
+    FUZZ_CHECK(path.startsWith(stem + QStringLiteral(" (conflict from ") + read->device)
+               && path.endsWith(u')' + extension));
 }
 
 } // namespace

@@ -29,8 +29,10 @@ void progress(const QByteArray &line)
     const std::optional<CopyProgress> report = CopyAllFiles::progress(Fuzz::text(line));
     if (!report)
         return;
-    const QJsonObject stats{{QStringLiteral("bytes"), report->bytesDone}, {QStringLiteral("totalBytes"), report->bytesTotal}};
-    const QByteArray logged = QJsonDocument(QJsonObject{{QStringLiteral("stats"), stats}}).toJson(QJsonDocument::Compact);
+    const QJsonObject stats{{QStringLiteral("bytes"), report->bytesDone},
+                            {QStringLiteral("totalBytes"), report->bytesTotal}};
+    const QByteArray logged =
+        QJsonDocument(QJsonObject{{QStringLiteral("stats"), stats}}).toJson(QJsonDocument::Compact);
     FUZZ_CHECK(CopyAllFiles::progress(QString::fromUtf8(logged)) == report);
 }
 

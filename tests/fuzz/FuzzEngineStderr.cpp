@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.close();
 
     QStringList lines;
-    const ProcessRunner::StreamResult result = TestSupport::await(
-        ProcessRunner::stream(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("/bin/cat -- \"$0\" >&2"), path},
-                              {}, [&](const QString &line) { lines.append(line); }));
+    const ProcessRunner::StreamResult result = TestSupport::await(ProcessRunner::stream(
+        QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("/bin/cat -- \"$0\" >&2"), path}, {},
+        [&](const QString &line) { lines.append(line); }));
     FUZZ_CHECK(result.status == 0);
     const qsizetype expected = bytes.count('\n') + (bytes.isEmpty() || bytes.endsWith('\n') ? 0 : 1);
     FUZZ_CHECK(lines.size() == expected);

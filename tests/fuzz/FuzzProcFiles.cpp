@@ -1,7 +1,7 @@
 // The kernel's process and mount files, as the platform layer reads them. Field 0 "mountinfo":
-// field 1 is a mount table; each entry, written back in the kernel's form, reads as itself. Field 0 "cmdline": field 1 is a command line, whose arguments joined
-// the kernel's way read as themselves. Field 0 "stat": fields 1 and 2 are a process's stat and
-// status files; what reads is written back in their form and reads as itself.
+// field 1 is a mount table; each entry, written back in the kernel's form, reads as itself. Field 0 "cmdline": field 1
+// is a command line, whose arguments joined the kernel's way read as themselves. Field 0 "stat": fields 1 and 2 are a
+// process's stat and status files; what reads is written back in their form and reads as itself.
 #include "Fuzz.h"
 
 #include "DriveCore/platform/MountTable.h"
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else if (input[0] == "cmdline") {
         commandLine(input[1]);
     } else if (input[0] == "stat") {
-        const QList<QByteArray> files
-            = Fuzz::fields(reinterpret_cast<const uint8_t *>(input[1].constData()), size_t(input[1].size()), 2);
+        const QList<QByteArray> files =
+            Fuzz::fields(reinterpret_cast<const uint8_t *>(input[1].constData()), size_t(input[1].size()), 2);
         processStatus(files[0], files[1]);
     }
     return 0;

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(bytes.size() >= RecoveryKit::saltSize + Crypto::Aead::nonceSize + Crypto::Aead::tagSize);
             RecoveryKit::open(bytes, key);
         } else if (input[0] == "payload") {
-            const QByteArray sealed = salt + nonce + Crypto::Aead(Crypto::Aead::Algorithm::chaCha20Poly1305, key).seal(nonce, input[1]);
+            const QByteArray sealed =
+                salt + nonce + Crypto::Aead(Crypto::Aead::Algorithm::chaCha20Poly1305, key).seal(nonce, input[1]);
             const RecoveryKitPayload payload = RecoveryKit::open(sealed, key);
             const QString code = RecoveryKit::seal(payload, key, salt, nonce);
             FUZZ_CHECK(RecoveryKit::open(RecoveryKit::unwrap(code), key) == payload);

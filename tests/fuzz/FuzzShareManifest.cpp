@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QByteArray contentKey(32, '\x5a');
     try {
-        const ShareManifest manifest
-            = ShareManifest::fromJson(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
+        const ShareManifest manifest =
+            ShareManifest::fromJson(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
         FUZZ_CHECK(manifest.chunkSize > 0);
         for (const ShareManifest::File &file : manifest.files)
             FUZZ_CHECK(file.size >= 0);

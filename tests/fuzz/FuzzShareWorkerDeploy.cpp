@@ -24,9 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                         {QStringLiteral("format.js"), QString()},
                                         {QStringLiteral("assets.js"), QString()}};
     try {
-        const QUrl url = TestSupport::await(Deploy::deploy(
-            QStringLiteral(" token\n"), QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
-            QStringLiteral("My Bucket"), modules, answer));
+        const QUrl url = TestSupport::await(
+            Deploy::deploy(QStringLiteral(" token\n"),
+                           QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
+                           QStringLiteral("My Bucket"), modules, answer));
         FUZZ_CHECK(sent == 4 && url.isValid() && url.scheme() == QLatin1String("https")
                    && url.host().endsWith(QLatin1String(".workers.dev")));
     } catch (const AppModelError &refused) {

@@ -14,9 +14,10 @@ struct ChangeKeysPresenter {
         QStringLiteral("Use this after making a new Cloudflare token, for example if a Mac was lost.");
     static inline const QString tokenSegment = QStringLiteral("One Cloudflare API token");
     static inline const QString keysSegment = QStringLiteral("Storage keys");
-    static inline const QString tokenHint = QStringLiteral(
-        "An API token from Account API Tokens with the \"Edit Cloudflare Workers\" template (with \"Workers R2 Storage · "
-        "Edit\") plus \"Account Analytics · Read\". It also sets up your share links and shows what Cloudflare charges.");
+    static inline const QString tokenHint = QStringLiteral("An API token from Account API Tokens with the \"Edit "
+                                                           "Cloudflare Workers\" template (with \"Workers R2 Storage · "
+                                                           "Edit\") plus \"Account Analytics · Read\". It also sets up "
+                                                           "your share links and shows what Cloudflare charges.");
     static inline const QString endpointLabel = QStringLiteral("Endpoint");
     static inline const QString bucketLabel = QStringLiteral("Bucket");
     static inline const QString tokenLabel = QStringLiteral("Cloudflare API token");

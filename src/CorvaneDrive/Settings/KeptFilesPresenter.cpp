@@ -44,15 +44,22 @@ QString KeptFilesPresenter::kindIconName(const PinStatus &item)
     return item.isDir ? QStringLiteral("folder") : QStringLiteral("text-x-generic");
 }
 
-QString KeptFilesPresenter::name(const QString &path) { return path.section(u'/', -1); }
+QString KeptFilesPresenter::name(const QString &path)
+{
+    return path.section(u'/', -1);
+}
 
-QString KeptFilesPresenter::checkAccessibleName(const QString &path) { return QStringLiteral("Select ") + name(path); }
+QString KeptFilesPresenter::checkAccessibleName(const QString &path)
+{
+    return QStringLiteral("Select ") + name(path);
+}
 
 std::optional<KeptFilesPresenter::EmptyState> KeptFilesPresenter::emptyState(qsizetype allCount, qsizetype visibleCount)
 {
     if (allCount == 0) {
-        return EmptyState{QStringLiteral("Nothing kept yet"), QStringLiteral("drive-harddisk"),
-                          QStringLiteral("In Finder, right-click a file or folder in Ovra and choose Keep on This Mac.")};
+        return EmptyState{
+            QStringLiteral("Nothing kept yet"), QStringLiteral("drive-harddisk"),
+            QStringLiteral("In Finder, right-click a file or folder in Ovra and choose Keep on This Mac.")};
     }
     if (visibleCount == 0)
         return EmptyState{QStringLiteral("No matching items"), QStringLiteral("edit-find"),
@@ -115,7 +122,10 @@ void KeptFilesPresenter::setWorking(bool working)
         narrowTo(allPaths());
 }
 
-QList<DriveCore::PinStatus> KeptFilesPresenter::visible() const { return KeptBrowser::items(m_all, m_query, m_sort); }
+QList<DriveCore::PinStatus> KeptFilesPresenter::visible() const
+{
+    return KeptBrowser::items(m_all, m_query, m_sort);
+}
 
 QStringList KeptFilesPresenter::visiblePaths() const
 {
@@ -140,7 +150,10 @@ bool KeptFilesPresenter::allChecked() const
     return shown > 0 && selectedPaths().size() == shown;
 }
 
-bool KeptFilesPresenter::canCheckAll() const { return !visible().isEmpty() && !m_working; }
+bool KeptFilesPresenter::canCheckAll() const
+{
+    return !visible().isEmpty() && !m_working;
+}
 
 QString KeptFilesPresenter::footerText() const
 {
@@ -148,14 +161,18 @@ QString KeptFilesPresenter::footerText() const
     return count == 0 ? noSelectionText : QStringLiteral("%1 selected").arg(count);
 }
 
-bool KeptFilesPresenter::actionsMenuEnabled() const { return !selectedPaths().isEmpty() && !m_working; }
+bool KeptFilesPresenter::actionsMenuEnabled() const
+{
+    return !selectedPaths().isEmpty() && !m_working;
+}
 
 QStringList KeptFilesPresenter::contextPaths(const QString &clicked) const
 {
     return KeptBrowser::actionPaths(clicked, m_selection, visiblePaths());
 }
 
-KeptFilesPresenter::Actions KeptFilesPresenter::actions(const QStringList &paths, bool hasMount, bool changingDrive) const
+KeptFilesPresenter::Actions KeptFilesPresenter::actions(const QStringList &paths, bool hasMount,
+                                                        bool changingDrive) const
 {
     return {.paths = paths,
             .canShow = !paths.isEmpty() && hasMount,
@@ -175,6 +192,9 @@ QSet<QString> KeptFilesPresenter::allPaths() const
     return paths;
 }
 
-void KeptFilesPresenter::narrowTo(const QSet<QString> &paths) { m_selection.intersect(paths); }
+void KeptFilesPresenter::narrowTo(const QSet<QString> &paths)
+{
+    m_selection.intersect(paths);
+}
 
 } // namespace CorvaneDrive

@@ -35,7 +35,8 @@ public:
     static inline const QString actionsTitle = QStringLiteral("Actions");
     static inline const QString showTitle = QStringLiteral("Show in Finder");
     static inline const QString stopTitle = QStringLiteral("Stop Keeping on This Mac");
-    static inline const QString footnote = QStringLiteral("Stop Keeping frees offline storage. Your files stay in the cloud.");
+    static inline const QString footnote =
+        QStringLiteral("Stop Keeping frees offline storage. Your files stay in the cloud.");
 
     // Layout in device-independent pixels.
     static constexpr int spacing = 14;

@@ -155,7 +155,8 @@ KeptFilesSettings::KeptFilesSettings(DriveCore::AppModel &model, const SettingsC
         if (m_showing || column != nameColumn)
             return;
         if (!m_state.working())
-            m_state.setChecked(item->data(nameColumn, pathRole).toString(), item->checkState(nameColumn) == Qt::Checked);
+            m_state.setChecked(item->data(nameColumn, pathRole).toString(),
+                               item->checkState(nameColumn) == Qt::Checked);
         render();
     });
     connect(m_list, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint &point) {

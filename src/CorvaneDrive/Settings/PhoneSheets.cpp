@@ -34,9 +34,9 @@ QCoro::Task<QString> turnOn(QPointer<DriveCore::AppModel> model, QString passphr
 } // namespace
 
 AddIPhoneSheet::AddIPhoneSheet(DriveCore::AppModel &model, QWidget *parent)
-    : PassphraseSheet(title, {prompt}, showTitle,
-                      [model = QPointer(&model)](QString passphrase) { return pairingCode(model, std::move(passphrase)); },
-                      parent)
+    : PassphraseSheet(
+          title, {prompt}, showTitle,
+          [model = QPointer(&model)](QString passphrase) { return pairingCode(model, std::move(passphrase)); }, parent)
 {
 }
 
@@ -57,7 +57,8 @@ void AddIPhoneSheet::succeeded(const QString &code)
     if (const std::optional<QImage> image = qrImage(code)) {
         // Stretched without smoothing, so every module stays a sharp square.
         m_qr = new QLabel(this);
-        m_qr->setPixmap(QPixmap::fromImage(image->scaled(qrSide, qrSide, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+        m_qr->setPixmap(
+            QPixmap::fromImage(image->scaled(qrSide, qrSide, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
         m_qr->setFixedSize(qrSide, qrSide);
         m_qr->setAccessibleName(title);
         column()->addWidget(m_qr, 0, Qt::AlignHCenter);
@@ -77,9 +78,9 @@ void AddIPhoneSheet::succeeded(const QString &code)
 }
 
 IPhoneSyncSheet::IPhoneSyncSheet(DriveCore::AppModel &model, QWidget *parent)
-    : PassphraseSheet(title, {explanation, prompt}, turnOnTitle,
-                      [model = QPointer(&model)](QString passphrase) { return turnOn(model, std::move(passphrase)); },
-                      parent)
+    : PassphraseSheet(
+          title, {explanation, prompt}, turnOnTitle,
+          [model = QPointer(&model)](QString passphrase) { return turnOn(model, std::move(passphrase)); }, parent)
 {
 }
 

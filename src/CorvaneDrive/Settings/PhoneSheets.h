@@ -18,16 +18,17 @@ class AddIPhoneSheet : public PassphraseSheet {
     Q_OBJECT
 public:
     static inline const QString title = QStringLiteral("Add an iPhone");
-    static inline const QString prompt = QStringLiteral("Type your drive's passphrase to show the code for your iPhone.");
+    static inline const QString prompt =
+        QStringLiteral("Type your drive's passphrase to show the code for your iPhone.");
     static inline const QString showTitle = QStringLiteral("Show code");
     static inline const QStringList steps = {
         QStringLiteral("1. Open Ovra on your iPhone and choose Scan a code."),
         QStringLiteral("2. Point the iPhone at this code."),
         QStringLiteral("3. Type your passphrase on the iPhone."),
     };
-    static inline const QString note = QStringLiteral(
-        "The code is locked with your passphrase: on its own it opens nothing. No camera? Copy the code and paste it on "
-        "the iPhone.");
+    static inline const QString note = QStringLiteral("The code is locked with your passphrase: on its own it opens "
+                                                      "nothing. No camera? Copy the code and paste it on "
+                                                      "the iPhone.");
     static inline const QString copyTitle = QStringLiteral("Copy code");
     static inline const QString doneTitle = QStringLiteral("Done");
     static constexpr int qrScale = 8;

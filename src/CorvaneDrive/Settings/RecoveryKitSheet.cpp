@@ -24,9 +24,9 @@ QCoro::Task<QString> showKit(QPointer<DriveCore::AppModel> model, QString passph
 } // namespace
 
 RecoveryKitSheet::RecoveryKitSheet(DriveCore::AppModel &model, QWidget *parent)
-    : PassphraseSheet(title, {prompt}, showTitle,
-                      [model = QPointer(&model)](QString passphrase) { return showKit(model, std::move(passphrase)); },
-                      parent)
+    : PassphraseSheet(
+          title, {prompt}, showTitle,
+          [model = QPointer(&model)](QString passphrase) { return showKit(model, std::move(passphrase)); }, parent)
 {
 }
 

@@ -14,11 +14,12 @@ namespace {
 
 constexpr int margin = 20;
 constexpr int sectionSpacing = 6; // between a section and its note
-constexpr int spacing = 16;       // between sections
+constexpr int spacing = 16; // between sections
 
 } // namespace
 
-SettingsForm::SettingsForm(QWidget *parent) : QScrollArea(parent), m_body(new QWidget(this)), m_column(new QVBoxLayout(m_body))
+SettingsForm::SettingsForm(QWidget *parent)
+    : QScrollArea(parent), m_body(new QWidget(this)), m_column(new QVBoxLayout(m_body))
 {
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
@@ -61,6 +62,9 @@ QFormLayout *SettingsForm::addSection(const QString &header, const QString &foot
     return rows;
 }
 
-void SettingsForm::showError(const std::optional<QString> &error) { showLine(m_error, error); }
+void SettingsForm::showError(const std::optional<QString> &error)
+{
+    showLine(m_error, error);
+}
 
 } // namespace CorvaneDrive

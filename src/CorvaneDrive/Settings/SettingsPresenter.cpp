@@ -12,14 +12,20 @@ namespace CorvaneDrive {
 
 using DriveCore::DriveEngine;
 
-QList<SettingsPresenter::Tab> SettingsPresenter::tabs() { return {Tab::general, Tab::kept, Tab::storage}; }
+QList<SettingsPresenter::Tab> SettingsPresenter::tabs()
+{
+    return {Tab::general, Tab::kept, Tab::storage};
+}
 
 QString SettingsPresenter::rawValue(Tab tab)
 {
     switch (tab) {
-    case Tab::general: return QStringLiteral("General");
-    case Tab::kept: return QStringLiteral("Kept on This Mac");
-    case Tab::storage: break;
+    case Tab::general:
+        return QStringLiteral("General");
+    case Tab::kept:
+        return QStringLiteral("Kept on This Mac");
+    case Tab::storage:
+        break;
     }
     return QStringLiteral("Storage & Cache");
 }
@@ -35,9 +41,12 @@ std::optional<SettingsPresenter::Tab> SettingsPresenter::tab(const QString &rawV
 QString SettingsPresenter::iconName(Tab tab)
 {
     switch (tab) {
-    case Tab::general: return QStringLiteral("preferences-system");
-    case Tab::kept: return QStringLiteral("drive-harddisk");
-    case Tab::storage: break;
+    case Tab::general:
+        return QStringLiteral("preferences-system");
+    case Tab::kept:
+        return QStringLiteral("drive-harddisk");
+    case Tab::storage:
+        break;
     }
     return QStringLiteral("network-server");
 }
@@ -50,11 +59,16 @@ QList<SettingsPresenter::SheetKind> SettingsPresenter::sheetKinds()
 QString SettingsPresenter::rawValue(SheetKind kind)
 {
     switch (kind) {
-    case SheetKind::keys: return QStringLiteral("keys");
-    case SheetKind::recoveryKit: return QStringLiteral("recoveryKit");
-    case SheetKind::signOut: return QStringLiteral("signOut");
-    case SheetKind::addIPhone: return QStringLiteral("addIPhone");
-    case SheetKind::iPhoneSync: break;
+    case SheetKind::keys:
+        return QStringLiteral("keys");
+    case SheetKind::recoveryKit:
+        return QStringLiteral("recoveryKit");
+    case SheetKind::signOut:
+        return QStringLiteral("signOut");
+    case SheetKind::addIPhone:
+        return QStringLiteral("addIPhone");
+    case SheetKind::iPhoneSync:
+        break;
     }
     return QStringLiteral("iPhoneSync");
 }
@@ -83,11 +97,20 @@ QString SettingsPresenter::versionLine(const std::optional<QVariantMap> &info)
     return DriveCore::AppVersion::menuLine(info).value_or(appHeader);
 }
 
-bool SettingsPresenter::phoneSwitchEnabled(bool available, bool on) { return available || on; }
+bool SettingsPresenter::phoneSwitchEnabled(bool available, bool on)
+{
+    return available || on;
+}
 
-QString SettingsPresenter::phoneFooter(bool available) { return available ? phoneAvailableFooter : phoneUnavailableFooter; }
+QString SettingsPresenter::phoneFooter(bool available)
+{
+    return available ? phoneAvailableFooter : phoneUnavailableFooter;
+}
 
-QList<DriveEngine> SettingsPresenter::engines() { return {DriveEngine::nfs, DriveEngine::fskit}; }
+QList<DriveEngine> SettingsPresenter::engines()
+{
+    return {DriveEngine::nfs, DriveEngine::fskit};
+}
 
 QString SettingsPresenter::engineLabel(DriveEngine engine)
 {
@@ -96,7 +119,8 @@ QString SettingsPresenter::engineLabel(DriveEngine engine)
 
 QString SettingsPresenter::installedHelpPage(const QString &name)
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/corvane-drive/help/") + name);
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/corvane-drive/help/")
+                           + name);
 }
 
 SettingsPresenter::CacheRange SettingsPresenter::cacheRange(qint64 maxCacheGB)
@@ -106,7 +130,10 @@ SettingsPresenter::CacheRange SettingsPresenter::cacheRange(qint64 maxCacheGB)
     return {.lower = lower, .upper = maxCacheGB, .top = std::max(lower + 1, maxCacheGB)};
 }
 
-QString SettingsPresenter::gigabytes(qint64 gb) { return QStringLiteral("%1 GB").arg(gb); }
+QString SettingsPresenter::gigabytes(qint64 gb)
+{
+    return QStringLiteral("%1 GB").arg(gb);
+}
 
 bool SettingsPresenter::canApply(qint64 sliderGB, qint64 settingsGB, bool canChange, bool applying)
 {
@@ -123,9 +150,9 @@ SettingsPresenter::UsageLines SettingsPresenter::usageLines(const std::optional<
     return {UsageLines::waiting, {addingUpText}};
 }
 
-SettingsPresenter::CloudflareLines SettingsPresenter::cloudflareLines(const std::optional<DriveCore::R2MonthUsage> &usage,
-                                                                      const std::optional<QString> &error, bool asked,
-                                                                      const QDateTime &now)
+SettingsPresenter::CloudflareLines
+SettingsPresenter::cloudflareLines(const std::optional<DriveCore::R2MonthUsage> &usage,
+                                   const std::optional<QString> &error, bool asked, const QDateTime &now)
 {
     using DriveCore::CloudflareBill::amount;
     CloudflareLines lines;

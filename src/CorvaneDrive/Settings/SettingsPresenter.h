@@ -60,15 +60,18 @@ public:
         QStringLiteral("Enable Ovra in macOS settings to keep files and folders using Finder’s right-click menu.");
     static inline const QString addOnButton = QStringLiteral("Turn on Keep on This Mac in Finder…");
     static inline const QString phoneHeader = QStringLiteral("iPhone");
-    static inline const QString phoneAvailableFooter = QStringLiteral(
-        "With the switch on, the Ovra iPhone app finds this drive by itself on iPhones signed in to your Apple ID. Your "
-        "files and keys stay end-to-end encrypted.");
+    static inline const QString phoneAvailableFooter =
+        QStringLiteral("With the switch on, the Ovra iPhone app finds this drive by itself on iPhones signed in to "
+                       "your Apple ID. Your "
+                       "files and keys stay end-to-end encrypted.");
     static inline const QString phoneUnavailableFooter = QStringLiteral(
         "The iCloud Keychain option is not available in this version. \"Add an iPhone…\" works without it.");
     static inline const QString addPhoneButton = QStringLiteral("Add an iPhone…");
-    static inline const QString phoneSwitchTitle = QStringLiteral("Use my drive on my iPhone (through iCloud Keychain)");
+    static inline const QString phoneSwitchTitle =
+        QStringLiteral("Use my drive on my iPhone (through iCloud Keychain)");
     static inline const QString engineHeader = QStringLiteral("Drive engine");
-    static inline const QString engineFooter = QStringLiteral("Same files and cache either way. Changing it reconnects the drive.");
+    static inline const QString engineFooter =
+        QStringLiteral("Same files and cache either way. Changing it reconnects the drive.");
     static inline const QString signOutButton = QStringLiteral("Sign Out of This Mac…");
     // The help page that "Turn on Keep on This Mac in Finder…" opens.
     static inline const QString addOnHelpPageName = QStringLiteral("file-manager-plug-in.html");
@@ -104,7 +107,7 @@ public:
     struct CacheRange {
         qint64 lower = 0; // also the left label
         qint64 upper = 0; // the right label
-        qint64 top = 0;   // the slider's largest value: never equal to lower
+        qint64 top = 0; // the slider's largest value: never equal to lower
 
         bool operator==(const CacheRange &) const = default;
     };

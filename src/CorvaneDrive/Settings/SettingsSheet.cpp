@@ -40,7 +40,10 @@ QPushButton *SettingsSheet::addButton(const QString &title)
     return button;
 }
 
-void SettingsSheet::setDefaultButton(QPushButton *button) { UiStyle::setDefaultButton(this, button); }
+void SettingsSheet::setDefaultButton(QPushButton *button)
+{
+    UiStyle::setDefaultButton(this, button);
+}
 
 QLabel *SettingsSheet::addFailureLine()
 {
@@ -71,7 +74,8 @@ void SettingsSheet::fitToContent()
 {
     QLayout *frame = layout();
     frame->activate();
-    const int height = frame->hasHeightForWidth() ? frame->totalHeightForWidth(m_width) : frame->totalSizeHint().height();
+    const int height =
+        frame->hasHeightForWidth() ? frame->totalHeightForWidth(m_width) : frame->totalSizeHint().height();
     if (minimumSize() != QSize(m_width, height) || maximumSize() != QSize(m_width, height))
         setFixedSize(m_width, height);
 }

@@ -137,11 +137,16 @@ void SettingsWindow::setSheet(std::optional<SheetKind> kind)
 QDialog *SettingsWindow::makeSheet(SheetKind kind)
 {
     switch (kind) {
-    case SheetKind::keys: return new ChangeKeysSheet(*m_model, m_context.send, this);
-    case SheetKind::recoveryKit: return new RecoveryKitSheet(*m_model, this);
-    case SheetKind::signOut: return new SignOutSheet(*m_model, this);
-    case SheetKind::addIPhone: return new AddIPhoneSheet(*m_model, this);
-    case SheetKind::iPhoneSync: break;
+    case SheetKind::keys:
+        return new ChangeKeysSheet(*m_model, m_context.send, this);
+    case SheetKind::recoveryKit:
+        return new RecoveryKitSheet(*m_model, this);
+    case SheetKind::signOut:
+        return new SignOutSheet(*m_model, this);
+    case SheetKind::addIPhone:
+        return new AddIPhoneSheet(*m_model, this);
+    case SheetKind::iPhoneSync:
+        break;
     }
     return new IPhoneSyncSheet(*m_model, this);
 }

@@ -38,11 +38,16 @@ QString SignOutPresenter::ForceQuestion::confirmTitle() const
 QString SignOutPresenter::buttonTitle(Button button)
 {
     switch (button) {
-    case Button::cancel: return cancelTitle;
-    case Button::close: return closeTitle;
-    case Button::signOut: return signOutTitle;
-    case Button::signOutAnyway: return SignOut::forceButton;
-    case Button::cancelSignOut: break;
+    case Button::cancel:
+        return cancelTitle;
+    case Button::close:
+        return closeTitle;
+    case Button::signOut:
+        return signOutTitle;
+    case Button::signOutAnyway:
+        return SignOut::forceButton;
+    case Button::cancelSignOut:
+        break;
     }
     return cancelSignOutTitle;
 }
@@ -76,7 +81,10 @@ int SignOutPresenter::begin()
     return ++m_run;
 }
 
-void SignOutPresenter::follow(const SignOutStep &step) { m_lastStep = step; }
+void SignOutPresenter::follow(const SignOutStep &step)
+{
+    m_lastStep = step;
+}
 
 void SignOutPresenter::finish(const std::optional<SignOutStep> &step)
 {

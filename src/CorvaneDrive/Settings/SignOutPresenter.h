@@ -18,9 +18,9 @@ public:
     using SignOutStep = DriveCore::SignOutStep;
 
     enum class Button {
-        cancel,        // "Cancel": closes the sheet (Escape)
-        close,         // "Close" once signed out (Return)
-        signOut,       // "Sign Out", destructive
+        cancel, // "Cancel": closes the sheet (Escape)
+        close, // "Close" once signed out (Return)
+        signOut, // "Sign Out", destructive
         signOutAnyway, // asks the force question
         cancelSignOut, // stops the run under way
     };
@@ -43,10 +43,10 @@ public:
 
     // What confirming the question does now.
     enum class ForceAction {
-        requestForce,   // the run it was asked for goes on as forced
-        startForced,    // a forced run starts
-        askAgain,       // the situation changed: ask the question that fits now
-        nothing,        // nothing to force any more
+        requestForce, // the run it was asked for goes on as forced
+        startForced, // a forced run starts
+        askAgain, // the situation changed: ask the question that fits now
+        nothing, // nothing to force any more
     };
 
     static inline const QString title = QStringLiteral("Sign Out of This Mac");

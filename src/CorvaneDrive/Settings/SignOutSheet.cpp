@@ -28,7 +28,8 @@ SignOutSheet::SignOutSheet(DriveCore::AppModel &model, QWidget *parent)
     column()->addWidget(m_stepRow);
     m_failure = addFailureLine();
 
-    for (const Button kind : {Button::cancelSignOut, Button::cancel, Button::signOutAnyway, Button::signOut, Button::close}) {
+    for (const Button kind :
+         {Button::cancelSignOut, Button::cancel, Button::signOutAnyway, Button::signOut, Button::close}) {
         QPushButton *button = addButton(SignOutPresenter::buttonTitle(kind));
         button->hide();
         connect(button, &QPushButton::clicked, this, [this, kind] { pressed(kind); });
@@ -99,9 +100,15 @@ void SignOutSheet::pressed(Button kind)
 {
     switch (kind) {
     case Button::cancel:
-    case Button::close: SettingsSheet::reject(); return;
-    case Button::signOut: startRun(false); return;
-    case Button::signOutAnyway: askForce(); return;
+    case Button::close:
+        SettingsSheet::reject();
+        return;
+    case Button::signOut:
+        startRun(false);
+        return;
+    case Button::signOutAnyway:
+        askForce();
+        return;
     case Button::cancelSignOut:
         if (m_model)
             m_model->cancelSignOut();
@@ -114,7 +121,8 @@ void SignOutSheet::askForce()
     if (m_question || !m_model)
         return;
     const SignOutPresenter::ForceQuestion question = m_state.askForce(m_model->signOutWaitingCount());
-    auto *alert = new QMessageBox(QMessageBox::Warning, question.title(), question.title(), QMessageBox::NoButton, this);
+    auto *alert =
+        new QMessageBox(QMessageBox::Warning, question.title(), question.title(), QMessageBox::NoButton, this);
     alert->setInformativeText(question.body());
     alert->setWindowModality(Qt::WindowModal);
     QPushButton *cancel = alert->addButton(SignOutPresenter::cancelTitle, QMessageBox::RejectRole);
@@ -138,13 +146,16 @@ void SignOutSheet::confirmForce(const SignOutPresenter::ForceQuestion &question)
         if (m_model)
             m_model->requestForceSignOut();
         return;
-    case SignOutPresenter::ForceAction::startForced: startRun(true); return;
+    case SignOutPresenter::ForceAction::startForced:
+        startRun(true);
+        return;
     case SignOutPresenter::ForceAction::askAgain:
         // The question closes after this; the fitting one opens next.
         m_question.clear();
         QMetaObject::invokeMethod(this, &SignOutSheet::askForce, Qt::QueuedConnection);
         return;
-    case SignOutPresenter::ForceAction::nothing: return;
+    case SignOutPresenter::ForceAction::nothing:
+        return;
     }
 }
 

@@ -97,14 +97,15 @@ void StorageTab::render()
     m_used->setText(usage.lines.value(0));
     m_cost->setText(usage.lines.value(1));
     m_cost->setVisible(usage.kind == P::UsageLines::figures);
-    paint(m_used, usage.kind == P::UsageLines::figures ? Tone::normal
-                  : usage.kind == P::UsageLines::failure ? Tone::failure
-                                                         : Tone::secondary);
+    paint(m_used,
+          usage.kind == P::UsageLines::figures       ? Tone::normal
+              : usage.kind == P::UsageLines::failure ? Tone::failure
+                                                     : Tone::secondary);
     m_usageIndicator->setVisible(m_window.measuringUsage());
     m_refresh->setEnabled(!m_window.measuringUsage());
 
-    const P::CloudflareLines cloudflare =
-        P::cloudflareLines(m_window.cloudflare(), m_window.cloudflareError(), m_window.cloudflareAsked(), m_window.context().now());
+    const P::CloudflareLines cloudflare = P::cloudflareLines(m_window.cloudflare(), m_window.cloudflareError(),
+                                                             m_window.cloudflareAsked(), m_window.context().now());
     const bool figures = cloudflare.kind == P::CloudflareLines::figures;
     m_soFarLabel->setText(cloudflare.soFarLabel);
     m_soFar->setText(cloudflare.soFar);

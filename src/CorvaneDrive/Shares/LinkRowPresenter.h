@@ -21,9 +21,9 @@ public:
     static inline const QString stopTitle = QStringLiteral("Stop Sharing");
     static inline const QString removeTitle = QStringLiteral("Remove");
 
-    static constexpr int spacing = 12;      // between the row's parts
-    static constexpr int margin = 6;        // above and below
-    static constexpr int lineSpacing = 3;   // between the text lines
+    static constexpr int spacing = 12; // between the row's parts
+    static constexpr int margin = 6; // above and below
+    static constexpr int lineSpacing = 3; // between the text lines
     static constexpr int buttonSpacing = 6; // between the buttons
 
     struct StatusLine {

@@ -54,7 +54,8 @@ void LinkField::showShortened()
     setCursorPosition(0);
 }
 
-ShareDone::ShareDone(SharesModel &shares, DriveCore::ShareRecord record, std::function<void()> openList, QWidget *parent)
+ShareDone::ShareDone(SharesModel &shares, DriveCore::ShareRecord record, std::function<void()> openList,
+                     QWidget *parent)
     : QWidget(parent), m_shares(&shares), m_presenter(std::move(record))
 {
     auto *column = new QVBoxLayout(this);

@@ -16,7 +16,8 @@ std::optional<QString> ShareDonePresenter::passwordLine() const
 {
     if (!m_record.password)
         return std::nullopt;
-    return QStringLiteral("Password: ") + *m_record.password + QStringLiteral(" — send it separately, not with the link.");
+    return QStringLiteral("Password: ") + *m_record.password
+        + QStringLiteral(" — send it separately, not with the link.");
 }
 
 QString ShareDonePresenter::copy()

@@ -41,9 +41,8 @@ ShareFilesPanel::ShareFilesPanel(const QString &startFolder, QWidget *parent) : 
 void ShareFilesPanel::accept()
 {
     const QStringList selected = selectedFiles();
-    const bool allThere = !selected.isEmpty() && std::all_of(selected.begin(), selected.end(), [](const QString &path) {
-        return QFileInfo::exists(path);
-    });
+    const bool allThere = !selected.isEmpty()
+        && std::all_of(selected.begin(), selected.end(), [](const QString &path) { return QFileInfo::exists(path); });
     // A typed name that is not there: the dialog's own handling says so.
     if (!allThere) {
         QFileDialog::accept();

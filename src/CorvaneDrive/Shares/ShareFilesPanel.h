@@ -16,7 +16,8 @@ class ShareFilesPanel : public QFileDialog {
     Q_OBJECT
 public:
     static inline const QString prompt = QStringLiteral("Share");
-    static inline const QString message = QStringLiteral("Choose photos, movies or folders from your Ovra drive to share.");
+    static inline const QString message =
+        QStringLiteral("Choose photos, movies or folders from your Ovra drive to share.");
     static inline const QString failureTitle = QStringLiteral("Couldn't share these");
 
     // Starts in `startFolder` (the drive's mount folder), or where Qt starts without one.

@@ -164,7 +164,8 @@ void ShareForm::render()
 {
     if (!m_shares)
         return;
-    m_heading->setText(inLines(ShareFormPresenter::heading(m_shares->pickedTitle()), m_heading->font(), contentWidth, 2));
+    m_heading->setText(
+        inLines(ShareFormPresenter::heading(m_shares->pickedTitle()), m_heading->font(), contentWidth, 2));
     m_options->setRowVisible(m_customLimit, m_presenter.showsCustomLimit());
     m_options->setRowVisible(m_password, m_presenter.showsPassword());
     m_options->setRowVisible(m_passwordNote, m_presenter.showsPassword());

@@ -13,10 +13,8 @@ const QList<std::pair<QString, ShareExpiry::Value>> ShareFormPresenter::expiryOp
 };
 
 const QList<std::pair<QString, ShareFormPresenter::Limit>> ShareFormPresenter::limitOptions{
-    {QStringLiteral("No limit"), Limit::none},
-    {QStringLiteral("1 download"), Limit::one},
-    {QStringLiteral("5 downloads"), Limit::five},
-    {QStringLiteral("10 downloads"), Limit::ten},
+    {QStringLiteral("No limit"), Limit::none},    {QStringLiteral("1 download"), Limit::one},
+    {QStringLiteral("5 downloads"), Limit::five}, {QStringLiteral("10 downloads"), Limit::ten},
     {QStringLiteral("Other…"), Limit::custom},
 };
 
@@ -34,11 +32,20 @@ DriveCore::ShareOptions ShareFormPresenter::options() const
 {
     std::optional<qint64> maxDownloads;
     switch (limit) {
-    case Limit::none: break;
-    case Limit::one: maxDownloads = 1; break;
-    case Limit::five: maxDownloads = 5; break;
-    case Limit::ten: maxDownloads = 10; break;
-    case Limit::custom: maxDownloads = customLimit; break;
+    case Limit::none:
+        break;
+    case Limit::one:
+        maxDownloads = 1;
+        break;
+    case Limit::five:
+        maxDownloads = 5;
+        break;
+    case Limit::ten:
+        maxDownloads = 10;
+        break;
+    case Limit::custom:
+        maxDownloads = customLimit;
+        break;
     }
     return {expiry, maxDownloads, usePassword ? std::optional(password) : std::nullopt};
 }

@@ -18,11 +18,15 @@ namespace {
 double scale(Font font)
 {
     switch (font) {
-    case Font::title: return 1.55;
-    case Font::callout: return 0.92;
-    case Font::caption: return 0.85;
+    case Font::title:
+        return 1.55;
+    case Font::callout:
+        return 0.92;
+    case Font::caption:
+        return 0.85;
     case Font::body:
-    case Font::headline: break;
+    case Font::headline:
+        break;
     }
     return 1.0;
 }
@@ -80,10 +84,14 @@ void setFont(QLabel *label, Font font)
 QColor color(const QWidget *widget, Tone tone)
 {
     switch (tone) {
-    case Tone::secondary: return widget->palette().color(QPalette::PlaceholderText);
-    case Tone::orange: return QColor(0xc6, 0x46, 0x00);
-    case Tone::green: return QColor(0x1a, 0x7f, 0x37);
-    case Tone::primary: break;
+    case Tone::secondary:
+        return widget->palette().color(QPalette::PlaceholderText);
+    case Tone::orange:
+        return QColor(0xc6, 0x46, 0x00);
+    case Tone::green:
+        return QColor(0x1a, 0x7f, 0x37);
+    case Tone::primary:
+        break;
     }
     return widget->palette().color(QPalette::WindowText);
 }

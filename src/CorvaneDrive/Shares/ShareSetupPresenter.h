@@ -20,9 +20,10 @@ public:
     static inline const QStringList steps{
         QStringLiteral("1. Open Cloudflare's API Tokens page (button below) and click **Create Token**."),
         QStringLiteral("2. Name it **Ovra** and click **Edit Cloudflare Workers** under Permission policies."),
-        QStringLiteral("3. Open the **Entire … account** policy. Make sure **Workers R2 Storage** has **Edit** ticked (so "
-                       "the page can reach your bucket), and tick **Account Analytics** · **Read** (for this month's "
-                       "figures in Settings)."),
+        QStringLiteral(
+            "3. Open the **Entire … account** policy. Make sure **Workers R2 Storage** has **Edit** ticked (so "
+            "the page can reach your bucket), and tick **Account Analytics** · **Read** (for this month's "
+            "figures in Settings)."),
         QStringLiteral("4. Leave the rest as it is."),
         QStringLiteral("5. Click **Review token**, then **Create token**, then **Copy**."),
         QStringLiteral("6. Paste it below and click **Set Up**."),

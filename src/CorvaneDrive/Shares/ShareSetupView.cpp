@@ -34,8 +34,10 @@ ShareSetupView::ShareSetupView(SharesModel &shares, bool updating, QWidget *pare
     }
     column->addLayout(steps);
 
-    m_openTokens = new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser-symbolic")), ShareSetupPresenter::openTokensTitle);
-    connect(m_openTokens, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(ShareSetupPresenter::tokensPage); });
+    m_openTokens =
+        new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser-symbolic")), ShareSetupPresenter::openTokensTitle);
+    connect(m_openTokens, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(ShareSetupPresenter::tokensPage); });
     column->addWidget(m_openTokens, 0, Qt::AlignLeft);
 
     m_token = new QLineEdit;

@@ -10,7 +10,8 @@ QString rules(const DriveCore::ShareRecord &record, const QLocale &locale, const
 {
     QStringList parts;
     if (record.expiresAt)
-        parts.append(QStringLiteral("expires ") + DriveCore::DateTimeFormat::abbreviated(*record.expiresAt, locale, zone));
+        parts.append(QStringLiteral("expires ")
+                     + DriveCore::DateTimeFormat::abbreviated(*record.expiresAt, locale, zone));
     else
         parts.append(QStringLiteral("no expiry"));
     if (record.maxDownloads)

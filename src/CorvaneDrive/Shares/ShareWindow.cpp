@@ -6,8 +6,8 @@
 #include "CorvaneDrive/Shares/ShareSetupView.h"
 
 #include <QEvent>
-#include <QHideEvent>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -93,7 +93,8 @@ void SharePreparingFace::render(const ShareWindowPresenter::State &state)
 }
 
 ShareWindow::ShareWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
-    : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks)), m_presence(m_hooks.windowOpened, m_hooks.windowClosed)
+    : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks)),
+      m_presence(m_hooks.windowOpened, m_hooks.windowClosed)
 {
     setWindowTitle(ShareWindowPresenter::windowTitle);
     m_column = new QVBoxLayout(this);
@@ -104,7 +105,6 @@ ShareWindow::ShareWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
     render();
     ShareLook::fixWidth(this, ShareWindowPresenter::width);
 }
-
 
 void ShareWindow::render()
 {
@@ -137,7 +137,8 @@ QWidget *ShareWindow::makeFace(const ShareWindowPresenter::State &state)
 {
     SharesModel &shares = *m_shares;
     switch (m_key.face) {
-    case Face::error: return new ShareErrorFace(shares);
+    case Face::error:
+        return new ShareErrorFace(shares);
     case Face::opening: {
         auto *face = new QWidget;
         auto *row = new QHBoxLayout(face);
@@ -147,10 +148,14 @@ QWidget *ShareWindow::makeFace(const ShareWindowPresenter::State &state)
         row->addStretch();
         return face;
     }
-    case Face::setup: return new ShareSetupView(shares, false);
-    case Face::form: return new ShareForm(shares);
-    case Face::preparing: return new SharePreparingFace(shares);
-    case Face::done: return new ShareDone(shares, *state.createState.record, m_hooks.openList);
+    case Face::setup:
+        return new ShareSetupView(shares, false);
+    case Face::form:
+        return new ShareForm(shares);
+    case Face::preparing:
+        return new SharePreparingFace(shares);
+    case Face::done:
+        return new ShareDone(shares, *state.createState.record, m_hooks.openList);
     }
     return new QWidget;
 }

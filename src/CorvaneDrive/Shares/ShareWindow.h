@@ -25,7 +25,7 @@ public:
     struct Hooks {
         std::function<void()> windowOpened; // the app model's windowOpened()
         std::function<void()> windowClosed; // the app model's windowClosed()
-        std::function<void()> openList;     // brings the application forward with "Shared Links"
+        std::function<void()> openList; // brings the application forward with "Shared Links"
     };
 
     ShareWindow(DriveCore::SharesModel &shares, Hooks hooks, QWidget *parent = nullptr);

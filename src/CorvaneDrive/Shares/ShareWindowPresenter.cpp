@@ -21,10 +21,13 @@ ShareWindowPresenter::Face ShareWindowPresenter::face(const State &state)
     if (!state.hasWorker)
         return Face::setup;
     switch (state.createState.kind) {
-    case SharesModel::CreateState::preparing: return Face::preparing;
-    case SharesModel::CreateState::done: return state.createState.record ? Face::done : Face::form;
+    case SharesModel::CreateState::preparing:
+        return Face::preparing;
+    case SharesModel::CreateState::done:
+        return state.createState.record ? Face::done : Face::form;
     case SharesModel::CreateState::failed:
-    case SharesModel::CreateState::idle: break;
+    case SharesModel::CreateState::idle:
+        break;
     }
     return Face::form;
 }
@@ -37,9 +40,9 @@ ShareWindowPresenter::Key ShareWindowPresenter::key(const State &state)
 
 QString ShareWindowPresenter::preparingText(const QString &pickedTitle)
 {
-    return QStringLiteral("Ovra is making a locked copy of “") + pickedTitle +
-           QStringLiteral("” for this link. Big movies take about as long as uploading them. Keep Ovra open; you can "
-                          "close this window.");
+    return QStringLiteral("Ovra is making a locked copy of “") + pickedTitle
+        + QStringLiteral("” for this link. Big movies take about as long as uploading them. Keep Ovra open; you can "
+                         "close this window.");
 }
 
 std::optional<QString> ShareWindowPresenter::progressLine(const DriveCore::ShareProgress &progress)
@@ -47,7 +50,7 @@ std::optional<QString> ShareWindowPresenter::progressLine(const DriveCore::Share
     if (progress.total < 1)
         return std::nullopt;
     const double percent = std::trunc(double(progress.done) * 100.0 / double(progress.total));
-    return QString::number(qint64(percent)) + QStringLiteral("% · ") +
-           DriveCore::ByteCountFormat::fileSize(progress.done) + QStringLiteral(" of ") +
-           DriveCore::ByteCountFormat::fileSize(progress.total);
+    return QString::number(qint64(percent)) + QStringLiteral("% · ")
+        + DriveCore::ByteCountFormat::fileSize(progress.done) + QStringLiteral(" of ")
+        + DriveCore::ByteCountFormat::fileSize(progress.total);
 }

@@ -18,18 +18,18 @@ public:
     static inline const QString preparingTitle = QStringLiteral("Preparing link…");
     static inline const QString cancelTitle = QStringLiteral("Cancel");
 
-    static constexpr int width = 500;   // the padded whole; the height follows the face
-    static constexpr int padding = 24;  // on every side
-    static constexpr int spacing = 14;  // between the face's parts
+    static constexpr int width = 500; // the padded whole; the height follows the face
+    static constexpr int padding = 24; // on every side
+    static constexpr int spacing = 14; // between the face's parts
     static constexpr int preparingSpacing = 12;
 
     enum class Face {
-        error,     // the link page could not be looked up yet
-        opening,   // it is being looked up
-        setup,     // no link page yet
-        form,      // idle, or the last attempt failed
+        error, // the link page could not be looked up yet
+        opening, // it is being looked up
+        setup, // no link page yet
+        form, // idle, or the last attempt failed
         preparing, // a link is being made
-        done,      // the link just made
+        done, // the link just made
     };
 
     // The fields of the share model that choose the face.

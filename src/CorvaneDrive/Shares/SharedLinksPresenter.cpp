@@ -7,7 +7,8 @@ using DriveCore::SharesModel;
 
 bool SharedLinksPresenter::isEnded(const QList<SharesModel::Row> &rows, const DriveCore::ShareRecord &record)
 {
-    const auto row = std::find_if(rows.begin(), rows.end(), [&](const SharesModel::Row &row) { return row.id() == record.id; });
+    const auto row =
+        std::find_if(rows.begin(), rows.end(), [&](const SharesModel::Row &row) { return row.id() == record.id; });
     return row != rows.end() && row->status && row->status->kind == ShareInfo::Status::ended;
 }
 

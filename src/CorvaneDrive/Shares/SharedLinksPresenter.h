@@ -31,13 +31,13 @@ public:
     static constexpr int initialHeight = 420;
     static constexpr int minimumWidth = 560;
     static constexpr int minimumHeight = 320;
-    static constexpr int barMargin = 12;   // around the banner and the bottom bar
+    static constexpr int barMargin = 12; // around the banner and the bottom bar
     static constexpr int emptySpacing = 8; // between the empty list's lines
     static constexpr int sheetWidth = 500;
     static constexpr int sheetMargin = 24;
 
     std::optional<DriveCore::ShareRecord> confirmStop; // the link whose stop is being confirmed
-    std::optional<QString> error;                      // the last stop's failure
+    std::optional<QString> error; // the last stop's failure
     bool showUpdate = false;
 
     // The first row of the link has ended; false without a row or while its status is not

@@ -7,8 +7,8 @@
 
 #include <QDialog>
 #include <QFrame>
-#include <QHideEvent>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -112,7 +112,8 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     m_barMessage = ShareLook::label({}, Font::callout, Tone::orange);
     bottomLine->addWidget(m_barMessage, 1);
     bottomLine->addStretch();
-    m_refresh = new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh-symbolic")), SharedLinksPresenter::refreshTitle);
+    m_refresh =
+        new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh-symbolic")), SharedLinksPresenter::refreshTitle);
     connect(m_refresh, &QPushButton::clicked, this, [this] {
         if (m_shares)
             m_shares->load();
@@ -123,7 +124,6 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     connect(&shares, &SharesModel::changed, this, &SharedLinksWindow::render);
     render();
 }
-
 
 QList<LinkRow *> SharedLinksWindow::rows() const
 {

@@ -6,8 +6,8 @@
 
 #include <QCoroTask>
 #include <QHash>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>

@@ -2,9 +2,9 @@
 
 #include "CorvaneDrive/Settings/SettingsWindow.h"
 #include "CorvaneDrive/Setup/SetupWindow.h"
+#include "CorvaneDrive/Shares/SharedLinksWindow.h"
 #include "CorvaneDrive/Shares/ShareFilesPanel.h"
 #include "CorvaneDrive/Shares/ShareWindow.h"
-#include "CorvaneDrive/Shares/SharedLinksWindow.h"
 #include "CorvaneDrive/Shell/AppResources.h"
 #include "CorvaneDrive/Shell/HomeWindow.h"
 #include "CorvaneDrive/Shell/TrayIcon.h"
@@ -211,15 +211,16 @@ void AppDelegate::registerWindows()
     m_windows->add(MenuContent::conflictWindow, [&model] { return new ConflictWindow(model); });
     m_windows->add(MenuContent::copyAllWindow, [&model] { return new CopyAllWindow(model); });
     m_windows->add(MenuContent::shareWindow, [this, &model, opened, closed] {
-        auto *window = new ShareWindow(shares(), {
-                                                     .windowOpened = opened,
-                                                     .windowClosed = closed,
-                                                     .openList =
-                                                         [this] {
-                                                             m_desktop.activate();
-                                                             openWindow(MenuContent::sharedLinksWindow);
-                                                         },
-                                                 });
+        auto *window = new ShareWindow(shares(),
+                                       {
+                                           .windowOpened = opened,
+                                           .windowClosed = closed,
+                                           .openList =
+                                               [this] {
+                                                   m_desktop.activate();
+                                                   openWindow(MenuContent::sharedLinksWindow);
+                                               },
+                                       });
         // The form reads the drive's state (whether sharing is blocked) from the app model.
         for (const auto signal : {&AppModel::phaseChanged, &AppModel::settingsChanged, &AppModel::isEjectedChanged})
             connect(&model, signal, window, &ShareWindow::render);

@@ -51,8 +51,8 @@ void FinderAddOnListener::request(const std::optional<QString> &payload)
     if (!payload)
         return;
     const QByteArray utf8 = payload->toUtf8();
-    std::optional<KeepShared::KeepRequest> decoded =
-        KeepShared::KeepBridge::decode<KeepShared::KeepRequest>(std::string_view(utf8.constData(), size_t(utf8.size())));
+    std::optional<KeepShared::KeepRequest> decoded = KeepShared::KeepBridge::decode<KeepShared::KeepRequest>(
+        std::string_view(utf8.constData(), size_t(utf8.size())));
     if (!decoded)
         return;
     // Each request runs on its own; nothing waits for it or orders it against others.

@@ -30,8 +30,9 @@ QPushButton *linkButton(const Row &row, QWidget *parent)
     button->setEnabled(row.enabled);
     button->setAutoDefault(false);
     button->setFocusPolicy(Qt::TabFocus);
-    button->setStyleSheet(QStringLiteral("QPushButton { text-align: left; padding: 0; border: none; color: palette(link); }"
-                                         "QPushButton:disabled { color: palette(placeholder-text); }"));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { text-align: left; padding: 0; border: none; color: palette(link); }"
+                       "QPushButton:disabled { color: palette(placeholder-text); }"));
     return button;
 }
 
@@ -102,7 +103,8 @@ void HomeWindow::render()
             connect(button, &QPushButton::clicked, this, [this, action] {
                 // After the click has returned: the action may run a modal dialog or change the rows.
                 QMetaObject::invokeMethod(
-                    this, [this, action] {
+                    this,
+                    [this, action] {
                         if (m_feed)
                             m_feed->perform(action);
                     },

@@ -21,10 +21,10 @@ class MenuBarLabel : public QObject {
 public:
     // What a reaction does outside the label; the delegate supplies the real ones.
     struct Effects {
-        std::function<void()> activate;                   // brings the application to the front
-        std::function<void(const QString &)> openWindow;  // by identifier; raises an open one
-        std::function<void(const QString &)> showAlert;   // modal, one "OK" button; returns once closed
-        std::function<void()> dismissKeepAlert;           // the model's dismissKeepAlert()
+        std::function<void()> activate; // brings the application to the front
+        std::function<void(const QString &)> openWindow; // by identifier; raises an open one
+        std::function<void(const QString &)> showAlert; // modal, one "OK" button; returns once closed
+        std::function<void()> dismissKeepAlert; // the model's dismissKeepAlert()
     };
 
     // Icon names in the hicolor theme, all symbolic so that panels recolour them.

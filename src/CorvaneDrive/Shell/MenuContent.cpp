@@ -83,7 +83,8 @@ QList<Row> rows(const Input &in)
         if (in.conflicts > 0)
             rows << button(QStringLiteral("Resolve conflicts\u2026 (%1)").arg(in.conflicts), Action::resolveConflicts);
         rows << button(QStringLiteral("Check for Updates\u2026"), Action::checkForUpdates)
-             << button(QStringLiteral("Settings\u2026"), Action::settings, true, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+             << button(QStringLiteral("Settings\u2026"), Action::settings, true,
+                       QKeySequence(Qt::CTRL | Qt::Key_Comma));
     }
     rows << separator() << button(QStringLiteral("Quit Ovra"), Action::quit, true, QKeySequence(Qt::CTRL | Qt::Key_Q));
     return rows;

@@ -62,7 +62,8 @@ void TrayIcon::render(QMenu *menu, const QList<Row> &rows, MenuFeed *feed)
         QObject::connect(action, &QAction::triggered, menu, [target, chosen] {
             // Once the menu is gone: the action may open a modal dialog or change these rows.
             QMetaObject::invokeMethod(
-                target, [target, chosen] {
+                target,
+                [target, chosen] {
                     if (target)
                         target->perform(chosen);
                 },

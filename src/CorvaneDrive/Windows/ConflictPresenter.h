@@ -24,7 +24,8 @@ struct ConflictContext {
     // The notice for the user, or none.
     std::function<QCoro::Task<std::optional<QString>>(DriveCore::ConflictChoice)> resolve;
     // Calls `changed` whenever the conflicts may have changed, while `receiver` lives.
-    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *, std::function<void()>) {};
+    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *,
+                                                                                       std::function<void()>) {};
 
     static ConflictContext live(DriveCore::AppModel &model);
 };
@@ -62,7 +63,8 @@ signals:
     void changed();
 
 private:
-    static QCoro::Task<> run(QPointer<ConflictPresenter> self, ConflictContext context, DriveCore::ConflictChoice choice);
+    static QCoro::Task<> run(QPointer<ConflictPresenter> self, ConflictContext context,
+                             DriveCore::ConflictChoice choice);
 
     ConflictContext m_context;
     bool m_working = false;

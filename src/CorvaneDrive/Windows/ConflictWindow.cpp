@@ -21,8 +21,8 @@ ConflictWindow::ConflictWindow(DriveCore::AppModel &model, QWidget *parent)
 }
 
 ConflictWindow::ConflictWindow(ConflictContext context, QWidget *parent)
-    : QWidget(parent), m_presenter(new ConflictPresenter(std::move(context), this)),
-      m_content(new QWidget(this)), m_title(new QLabel(m_content)), m_counter(new QLabel(m_content)),
+    : QWidget(parent), m_presenter(new ConflictPresenter(std::move(context), this)), m_content(new QWidget(this)),
+      m_title(new QLabel(m_content)), m_counter(new QLabel(m_content)),
       m_body(UiStyle::wrappingLabel(QString::fromUtf8(ConflictText::body), m_content)),
       m_error(UiStyle::wrappingLabel(QString(), m_content)), m_buttons(new QWidget(m_content)),
       m_keepOther(new QPushButton(QString::fromUtf8(ConflictText::keepOther), m_buttons)),
@@ -97,8 +97,9 @@ void ConflictWindow::render()
     if (conflict) {
         layout()->activate();
         const int width = ConflictPresenter::width;
-        setFixedSize(width, layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
-                                                            : layout()->totalSizeHint().height());
+        setFixedSize(width,
+                     layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                   : layout()->totalSizeHint().height());
     } else {
         setFixedSize(1, 1);
     }

@@ -22,7 +22,10 @@ std::optional<QString> CopyAllPresenter::destination() const
     return m_context.run ? m_context.run->folder() : std::nullopt;
 }
 
-bool CopyAllPresenter::running() const { return m_context.run && m_context.run->isRunning(); }
+bool CopyAllPresenter::running() const
+{
+    return m_context.run && m_context.run->isRunning();
+}
 
 std::optional<CopyProgress> CopyAllPresenter::progress() const
 {
@@ -61,15 +64,15 @@ std::pair<qint64, qint64> CopyAllPresenter::bar(const CopyProgress &progress)
 
 QString CopyAllPresenter::progressText(const CopyProgress &progress)
 {
-    return DriveCore::ByteCountFormat::fileSize(progress.bytesDone) + QStringLiteral(" of ") +
-        DriveCore::ByteCountFormat::fileSize(progress.bytesTotal);
+    return DriveCore::ByteCountFormat::fileSize(progress.bytesDone) + QStringLiteral(" of ")
+        + DriveCore::ByteCountFormat::fileSize(progress.bytesTotal);
 }
 
 QString CopyAllPresenter::warningText(qint64 driveBytes, qint64 freeBytes)
 {
-    return QStringLiteral("Your drive holds ") + DriveCore::ByteCountFormat::fileSize(driveBytes) +
-        QStringLiteral(" but this folder's disk has only ") + DriveCore::ByteCountFormat::fileSize(freeBytes) +
-        QStringLiteral(" free. Choose a bigger disk, or the copy will stop when it's full.");
+    return QStringLiteral("Your drive holds ") + DriveCore::ByteCountFormat::fileSize(driveBytes)
+        + QStringLiteral(" but this folder's disk has only ") + DriveCore::ByteCountFormat::fileSize(freeBytes)
+        + QStringLiteral(" free. Choose a bigger disk, or the copy will stop when it's full.");
 }
 
 void CopyAllPresenter::choose(const QString &folder)
@@ -114,7 +117,13 @@ void CopyAllPresenter::stop()
         m_context.run->stop();
 }
 
-void CopyAllPresenter::shown() { m_context.windowOpened(); }
-void CopyAllPresenter::hidden() { m_context.windowClosed(); }
+void CopyAllPresenter::shown()
+{
+    m_context.windowOpened();
+}
+void CopyAllPresenter::hidden()
+{
+    m_context.windowClosed();
+}
 
 } // namespace CorvaneDrive

@@ -90,7 +90,10 @@ void CopyAllWindow::hideEvent(QHideEvent *event)
     m_presence.hidden(*event);
 }
 
-QLabel *CopyAllWindow::pathLabel() const { return m_path; }
+QLabel *CopyAllWindow::pathLabel() const
+{
+    return m_path;
+}
 
 bool CopyAllWindow::event(QEvent *event)
 {
@@ -153,7 +156,8 @@ void CopyAllWindow::fitToContent()
     QLayout *column = layout();
     column->activate();
     const int width = CopyAllPresenter::width;
-    const int height = column->hasHeightForWidth() ? column->totalHeightForWidth(width) : column->totalSizeHint().height();
+    const int height =
+        column->hasHeightForWidth() ? column->totalHeightForWidth(width) : column->totalSizeHint().height();
     if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height))
         setFixedSize(width, height);
 }

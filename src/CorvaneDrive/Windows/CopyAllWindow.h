@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorvaneDrive/Windows/CopyAllPresenter.h"
 #include "CorvaneDrive/WindowPresence.h"
+#include "CorvaneDrive/Windows/CopyAllPresenter.h"
 
 #include <QWidget>
 

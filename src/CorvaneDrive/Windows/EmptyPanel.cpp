@@ -59,7 +59,10 @@ void EmptyPanel::showBusy()
     show();
 }
 
-void EmptyPanel::clear() { hide(); }
+void EmptyPanel::clear()
+{
+    hide();
+}
 
 bool EmptyPanel::eventFilter(QObject *watched, QEvent *event)
 {

@@ -66,8 +66,9 @@ RecentlyDeletedContext RecentlyDeletedContext::live(AppModel &model)
     context.emptyRecentlyDeleted = [&model] { return model.emptyRecentlyDeleted(); };
     context.windowOpened = [&model] { model.windowOpened(); };
     context.windowClosed = [&model] { model.windowClosed(); };
-    context.observe = observing(model, {&AppModel::deletedChanged, &AppModel::deletedTrashStatsChanged,
-                                        &AppModel::settingsChanged, &AppModel::onlineChanged});
+    context.observe = observing(model,
+                                {&AppModel::deletedChanged, &AppModel::deletedTrashStatsChanged,
+                                 &AppModel::settingsChanged, &AppModel::onlineChanged});
     context.now = [&model] { return model.hooks().now(); };
     context.sleep = model.hooks().sleep;
     return context;
@@ -100,8 +101,8 @@ UploadsContext UploadsContext::live(AppModel &model)
     context.queuedSummary = [&model] { return model.queuedSummary(); };
     context.windowOpened = [&model] { model.windowOpened(); };
     context.windowClosed = [&model] { model.windowClosed(); };
-    context.observe = observing(model, {&AppModel::statusLineChanged, &AppModel::uploadsChanged,
-                                        &AppModel::queuedSummaryChanged});
+    context.observe =
+        observing(model, {&AppModel::statusLineChanged, &AppModel::uploadsChanged, &AppModel::queuedSummaryChanged});
     return context;
 }
 

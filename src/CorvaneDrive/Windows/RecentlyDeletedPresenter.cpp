@@ -48,7 +48,10 @@ std::optional<RecentlyDeletedPresenter::Panel> RecentlyDeletedPresenter::panel()
     return emptyPanel(m_context.trashStats());
 }
 
-QString RecentlyDeletedPresenter::confirmTitle() { return DriveCore::AppModel::deleteConfirmText; }
+QString RecentlyDeletedPresenter::confirmTitle()
+{
+    return DriveCore::AppModel::deleteConfirmText;
+}
 
 void RecentlyDeletedPresenter::setSelection(QSet<QString> ids)
 {
@@ -132,10 +135,8 @@ void RecentlyDeletedPresenter::dismissConfirmation()
     emit changed();
 }
 
-QCoro::Task<> RecentlyDeletedPresenter::runOverItems(QPointer<RecentlyDeletedPresenter> self,
-                                                     QList<DeletedItem> items,
-                                                     std::function<QCoro::Task<>(DeletedItem)> action,
-                                                     QString verb)
+QCoro::Task<> RecentlyDeletedPresenter::runOverItems(QPointer<RecentlyDeletedPresenter> self, QList<DeletedItem> items,
+                                                     std::function<QCoro::Task<>(DeletedItem)> action, QString verb)
 {
     int failed = 0;
     QString first;
@@ -169,9 +170,10 @@ QCoro::Task<> RecentlyDeletedPresenter::runEmpty(QPointer<RecentlyDeletedPresent
 void RecentlyDeletedPresenter::shown()
 {
     m_context.windowOpened();
-    m_refresh = DriveCore::TaskHandle<>::start([self = QPointer(this), context = m_context](DriveCore::CancelToken token) {
-        return refreshWhileVisible(self, context, token);
-    });
+    m_refresh =
+        DriveCore::TaskHandle<>::start([self = QPointer(this), context = m_context](DriveCore::CancelToken token) {
+            return refreshWhileVisible(self, context, token);
+        });
 }
 
 void RecentlyDeletedPresenter::hidden()
@@ -236,7 +238,8 @@ QString RecentlyDeletedPresenter::folder(const QString &originalPath, const std:
     return driveName.value_or(driveFallback);
 }
 
-std::optional<RecentlyDeletedPresenter::Panel> RecentlyDeletedPresenter::emptyPanel(const std::optional<TrashStats> &stats)
+std::optional<RecentlyDeletedPresenter::Panel>
+RecentlyDeletedPresenter::emptyPanel(const std::optional<TrashStats> &stats)
 {
     if (!stats)
         return Panel{QStringLiteral("Checking Recently Deleted"), moveIcon,

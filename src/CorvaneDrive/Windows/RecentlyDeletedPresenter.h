@@ -37,11 +37,14 @@ struct RecentlyDeletedContext {
     std::function<void()> windowOpened = [] {};
     std::function<void()> windowClosed = [] {};
     // Calls `changed` whenever one of the reads above may have changed, while `receiver` lives.
-    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *, std::function<void()>) {};
+    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *,
+                                                                                       std::function<void()>) {};
 
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
     std::function<QCoro::Task<>(std::chrono::milliseconds, DriveCore::CancelToken)> sleep =
-        [](std::chrono::milliseconds duration, DriveCore::CancelToken token) { return DriveCore::sleep(duration, token); };
+        [](std::chrono::milliseconds duration, DriveCore::CancelToken token) {
+            return DriveCore::sleep(duration, token);
+        };
 
     static RecentlyDeletedContext live(DriveCore::AppModel &model);
 };
@@ -149,8 +152,7 @@ signals:
 private:
     struct Outcome;
     static QCoro::Task<> runOverItems(QPointer<RecentlyDeletedPresenter> self, QList<DriveCore::DeletedItem> items,
-                                      std::function<QCoro::Task<>(DriveCore::DeletedItem)> action,
-                                      QString verb);
+                                      std::function<QCoro::Task<>(DriveCore::DeletedItem)> action, QString verb);
     static QCoro::Task<> runEmpty(QPointer<RecentlyDeletedPresenter> self, std::function<QCoro::Task<>()> action);
     static QCoro::Task<> refreshWhileVisible(QPointer<RecentlyDeletedPresenter> self, RecentlyDeletedContext context,
                                              DriveCore::CancelToken token);

@@ -29,7 +29,8 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
       m_table(new QTableWidget(0, 4, this)), m_panel(new EmptyPanel(m_table)), m_moveRow(new QWidget(this)),
       m_move(new QLabel(m_moveRow)), m_footer(new QLabel(this)), m_error(UiStyle::wrappingLabel(QString(), this)),
       m_restore(new QPushButton(Presenter::restoreTitle, this)),
-      m_deleteNow(new QPushButton(Presenter::deleteNowTitle, this)), m_empty(new QPushButton(Presenter::emptyTitle, this))
+      m_deleteNow(new QPushButton(Presenter::deleteNowTitle, this)),
+      m_empty(new QPushButton(Presenter::emptyTitle, this))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Presenter::windowTitle);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorvaneDrive/Windows/RecentlyDeletedPresenter.h"
 #include "CorvaneDrive/WindowPresence.h"
+#include "CorvaneDrive/Windows/RecentlyDeletedPresenter.h"
 
 #include <QPointer>
 #include <QWidget>

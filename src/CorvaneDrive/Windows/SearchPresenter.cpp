@@ -10,7 +10,8 @@ namespace CorvaneDrive {
 using DriveCore::DriveSearchEntry;
 namespace DriveSearch = DriveCore::DriveSearch;
 
-SearchPresenter::SearchPresenter(SearchContext context, QObject *parent) : QObject(parent), m_context(std::move(context))
+SearchPresenter::SearchPresenter(SearchContext context, QObject *parent)
+    : QObject(parent), m_context(std::move(context))
 {
     m_context.observeIndexedAt(this, [this] { indexChanged(); });
     m_context.observeSettings(this, [this] { settingsChanged(); });
@@ -160,9 +161,9 @@ QCoro::Task<> SearchPresenter::search(QPointer<SearchPresenter> self, DriveCore:
     if (now != before)
         co_return;
     self->m_results = std::move(found);
-    const bool kept = self->m_selection &&
-        std::any_of(self->m_results.items.cbegin(), self->m_results.items.cend(),
-                    [&](const DriveSearchEntry &entry) { return entry.path == *self->m_selection; });
+    const bool kept = self->m_selection
+        && std::any_of(self->m_results.items.cbegin(), self->m_results.items.cend(),
+                       [&](const DriveSearchEntry &entry) { return entry.path == *self->m_selection; });
     if (!kept)
         self->m_selection.reset();
     emit self->changed();
@@ -177,10 +178,9 @@ void SearchPresenter::refresh()
     m_loading = true;
     m_error.reset();
     emit changed();
-    m_loadTask = DriveCore::TaskHandle<>::start(
-        [self = QPointer(this), refresh = m_context.refreshSearchIndex, id](DriveCore::CancelToken token) {
-            return load(self, refresh, id, token);
-        });
+    m_loadTask =
+        DriveCore::TaskHandle<>::start([self = QPointer(this), refresh = m_context.refreshSearchIndex,
+                                        id](DriveCore::CancelToken token) { return load(self, refresh, id, token); });
 }
 
 QCoro::Task<> SearchPresenter::load(QPointer<SearchPresenter> self,

@@ -47,7 +47,9 @@ struct SearchContext {
     std::function<void(const QUrl &)> open;
     // The wait after a keystroke before matching.
     std::function<QCoro::Task<>(std::chrono::milliseconds, DriveCore::CancelToken)> sleep =
-        [](std::chrono::milliseconds duration, DriveCore::CancelToken token) { return DriveCore::sleep(duration, token); };
+        [](std::chrono::milliseconds duration, DriveCore::CancelToken token) {
+            return DriveCore::sleep(duration, token);
+        };
 
     static SearchContext live(DriveCore::AppModel &model);
 };
@@ -137,8 +139,9 @@ signals:
 private:
     struct Snapshot;
     static QCoro::Task<> search(QPointer<SearchPresenter> self, DriveCore::CancelToken token, bool debounced);
-    static QCoro::Task<> load(QPointer<SearchPresenter> self, std::function<QCoro::Task<>(DriveCore::CancelToken)> refresh,
-                              QUuid id, DriveCore::CancelToken token);
+    static QCoro::Task<> load(QPointer<SearchPresenter> self,
+                              std::function<QCoro::Task<>(DriveCore::CancelToken)> refresh, QUuid id,
+                              DriveCore::CancelToken token);
     void startQueryRun();
     void indexChanged();
     void settingsChanged();

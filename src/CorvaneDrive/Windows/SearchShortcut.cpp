@@ -43,9 +43,8 @@ SearchShortcut::SearchShortcut(QObject *parent) : QObject(parent)
     const xcb_setup_t *setup = xcb_get_setup(connection);
     const xcb_screen_t *screen = xcb_setup_roots_iterator(setup).data;
     xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(connection);
-    std::unique_ptr<xcb_keycode_t, decltype(&std::free)> codes(symbols ? xcb_key_symbols_get_keycode(symbols, keysymO)
-                                                                       : nullptr,
-                                                               &std::free);
+    std::unique_ptr<xcb_keycode_t, decltype(&std::free)> codes(
+        symbols ? xcb_key_symbols_get_keycode(symbols, keysymO) : nullptr, &std::free);
     if (symbols)
         xcb_key_symbols_free(symbols);
     if (!screen || !codes || codes.get()[0] == XCB_NO_SYMBOL) {
@@ -79,7 +78,10 @@ SearchShortcut::SearchShortcut(QObject *parent) : QObject(parent)
     xcb_flush(connection);
 }
 
-SearchShortcut::~SearchShortcut() { release(); }
+SearchShortcut::~SearchShortcut()
+{
+    release();
+}
 
 void SearchShortcut::release()
 {

@@ -47,10 +47,14 @@ public:
         switch (role) {
         case Qt::DisplayRole:
             switch (index.column()) {
-            case 0: return entry.name;
-            case 1: return SearchPresenter::folderText(entry);
-            case 2: return SearchPresenter::modifiedText(entry);
-            case 3: return SearchPresenter::sizeText(entry);
+            case 0:
+                return entry.name;
+            case 1:
+                return SearchPresenter::folderText(entry);
+            case 2:
+                return SearchPresenter::modifiedText(entry);
+            case 3:
+                return SearchPresenter::sizeText(entry);
             }
             break;
         case Qt::DecorationRole:
@@ -69,7 +73,8 @@ public:
             if (index.column() == 3)
                 return int(Qt::AlignRight | Qt::AlignVCenter);
             break;
-        case Qt::UserRole: return entry.path;
+        case Qt::UserRole:
+            return entry.path;
         }
         return {};
     }
@@ -79,10 +84,14 @@ public:
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return {};
         switch (section) {
-        case 0: return SearchPresenter::nameColumn;
-        case 1: return SearchPresenter::folderColumn;
-        case 2: return SearchPresenter::modifiedColumn;
-        case 3: return SearchPresenter::sizeColumn;
+        case 0:
+            return SearchPresenter::nameColumn;
+        case 1:
+            return SearchPresenter::folderColumn;
+        case 2:
+            return SearchPresenter::modifiedColumn;
+        case 3:
+            return SearchPresenter::sizeColumn;
         }
         return {};
     }
@@ -91,7 +100,10 @@ private:
     QList<DriveSearchEntry> m_entries;
 };
 
-SearchWindow::SearchWindow(DriveCore::AppModel &model, QWidget *parent) : SearchWindow(SearchContext::live(model), parent) {}
+SearchWindow::SearchWindow(DriveCore::AppModel &model, QWidget *parent)
+    : SearchWindow(SearchContext::live(model), parent)
+{
+}
 
 SearchWindow::SearchWindow(SearchContext context, QWidget *parent)
     : QWidget(parent), m_presenter(new SearchPresenter(std::move(context), this)),
@@ -204,8 +216,8 @@ void SearchWindow::hideEvent(QHideEvent *event)
 
 bool SearchWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_field && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Down && m_model->rowCount() > 0) {
+    if (watched == m_field && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Down && m_model->rowCount() > 0) {
         m_table->setFocus();
         if (!m_table->selectionModel()->hasSelection())
             m_table->selectRow(0);

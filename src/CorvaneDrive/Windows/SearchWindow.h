@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorvaneDrive/Windows/SearchPresenter.h"
 #include "CorvaneDrive/WindowPresence.h"
+#include "CorvaneDrive/Windows/SearchPresenter.h"
 
 #include <QWidget>
 

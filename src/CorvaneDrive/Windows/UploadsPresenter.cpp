@@ -26,7 +26,8 @@ RowLook look(const UploadRow &row)
         look.icon = QStringLiteral("document-send");
         look.iconTint = Tint::accent;
         look.percent = int(std::clamp<qint64>(uploading->percent, 0, 100));
-        look.detail = QString::number(uploading->percent) + QStringLiteral("% \u2014 ") + timeLeft(uploading->etaSeconds);
+        look.detail =
+            QString::number(uploading->percent) + QStringLiteral("% \u2014 ") + timeLeft(uploading->etaSeconds);
     } else if (const auto *waiting = std::get_if<UploadRow::Waiting>(&row.state)) {
         look.icon = queuedIcon;
         look.detail = waiting->reason;

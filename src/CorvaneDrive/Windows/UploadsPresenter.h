@@ -23,7 +23,8 @@ struct UploadsContext {
     std::function<void()> windowOpened = [] {};
     std::function<void()> windowClosed = [] {};
     // Calls `changed` whenever one of the reads may have changed, while `receiver` lives.
-    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *, std::function<void()>) {};
+    std::function<void(QObject *receiver, std::function<void()> changed)> observe = [](QObject *,
+                                                                                       std::function<void()>) {};
 
     static UploadsContext live(DriveCore::AppModel &model);
 };

@@ -25,10 +25,18 @@ void tint(QLabel *label, Uploads::Tint tint)
     QPalette palette = label->palette();
     QColor colour;
     switch (tint) {
-    case Uploads::Tint::accent: colour = palette.color(QPalette::Highlight); break;
-    case Uploads::Tint::secondary: colour = palette.color(QPalette::PlaceholderText); break;
-    case Uploads::Tint::orange: colour = UiStyle::orange(); break;
-    case Uploads::Tint::green: colour = QColor(0x26, 0xa2, 0x69); break;
+    case Uploads::Tint::accent:
+        colour = palette.color(QPalette::Highlight);
+        break;
+    case Uploads::Tint::secondary:
+        colour = palette.color(QPalette::PlaceholderText);
+        break;
+    case Uploads::Tint::orange:
+        colour = UiStyle::orange();
+        break;
+    case Uploads::Tint::green:
+        colour = QColor(0x26, 0xa2, 0x69);
+        break;
     }
     // Inside a list the labels draw with the view's text role: both roles get the colour.
     palette.setColor(QPalette::WindowText, colour);
@@ -187,6 +195,9 @@ void UploadRowView::showQueued(const QString &text)
     m_size->hide();
 }
 
-QLabel *UploadRowView::nameLabel() const { return m_name; }
+QLabel *UploadRowView::nameLabel() const
+{
+    return m_name;
+}
 
 } // namespace CorvaneDrive

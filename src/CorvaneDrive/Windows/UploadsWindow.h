@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorvaneDrive/Windows/UploadsPresenter.h"
 #include "CorvaneDrive/WindowPresence.h"
+#include "CorvaneDrive/Windows/UploadsPresenter.h"
 
 #include <QWidget>
 

@@ -124,9 +124,10 @@ RcloneSupervisor::Observers RcloneSupervisor::Observers::live()
 {
     return {
         .wake = [](std::function<void()> notify) { return watching<SleepWatch>(&SleepWatch::woke, std::move(notify)); },
-        .unmount = [](std::function<void()> notify) {
-            return watching<MountTableWatch>(&MountTableWatch::unmounted, std::move(notify));
-        },
+        .unmount =
+            [](std::function<void()> notify) {
+                return watching<MountTableWatch>(&MountTableWatch::unmounted, std::move(notify));
+            },
     };
 }
 
@@ -166,8 +167,8 @@ QCoro::Task<> runJob(std::function<QCoro::Task<>(CancelToken)> body, CancelToken
 
 RcloneSupervisor::JobPtr RcloneSupervisor::startJob(JobBody body)
 {
-    return std::make_shared<TaskHandle<>>(TaskHandle<>::start(
-        [body = std::move(body)](CancelToken token) { return runJob(body, std::move(token)); }));
+    return std::make_shared<TaskHandle<>>(
+        TaskHandle<>::start([body = std::move(body)](CancelToken token) { return runJob(body, std::move(token)); }));
 }
 
 void RcloneSupervisor::startDetached(JobBody body)
@@ -298,14 +299,14 @@ void RcloneSupervisor::launch()
     const int generation = ++m_nextGeneration;
     auto flag = std::make_shared<SetOnceFlag>();
     const QPointer<RcloneSupervisor> self(this);
-    auto process = m_launcher->launch(m_command.rcloneURL, arguments, m_environment,
-                                      [flag, self, generation](int32_t status) {
-                                          flag->set();
-                                          onMainThread([self, generation, status] {
-                                              if (self)
-                                                  self->processExited(generation, status);
-                                          });
-                                      });
+    auto process =
+        m_launcher->launch(m_command.rcloneURL, arguments, m_environment, [flag, self, generation](int32_t status) {
+            flag->set();
+            onMainThread([self, generation, status] {
+                if (self)
+                    self->processExited(generation, status);
+            });
+        });
     m_process = std::move(process);
     m_exited = std::move(flag);
     m_launchedAt = m_hooks.now();
@@ -498,7 +499,8 @@ QCoro::Task<> RcloneSupervisor::forceUnmountOwnMounts()
             co_await SupervisorTools::forceUnmount(launcher, settings, path);
         } catch (const std::exception &) {
             // Stopping goes on: the next start unmounts leftovers again.
-            Log("supervisor").info("Unmounting %{private}s failed: %{public}s", path, describe(std::current_exception()));
+            Log("supervisor")
+                .info("Unmounting %{private}s failed: %{public}s", path, describe(std::current_exception()));
         }
     }
 }
@@ -708,8 +710,9 @@ QCoro::Task<> RcloneSupervisor::reconnectFSKit()
     }
     const QPointer<RcloneSupervisor> self(this);
     try {
-        co_await m_hooks.mountFSKit(DriveLayout::backingPath(settings.deviceID), DriveLayout::mountPath(settings.driveName),
-                                    settings.driveName, m_readOnly, CancelToken());
+        co_await m_hooks.mountFSKit(DriveLayout::backingPath(settings.deviceID),
+                                    DriveLayout::mountPath(settings.driveName), settings.driveName, m_readOnly,
+                                    CancelToken());
     } catch (...) {
         if (self)
             m_reconnecting = false;

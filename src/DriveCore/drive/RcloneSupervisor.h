@@ -29,11 +29,11 @@ namespace DriveCore {
 // Where the supervisor stands, as the app model sees it.
 struct SupervisorState {
     enum Kind {
-        stopped,    // no engine; the initial state
-        starting,   // start is preparing the launch
-        running,    // the engine was launched and a remote-control client exists
+        stopped, // no engine; the initial state
+        starting, // start is preparing the launch
+        running, // the engine was launched and a remote-control client exists
         restarting, // the engine exited or stopped answering; a restart owns the next launch
-        failed,     // the supervisor gave up; `text` says why, for the user
+        failed, // the supervisor gave up; `text` says why, for the user
     };
 
     static SupervisorState failure(QString text) { return {failed, std::move(text)}; }

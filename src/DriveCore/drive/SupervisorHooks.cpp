@@ -22,7 +22,8 @@ constexpr auto backingLimit = 20s;
 SupervisorHooks makeLive()
 {
     return SupervisorHooks{
-        .sleep = [](std::chrono::milliseconds duration, CancelToken token) { return DriveCore::sleep(duration, token); },
+        .sleep = [](std::chrono::milliseconds duration,
+                    CancelToken token) { return DriveCore::sleep(duration, token); },
         .healthTick = [](CancelToken token) { return DriveCore::sleep(healthInterval, token); },
         .ping = [](RCClient rc, CancelToken token) -> QCoro::Task<bool> { co_return co_await rc.ping(token); },
         .pendingUploads = [](RCClient rc, CancelToken token) -> QCoro::Task<qint64> {

@@ -99,7 +99,8 @@ QCoro::Task<> SupervisorTools::forceUnmount(std::shared_ptr<ProcessLaunching> la
             co_return;
         }
     }
-    throw UnmountRefused(QStringLiteral("Refusing to unmount ") + path + QStringLiteral(": not this drive's mount path"));
+    throw UnmountRefused(QStringLiteral("Refusing to unmount ") + path
+                         + QStringLiteral(": not this drive's mount path"));
 }
 
 } // namespace DriveCore

@@ -9,7 +9,7 @@
 
 namespace DriveCore::DriveLayout {
 
-inline constexpr const char *remote = "drive";          // plain S3 remote
+inline constexpr const char *remote = "drive"; // plain S3 remote
 inline constexpr const char *cryptRemote = "drivecrypt"; // encrypting remote over `remote`
 inline constexpr const char *filesFolder = "Drive";
 inline constexpr const char *trashFolder = "Recently Deleted";

@@ -70,8 +70,8 @@ QString DriveSettings::deviceIDText(const QUuid &id)
 
 std::optional<QUuid> DriveSettings::parseDeviceID(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral(
-        "^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+    static const QRegularExpression form(
+        QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
     if (!form.match(text).hasMatch())
         return std::nullopt;
     return QUuid::fromString(text);

@@ -105,20 +105,13 @@ struct TimeoutEntry {
 };
 
 constexpr TimeoutEntry timeouts[] = {
-    {u"core/version", 5},
-    {u"core/stats", 10},
-    {u"core/transferred", 10},
-    {u"vfs/stats", 10},
-    {u"vfs/forget", 10},
-    {u"vfs/list", 10},
-    {u"operations/stat", 10},
-    {u"vfs/pins", 10},
-    {u"vfs/pin-scan", 10},
-    {u"vfs/queue", 10},
-    {u"vfs/unpin", 60},
-    {u"vfs/pin", 120},
-    {u"operations/list", 60},
-    {u"operations/deletefile", 60},
+    {u"core/version", 5},      {u"core/stats", 10},
+    {u"core/transferred", 10}, {u"vfs/stats", 10},
+    {u"vfs/forget", 10},       {u"vfs/list", 10},
+    {u"operations/stat", 10},  {u"vfs/pins", 10},
+    {u"vfs/pin-scan", 10},     {u"vfs/queue", 10},
+    {u"vfs/unpin", 60},        {u"vfs/pin", 120},
+    {u"operations/list", 60},  {u"operations/deletefile", 60},
 };
 constexpr int otherMethodsTimeout = 3600;
 
@@ -143,9 +136,8 @@ QString errorMessage(const QByteArray &body, int status)
 
 Transferring Transferring::decode(const JsonReader &reader)
 {
-    return {reader.value<QString>(u"name"),          reader.value<qint64>(u"size"),
-            reader.value<qint64>(u"bytes"),          reader.value<qint64>(u"percentage"),
-            reader.optional<qint64>(u"eta"),         reader.optional<QString>(u"group"),
+    return {reader.value<QString>(u"name"),      reader.value<qint64>(u"size"),   reader.value<qint64>(u"bytes"),
+            reader.value<qint64>(u"percentage"), reader.optional<qint64>(u"eta"), reader.optional<QString>(u"group"),
             reader.optional<QString>(u"dstFs")};
 }
 
@@ -156,9 +148,9 @@ CoreStats CoreStats::decode(const JsonReader &reader)
 
 Transferred Transferred::decode(const JsonReader &reader)
 {
-    return {reader.value<QString>(u"name"),         reader.value<qint64>(u"size"),
-            reader.value<QString>(u"error"),        reader.value<QString>(u"completed_at"),
-            reader.optional<bool>(u"checked"),      reader.optional<QString>(u"group"),
+    return {reader.value<QString>(u"name"),    reader.value<qint64>(u"size"),
+            reader.value<QString>(u"error"),   reader.value<QString>(u"completed_at"),
+            reader.optional<bool>(u"checked"), reader.optional<QString>(u"group"),
             reader.optional<QString>(u"dstFs")};
 }
 
@@ -195,8 +187,8 @@ static QString describe(const QString &method, int status, const QString &messag
 }
 
 RCError::RCError(QString method, int status, QString message)
-    : std::runtime_error(describe(method, status, message).toStdString()),
-      method(std::move(method)), status(status), message(std::move(message))
+    : std::runtime_error(describe(method, status, message).toStdString()), method(std::move(method)), status(status),
+      message(std::move(message))
 {
 }
 
@@ -337,8 +329,7 @@ QCoro::Task<QStringList> RCClient::vfsList(CancelToken token) const
                 [](const VFSListReply &reply) { return reply.vfses; });
 }
 
-QCoro::Task<std::optional<ListItem>> RCClient::stat(QString fs, QString remote, bool filesOnly,
-                                                    CancelToken token) const
+QCoro::Task<std::optional<ListItem>> RCClient::stat(QString fs, QString remote, bool filesOnly, CancelToken token) const
 {
     return then(call<StatReply>(QStringLiteral("operations/stat"), statParams(fs, remote, filesOnly), std::move(token)),
                 [](const StatReply &reply) { return reply.item; });
@@ -347,16 +338,16 @@ QCoro::Task<std::optional<ListItem>> RCClient::stat(QString fs, QString remote, 
 QCoro::Task<> RCClient::forgetDirs(QStringList dirs, QString fs, CancelToken token) const
 {
     // Without paths this still goes out: the engine then forgets its whole folder cache.
-    return discard(call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("dir"), dirs, fs),
-                               std::move(token)));
+    return discard(
+        call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("dir"), dirs, fs), std::move(token)));
 }
 
 QCoro::Task<> RCClient::forgetFiles(QStringList files, QString fs, CancelToken token) const
 {
     if (files.isEmpty())
         return nothing();
-    return discard(call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("file"), files, fs),
-                               std::move(token)));
+    return discard(
+        call<Empty>(QStringLiteral("vfs/forget"), forgetParams(QStringLiteral("file"), files, fs), std::move(token)));
 }
 
 static QJsonObject transferParams(const QString &srcFs, const QString &src, const QString &dstFs, const QString &dst)
@@ -369,14 +360,14 @@ static QJsonObject transferParams(const QString &srcFs, const QString &src, cons
 
 QCoro::Task<> RCClient::copyFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token) const
 {
-    return discard(call<Empty>(QStringLiteral("operations/copyfile"), transferParams(srcFs, src, dstFs, dst),
-                               std::move(token)));
+    return discard(
+        call<Empty>(QStringLiteral("operations/copyfile"), transferParams(srcFs, src, dstFs, dst), std::move(token)));
 }
 
 QCoro::Task<> RCClient::moveFile(QString srcFs, QString src, QString dstFs, QString dst, CancelToken token) const
 {
-    return discard(call<Empty>(QStringLiteral("operations/movefile"), transferParams(srcFs, src, dstFs, dst),
-                               std::move(token)));
+    return discard(
+        call<Empty>(QStringLiteral("operations/movefile"), transferParams(srcFs, src, dstFs, dst), std::move(token)));
 }
 
 QCoro::Task<> RCClient::deleteFile(QString fs, QString remote, CancelToken token) const

@@ -20,7 +20,9 @@ public:
     class ObscureError : public std::runtime_error {
     public:
         explicit ObscureError(const QString &description)
-            : std::runtime_error(description.toStdString()), description(description) {}
+            : std::runtime_error(description.toStdString()), description(description)
+        {
+        }
         QString description;
     };
 

@@ -58,8 +58,8 @@ std::optional<QString> accountID(const QString &endpoint)
     return first;
 }
 
-QCoro::Task<StorageSecrets> storageSecrets(QString token, QString endpoint, QString bucket, HTTPSend send,
-                                           QUrl base, CancelToken cancel)
+QCoro::Task<StorageSecrets> storageSecrets(QString token, QString endpoint, QString bucket, HTTPSend send, QUrl base,
+                                           CancelToken cancel)
 {
     const QString trimmed = token.trimmed();
     const std::optional<QString> account = accountID(endpoint);

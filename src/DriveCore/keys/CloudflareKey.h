@@ -22,7 +22,7 @@ class Failure : public std::runtime_error {
 public:
     enum Case {
         notCloudflare, // the endpoint is not a Cloudflare R2 account endpoint
-        notAValidKey,  // empty, unknown or switched-off token
+        notAValidKey, // empty, unknown or switched-off token
     };
 
     explicit Failure(Case value);

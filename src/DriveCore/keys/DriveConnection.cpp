@@ -19,14 +19,14 @@ const QString redacted = QStringLiteral("<redacted>");
 constexpr int32_t directoryNotFound = 3;
 
 const std::array<QLatin1String, 8> badKeysFragments{
-    QLatin1String("signaturedoesnotmatch"), QLatin1String("invalidaccesskeyid"), QLatin1String("accessdenied"),
-    QLatin1String("statuscode: 403"),       QLatin1String("status code: 403"),  QLatin1String("403 forbidden"),
+    QLatin1String("signaturedoesnotmatch"), QLatin1String("invalidaccesskeyid"),    QLatin1String("accessdenied"),
+    QLatin1String("statuscode: 403"),       QLatin1String("status code: 403"),      QLatin1String("403 forbidden"),
     QLatin1String("unauthorized"),          QLatin1String("credential access key"),
 };
 const std::array<QLatin1String, 2> bucketFragments{QLatin1String("nosuchbucket"), QLatin1String("directory not found")};
 const std::array<QLatin1String, 9> offlineFragments{
-    QLatin1String("no such host"),       QLatin1String("dial tcp"),        QLatin1String("network is unreachable"),
-    QLatin1String("connection refused"), QLatin1String("i/o timeout"),     QLatin1String("tls handshake timeout"),
+    QLatin1String("no such host"),       QLatin1String("dial tcp"),         QLatin1String("network is unreachable"),
+    QLatin1String("connection refused"), QLatin1String("i/o timeout"),      QLatin1String("tls handshake timeout"),
     QLatin1String("no route to host"),   QLatin1String("connection reset"), QLatin1String("server misbehaving"),
 };
 const std::array<QLatin1String, 4> decryptionFragments{
@@ -37,9 +37,9 @@ const std::array<QLatin1String, 4> decryptionFragments{
 };
 
 // Names at the top of the encrypted remote that belong to the drive, not to an older layout.
-const std::array<QLatin1String, 3> drivesOwnNames{
-    QLatin1String(DriveLayout::filesFolder), QLatin1String(DriveLayout::trashFolder),
-    QLatin1String(DriveLayout::metaFolder)};
+const std::array<QLatin1String, 3> drivesOwnNames{QLatin1String(DriveLayout::filesFolder),
+                                                  QLatin1String(DriveLayout::trashFolder),
+                                                  QLatin1String(DriveLayout::metaFolder)};
 
 template<size_t N>
 bool containsAny(const QString &text, const std::array<QLatin1String, N> &fragments)
@@ -111,10 +111,14 @@ namespace {
 QString messageFor(ConnectionError::Case value, const QString &detail)
 {
     switch (value) {
-    case ConnectionError::badKeys: return ConnectionError::badKeysText;
-    case ConnectionError::bucketNotFound: return ConnectionError::bucketNotFoundText;
-    case ConnectionError::offline: return ConnectionError::offlineText;
-    case ConnectionError::other: break;
+    case ConnectionError::badKeys:
+        return ConnectionError::badKeysText;
+    case ConnectionError::bucketNotFound:
+        return ConnectionError::bucketNotFoundText;
+    case ConnectionError::offline:
+        return ConnectionError::offlineText;
+    case ConnectionError::other:
+        break;
     }
     return ConnectionError::otherText + detail;
 }
@@ -165,7 +169,8 @@ ConnectionError ConnectionError::failedCommand(const ProcessRunner::StreamResult
 ConnectionError ConnectionError::endedBySignal(int32_t signal)
 {
     // What a dying program wrote says nothing about the storage.
-    return ConnectionError(other, QStringLiteral("The storage helper was stopped by %1.").arg(ProcessRunner::signalText(signal)));
+    return ConnectionError(
+        other, QStringLiteral("The storage helper was stopped by %1.").arg(ProcessRunner::signalText(signal)));
 }
 
 QString ConnectionError::message() const
@@ -237,8 +242,8 @@ QCoro::Task<RcloneResult> DriveConnection::run(QStringList arguments, Environmen
                                                std::optional<QByteArray> input, CancelToken token) const
 {
     checkCancelled(token);
-    RcloneResult result = co_await ProcessRunner::run(rclone, std::move(arguments), std::move(environment),
-                                                      std::move(input), token);
+    RcloneResult result =
+        co_await ProcessRunner::run(rclone, std::move(arguments), std::move(environment), std::move(input), token);
     // The runner interrupts the child and still returns its result; a cancelled operation ends.
     checkCancelled(token);
     // No status to read (the signal's number would pass for one), nor an error text to trust.
@@ -250,12 +255,18 @@ QCoro::Task<RcloneResult> DriveConnection::run(QStringList arguments, Environmen
 QCoro::Task<std::optional<ConnectionError>> DriveConnection::testStorage(StorageSecrets secrets, CancelToken token)
 {
     const QStringList arguments{
-        QStringLiteral("lsf"),      QLatin1String(DriveLayout::remote) + u':' + secrets.bucket,
-        QStringLiteral("--max-depth"), QStringLiteral("1"),
-        QStringLiteral("--retries"), QStringLiteral("1"),
-        QStringLiteral("--low-level-retries"), QStringLiteral("2"),
-        QStringLiteral("--contimeout"), QStringLiteral("15s"),
-        QStringLiteral("--timeout"), QStringLiteral("30s"),
+        QStringLiteral("lsf"),
+        QLatin1String(DriveLayout::remote) + u':' + secrets.bucket,
+        QStringLiteral("--max-depth"),
+        QStringLiteral("1"),
+        QStringLiteral("--retries"),
+        QStringLiteral("1"),
+        QStringLiteral("--low-level-retries"),
+        QStringLiteral("2"),
+        QStringLiteral("--contimeout"),
+        QStringLiteral("15s"),
+        QStringLiteral("--timeout"),
+        QStringLiteral("30s"),
     };
     RcloneResult result;
     try {
@@ -270,13 +281,13 @@ QCoro::Task<std::optional<ConnectionError>> DriveConnection::testStorage(Storage
     co_return ConnectionError::failedCommand(result, secrets);
 }
 
-QCoro::Task<QList<DriveConnection::Entry>> DriveConnection::list(QString remote, StorageSecrets secrets,
-                                                                  std::optional<QString> obscured,
-                                                                  CancelToken token) const
+QCoro::Task<QList<DriveConnection::Entry>>
+DriveConnection::list(QString remote, StorageSecrets secrets, std::optional<QString> obscured, CancelToken token) const
 {
-    const QStringList arguments{QStringLiteral("lsf"), remote, QStringLiteral("--max-depth"), QStringLiteral("1"),
-                                QStringLiteral("--format"), QStringLiteral("sp"), QStringLiteral("--separator"),
-                                QStringLiteral("\t")};
+    const QStringList arguments{QStringLiteral("lsf"),         remote,
+                                QStringLiteral("--max-depth"), QStringLiteral("1"),
+                                QStringLiteral("--format"),    QStringLiteral("sp"),
+                                QStringLiteral("--separator"), QStringLiteral("\t")};
     const RcloneResult result = co_await run(arguments, environment(secrets, obscured), std::nullopt, token);
     if (result.status != 0)
         throw ConnectionError::failedCommand(result, secrets);
@@ -287,10 +298,10 @@ QCoro::Task<DriveConnection::CheckState> DriveConnection::readCheck(StorageSecre
                                                                     CancelToken token) const
 {
     const Environment env = environment(secrets, obscured);
-    const RcloneResult listing = co_await run(
-        {QStringLiteral("lsf"), cryptPath(QLatin1String(DriveLayout::metaFolder)), QStringLiteral("--files-only"),
-         QStringLiteral("--max-depth"), QStringLiteral("1")},
-        env, std::nullopt, token);
+    const RcloneResult listing =
+        co_await run({QStringLiteral("lsf"), cryptPath(QLatin1String(DriveLayout::metaFolder)),
+                      QStringLiteral("--files-only"), QStringLiteral("--max-depth"), QStringLiteral("1")},
+                     env, std::nullopt, token);
     if (listing.status == directoryNotFound)
         co_return CheckState::absent;
     if (listing.status != 0)
@@ -321,9 +332,12 @@ QCoro::Task<PassphraseCheck> DriveConnection::checkPassphrase(QString passphrase
 {
     const QString obscured = RcloneCommand::obscure(passphrase);
     switch (co_await readCheck(secrets, obscured, token)) {
-    case CheckState::matches: co_return PassphraseCheck::correct;
-    case CheckState::differs: co_return PassphraseCheck::wrong;
-    case CheckState::absent: break;
+    case CheckState::matches:
+        co_return PassphraseCheck::correct;
+    case CheckState::differs:
+        co_return PassphraseCheck::wrong;
+    case CheckState::absent:
+        break;
     }
 
     const QList<Entry> base =
@@ -344,9 +358,9 @@ QCoro::Task<PassphraseCheck> DriveConnection::checkPassphrase(QString passphrase
         co_await writeCheck(secrets, obscured, token);
         co_return PassphraseCheck::correct;
     }
-    const RcloneResult read = co_await run(
-        {QStringLiteral("cat"), QStringLiteral("--head"), QStringLiteral("1"), cryptPath(file->name)},
-        environment(secrets, obscured), std::nullopt, token);
+    const RcloneResult read =
+        co_await run({QStringLiteral("cat"), QStringLiteral("--head"), QStringLiteral("1"), cryptPath(file->name)},
+                     environment(secrets, obscured), std::nullopt, token);
     if (read.status == 0) {
         co_await writeCheck(secrets, obscured, token);
         co_return PassphraseCheck::correct;
@@ -370,10 +384,10 @@ QCoro::Task<QString> DriveConnection::freeNameInDrive(Entry entry, StorageSecret
         const QString name = number == 1 ? entry.name : numberedName(entry.name, entry.isDir, number);
         // A file lists itself and a folder its contents; on object storage a folder without
         // contents does not exist, so nothing listed means the name is free.
-        const RcloneResult result = co_await run(
-            {QStringLiteral("lsf"), cryptPath(QLatin1String(DriveLayout::filesFolder) + u'/' + name),
-             QStringLiteral("--max-depth"), QStringLiteral("1")},
-            env, std::nullopt, token);
+        const RcloneResult result =
+            co_await run({QStringLiteral("lsf"), cryptPath(QLatin1String(DriveLayout::filesFolder) + u'/' + name),
+                          QStringLiteral("--max-depth"), QStringLiteral("1")},
+                         env, std::nullopt, token);
         if (result.status == directoryNotFound)
             co_return name;
         if (result.status != 0)
@@ -383,8 +397,7 @@ QCoro::Task<QString> DriveConnection::freeNameInDrive(Entry entry, StorageSecret
     }
 }
 
-QCoro::Task<qint64> DriveConnection::migrateRootIntoDrive(QString passphrase, StorageSecrets secrets,
-                                                          CancelToken token)
+QCoro::Task<qint64> DriveConnection::migrateRootIntoDrive(QString passphrase, StorageSecrets secrets, CancelToken token)
 {
     const QString obscured = RcloneCommand::obscure(passphrase);
     if (co_await readCheck(secrets, obscured, token) != CheckState::matches)

@@ -27,7 +27,8 @@ public:
     static inline const QString badKeysText =
         QStringLiteral("Those storage keys didn't work. Check the Access Key ID and Secret Access Key.");
     static inline const QString bucketNotFoundText = QStringLiteral("That bucket wasn't found. Check the bucket name.");
-    static inline const QString offlineText = QStringLiteral("Couldn't reach the storage. Check your internet connection.");
+    static inline const QString offlineText =
+        QStringLiteral("Couldn't reach the storage. Check your internet connection.");
     // Followed by the detail.
     static inline const QString otherText = QStringLiteral("Something went wrong talking to the storage: ");
 
@@ -59,8 +60,8 @@ public:
 // What a passphrase is to the bucket.
 enum class PassphraseCheck {
     newDrive, // the bucket is empty: a new drive will be made with this passphrase
-    correct,  // it opens the drive in the bucket
-    wrong,    // it does not
+    correct, // it opens the drive in the bucket
+    wrong, // it does not
 };
 
 // The drive's files were not moved because the passphrase could not be confirmed by the check

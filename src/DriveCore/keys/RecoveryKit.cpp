@@ -16,8 +16,7 @@ using Crypto::Aead;
 
 RecoveryKitPayload RecoveryKitPayload::make(const StorageSecrets &secrets, const QString &driveName)
 {
-    return {1, secrets.endpoint, secrets.bucket, secrets.accessKeyID, secrets.secretAccessKey, driveName,
-            std::nullopt};
+    return {1, secrets.endpoint, secrets.bucket, secrets.accessKeyID, secrets.secretAccessKey, driveName, std::nullopt};
 }
 
 const char *RecoveryKitError::what() const noexcept
@@ -90,8 +89,7 @@ QByteArray deriveKey(const QString &passphrase, const QByteArray &salt)
     return *key;
 }
 
-QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QByteArray &salt,
-             const QByteArray &nonce)
+QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QByteArray &salt, const QByteArray &nonce)
 {
     const QByteArray bytes = salt + nonce + Aead(Aead::Algorithm::chaCha20Poly1305, key).seal(nonce, json(payload));
     return QLatin1String(prefix) + Base64URL::encode(bytes);

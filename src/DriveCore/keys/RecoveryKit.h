@@ -32,7 +32,7 @@ struct RecoveryKitPayload {
 class RecoveryKitError : public std::exception {
 public:
     enum Code {
-        badFormat,       // not a well-formed code, or what it opened is not a payload
+        badFormat, // not a well-formed code, or what it opened is not a payload
         wrongPassphrase, // the sealed part did not open: a wrong passphrase or a damaged code
     };
     explicit RecoveryKitError(Code code) : code(code) {}
@@ -66,8 +66,7 @@ RecoveryKitPayload decode(const QString &code, const QString &passphrase);
 // The steps of the two, apart so that tests can pin each without paying for a derivation
 // every time.
 QByteArray deriveKey(const QString &passphrase, const QByteArray &salt);
-QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QByteArray &salt,
-             const QByteArray &nonce);
+QString seal(const RecoveryKitPayload &payload, const QByteArray &key, const QByteArray &salt, const QByteArray &nonce);
 // The code's bytes: at least 44 (salt, nonce and tag). Throws RecoveryKitError::badFormat.
 QByteArray unwrap(const QString &code);
 // Opens unwrapped bytes with the key derived from their salt.

@@ -40,7 +40,7 @@ const QString driveAccount = QStringLiteral("drive");
 
 // The older layout: one item per value, read and deleted in this order.
 const std::array<QString, 5> legacyAccounts{
-    QStringLiteral("endpoint"), QStringLiteral("bucket"), QStringLiteral("accessKeyID"),
+    QStringLiteral("endpoint"),        QStringLiteral("bucket"),     QStringLiteral("accessKeyID"),
     QStringLiteral("secretAccessKey"), QStringLiteral("passphrase"),
 };
 
@@ -56,14 +56,30 @@ void appendJSONString(QByteArray &out, const QString &text)
     out += '"';
     for (const char c : text.toUtf8()) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (uchar(c) < 0x20)
                 out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
@@ -125,7 +141,9 @@ std::optional<QString> utf8Text(const QByteArray &data)
 class Items {
 public:
     Items(QString service, std::shared_ptr<Keychain> keychain)
-        : m_service(std::move(service)), m_keychain(std::move(keychain)) {}
+        : m_service(std::move(service)), m_keychain(std::move(keychain))
+    {
+    }
 
     void save(const StorageSecrets &secrets, const QString &passphrase) const
     {

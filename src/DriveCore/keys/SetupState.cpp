@@ -86,10 +86,14 @@ qint64 SetupState::maxCacheGB(qint64 freeBytes)
 SetupMessage SetupState::message(const ConnectionError &error)
 {
     switch (error.value) {
-    case ConnectionError::badKeys: return {ConnectionError::badKeysText, std::nullopt};
-    case ConnectionError::bucketNotFound: return {ConnectionError::bucketNotFoundText, std::nullopt};
-    case ConnectionError::offline: return {ConnectionError::offlineText, std::nullopt};
-    case ConnectionError::other: break;
+    case ConnectionError::badKeys:
+        return {ConnectionError::badKeysText, std::nullopt};
+    case ConnectionError::bucketNotFound:
+        return {ConnectionError::bucketNotFoundText, std::nullopt};
+    case ConnectionError::offline:
+        return {ConnectionError::offlineText, std::nullopt};
+    case ConnectionError::other:
+        break;
     }
     return {connectionOtherText, error.detail.isEmpty() ? std::nullopt : std::optional(error.detail)};
 }
@@ -148,10 +152,12 @@ bool SetupState::canGoBack() const
     case SetupStep::storage:
     case SetupStep::passphrase:
     case SetupStep::turnOnDrive:
-    case SetupStep::nameAndCache: return true;
+    case SetupStep::nameAndCache:
+        return true;
     case SetupStep::welcome:
     case SetupStep::recoveryKit:
-    case SetupStep::done: return false;
+    case SetupStep::done:
+        return false;
     }
     return false;
 }
@@ -161,11 +167,18 @@ void SetupState::back()
     if (!canGoBack())
         return;
     switch (m_step.kind) {
-    case SetupStep::storage: go(SetupStep{}); break;
-    case SetupStep::passphrase: go(SetupStep::storageStep(m_step.existing)); break;
+    case SetupStep::storage:
+        go(SetupStep{});
+        break;
+    case SetupStep::passphrase:
+        go(SetupStep::storageStep(m_step.existing));
+        break;
     case SetupStep::turnOnDrive:
-    case SetupStep::nameAndCache: go(SetupStep::passphraseStep(m_existingDrive)); break;
-    default: break;
+    case SetupStep::nameAndCache:
+        go(SetupStep::passphraseStep(m_existingDrive));
+        break;
+    default:
+        break;
     }
 }
 
@@ -187,9 +200,8 @@ QCoro::Task<bool> SetupState::applyRecoveryKit()
     std::optional<RecoveryKitPayload> payload;
     std::optional<QString> failure;
     try {
-        payload = co_await whileAlive(QPointer(this), runInPool([code, passphrase] {
-                                       return RecoveryKit::decode(code, passphrase);
-                                   }));
+        payload = co_await whileAlive(QPointer(this),
+                                      runInPool([code, passphrase] { return RecoveryKit::decode(code, passphrase); }));
     } catch (const OwnerGone &) {
         co_return false;
     } catch (const RecoveryKitError &error) {
@@ -221,13 +233,24 @@ QCoro::Task<> SetupState::next()
     setError(std::nullopt);
     try {
         switch (m_step.kind) {
-        case SetupStep::storage: co_await nextFromStorage(m_step.existing); break;
-        case SetupStep::passphrase: co_await nextFromPassphrase(m_step.existing); break;
-        case SetupStep::recoveryKit: closeRecoveryKit(); break;
-        case SetupStep::turnOnDrive: co_await nextFromTurnOnDrive(); break;
-        case SetupStep::nameAndCache: co_await finish(); break;
+        case SetupStep::storage:
+            co_await nextFromStorage(m_step.existing);
+            break;
+        case SetupStep::passphrase:
+            co_await nextFromPassphrase(m_step.existing);
+            break;
+        case SetupStep::recoveryKit:
+            closeRecoveryKit();
+            break;
+        case SetupStep::turnOnDrive:
+            co_await nextFromTurnOnDrive();
+            break;
+        case SetupStep::nameAndCache:
+            co_await finish();
+            break;
         case SetupStep::welcome:
-        case SetupStep::done: break;
+        case SetupStep::done:
+            break;
         }
     } catch (const OwnerGone &) {
         // The window went away; nothing is left to update.
@@ -288,8 +311,9 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
     std::optional<SetupMessage> failure;
     try {
         const StorageSecrets derived = co_await whileAlive(
-            QPointer(this), CloudflareKey::storageSecrets(token, endpoint, bucket, m_deps.send,
-                                                          QUrl(QLatin1String(CloudflareKey::apiBase)), this->token()));
+            QPointer(this),
+            CloudflareKey::storageSecrets(token, endpoint, bucket, m_deps.send,
+                                          QUrl(QLatin1String(CloudflareKey::apiBase)), this->token()));
         // Endpoint and bucket keep what the user typed.
         setAccessKeyID(derived.accessKeyID);
         setSecretAccessKey(derived.secretAccessKey);
@@ -299,9 +323,9 @@ QCoro::Task<> SetupState::nextFromStorage(bool existing)
     } catch (const OwnerGone &) {
         throw;
     } catch (const CloudflareKey::Failure &error) {
-        failure = SetupMessage{error == CloudflareKey::Failure::notCloudflare ? notCloudflareText
-                                                                              : unknownCloudflareKeyText,
-                               std::nullopt};
+        failure =
+            SetupMessage{error == CloudflareKey::Failure::notCloudflare ? notCloudflareText : unknownCloudflareKeyText,
+                         std::nullopt};
     } catch (...) {
         failure = SetupMessage{connectionOtherText, errorText(std::current_exception())};
     }

@@ -24,11 +24,11 @@ namespace DriveCore {
 // A screen of first-run setup.
 struct SetupStep {
     enum Kind {
-        storage,      // enter the storage; `existing` when the user already has a drive
-        passphrase,   // choose (new drive) or type (existing drive) the passphrase; `existing` as above
-        recoveryKit,  // show `code`, the Recovery Kit made at the end of setup
-        welcome,      // a new drive or an existing one
-        turnOnDrive,  // switch on the file-system layer
+        storage, // enter the storage; `existing` when the user already has a drive
+        passphrase, // choose (new drive) or type (existing drive) the passphrase; `existing` as above
+        recoveryKit, // show `code`, the Recovery Kit made at the end of setup
+        welcome, // a new drive or an existing one
+        turnOnDrive, // switch on the file-system layer
         nameAndCache, // drive name and cache size
         done,
     };

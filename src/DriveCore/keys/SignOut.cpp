@@ -22,7 +22,8 @@ QString SignOutStep::text(bool discardedFiles) const
     case removingLocalFiles:
         return QStringLiteral("Removing the drive's files from this Mac\u2026");
     case done:
-        return discardedFiles ? SignOut::doneDiscardedText : QStringLiteral("Signed out. Your files are safe in the cloud.");
+        return discardedFiles ? SignOut::doneDiscardedText
+                              : QStringLiteral("Signed out. Your files are safe in the cloud.");
     case cancelled:
         break;
     }
@@ -43,7 +44,8 @@ QString SignOut::failureText(const std::exception &error)
     QString text = QString::fromUtf8(error.what());
     while (text.endsWith(u'.'))
         text.chop(1);
-    return QStringLiteral("Sign out didn't finish: ") + text + QStringLiteral(". Nothing was removed after that step. Try again.");
+    return QStringLiteral("Sign out didn't finish: ") + text
+        + QStringLiteral(". Nothing was removed after that step. Try again.");
 }
 
 QCoro::Task<bool> SignOut::run(std::shared_ptr<SignOutDeps> deps, std::function<void(const SignOutStep &)> progress,

@@ -15,7 +15,7 @@ namespace DriveCore {
 struct SignOutStep {
     enum Kind {
         waitingForUploads, // `count` files still to upload
-        finishingDeletes,  // deletions still moving into Recently Deleted; `stuck` when failing
+        finishingDeletes, // deletions still moving into Recently Deleted; `stuck` when failing
         stopping,
         removingKeys,
         removingLocalFiles,
@@ -77,15 +77,16 @@ public:
         QString message = messageText;
     };
 
-    static inline const QString confirmText =
-        QStringLiteral("Your files stay safe in the cloud. This Mac will no longer have access until you sign in again.");
+    static inline const QString confirmText = QStringLiteral(
+        "Your files stay safe in the cloud. This Mac will no longer have access until you sign in again.");
     static inline const QString forceBody =
         QStringLiteral("If you sign out now, they'll be deleted from this Mac and won't be in your drive.");
     static inline const QString forceButton = QStringLiteral("Sign Out Anyway");
     static inline const QString forceConfirmButton = QStringLiteral("Delete Them and Sign Out");
     static inline const QString doneDiscardedText =
         QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac.");
-    static inline const QString forceDeletesTitle = QStringLiteral("Deleted files are still moving to Recently Deleted.");
+    static inline const QString forceDeletesTitle =
+        QStringLiteral("Deleted files are still moving to Recently Deleted.");
     static inline const QString forceDeletesBody =
         QStringLiteral("If you sign out now, they'll stay where they were in your drive. Nothing is lost.");
 

@@ -2,13 +2,13 @@
 
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
-#include "DriveCore/platform/RealLauncher.h"
-#include "DriveCore/support/AppModelError.h"
-#include "DriveCore/model/AppModelIPhone.h"
 #include "DriveCore/keys/OrganisePending.h"
+#include "DriveCore/model/AppModelIPhone.h"
+#include "DriveCore/platform/RealLauncher.h"
 #include "DriveCore/platform/StandardFolders.h"
 #include "DriveCore/platform/SystemNames.h"
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -64,8 +64,7 @@ QCoro::Task<> waitUntil(std::shared_ptr<Race> race, std::function<bool(const Rac
 
 // Sleeps for `limit` and then decides false; a cancelled sleep decides nothing.
 QCoro::Task<> timeLimit(std::shared_ptr<Race> race, AppModelHooks::Milliseconds limit,
-                        std::function<QCoro::Task<>(AppModelHooks::Milliseconds, CancelToken)> sleep,
-                        CancelToken token)
+                        std::function<QCoro::Task<>(AppModelHooks::Milliseconds, CancelToken)> sleep, CancelToken token)
 {
     bool slept = false;
     try {
@@ -851,7 +850,8 @@ QCoro::Task<> AppModel::endChangeSync()
 {
     if (const std::shared_ptr<ChangeSyncing> changeSync = m_changeSync) {
         if (m_online)
-            co_await withTimeout(flushLimit, [changeSync](CancelToken token) { return changeSync->stopAndFlush(token); });
+            co_await withTimeout(flushLimit,
+                                 [changeSync](CancelToken token) { return changeSync->stopAndFlush(token); });
         else
             changeSync->stop();
     }
@@ -915,9 +915,10 @@ QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, std::set<std::st
     const std::optional<RCClient> rc = runningClient();
     if (!rc)
         co_return;
-    m_recoveryTask = TaskHandle<>::start(
-        [hooks = m_hooks, rc = *rc, settings = std::move(settings), folders = std::move(folders)](
-            CancelToken token) -> QCoro::Task<> { co_await hooks.recoverCache(rc, settings, folders, token); });
+    m_recoveryTask = TaskHandle<>::start([hooks = m_hooks, rc = *rc, settings = std::move(settings),
+                                          folders = std::move(folders)](CancelToken token) -> QCoro::Task<> {
+        co_await hooks.recoverCache(rc, settings, folders, token);
+    });
 }
 
 QCoro::Task<> AppModel::stopRecovery()

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "DriveCore/drive/RcloneSupervisor.h"
 #include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/RCClient.h"
-#include "DriveCore/drive/RcloneSupervisor.h"
 #include "DriveCore/keys/DriveConnection.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/keys/SignOut.h"
 #include "DriveCore/model/AppModelHooks.h"
-#include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/model/ConflictLines.h"
 #include "DriveCore/model/CopyAllRun.h"
 #include "DriveCore/model/PathMonitor.h"
@@ -25,6 +24,7 @@
 #include "DriveCore/shares/ShareContext.h"
 #include "DriveCore/support/Cancellation.h"
 #include "DriveCore/support/Log.h"
+#include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/support/Tasks.h"
 #include "KeepShared/KeepBridge.h"
 
@@ -86,7 +86,8 @@ public:
     static inline const QString extensionOffText = QStringLiteral(
         "Turn on Ovra File System to see your drive (install bindfs and make sure FUSE mounts are allowed: "
         "/dev/fuse must be usable). Your files are safe; anything waiting uploads once it's on.");
-    static inline const QString uploadProblemText = QStringLiteral("Some files couldn't upload yet \u2014 will keep trying");
+    static inline const QString uploadProblemText =
+        QStringLiteral("Some files couldn't upload yet \u2014 will keep trying");
     static inline const QString quitMessage = QStringLiteral("Some files are still uploading. Quit anyway?");
     static inline const QString quitDetail = QStringLiteral("They'll finish uploading next time you open Ovra.");
     static inline const QString deleteConfirmText = QStringLiteral("Delete permanently? This can't be undone.");
@@ -119,7 +120,8 @@ public:
     // Conflicts.
     static inline const QString alreadySortedOutText = QStringLiteral("This was already sorted out.");
     // Usage figures.
-    static inline const QString cloudflareNoFiguresPrefix = QStringLiteral("Cloudflare didn't give the usage figures: ");
+    static inline const QString cloudflareNoFiguresPrefix =
+        QStringLiteral("Cloudflare didn't give the usage figures: ");
     // Copy-all and share context.
     static inline const QString copyFolderName = QStringLiteral("Ovra files");
     static inline const QString copyInsideDriveText =
@@ -156,14 +158,14 @@ public:
     static constexpr const char *engineChoiceKey = "OvraShowEngineChoice";
 
     // Intervals and limits.
-    static constexpr Milliseconds busyInterval = std::chrono::seconds(2);  // a window is open
+    static constexpr Milliseconds busyInterval = std::chrono::seconds(2); // a window is open
     static constexpr Milliseconds idleInterval = std::chrono::seconds(10); // no window open
     static constexpr Milliseconds extensionLimit = std::chrono::seconds(5);
     static constexpr Milliseconds flushLimit = std::chrono::seconds(5);
     static constexpr Milliseconds dailyWait = std::chrono::hours(24);
     static constexpr Milliseconds retryWait = std::chrono::minutes(5);
     static constexpr Milliseconds deletedStaleAfter = std::chrono::seconds(120); // a listing this old is read again
-    static constexpr Milliseconds deletedRetryWait = std::chrono::seconds(10);   // after a failed listing
+    static constexpr Milliseconds deletedRetryWait = std::chrono::seconds(10); // after a failed listing
     static constexpr Milliseconds signOutPause = std::chrono::seconds(2);
     static constexpr Milliseconds setupExtensionLimit = std::chrono::seconds(5);
 

@@ -4,13 +4,13 @@
 #include "DriveCore/model/AppModel.h"
 
 #include "DriveCore/keys/CloudflareKey.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SetupState.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/model/AppModelIPhone.h"
-#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/platform/SystemNames.h"
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Threads.h"
 
 namespace DriveCore {
@@ -20,8 +20,8 @@ QCoro::Task<> AppModel::replaceStorageKeys(QString cloudflareKey, QString endpoi
     const QString token = cloudflareKey.trimmed();
     StorageSecrets derived;
     try {
-        derived = co_await guarded(CloudflareKey::storageSecrets(token, endpoint, bucket, std::move(send),
-                                                                 QUrl(QLatin1String(CloudflareKey::apiBase)), lifetime()));
+        derived = co_await guarded(CloudflareKey::storageSecrets(
+            token, endpoint, bucket, std::move(send), QUrl(QLatin1String(CloudflareKey::apiBase)), lifetime()));
     } catch (const CloudflareKey::Failure &failure) {
         throw AppModelError(failure.value == CloudflareKey::Failure::notAValidKey ? SetupState::unknownCloudflareKeyText
                                                                                   : SetupState::notCloudflareText);

@@ -3,12 +3,11 @@
 // program's path and the phone store are captured.
 #include "DriveCore/model/AppModelHooks.h"
 
+#include "DriveCore/drive/SupervisorHooks.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/drive/SupervisorHooks.h"
 #include "DriveCore/keys/DriveConnection.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/mount/CacheRecovery.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountNudge.h"
@@ -17,6 +16,7 @@
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/platform/StandardFolders.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
@@ -150,8 +150,8 @@ void postToPlugIn(std::string_view name, const T &value)
         return;
     }
     static const Log log("app");
-    log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", name, qint64(KeepShared::KeepBridge::encodedSize(value)),
-              qint64(KeepShared::KeepBridge::maxPayloadBytes));
+    log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", name,
+              qint64(KeepShared::KeepBridge::encodedSize(value)), qint64(KeepShared::KeepBridge::maxPayloadBytes));
 }
 
 std::shared_ptr<ChangeSyncing> liveChangeSync(RCClient rc, DriveSettings settings)
@@ -170,15 +170,12 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
         .snapshot = liveSnapshot,
         .pendingUploads = SupervisorHooks::live().pendingUploads,
         .trashStats = liveTrashStats,
-        .listDeleted = [](RCClient rc, QString mountPath, CancelToken token) {
-            return trash(rc, mountPath).list(token);
-        },
-        .restore = [](RCClient rc, QString mountPath, DeletedItem item, CancelToken token) {
-            return trash(rc, mountPath).restore(std::move(item), token);
-        },
-        .deleteNow = [](RCClient rc, DeletedItem item, CancelToken token) {
-            return trash(rc, std::nullopt).deleteNow(std::move(item), token);
-        },
+        .listDeleted = [](RCClient rc, QString mountPath,
+                          CancelToken token) { return trash(rc, mountPath).list(token); },
+        .restore = [](RCClient rc, QString mountPath, DeletedItem item,
+                      CancelToken token) { return trash(rc, mountPath).restore(std::move(item), token); },
+        .deleteNow = [](RCClient rc, DeletedItem item,
+                        CancelToken token) { return trash(rc, std::nullopt).deleteNow(std::move(item), token); },
         .emptyTrash = [](RCClient rc, CancelToken token) { return trash(rc, std::nullopt).empty(token); },
         .purgeExpired = [](RCClient rc, CancelToken token) { return trash(rc, std::nullopt).purgeExpired(token); },
         .resolveConflict =
@@ -188,26 +185,28 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
                     .resolve(std::move(conflict), choice, token);
             },
         .makeChangeSync = liveChangeSync,
-        .verifyStorage = [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
-            return liveVerifyStorage(rclone, std::move(secrets), std::move(passphrase), token);
-        },
-        .setLoginItem = [](bool on) {
-            LoginItem::set(on, QCoreApplication::applicationFilePath(), DriveProfile::current());
-        },
+        .verifyStorage =
+            [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
+                return liveVerifyStorage(rclone, std::move(secrets), std::move(passphrase), token);
+            },
+        .setLoginItem =
+            [](bool on) { LoginItem::set(on, QCoreApplication::applicationFilePath(), DriveProfile::current()); },
         .freeDiskBytes = [] { return FreeSpace::available(StandardFolders::home()); },
-        .localData = [](const DriveSettings &settings) {
-            const std::optional<QString> &profile = DriveProfile::current();
-            return DriveLocalData{
-                .cache = DriveLayout::cacheDir(settings.deviceID, profile),
-                .logs = logFolder(),
-                .keep = DriveLayout::keepDir(profile),
-                .mountFolder = DriveLayout::mountPath(settings.driveName),
-                .backing = DriveLayout::backingPath(settings.deviceID, profile),
-            };
-        },
-        .cacheFolders = [](const DriveSettings &settings) {
-            return CacheRecovery::folders(DriveLayout::cacheDir(settings.deviceID, DriveProfile::current()));
-        },
+        .localData =
+            [](const DriveSettings &settings) {
+                const std::optional<QString> &profile = DriveProfile::current();
+                return DriveLocalData{
+                    .cache = DriveLayout::cacheDir(settings.deviceID, profile),
+                    .logs = logFolder(),
+                    .keep = DriveLayout::keepDir(profile),
+                    .mountFolder = DriveLayout::mountPath(settings.driveName),
+                    .backing = DriveLayout::backingPath(settings.deviceID, profile),
+                };
+            },
+        .cacheFolders =
+            [](const DriveSettings &settings) {
+                return CacheRecovery::folders(DriveLayout::cacheDir(settings.deviceID, DriveProfile::current()));
+            },
         .recoverCache = liveRecoverCache,
         .sleep = [](Milliseconds duration, CancelToken token) { return DriveCore::sleep(duration, std::move(token)); },
         .now = [] { return QDateTime::currentDateTime(); },
@@ -219,15 +218,17 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
                 return CopyAllFiles::copyAll(DriveConnection(rclone), std::move(destination), std::move(secrets),
                                              std::move(passphrase), std::move(progress), token);
             },
-        .driveSize = [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
-            return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase), token);
-        },
-        .postFinderBadges = [](const KeepShared::FinderBadgeSnapshot &snapshot) {
-            postToPlugIn(KeepShared::KeepBridge::badgesName, snapshot.notificationState());
-        },
-        .postKeepState = [](const KeepShared::KeepState &state) {
-            postToPlugIn(KeepShared::KeepBridge::stateName, state);
-        },
+        .driveSize =
+            [rclone](StorageSecrets secrets, QString passphrase, CancelToken token) {
+                return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase),
+                                               token);
+            },
+        .postFinderBadges =
+            [](const KeepShared::FinderBadgeSnapshot &snapshot) {
+                postToPlugIn(KeepShared::KeepBridge::badgesName, snapshot.notificationState());
+            },
+        .postKeepState =
+            [](const KeepShared::KeepState &state) { postToPlugIn(KeepShared::KeepBridge::stateName, state); },
         .shareStorage = [rclone](const StorageSecrets &secrets) -> std::shared_ptr<ShareStorage> {
             Environment environment;
             const Environment all = RcloneCommand::environment(secrets, QString());
@@ -236,7 +237,8 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
                     environment.insert(it.key(), it.value());
             }
             environment.insert(QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null"));
-            return std::make_shared<RcloneShareStorage>(RcloneShareStorage::forDrive(rclone, environment, secrets.bucket));
+            return std::make_shared<RcloneShareStorage>(
+                RcloneShareStorage::forDrive(rclone, environment, secrets.bucket));
         },
     };
 }

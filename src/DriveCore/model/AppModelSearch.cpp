@@ -47,7 +47,9 @@ QCoro::Task<> AppModel::refreshSearchIndex(CancelToken token)
             m_searchIndex = std::move(index);
             emit searchIndexChanged();
         },
-        [this](QDateTime date) { assign(m_searchIndexedAt, std::optional(std::move(date)), &AppModel::searchIndexedAtChanged); });
+        [this](QDateTime date) {
+            assign(m_searchIndexedAt, std::optional(std::move(date)), &AppModel::searchIndexedAtChanged);
+        });
     co_await DriveSearch::refreshSearchIndex(access, cancel.token());
 }
 

@@ -3,8 +3,8 @@
 // each as one guarded drive change.
 #include "DriveCore/model/AppModel.h"
 
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/platform/UserDefaults.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
@@ -52,7 +52,8 @@ QString folded(const QString &name)
     }
     const std::u16string source(reinterpret_cast<const char16_t *>(bare.utf16()), size_t(bare.size()));
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = u_strFoldCase(nullptr, 0, source.data(), int32_t(source.size()), U_FOLD_CASE_DEFAULT, &status);
+    const int32_t length =
+        u_strFoldCase(nullptr, 0, source.data(), int32_t(source.size()), U_FOLD_CASE_DEFAULT, &status);
     std::u16string fold(size_t(length), u'\0');
     status = U_ZERO_ERROR;
     u_strFoldCase(fold.data(), length, source.data(), int32_t(source.size()), U_FOLD_CASE_DEFAULT, &status);

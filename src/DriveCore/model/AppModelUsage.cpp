@@ -4,8 +4,8 @@
 #include "DriveCore/model/AppModel.h"
 
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/shares/ShareWorkerDeploy.h"
+#include "DriveCore/support/AppModelError.h"
 
 namespace DriveCore {
 
@@ -13,7 +13,8 @@ QCoro::Task<StorageUsage> AppModel::loadStorageUsage(CancelToken token)
 {
     const RCClient rc = requireRC();
     const ActionToken cancel(token, lifetime());
-    co_return co_await guarded(StorageUsage::measure(rc, QString::fromLatin1(DriveLayout::cryptRemote), cancel.token()));
+    co_return co_await guarded(
+        StorageUsage::measure(rc, QString::fromLatin1(DriveLayout::cryptRemote), cancel.token()));
 }
 
 QCoro::Task<std::optional<R2MonthUsage>> AppModel::loadCloudflareUsage(HTTPSend send, CancelToken token)

@@ -29,15 +29,15 @@ public:
         int error; // errno
     };
 
-    std::function<QCoro::Task<qint64>()> pending;      // the model's upload count for sign-out
+    std::function<QCoro::Task<qint64>()> pending; // the model's upload count for sign-out
     std::function<QCoro::Task<qint64>()> trashPending; // deletions still moving
-    std::function<QCoro::Task<bool>()> trashFailing;   // those moves failing
+    std::function<QCoro::Task<bool>()> trashFailing; // those moves failing
     std::function<QCoro::Task<>(bool waitForUploads)> stop;
     std::function<QCoro::Task<>()> restart; // launches the drive again
     std::shared_ptr<SecretStoring> secrets;
     QString cacheFolder;
     QStringList localFolders; // removed with everything in them: cache, logs, keep
-    QString mountFolder;      // removed only when empty
+    QString mountFolder; // removed only when empty
     std::optional<QString> backingFolder; // removed only when empty
     std::function<void()> clear;
     // The engine's cache on disk: files not uploaded, deletions not moved. Blocking scans of

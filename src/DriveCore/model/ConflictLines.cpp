@@ -9,9 +9,7 @@ std::shared_ptr<ConflictLines> ConflictLines::make(QObject *receiver, Reader rea
     return std::shared_ptr<ConflictLines>(new ConflictLines(receiver, std::move(reader)));
 }
 
-ConflictLines::ConflictLines(QObject *receiver, Reader reader) : m_receiver(receiver), m_reader(std::move(reader))
-{
-}
+ConflictLines::ConflictLines(QObject *receiver, Reader reader) : m_receiver(receiver), m_reader(std::move(reader)) {}
 
 void ConflictLines::send(const QString &line)
 {
@@ -24,8 +22,7 @@ void ConflictLines::send(const QString &line)
     m_scheduled = true;
     // Posting under the lock: close() takes it too, so the receiver is alive while we post, and
     // Qt drops events still queued for a receiver that is destroyed.
-    QMetaObject::invokeMethod(
-        m_receiver, [self = shared_from_this()] { self->drain(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_receiver, [self = shared_from_this()] { self->drain(); }, Qt::QueuedConnection);
 }
 
 void ConflictLines::close()

@@ -21,10 +21,10 @@ class CopyAllRun : public QObject {
 public:
     // How the last copy ended.
     enum class Outcome {
-        none,     // none ended yet, or a new one runs
+        none, // none ended yet, or a new one runs
         finished, // every file is there
-        stopped,  // stop() ended it; starting again with the same folder goes on from there
-        failed,   // `message` says why
+        stopped, // stop() ended it; starting again with the same folder goes on from there
+        failed, // `message` says why
     };
 
     static inline const QString stoppedText =

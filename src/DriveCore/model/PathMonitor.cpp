@@ -23,7 +23,7 @@ namespace {
 
 const Log log("network");
 
-constexpr unsigned routeUp = 0x0001;     // RTF_UP
+constexpr unsigned routeUp = 0x0001; // RTF_UP
 constexpr unsigned routeReject = 0x0200; // RTF_REJECT
 
 QByteArray readProc(const QString &path)
@@ -46,7 +46,9 @@ class NetworkStateSlot : public QObject {
     Q_OBJECT
 public:
     explicit NetworkStateSlot(std::function<void(uint)> onState, QObject *parent)
-        : QObject(parent), m_onState(std::move(onState)) {}
+        : QObject(parent), m_onState(std::move(onState))
+    {
+    }
 
 public slots:
     void stateChanged(uint state) { m_onState(state); }
@@ -92,8 +94,7 @@ protected:
     // Hands the report to the main thread's event loop.
     void report(bool online)
     {
-        QMetaObject::invokeMethod(
-            this, [this, online] { m_onChange(online); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, online] { m_onChange(online); }, Qt::QueuedConnection);
     }
 
 private:
@@ -162,9 +163,9 @@ public:
         m_slot = new NetworkStateSlot([this](uint state) { report(isOnline(state)); }, this);
         m_bus.connect(QString::fromLatin1(nmService), QString(), QString::fromLatin1(nmInterface),
                       QStringLiteral("StateChanged"), m_slot, SLOT(stateChanged(uint)));
-        QDBusMessage get = QDBusMessage::createMethodCall(QString::fromLatin1(nmService), QString::fromLatin1(nmPath),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("Get"));
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(QString::fromLatin1(nmService), QString::fromLatin1(nmPath),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QString::fromLatin1(nmInterface) << QStringLiteral("State");
         auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get, 5000), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
@@ -195,13 +196,9 @@ private:
     std::function<void()> m_absent;
 };
 
-PathMonitor::PathMonitor() : PathMonitor(Setup{})
-{
-}
+PathMonitor::PathMonitor() : PathMonitor(Setup{}) {}
 
-PathMonitor::PathMonitor(Setup setup) : m_setup(std::move(setup))
-{
-}
+PathMonitor::PathMonitor(Setup setup) : m_setup(std::move(setup)) {}
 
 PathMonitor::~PathMonitor() = default;
 

@@ -11,7 +11,7 @@ namespace DriveCore {
 
 bool RcloneLocator::isUsable(const QString &path)
 {
-    struct stat info {};
+    struct stat info{};
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     return S_ISREG(info.st_mode) && (info.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH));

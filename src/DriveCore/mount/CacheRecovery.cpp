@@ -66,7 +66,7 @@ std::string joined(Components::const_iterator begin, Components::const_iterator 
 // Only a regular file has a size here: a link or a folder has none.
 std::optional<qint64> fileSize(const fs::path &path)
 {
-    struct stat info {};
+    struct stat info{};
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return qint64(info.st_size);
@@ -75,7 +75,7 @@ std::optional<qint64> fileSize(const fs::path &path)
 // The same for a name in an open folder.
 std::optional<struct stat> fileInfo(int folder, const std::string &name)
 {
-    struct stat info {};
+    struct stat info{};
     if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return info;
@@ -127,7 +127,7 @@ int moveWithoutReplacing(int folder, const std::string &from, const std::string 
         return EEXIST;
     // Nor hard links (the engine's own mount answers EIO): test, then rename plainly. Only a
     // file made between the two can be replaced.
-    struct stat info {};
+    struct stat info{};
     if (::fstatat(folder, to.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
     return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
@@ -145,8 +145,8 @@ std::string copyIn(const fs::path &source, qint64 size, const Components &path, 
     const Descriptor root(::open(mount.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.fd < 0)
         throwSystemError("open the drive");
-    struct stat rootInfo {};
-    struct stat atPath {};
+    struct stat rootInfo{};
+    struct stat atPath{};
     if (::fstat(root.fd, &rootInfo) != 0)
         throwSystemError("open the drive");
     // What was opened must be the drive, not the folder it left behind.
@@ -231,7 +231,8 @@ FolderResult rescue(const std::string &folder, const fs::path &cacheDir, const f
     if (passedOver)
         ++result.failures;
     // Component by component, a folder's path before what lies in it; no two items share one.
-    std::sort(pending.begin(), pending.end(), [](const PendingItem &a, const PendingItem &b) { return a.path < b.path; });
+    std::sort(pending.begin(), pending.end(),
+              [](const PendingItem &a, const PendingItem &b) { return a.path < b.path; });
 
     for (const PendingItem &item : pending) {
         if (!canGoOn()) {
@@ -285,8 +286,7 @@ std::set<std::string> CacheRecovery::folders(const QString &cacheDir)
     std::set<std::string> names;
     for (const char *below : {VFSCacheScan::dataFolder, VFSCacheScan::metaFolder}) {
         std::error_code error;
-        for (fs::directory_iterator entry(cache / below, error), end; !error && entry != end;
-             entry.increment(error)) {
+        for (fs::directory_iterator entry(cache / below, error), end; !error && entry != end; entry.increment(error)) {
             const std::string name = entry->path().filename().native();
             if (isCacheFolderName(name))
                 names.insert(name);
@@ -441,7 +441,7 @@ void CacheRecovery::fileCopier(const fs::path &source, const fs::path &target)
     const Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0)
         fail("open the cached file");
-    struct stat info {};
+    struct stat info{};
     if (::fstat(in.fd, &info) != 0)
         fail("read the cached file's attributes");
     Descriptor out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, info.st_mode & 07777));

@@ -53,8 +53,7 @@ QString timeText(const QDateTime &time)
 {
     const QDateTime utc = time.toUTC();
     const QTime clock = utc.time();
-    return QDateTime(utc.date(), QTime(clock.hour(), clock.minute(), clock.second()), Qt::UTC)
-        .toString(Qt::ISODate);
+    return QDateTime(utc.date(), QTime(clock.hour(), clock.minute(), clock.second()), Qt::UTC).toString(Qt::ISODate);
 }
 
 // Removes a local file when the operation that made it ends, however it ends.
@@ -324,8 +323,8 @@ void ChangeSync::scheduleWrite()
         m_state.writeScheduled = true;
     }
     const std::weak_ptr<ChangeSync> weak = weak_from_this();
-    TaskHandle<> task = TaskHandle<>::start(
-        [weak, sleep = m_sleep, debounce = m_debounce](CancelToken token) -> QCoro::Task<> {
+    TaskHandle<> task =
+        TaskHandle<>::start([weak, sleep = m_sleep, debounce = m_debounce](CancelToken token) -> QCoro::Task<> {
             if (weak.expired())
                 co_return;
             try {

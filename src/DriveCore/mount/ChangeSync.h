@@ -27,8 +27,8 @@ namespace DriveCore {
 // The change note: the folders one machine changed last, shared through the bucket as
 // ".corvane/changes.json". Each writer replaces the whole object.
 struct ChangeMarker {
-    QUuid deviceID;  // the writing machine
-    QDateTime time;  // when the note was built
+    QUuid deviceID; // the writing machine
+    QDateTime time; // when the note was built
     QStringList dirs; // drive-relative folders; "" is the top level; none at all means everything
 
     bool operator==(const ChangeMarker &) const = default;
@@ -146,7 +146,7 @@ private:
         bool pendingEverything = false;
         QStringList pendingForgets; // conflict copies to forget before the next note
         bool writeScheduled = false; // a quiet period runs; it ends in a write
-        TaskHandle<> debounceTask;   // that quiet period, once started
+        TaskHandle<> debounceTask; // that quiet period, once started
         TaskHandle<> pollTask;
         std::optional<QString> seenMarker; // version of the last note handled
         std::optional<ChangeMarker> lastMarker;

@@ -35,7 +35,7 @@ int FSKitRefresh::refreshFiles(const QString &folder, Clock::time_point now)
 
 bool FSKitRefresh::refresh(const QString &path, Clock::time_point now)
 {
-    struct stat status {};
+    struct stat status{};
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     const auto modified = Clock::time_point(std::chrono::seconds(status.st_mtim.tv_sec));

@@ -28,8 +28,8 @@ QString baseName(const QString &path)
 
 bool isScriptInterpreter(const QString &program)
 {
-    static const QSet<QString> interpreters{"sh", "dash", "bash", "zsh", "ksh", "mksh", "busybox",
-                                            "perl", "ruby", "node", "nodejs"};
+    static const QSet<QString> interpreters{"sh",      "dash", "bash", "zsh",  "ksh",   "mksh",
+                                            "busybox", "perl", "ruby", "node", "nodejs"};
     return interpreters.contains(program) || program.startsWith(QLatin1String("python"));
 }
 

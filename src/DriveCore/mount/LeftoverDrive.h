@@ -23,7 +23,7 @@ inline constexpr const char *programName = "rclone";
 // What find() knows of one process.
 struct Candidate {
     ProcessStatus status;
-    QString executable;    // resolved
+    QString executable; // resolved
     QStringList arguments;
 };
 
@@ -46,11 +46,10 @@ bool isLeftover(const Candidate &candidate, const QString &cacheDir, uid_t uid, 
 // /proc: run it off the main thread.
 std::vector<ProcessHandle> find(const QString &cacheDir);
 
-
 // Sends SIGINT to every leftover, then per leftover waits up to 10 s, sends SIGTERM to one
 // still there, waits up to 10 s again and sends SIGKILL to one still there, without waiting
-// after it. Every signal goes through the scan's hold on the process. Returns how many leftovers were found at the start. Never fails. `sleep` makes
-// the 0.25 s pauses of the waits (tests shorten them).
+// after it. Every signal goes through the scan's hold on the process. Returns how many leftovers were found at the
+// start. Never fails. `sleep` makes the 0.25 s pauses of the waits (tests shorten them).
 QCoro::Task<int> stop(QString cacheDir, Sleep sleep = {});
 
 } // namespace LeftoverDrive

@@ -15,8 +15,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -96,7 +96,7 @@ std::optional<long long> watchLimit()
 // ---- File events ----
 
 const QSet<QString> FSEventsChangeSource::ignoredNames = {
-    QStringLiteral(".DS_Store"), QStringLiteral(".Trashes"), QStringLiteral(".fseventsd"),
+    QStringLiteral(".DS_Store"),       QStringLiteral(".Trashes"),        QStringLiteral(".fseventsd"),
     QStringLiteral(".Spotlight-V100"), QStringLiteral(".TemporaryItems"),
 };
 
@@ -160,7 +160,7 @@ public:
                 const QString child = current + u'/' + name;
                 bool isDir = entry->d_type == DT_DIR;
                 if (entry->d_type == DT_UNKNOWN) {
-                    struct stat info {};
+                    struct stat info{};
                     isDir = ::lstat(QFile::encodeName(child).constData(), &info) == 0 && S_ISDIR(info.st_mode);
                 }
                 if (found) {
@@ -240,7 +240,7 @@ private:
     using Identity = std::optional<std::pair<dev_t, ino_t>>;
     static Identity identityOf(const QString &path)
     {
-        struct stat info {};
+        struct stat info{};
         if (::stat(QFile::encodeName(path).constData(), &info) != 0)
             return std::nullopt;
         return std::pair{info.st_dev, info.st_ino};
@@ -426,25 +426,24 @@ PollingChangeSource::~PollingChangeSource()
 void PollingChangeSource::start(OnChange onChange)
 {
     stop();
-    TaskHandle<> task = TaskHandle<>::start(
-        [weak = weak_from_this(), sleep = m_sleep, every = m_every,
-         onChange = std::move(onChange)](CancelToken token) -> QCoro::Task<> {
-            bool begun = false;
-            co_await repeatWhileAlive(weak, sleep, every, token,
-                                      [&](PollingChangeSource &source, CancelToken step) -> QCoro::Task<> {
-                                          if (!std::exchange(begun, true)) {
-                                              co_await source.begin(step);
+    TaskHandle<> task = TaskHandle<>::start([weak = weak_from_this(), sleep = m_sleep, every = m_every,
+                                             onChange = std::move(onChange)](CancelToken token) -> QCoro::Task<> {
+        bool begun = false;
+        co_await repeatWhileAlive(weak, sleep, every, token,
+                                  [&](PollingChangeSource &source, CancelToken step) -> QCoro::Task<> {
+                                      if (!std::exchange(begun, true)) {
+                                          co_await source.begin(step);
+                                          co_return;
+                                      }
+                                      const QList<LocalChange> changes = co_await source.pass(step);
+                                      // Stopped meanwhile: nothing more is reported.
+                                      for (const LocalChange &change : changes) {
+                                          if (token.stop_requested())
                                               co_return;
-                                          }
-                                          const QList<LocalChange> changes = co_await source.pass(step);
-                                          // Stopped meanwhile: nothing more is reported.
-                                          for (const LocalChange &change : changes) {
-                                              if (token.stop_requested())
-                                                  co_return;
-                                              onChange(change);
-                                          }
-                                      });
-        });
+                                          onChange(change);
+                                      }
+                                  });
+    });
     const std::lock_guard lock(m_mutex);
     m_task = std::move(task);
 }
@@ -584,7 +583,7 @@ QCoro::Task<QList<LocalChange>> RcloneLogChangeSource::pass(CancelToken)
 
 std::optional<uint64_t> RcloneLogChangeSource::fileSize() const
 {
-    struct stat info {};
+    struct stat info{};
     if (::stat(QFile::encodeName(m_logFile).constData(), &info) != 0)
         return std::nullopt;
     return uint64_t(info.st_size);

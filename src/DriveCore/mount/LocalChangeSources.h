@@ -23,9 +23,9 @@ namespace DriveCore {
 // One change this machine made to the drive, as a change source reports it.
 struct LocalChange {
     enum class Kind {
-        changed,       // the item at `path` was written, removed, moved, uploaded or trashed
+        changed, // the item at `path` was written, removed, moved, uploaded or trashed
         conflictSaved, // the engine saved a conflict copy at `path`
-        folder,        // the folder at `path` ("" for the top level) must be re-read whole
+        folder, // the folder at `path` ("" for the top level) must be re-read whole
     };
 
     Kind kind = Kind::changed;
@@ -101,8 +101,8 @@ private:
 // token is cancelled, the object is gone or the wait throws. The object is held only while
 // its step runs.
 template<typename T, typename Step>
-QCoro::Task<> repeatWhileAlive(std::weak_ptr<T> weak, Sleep sleep, std::chrono::milliseconds every,
-                               CancelToken token, Step step)
+QCoro::Task<> repeatWhileAlive(std::weak_ptr<T> weak, Sleep sleep, std::chrono::milliseconds every, CancelToken token,
+                               Step step)
 {
     while (!token.stop_requested()) {
         if (auto self = weak.lock())
@@ -148,9 +148,8 @@ class CompletedUploadsChangeSource : public PollingChangeSource {
 public:
     using ListTransferred = std::function<QCoro::Task<QList<Transferred>>(CancelToken)>;
 
-    static std::shared_ptr<CompletedUploadsChangeSource> make(QString mountFs, ListTransferred transferred,
-                                                              std::chrono::milliseconds every,
-                                                              Sleep sleep = liveSleep());
+    static std::shared_ptr<CompletedUploadsChangeSource>
+    make(QString mountFs, ListTransferred transferred, std::chrono::milliseconds every, Sleep sleep = liveSleep());
     // Lists through the client's "core/transferred".
     static std::shared_ptr<CompletedUploadsChangeSource> make(RCClient rc, QString mountFs,
                                                               std::chrono::milliseconds every);

@@ -20,7 +20,7 @@ namespace {
 
 std::optional<dev_t> deviceOf(const QString &path)
 {
-    struct stat status {};
+    struct stat status{};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return std::nullopt;
     return status.st_dev;
@@ -50,12 +50,13 @@ QString MountFolder::strayFilesText(const QString &folder)
 QString MountFolder::deadMountText(const QString &driveName)
 {
     return driveName
-        + QStringLiteral("'s folder is still held by a drive that stopped unexpectedly. Restart your computer, then try again.");
+        + QStringLiteral(
+               "'s folder is still held by a drive that stopped unexpectedly. Restart your computer, then try again.");
 }
 
 bool MountFolder::isDeadMount(const QString &path)
 {
-    struct stat status {};
+    struct stat status{};
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && (errno == ENOTCONN || errno == ECONNABORTED);
 }
 
@@ -77,7 +78,7 @@ void MountFolder::check(const QString &folder, const QString &driveName, const P
 {
     if (isMountPoint(folder))
         throw Problem(inUseText(driveName));
-    struct stat status {};
+    struct stat status{};
     if (::stat(QFile::encodeName(folder).constData(), &status) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return;

@@ -53,7 +53,8 @@ bool isNFSMounted(const QString &path);
 // Waits for the engine's own mount (named as isNFSMounted; here a FUSE mount): polls every
 // 0.2 s until isMounted(path) holds; throws Problem(notAppearedText) once `limit` has passed,
 // and CancelledError when `token` is cancelled.
-QCoro::Task<> waitForNFSMount(QString path, std::chrono::milliseconds limit, PathTest isMounted, CancelToken token = {});
+QCoro::Task<> waitForNFSMount(QString path, std::chrono::milliseconds limit, PathTest isMounted,
+                              CancelToken token = {});
 
 } // namespace MountFolder
 

@@ -52,8 +52,8 @@ void MountNudge::nudge(const QString &mountPath, const QString &folder, const FS
         log.info("Nothing to nudge: folder is not there");
         return;
     }
-    const QByteArray nudgeFolder =
-        QFile::encodeName(target + u'/' + QLatin1String(prefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    const QByteArray nudgeFolder = QFile::encodeName(target + u'/' + QLatin1String(prefix)
+                                                     + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     if (::mkdir(nudgeFolder.constData(), 0777) != 0) {
         log.info("Could not nudge folder: %{private}s", std::strerror(errno));
     } else if (::rmdir(nudgeFolder.constData()) != 0) {

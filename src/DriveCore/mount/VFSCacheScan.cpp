@@ -417,7 +417,7 @@ bool VFSCacheScan::walkFiles(const fs::path &root, const std::function<bool(cons
                 continue;
             unsigned char type = entry->d_type;
             if (type == DT_UNKNOWN) {
-                struct stat info {};
+                struct stat info{};
                 // Gone since the listing, or unknowable: not a file to read.
                 if (::fstatat(descriptor, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;

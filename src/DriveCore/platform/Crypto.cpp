@@ -40,9 +40,15 @@ void inSteps(const char *in, unsigned char *out, qsizetype length, Update update
     }
 }
 
-unsigned char *bytes(QByteArray &data) { return reinterpret_cast<unsigned char *>(data.data()); }
+unsigned char *bytes(QByteArray &data)
+{
+    return reinterpret_cast<unsigned char *>(data.data());
+}
 
-void *mutableData(const QByteArray &data) { return const_cast<char *>(data.constData()); }
+void *mutableData(const QByteArray &data)
+{
+    return const_cast<char *>(data.constData());
+}
 
 std::optional<QByteArray> derive(const char *algorithm, std::vector<OSSL_PARAM> params, qsizetype length)
 {
@@ -77,21 +83,20 @@ QByteArray sha256(const QByteArray &data)
     return digest;
 }
 
-std::optional<QByteArray> pbkdf2(const QByteArray &password, const QByteArray &salt, uint64_t rounds,
-                                 qsizetype length)
+std::optional<QByteArray> pbkdf2(const QByteArray &password, const QByteArray &salt, uint64_t rounds, qsizetype length)
 {
     static char digest[] = "SHA256";
     int compatible = 1; // no SP 800-132 lower bounds: the formats fix their own counts
-    return derive(OSSL_KDF_NAME_PBKDF2,
-                  {
-                      OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-                      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, mutableData(password),
-                                                        size_t(password.size())),
-                      OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, mutableData(salt), size_t(salt.size())),
-                      OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_ITER, &rounds),
-                      OSSL_PARAM_construct_int(OSSL_KDF_PARAM_PKCS5, &compatible),
-                  },
-                  length);
+    return derive(
+        OSSL_KDF_NAME_PBKDF2,
+        {
+            OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, mutableData(password), size_t(password.size())),
+            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, mutableData(salt), size_t(salt.size())),
+            OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_ITER, &rounds),
+            OSSL_PARAM_construct_int(OSSL_KDF_PARAM_PKCS5, &compatible),
+        },
+        length);
 }
 
 QByteArray hkdf(const QByteArray &keyMaterial, const QByteArray &salt, const QByteArray &info, qsizetype length)
@@ -116,7 +121,7 @@ QByteArray aes256Ctr(const QByteArray &key, const QByteArray &iv, const QByteArr
     if (key.size() != 32 || iv.size() != 16)
         throw std::invalid_argument("AES-256-CTR takes a 32-byte key and a 16-byte IV");
     const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
-                                                                                 &EVP_CIPHER_CTX_free);
+                                                                                  &EVP_CIPHER_CTX_free);
     if (!context
         || EVP_EncryptInit_ex(context.get(), EVP_aes_256_ctr(), nullptr,
                               reinterpret_cast<const unsigned char *>(key.constData()),

@@ -27,8 +27,7 @@ QByteArray randomBytes(qsizetype count);
 QByteArray sha256(const QByteArray &data);
 
 // PBKDF2 with HMAC-SHA256 (RFC 8018); nothing when OpenSSL refuses (0 rounds, for one).
-std::optional<QByteArray> pbkdf2(const QByteArray &password, const QByteArray &salt, uint64_t rounds,
-                                 qsizetype length);
+std::optional<QByteArray> pbkdf2(const QByteArray &password, const QByteArray &salt, uint64_t rounds, qsizetype length);
 
 // HKDF with SHA-256 (RFC 5869), extract then expand; an empty salt is the RFC's default salt.
 // Throws Error.

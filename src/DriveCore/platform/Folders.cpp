@@ -35,7 +35,7 @@ std::optional<QStringList> Folders::names(const QString &folder)
 
 bool Folders::isDirectory(const QString &path)
 {
-    struct stat status {};
+    struct stat status{};
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
@@ -50,7 +50,7 @@ void Folders::makePath(const QString &path)
         const QByteArray prefix = QFile::encodeName(clean.left(slash));
         if (::mkdir(prefix.constData(), 0777) != 0) {
             int error = errno;
-            struct stat status {};
+            struct stat status{};
             if (error == EEXIST)
                 error = ::stat(prefix.constData(), &status) != 0 ? errno : S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
             if (error != 0)
@@ -88,7 +88,7 @@ bool Folders::removeFileBeneath(const QString &folder, const QString &relative,
         const QByteArray part = QFile::encodeName(parts[i]);
         at.reset(::openat(at.get(), part.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
-    struct stat status {};
+    struct stat status{};
     const QByteArray name = QFile::encodeName(parts.last());
     if (at.get() < 0 || ::fstatat(at.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         if (isAbsent(errno))

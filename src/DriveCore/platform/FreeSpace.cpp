@@ -8,11 +8,14 @@
 
 namespace DriveCore {
 
-qint64 FreeSpace::available(const QString &path) { return read(path).value_or(0); }
+qint64 FreeSpace::available(const QString &path)
+{
+    return read(path).value_or(0);
+}
 
 std::optional<qint64> FreeSpace::read(const QString &path)
 {
-    struct statvfs info {};
+    struct statvfs info{};
     if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
     const unsigned long long bytes = static_cast<unsigned long long>(info.f_bavail) * info.f_frsize;

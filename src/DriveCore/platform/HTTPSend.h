@@ -29,7 +29,9 @@ struct HTTPResponse {
 class HTTPTransportError : public std::runtime_error {
 public:
     HTTPTransportError(QNetworkReply::NetworkError code, const QString &description)
-        : std::runtime_error(description.toStdString()), code(code), description(description) {}
+        : std::runtime_error(description.toStdString()), code(code), description(description)
+    {
+    }
 
     QNetworkReply::NetworkError code;
     QString description;

@@ -26,8 +26,8 @@ void KeepNotifications::post(QDBusConnection bus, std::string_view notificationN
     if (!bus.isConnected() || notificationName.find('.') == std::string_view::npos)
         return;
     const KeepShared::KeepBus::Signal signal = KeepShared::KeepBus::signal(notificationName);
-    QDBusMessage message = QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface),
-                                                      text(signal.member));
+    QDBusMessage message =
+        QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface), text(signal.member));
     if (json)
         message << QString::fromStdString(*json);
     bus.send(message);

@@ -154,7 +154,7 @@ bool MountTable::isListedMountPoint(const QString &path)
 
 std::optional<QString> MountTable::typeOfFileSystem(const QString &path)
 {
-    struct stat status {};
+    struct stat status{};
     if (::stat(QFile::encodeName(standardised(path)).constData(), &status) != 0)
         return std::nullopt;
     std::optional<QString> type;

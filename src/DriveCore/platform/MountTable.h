@@ -12,12 +12,12 @@ namespace DriveCore {
 
 // One line of the kernel's mount table.
 struct MountEntry {
-    int id = 0;        // unique while the mount exists
+    int id = 0; // unique while the mount exists
     int parentID = 0;
-    dev_t device = 0;  // the st_dev of files on this mount
-    QString root;      // the folder of the file system that is mounted here
+    dev_t device = 0; // the st_dev of files on this mount
+    QString root; // the folder of the file system that is mounted here
     QString mountPoint;
-    QString type;      // FUSE types read without their "fuse." prefix
+    QString type; // FUSE types read without their "fuse." prefix
     QString source;
 
     bool operator==(const MountEntry &) const = default;

@@ -8,9 +8,7 @@
 
 namespace DriveCore {
 
-PowerOffWatch::PowerOffWatch(QObject *parent) : PowerOffWatch(QDBusConnection::systemBus(), parent)
-{
-}
+PowerOffWatch::PowerOffWatch(QObject *parent) : PowerOffWatch(QDBusConnection::systemBus(), parent) {}
 
 PowerOffWatch::PowerOffWatch(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(std::move(bus))
 {

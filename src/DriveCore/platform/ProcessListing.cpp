@@ -67,8 +67,7 @@ std::optional<ProcessHandle> ProcessHandle::open(pid_t pid)
     return ProcessHandle(pid, fd);
 }
 
-ProcessHandle::ProcessHandle(ProcessHandle &&other) noexcept
-    : m_pid(other.m_pid), m_fd(std::exchange(other.m_fd, -1))
+ProcessHandle::ProcessHandle(ProcessHandle &&other) noexcept : m_pid(other.m_pid), m_fd(std::exchange(other.m_fd, -1))
 {
 }
 

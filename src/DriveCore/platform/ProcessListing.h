@@ -16,7 +16,7 @@ struct ProcessStatus {
     pid_t parent = 0;
     uid_t uid = 0; // the real user id
     char state = '?'; // 'R', 'S', 'Z' (ended, not yet reaped) ...
-    QString name;     // the kernel's short name (comm): the started file's name, 15 bytes at most
+    QString name; // the kernel's short name (comm): the started file's name, 15 bytes at most
 
     bool operator==(const ProcessStatus &) const = default;
 };

@@ -24,10 +24,10 @@ using Environment = QMap<QString, QString>;
 // which would read as one of the engine's own statuses (SIGQUIT is 3, "not found"). Callers
 // treat a signal death as a failed command.
 struct RcloneResult {
-    int32_t status = -1;     // the exit code; -1 when a signal ended the child
+    int32_t status = -1; // the exit code; -1 when a signal ended the child
     QByteArray stdoutBytes;
     QByteArray stderrBytes;
-    int32_t signal = 0;      // the signal that ended the child; 0 when it exited
+    int32_t signal = 0; // the signal that ended the child; 0 when it exited
 
     // Standard error as UTF-8, invalid sequences replaced.
     QString stderrText() const;
@@ -44,7 +44,7 @@ public:
 struct StreamResult {
     int32_t status = -1; // as in RcloneResult
     QString tail; // the last five lines of standard error, joined by "\n"
-    int32_t signal = 0;  // as in RcloneResult
+    int32_t signal = 0; // as in RcloneResult
 };
 
 // How a child ended, read from its finished QProcess.

@@ -162,8 +162,8 @@ QCoro::Task<> RealLauncher::unmount(QString path, bool force)
     const QStringList umountArguments = force ? QStringList{QStringLiteral("-l"), path} : QStringList{path};
     if (co_await run(umountProgram, umountArguments) == 0)
         co_return;
-    const QStringList fusermountArguments = force ? QStringList{QStringLiteral("-u"), QStringLiteral("-z"), path}
-                                                  : QStringList{QStringLiteral("-u"), path};
+    const QStringList fusermountArguments =
+        force ? QStringList{QStringLiteral("-u"), QStringLiteral("-z"), path} : QStringList{QStringLiteral("-u"), path};
     co_await run(fusermountProgram, fusermountArguments);
 }
 

@@ -17,9 +17,9 @@ public:
     static constexpr const char *interface = "com.corvane.drive.Application";
 
     enum class Claim {
-        first,   // this process owns the name: run
+        first, // this process owns the name: run
         another, // another process owns it and was asked to reopen: leave
-        noBus,   // no session bus: run, without the guard
+        noBus, // no session bus: run, without the guard
     };
 
     SingleInstance(QDBusConnection bus, QString name, QObject *parent = nullptr);

@@ -2,9 +2,7 @@
 
 namespace DriveCore {
 
-SleepWatch::SleepWatch(QObject *parent) : SleepWatch(QDBusConnection::systemBus(), parent)
-{
-}
+SleepWatch::SleepWatch(QObject *parent) : SleepWatch(QDBusConnection::systemBus(), parent) {}
 
 SleepWatch::SleepWatch(QDBusConnection bus, QObject *parent) : QObject(parent)
 {

@@ -33,9 +33,18 @@ QString StandardFolders::home()
     return QStringLiteral("/");
 }
 
-QString StandardFolders::configHome() { return xdg("XDG_CONFIG_HOME", QStringLiteral(".config")); }
-QString StandardFolders::dataHome() { return xdg("XDG_DATA_HOME", QStringLiteral(".local/share")); }
-QString StandardFolders::stateHome() { return xdg("XDG_STATE_HOME", QStringLiteral(".local/state")); }
+QString StandardFolders::configHome()
+{
+    return xdg("XDG_CONFIG_HOME", QStringLiteral(".config"));
+}
+QString StandardFolders::dataHome()
+{
+    return xdg("XDG_DATA_HOME", QStringLiteral(".local/share"));
+}
+QString StandardFolders::stateHome()
+{
+    return xdg("XDG_STATE_HOME", QStringLiteral(".local/state"));
+}
 
 QString StandardFolders::temporary()
 {

@@ -7,11 +7,11 @@ namespace DriveCore {
 // The user's standard folders, read from the environment on every call.
 namespace StandardFolders {
 
-QString home();        // $HOME, else the passwd entry's home
-QString configHome();  // $XDG_CONFIG_HOME, else ~/.config
-QString dataHome();    // $XDG_DATA_HOME, else ~/.local/share
-QString stateHome();   // $XDG_STATE_HOME, else ~/.local/state
-QString temporary();   // $TMPDIR, else /tmp
+QString home(); // $HOME, else the passwd entry's home
+QString configHome(); // $XDG_CONFIG_HOME, else ~/.config
+QString dataHome(); // $XDG_DATA_HOME, else ~/.local/share
+QString stateHome(); // $XDG_STATE_HOME, else ~/.local/state
+QString temporary(); // $TMPDIR, else /tmp
 
 } // namespace StandardFolders
 

@@ -16,8 +16,8 @@ void StatusNotifierWatch::start()
 {
     if (m_watcher || !m_bus.isConnected())
         return;
-    m_watcher = new QDBusServiceWatcher(QString::fromLatin1(service), m_bus,
-                                        QDBusServiceWatcher::WatchForOwnerChange, this);
+    m_watcher =
+        new QDBusServiceWatcher(QString::fromLatin1(service), m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &StatusNotifierWatch::check);
     for (const char *member : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
         m_bus.connect(QString::fromLatin1(service), QString::fromLatin1(path), QString::fromLatin1(interface),
@@ -28,9 +28,9 @@ void StatusNotifierWatch::start()
 void StatusNotifierWatch::check()
 {
     const int serial = ++m_checks;
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(service), QString::fromLatin1(path),
-                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                       QStringLiteral("Get"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromLatin1(service), QString::fromLatin1(path),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << QString::fromLatin1(interface) << QStringLiteral("IsStatusNotifierHostRegistered");
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, serial](QDBusPendingCallWatcher *finished) {

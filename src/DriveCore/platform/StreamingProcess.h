@@ -21,9 +21,9 @@ using Write = std::function<void(const QByteArray &piece)>;
 using Produce = std::function<void(const Write &write)>;
 
 struct Result {
-    int32_t status = -1;   // the exit code; -1 when a signal ended the child
+    int32_t status = -1; // the exit code; -1 when a signal ended the child
     QByteArray stderrTail; // the last bytes of standard error, no more than the limit asked for
-    int32_t signal = 0;    // the signal that ended the child; 0 when it exited
+    int32_t signal = 0; // the signal that ended the child; 0 when it exited
 };
 
 // Runs `program` without a shell and with exactly `environment`, standard output on the null

@@ -98,7 +98,8 @@ std::optional<QByteArray> UserDefaults::data(const QString &key) const
     const QJsonValue encoded = value.toObject().value(dataKey);
     if (!encoded.isString())
         return std::nullopt;
-    auto decoded = QByteArray::fromBase64Encoding(encoded.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    auto decoded =
+        QByteArray::fromBase64Encoding(encoded.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
     return *decoded;

@@ -163,14 +163,10 @@ const QSet<QString> &classA()
 const QSet<QString> &classB()
 {
     static const QSet<QString> names{
-        QStringLiteral("HeadBucket"),
-        QStringLiteral("HeadObject"),
-        QStringLiteral("GetObject"),
-        QStringLiteral("UsageSummary"),
-        QStringLiteral("GetBucketEncryption"),
-        QStringLiteral("GetBucketLocation"),
-        QStringLiteral("GetBucketCors"),
-        QStringLiteral("GetBucketLifecycleConfiguration"),
+        QStringLiteral("HeadBucket"),          QStringLiteral("HeadObject"),
+        QStringLiteral("GetObject"),           QStringLiteral("UsageSummary"),
+        QStringLiteral("GetBucketEncryption"), QStringLiteral("GetBucketLocation"),
+        QStringLiteral("GetBucketCors"),       QStringLiteral("GetBucketLifecycleConfiguration"),
     };
     return names;
 }
@@ -196,10 +192,9 @@ R2Bill bill(double gbMonths, qint64 classA, qint64 classB)
 BillingMonth::BillingMonth(const QDateTime &now)
 {
     static const std::array<QString, 12> names{
-        QStringLiteral("January"), QStringLiteral("February"), QStringLiteral("March"),
-        QStringLiteral("April"),   QStringLiteral("May"),      QStringLiteral("June"),
-        QStringLiteral("July"),    QStringLiteral("August"),   QStringLiteral("September"),
-        QStringLiteral("October"), QStringLiteral("November"), QStringLiteral("December"),
+        QStringLiteral("January"),   QStringLiteral("February"), QStringLiteral("March"),    QStringLiteral("April"),
+        QStringLiteral("May"),       QStringLiteral("June"),     QStringLiteral("July"),     QStringLiteral("August"),
+        QStringLiteral("September"), QStringLiteral("October"),  QStringLiteral("November"), QStringLiteral("December"),
     };
     const QDate day = now.toUTC().date();
     // No instant, no month: everything stays empty.

@@ -122,8 +122,8 @@ QUrl endpoint();
 extern const QString query;
 
 // The POST of the query for the account's figures from the month's start to `now`.
-HTTPRequest request(const QString &accountID, const QString &token, const BillingMonth &month,
-                    const QDateTime &now, const QUrl &address = endpoint());
+HTTPRequest request(const QString &accountID, const QString &token, const BillingMonth &month, const QDateTime &now,
+                    const QUrl &address = endpoint());
 
 // The first account's daily peaks and billed requests (requests refused with 401 or 403 are not
 // counted). Throws JsonDecodingError for a reply that does not decode, Failure for Cloudflare's

@@ -79,11 +79,10 @@ QString DriveConflict::fileName() const
 }
 
 ConflictResolver::ConflictResolver(RCClient rc, QString filesFs, QString trashFs, RecentlyDeletedService::Nudge nudge,
-                                   std::optional<QString> mountPath, Clock now,
-                                   QueuedUploads queuedUploads, RecentlyDeletedService::Forget forget)
-    : m_rc(rc), m_filesFs(filesFs),
-      m_trash(rc, std::move(trashFs), std::move(filesFs), std::move(mountPath), std::move(nudge), std::move(now),
-              std::move(forget)),
+                                   std::optional<QString> mountPath, Clock now, QueuedUploads queuedUploads,
+                                   RecentlyDeletedService::Forget forget)
+    : m_rc(rc), m_filesFs(filesFs), m_trash(rc, std::move(trashFs), std::move(filesFs), std::move(mountPath),
+                                            std::move(nudge), std::move(now), std::move(forget)),
       m_queuedUploads(std::move(queuedUploads))
 {
     if (!m_queuedUploads)
@@ -138,7 +137,8 @@ QString title(const DriveConflict &conflict)
 
 QString occupied(const QString &fileName)
 {
-    return u'\u201C' + fileName + QStringLiteral("\u201D changed again while you were choosing, so both versions were kept.");
+    return u'\u201C' + fileName
+        + QStringLiteral("\u201D changed again while you were choosing, so both versions were kept.");
 }
 
 QString counter(int waiting)

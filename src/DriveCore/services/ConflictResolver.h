@@ -18,8 +18,8 @@ namespace DriveCore {
 // counter n of 2 or more. The copy holds this machine's version, the original the other's.
 struct DriveConflict {
     QString original; // drive-relative path of the file the copy belongs to
-    QString copy;     // drive-relative path of the copy, exactly as reported
-    QString device;   // the machine named in the copy's name, without the counter
+    QString copy; // drive-relative path of the copy, exactly as reported
+    QString device; // the machine named in the copy's name, without the counter
 
     // The conflict a copy path stands for; none when the path is no conflict copy, that is when
     // no reading of its name rebuilds it exactly.
@@ -33,17 +33,17 @@ struct DriveConflict {
 };
 
 enum class ConflictChoice {
-    keepBoth,    // leave both files as they are
+    keepBoth, // leave both files as they are
     keepThisMac, // the copy's content under the original name
-    keepOther,   // keep the original, drop the copy
+    keepOther, // keep the original, drop the copy
 };
 
 struct ConflictOutcome {
     enum class Kind {
-        resolved,         // `folder`, the original's parent folder ("" at the top), changed
-        keptBoth,         // nothing changed: both were kept by choice
+        resolved, // `folder`, the original's parent folder ("" at the top), changed
+        keptBoth, // nothing changed: both were kept by choice
         alreadySortedOut, // the original or the copy is gone
-        occupied,         // a file involved is waiting to upload or changed again: both stay
+        occupied, // a file involved is waiting to upload or changed again: both stay
     };
 
     Kind kind = Kind::keptBoth;
@@ -69,8 +69,8 @@ public:
     // Without `queuedUploads` the engine's queue of the mounted drive is read, and a failure to
     // read it counts as an empty queue.
     ConflictResolver(RCClient rc, QString filesFs, QString trashFs, RecentlyDeletedService::Nudge nudge,
-                     std::optional<QString> mountPath = {}, Clock now = {},
-                     QueuedUploads queuedUploads = {}, RecentlyDeletedService::Forget forget = {});
+                     std::optional<QString> mountPath = {}, Clock now = {}, QueuedUploads queuedUploads = {},
+                     RecentlyDeletedService::Forget forget = {});
 
     // Fails with the error of the first request or move into Recently Deleted that fails;
     // nothing done before it is rolled back.

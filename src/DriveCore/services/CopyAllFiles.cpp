@@ -19,7 +19,7 @@ const Log log("copy-all");
 
 // A file the engine was copying when it wrote a statistics line.
 struct InFlight {
-    QString name;     // its path inside the destination
+    QString name; // its path inside the destination
     qint64 size = -1; // at the source; -1 when the engine did not say
 
     static InFlight decode(const JsonReader &reader)
@@ -114,10 +114,14 @@ QCoro::Task<> copyAll(DriveConnection connection, QString destination, StorageSe
                       std::function<void(const CopyProgress &)> onProgress, CancelToken token)
 {
     checkCancelled(token);
-    const QStringList arguments{QStringLiteral("copy"),         QString::fromLatin1(RCClient::mountFs),
-                                destination,                    QStringLiteral("--ignore-existing"),
-                                QStringLiteral("--use-json-log"), QStringLiteral("--stats"),
-                                QStringLiteral("1s"),           QStringLiteral("--stats-log-level"),
+    const QStringList arguments{QStringLiteral("copy"),
+                                QString::fromLatin1(RCClient::mountFs),
+                                destination,
+                                QStringLiteral("--ignore-existing"),
+                                QStringLiteral("--use-json-log"),
+                                QStringLiteral("--stats"),
+                                QStringLiteral("1s"),
+                                QStringLiteral("--stats-log-level"),
                                 QStringLiteral("NOTICE")};
     QList<InFlight> inFlight; // as the last statistics line named them
     const auto onLine = [&inFlight, onProgress = std::move(onProgress)](const QString &line) {

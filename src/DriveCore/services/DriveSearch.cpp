@@ -13,8 +13,8 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -151,8 +151,8 @@ public:
         for (; at + length - 1 + 8 <= to; at += 8) {
             const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at));
             const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at + length - 1));
-            unsigned mask = unsigned(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpeq_epi16(starts, firsts), _mm_cmpeq_epi16(ends, lasts))));
+            unsigned mask = unsigned(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(starts, firsts), _mm_cmpeq_epi16(ends, lasts))));
             while (mask) {
                 // Two mask bits per code unit.
                 const int bit = std::countr_zero(mask);
@@ -301,7 +301,8 @@ Results results(const Index &index, const QString &query, qsizetype limit)
     if (finders.empty())
         return {};
     // The longest word rules out the most, so it alone scans the whole index.
-    std::sort(finders.begin(), finders.end(), [](const WordFinder &a, const WordFinder &b) { return a.size() > b.size(); });
+    std::sort(finders.begin(), finders.end(),
+              [](const WordFinder &a, const WordFinder &b) { return a.size() > b.size(); });
 
     const Index::Data &data = *index.m_data;
     const char16_t *text = reinterpret_cast<const char16_t *>(data.folded.utf16());
@@ -332,9 +333,9 @@ Results results(const Index &index, const QString &query, qsizetype limit)
             entry += step;
             step *= 2;
         }
-        entry = std::upper_bound(spans.begin() + entry, spans.begin() + std::min(entry + step, qsizetype(spans.size())),
-                                 found,
-                                 [](qsizetype position, const Index::Data::Span &span) { return position < span.pathStart; })
+        entry = std::upper_bound(
+                    spans.begin() + entry, spans.begin() + std::min(entry + step, qsizetype(spans.size())), found,
+                    [](qsizetype position, const Index::Data::Span &span) { return position < span.pathStart; })
             - spans.begin() - 1;
         const Index::Data::Span &span = spans[size_t(entry)];
         if (found + finders.front().size() <= span.pathEnd && holdsAll(span.pathStart, span.pathEnd, 1))
@@ -368,8 +369,8 @@ std::optional<QUrl> revealURL(const QString &path, const QUrl &mount)
         return std::nullopt;
     const QString mountPath = mount.toLocalFile();
     const QString location = QDir::cleanPath(mountPath + u'/' + path);
-    const std::optional<std::string> drivePath = KeepShared::KeepMenu::drivePath(location.toStdString(),
-                                                                                  mountPath.toStdString());
+    const std::optional<std::string> drivePath =
+        KeepShared::KeepMenu::drivePath(location.toStdString(), mountPath.toStdString());
     if (!drivePath || QString::fromStdString(*drivePath) != path)
         return std::nullopt;
     return QUrl::fromLocalFile(location);
@@ -388,9 +389,8 @@ QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken toke
         co_await listing;
     });
     QList<ListItem> remote = co_await listing;
-    co_return co_await runInPool([remote = std::move(remote), pending = std::move(pending)] {
-        return entries(remote, pending);
-    });
+    co_return co_await runInPool(
+        [remote = std::move(remote), pending = std::move(pending)] { return entries(remote, pending); });
 }
 
 QCoro::Task<> refreshSearchIndex(SearchRefreshing &model, CancelToken token)

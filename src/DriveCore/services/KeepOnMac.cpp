@@ -27,9 +27,8 @@ QJsonObject pathsParams(const QStringList &paths, const QString &fs)
 
 PinStatus PinStatus::decode(const JsonReader &reader)
 {
-    return {reader.value<QString>(u"path"),      reader.value<bool>(u"isDir"),
-            reader.value<qint64>(u"files"),      reader.value<qint64>(u"filesDone"),
-            reader.value<qint64>(u"bytes"),      reader.value<qint64>(u"bytesDone"),
+    return {reader.value<QString>(u"path"),     reader.value<bool>(u"isDir"),   reader.value<qint64>(u"files"),
+            reader.value<qint64>(u"filesDone"), reader.value<qint64>(u"bytes"), reader.value<qint64>(u"bytesDone"),
             reader.value<QString>(u"state")};
 }
 
@@ -50,7 +49,8 @@ QCoro::Task<PinsReply> pins(const RCClient &rc, QString fs, CancelToken token)
 
 QCoro::Task<PinResult> pin(const RCClient &rc, QStringList paths, QString fs, CancelToken token)
 {
-    const PinReply reply = co_await rc.call<PinReply>(QStringLiteral("vfs/pin"), pathsParams(paths, fs), std::move(token));
+    const PinReply reply =
+        co_await rc.call<PinReply>(QStringLiteral("vfs/pin"), pathsParams(paths, fs), std::move(token));
     if (reply.notEnoughSpace)
         co_return PinResult::notEnoughSpace(reply.needed, reply.free);
     co_return PinResult::added();
@@ -97,7 +97,8 @@ std::optional<QString> progressLine(const PinsReply &reply)
 
 std::optional<QString> drivePath(const QString &location, const QString &mount)
 {
-    const std::optional<std::string> path = KeepShared::KeepMenu::drivePath(location.toStdString(), mount.toStdString());
+    const std::optional<std::string> path =
+        KeepShared::KeepMenu::drivePath(location.toStdString(), mount.toStdString());
     if (!path)
         return std::nullopt;
     return QString::fromStdString(*path);

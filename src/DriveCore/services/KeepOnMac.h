@@ -38,7 +38,7 @@ struct PinsReply {
 // The reply of "vfs/pin".
 struct PinReply {
     qint64 needed = 0; // bytes the request needs
-    qint64 free = 0;   // bytes free on this machine
+    qint64 free = 0; // bytes free on this machine
     bool notEnoughSpace = false;
 
     static PinReply decode(const JsonReader &reader);

@@ -36,7 +36,8 @@ Key keyOf(const PinStatus &row, qsizetype input)
 {
     const QString composed = row.path.normalized(QString::NormalizationForm_C);
     const qsizetype slash = composed.lastIndexOf(u'/');
-    return {&row, input, composed.mid(slash + 1), slash < 0 ? QString() : composed.left(slash), composed.toStdU32String()};
+    return {&row, input, composed.mid(slash + 1), slash < 0 ? QString() : composed.left(slash),
+            composed.toStdU32String()};
 }
 
 bool nameBefore(const Key &a, const Key &b)

@@ -14,8 +14,8 @@
 namespace DriveCore::KeptBrowser {
 
 enum class Sort {
-    name,   // last path component
-    size,   // total size, largest first
+    name, // last path component
+    size, // total size, largest first
     folder, // the folder the item lies in
 };
 

@@ -19,9 +19,9 @@ namespace DriveCore {
 
 // One deleted file as the trash lists it.
 struct DeletedItem {
-    QString id;           // its path in the trash remote, date folder included: "2026-03-04/Photos/beach.jpg"
+    QString id; // its path in the trash remote, date folder included: "2026-03-04/Photos/beach.jpg"
     QString originalPath; // the drive-relative path it had: `id` after its first "/"
-    QDateTime deletedOn;  // the start of the date folder's day (the day of deletion, not its time)
+    QDateTime deletedOn; // the start of the date folder's day (the day of deletion, not its time)
     qint64 size = 0;
 
     bool operator==(const DeletedItem &) const = default;
@@ -47,8 +47,8 @@ public:
     // Without `now` the system clock is used; without `forget` one "vfs/forget" of the paths as
     // files of `filesFs` (nothing for no paths). Without a mount folder nothing is looked up
     // locally and nothing is nudged.
-    RecentlyDeletedService(RCClient rc, QString trashFs, QString filesFs, std::optional<QString> mountPath,
-                           Nudge nudge, Clock now = {}, Forget forget = {});
+    RecentlyDeletedService(RCClient rc, QString trashFs, QString filesFs, std::optional<QString> mountPath, Nudge nudge,
+                           Clock now = {}, Forget forget = {});
 
     // Every deleted file, in the engine's listing order. Entries outside a date folder are left
     // out; no trash folder yet is an empty trash.
@@ -76,7 +76,8 @@ public:
                                            const QTimeZone &zone = QTimeZone::systemTimeZone());
     // The start of the day a date-folder name stands for; none unless the name is exactly the
     // folder name of an existing day in ASCII digits ("2026-02-30" and "2026-2-03" are none).
-    static std::optional<QDateTime> parseDateFolder(const QString &name, const QTimeZone &zone = QTimeZone::systemTimeZone());
+    static std::optional<QDateTime> parseDateFolder(const QString &name,
+                                                    const QTimeZone &zone = QTimeZone::systemTimeZone());
     // "Docs/report.pdf" with attempt 1 gives "Docs/report (restored).pdf", with 2 "Docs/report (restored 2).pdf".
     static QString restoredName(const QString &path, int attempt);
     // The stem and the extension ("." included) of the last component: "a/b.tar.gz" gives

@@ -40,7 +40,9 @@ QCoro::Task<StorageUsage> StorageUsage::measure(RCClient rc, QString cryptRemote
 {
     const auto [driveBytes, trashBytes] = co_await awaitBoth(
         [rc, fs = cryptRemote + QStringLiteral(":Drive")](CancelToken both) { return folderSize(rc, fs, both); },
-        [rc, fs = cryptRemote + QStringLiteral(":Recently Deleted")](CancelToken both) { return folderSize(rc, fs, both); },
+        [rc, fs = cryptRemote + QStringLiteral(":Recently Deleted")](CancelToken both) {
+            return folderSize(rc, fs, both);
+        },
         token);
     StorageUsage usage;
     usage.driveBytes = driveBytes;
@@ -55,7 +57,8 @@ double StorageUsage::monthlyCost(qint64 bytes)
 
 QString StorageUsage::usedText() const
 {
-    return QStringLiteral("Used: %1 \u00B7 Recently Deleted: %2").arg(sizeText(driveBytes), sizeText(recentlyDeletedBytes));
+    return QStringLiteral("Used: %1 \u00B7 Recently Deleted: %2")
+        .arg(sizeText(driveBytes), sizeText(recentlyDeletedBytes));
 }
 
 QString StorageUsage::costText() const

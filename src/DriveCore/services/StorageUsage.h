@@ -12,14 +12,14 @@ namespace DriveCore {
 // price.
 struct StorageUsage {
     static constexpr double pricePerGBMonth = 0.015; // dollars
-    static constexpr double freeGB = 10;             // a month, free of charge
+    static constexpr double freeGB = 10; // a month, free of charge
     static constexpr double bytesPerGB = 1e9;
 
     static constexpr const char *estimateNote =
         "An estimate at Cloudflare R2 Standard prices ($0.015 per GB a month, first 10 GB free). "
         "Storage only: uploads and downloads can add a little. Your Cloudflare bill is the real figure.";
 
-    qint64 driveBytes = 0;           // the "Drive" folder
+    qint64 driveBytes = 0; // the "Drive" folder
     qint64 recentlyDeletedBytes = 0; // the "Recently Deleted" folder
 
     bool operator==(const StorageUsage &) const = default;

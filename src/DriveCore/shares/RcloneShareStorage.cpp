@@ -57,9 +57,11 @@ QString RcloneShareStorage::path(const QString &id, const std::optional<QString>
 
 QStringList RcloneShareStorage::rcatArguments(const QString &destination, qint64 size)
 {
-    return {QStringLiteral("rcat"), QStringLiteral("--size"), QString::number(size), QStringLiteral("--s3-chunk-size"),
-            QStringLiteral("64M"), QStringLiteral("--retries"), QStringLiteral("1"),
-            QStringLiteral("--low-level-retries"), QStringLiteral("5"), destination};
+    return {QStringLiteral("rcat"), QStringLiteral("--size"),
+            QString::number(size),  QStringLiteral("--s3-chunk-size"),
+            QStringLiteral("64M"),  QStringLiteral("--retries"),
+            QStringLiteral("1"),    QStringLiteral("--low-level-retries"),
+            QStringLiteral("5"),    destination};
 }
 
 QString RcloneShareStorage::tail(const QByteArray &stderrBytes)

@@ -27,7 +27,9 @@ public:
 
     // Keeps the three as given. `environment` is the whole environment of every run.
     RcloneShareStorage(QString rclone, Environment environment, QString sharesFs)
-        : rclone(std::move(rclone)), environment(std::move(environment)), sharesFs(std::move(sharesFs)) {}
+        : rclone(std::move(rclone)), environment(std::move(environment)), sharesFs(std::move(sharesFs))
+    {
+    }
 
     // The shares folder of a drive's bucket on the plain remote: "drive:<bucket>/ovra-shares".
     // The environment must configure the remote "drive" (RcloneCommand::environment does).

@@ -106,9 +106,9 @@ ShareCreator::Failure::Failure(Case value, QString text)
 }
 
 QCoro::Task<ShareRecord> ShareCreator::create(QList<ShareItem> items, QString title, QStringList sharedPaths,
-                                              ShareOptions options, QUrl workerURL, QString deviceName,
-                                              QDateTime now, qint64 chunkSize, Progress progress,
-                                              SaveRecord saveRecord, CancelToken token) const
+                                              ShareOptions options, QUrl workerURL, QString deviceName, QDateTime now,
+                                              qint64 chunkSize, Progress progress, SaveRecord saveRecord,
+                                              CancelToken token) const
 {
     // Copies, so the creator may go away while the link is made.
     const std::shared_ptr<const ShareStorage> storage = m_storage;
@@ -130,52 +130,54 @@ QCoro::Task<ShareRecord> ShareCreator::create(QList<ShareItem> items, QString ti
 
     std::optional<ShareMeta> meta;
     std::optional<ShareRecord> record;
-    co_await cleanupOnFailure([&]() -> QCoro::Task<> {
-        QList<qint64> encryptedSizes;
-        for (qsizetype index = 0; index < items.size(); ++index) {
-            const ShareItem &item = items[index];
-            const qint64 size = ShareFormat::encryptedSize(item.size, chunkSize);
-            co_await storage->upload(id, QStringLiteral("f/") + QString::number(index), size,
-                                     FileUpload{item, keys.contentKey, index, chunkSize, counter, total, progress, token},
-                                     token);
-            encryptedSizes.append(size);
-        }
+    co_await cleanupOnFailure(
+        [&]() -> QCoro::Task<> {
+            QList<qint64> encryptedSizes;
+            for (qsizetype index = 0; index < items.size(); ++index) {
+                const ShareItem &item = items[index];
+                const qint64 size = ShareFormat::encryptedSize(item.size, chunkSize);
+                co_await storage->upload(
+                    id, QStringLiteral("f/") + QString::number(index), size,
+                    FileUpload{item, keys.contentKey, index, chunkSize, counter, total, progress, token}, token);
+                encryptedSizes.append(size);
+            }
 
-        QList<ShareManifest::File> files;
-        for (const ShareItem &item : items) {
-            files.append({item.path, item.size,
-                          item.modified ? std::optional(ShareRecords::dateText(*item.modified)) : std::nullopt});
-        }
-        co_await storage->put(id, QStringLiteral("manifest"),
-                              ShareFormat::encryptManifest(ShareManifest(title, chunkSize, files), keys.contentKey),
-                              token);
+            QList<ShareManifest::File> files;
+            for (const ShareItem &item : items) {
+                files.append({item.path, item.size,
+                              item.modified ? std::optional(ShareRecords::dateText(*item.modified)) : std::nullopt});
+            }
+            co_await storage->put(id, QStringLiteral("manifest"),
+                                  ShareFormat::encryptManifest(ShareManifest(title, chunkSize, files), keys.contentKey),
+                                  token);
 
-        // Whole seconds since 1970, cut toward zero.
-        const qint64 created = now.toMSecsSinceEpoch() / 1000;
-        std::optional<qint64> expires;
-        if (const std::optional<qint64> seconds = options.expiry.seconds())
-            expires = created + *seconds;
-        meta.emplace(keys.accessHash, password.has_value(), qint64(rounds), created, expires, options.maxDownloads,
-                     qint64(items.size()), total, encryptedSizes);
-        record = ShareRecord{
-            id,
-            Base64URL::encode(secret),
-            password,
-            title,
-            sharedPaths,
-            qint64(items.size()),
-            total,
-            now,
-            expires ? std::optional(QDateTime::fromSecsSinceEpoch(*expires, Qt::UTC)) : std::nullopt,
-            options.maxDownloads,
-            workerURL,
-            deviceName,
-        };
+            // Whole seconds since 1970, cut toward zero.
+            const qint64 created = now.toMSecsSinceEpoch() / 1000;
+            std::optional<qint64> expires;
+            if (const std::optional<qint64> seconds = options.expiry.seconds())
+                expires = created + *seconds;
+            meta.emplace(keys.accessHash, password.has_value(), qint64(rounds), created, expires, options.maxDownloads,
+                         qint64(items.size()), total, encryptedSizes);
+            record = ShareRecord{
+                id,
+                Base64URL::encode(secret),
+                password,
+                title,
+                sharedPaths,
+                qint64(items.size()),
+                total,
+                now,
+                expires ? std::optional(QDateTime::fromSecsSinceEpoch(*expires, Qt::UTC)) : std::nullopt,
+                options.maxDownloads,
+                workerURL,
+                deviceName,
+            };
 
-        checkCancelled(token);
-        co_await saveRecord(*record);
-        checkCancelled(token);
-    }(), [&]() -> QCoro::Task<> { co_await removeShare(storage, id); });
+            checkCancelled(token);
+            co_await saveRecord(*record);
+            checkCancelled(token);
+        }(),
+        [&]() -> QCoro::Task<> { co_await removeShare(storage, id); });
 
     // From here on the link may be live.
     std::exception_ptr failure;

@@ -25,7 +25,7 @@ public:
     class Failure : public std::runtime_error {
     public:
         enum Case {
-            fileChanged,    // a file no longer had the size it had when collected; `text` is its share path
+            fileChanged, // a file no longer had the size it had when collected; `text` is its share path
             mayStillBeLive, // "meta.json" may be written and the clean-up failed; `text` is the share id
         };
 
@@ -43,7 +43,9 @@ public:
     using SaveRecord = std::function<QCoro::Task<>(ShareRecord record)>;
 
     ShareCreator(std::shared_ptr<const ShareStorage> storage, uint32_t pwRounds)
-        : m_storage(std::move(storage)), m_pwRounds(pwRounds) {}
+        : m_storage(std::move(storage)), m_pwRounds(pwRounds)
+    {
+    }
 
     // Makes a new id, secret and keys, seals and uploads each item as "f/<index>", one after the
     // other, then the manifest; saves the record; writes "meta.json"; returns the record.

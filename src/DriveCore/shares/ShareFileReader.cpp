@@ -17,7 +17,8 @@ namespace {
 
 std::system_error readError(const QString &name)
 {
-    return std::system_error(errno, std::generic_category(), QStringLiteral("Couldn't read “%1”").arg(name).toStdString());
+    return std::system_error(errno, std::generic_category(),
+                             QStringLiteral("Couldn't read “%1”").arg(name).toStdString());
 }
 
 } // namespace
@@ -34,7 +35,7 @@ ShareFileReader::ShareFileReader(const QString &path, const FileIdentity &chosen
         throw NotTheChosenFile();
     if (m_fd < 0)
         throw readError(m_name);
-    struct stat status {};
+    struct stat status{};
     if (::fstat(m_fd, &status) != 0) {
         const std::system_error error = readError(m_name);
         ::close(m_fd);

@@ -87,7 +87,8 @@ public:
             }
             entries.push_back({childURL, childPath, entries.size(), status});
             if (S_ISDIR(status.st_mode)) {
-                const int child = ::openat(::dirfd(dir), found->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int child =
+                    ::openat(::dirfd(dir), found->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (child < 0)
                     fail(childURL);
                 else
@@ -137,7 +138,8 @@ void addFolder(const QString &folder, QList<ShareItem> &items)
 } // namespace
 
 Failure::Failure(Case value, QString name)
-    : std::runtime_error(value == unreadable ? "ShareFiles::Failure::unreadable" : "ShareFiles::Failure::nothingToShare"),
+    : std::runtime_error(value == unreadable ? "ShareFiles::Failure::unreadable"
+                                             : "ShareFiles::Failure::nothingToShare"),
       value(value), name(std::move(name))
 {
 }

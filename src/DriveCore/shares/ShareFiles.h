@@ -14,7 +14,7 @@ namespace DriveCore::ShareFiles {
 class Failure : public std::runtime_error {
 public:
     enum Case {
-        unreadable,     // a picked folder, or something inside it, could not be read
+        unreadable, // a picked folder, or something inside it, could not be read
         nothingToShare, // no regular file that is not hidden
     };
 

@@ -1,9 +1,9 @@
 #include "DriveCore/shares/ShareFormat.h"
 
 #include "DriveCore/platform/Crypto.h"
+#include "DriveCore/shares/ShareManifest.h"
 #include "DriveCore/support/Base64URL.h"
 #include "DriveCore/support/Hex.h"
-#include "DriveCore/shares/ShareManifest.h"
 
 #include <QtEndian>
 

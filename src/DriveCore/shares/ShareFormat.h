@@ -27,7 +27,7 @@ inline constexpr uint32_t passwordRounds = 600000;
 class Failure : public std::exception {
 public:
     enum Code {
-        pbkdf2,     // the password key could not be derived
+        pbkdf2, // the password key could not be derived
         badShareID, // a text offered as a share id is not one
     };
     explicit Failure(Code code) : code(code) {}
@@ -39,9 +39,9 @@ public:
 
 // The keys of one share. Equal when the content keys and the access tokens are.
 struct Keys {
-    QByteArray contentKey;  // 32 bytes: root of the file keys and the manifest key
+    QByteArray contentKey; // 32 bytes: root of the file keys and the manifest key
     QByteArray accessToken; // 32 bytes: what a holder of the link shows the link page
-    QString accessHash;     // lower-case hex SHA-256 of the token: the only form stored in the bucket
+    QString accessHash; // lower-case hex SHA-256 of the token: the only form stored in the bucket
 
     bool operator==(const Keys &other) const
     {

@@ -5,7 +5,6 @@
 #include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Threads.h"
 
-
 namespace DriveCore {
 
 ShareInfo ShareInfo::decode(const JsonReader &reader)
@@ -25,7 +24,8 @@ HTTPRequest ShareInfo::request(const ShareRecord &record)
     const ShareFormat::Keys keys =
         ShareFormat::deriveKeys(record.id, secret, record.password, ShareFormat::passwordRounds);
 
-    QNetworkRequest request(QUrl(ShareLink::trimmedBase(record.workerURL) + QStringLiteral("/api/s/") + record.id + QStringLiteral("/info")));
+    QNetworkRequest request(QUrl(ShareLink::trimmedBase(record.workerURL) + QStringLiteral("/api/s/") + record.id
+                                 + QStringLiteral("/info")));
     request.setTransferTimeout(15000);
     request.setRawHeader("X-Ovra-Access", Base64URL::encode(keys.accessToken).toLatin1());
     return HTTPRequest{request, "GET", {}};

@@ -42,8 +42,8 @@ struct ShareInfo {
 
 struct ShareInfo::Status {
     enum Kind {
-        live,    // the link page answered with its figures
-        ended,   // expired, used up or stopped
+        live, // the link page answered with its figures
+        ended, // expired, used up or stopped
         unknown, // no usable answer
     };
     Kind kind = unknown;

@@ -11,10 +11,8 @@ struct ExpiryEntry {
 };
 
 constexpr ExpiryEntry expiries[] = {
-    {ShareExpiry::oneHour, u"oneHour", 3600},
-    {ShareExpiry::oneDay, u"oneDay", 86400},
-    {ShareExpiry::sevenDays, u"sevenDays", 604800},
-    {ShareExpiry::thirtyDays, u"thirtyDays", 2592000},
+    {ShareExpiry::oneHour, u"oneHour", 3600},       {ShareExpiry::oneDay, u"oneDay", 86400},
+    {ShareExpiry::sevenDays, u"sevenDays", 604800}, {ShareExpiry::thirtyDays, u"thirtyDays", 2592000},
     {ShareExpiry::never, u"never", std::nullopt},
 };
 

@@ -36,7 +36,7 @@ public:
 struct ShareOptions {
     ShareExpiry expiry;
     std::optional<qint64> maxDownloads; // none: no limit
-    std::optional<QString> password;    // an empty one counts as none when the link is made
+    std::optional<QString> password; // an empty one counts as none when the link is made
 
     bool operator==(const ShareOptions &) const = default;
 };
@@ -53,7 +53,7 @@ struct FileIdentity {
 // One local file that goes into a share.
 struct ShareItem {
     QString path; // inside the share as the recipient sees it: "name" or "folder/below/name"
-    QString url;  // where the file is read from on this machine
+    QString url; // where the file is read from on this machine
     qint64 size = 0; // when it was collected; 0 when the size could not be read
     std::optional<QDateTime> modified;
     FileIdentity identity; // the file that was at `url` when it was collected
@@ -74,8 +74,8 @@ struct ShareProgress {
 
 // One link as the user's list keeps it (its stored form is ShareRecords::encoded).
 struct ShareRecord {
-    QString id;                      // the share id, 22 characters
-    QString secret;                  // base64url of the 32-byte secret: the link's part after "#"
+    QString id; // the share id, 22 characters
+    QString secret; // base64url of the 32-byte secret: the link's part after "#"
     std::optional<QString> password; // as typed; none for a link without one
     QString title;
     QStringList items; // drive paths of the picked files and folders, not the expanded list

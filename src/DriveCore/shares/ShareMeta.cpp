@@ -1,7 +1,7 @@
 #include "DriveCore/shares/ShareMeta.h"
 
-#include "DriveCore/support/Hex.h"
 #include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/support/Hex.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,16 +21,10 @@ QJsonValue orNull(const std::optional<qint64> &value)
 ShareMeta::ShareMeta(QString accessHash, bool needsPassword, qint64 pwRounds, qint64 createdAt,
                      std::optional<qint64> expiresAt, std::optional<qint64> maxDownloads, qint64 fileCount,
                      qint64 totalBytes, QList<qint64> encryptedSizes)
-    : accessHash(std::move(accessHash))
-    , ticketKey(Hex::encode(ShareFormat::randomBytes(32)))
-    , needsPassword(needsPassword)
-    , pwRounds(pwRounds)
-    , createdAt(createdAt)
-    , expiresAt(expiresAt)
-    , maxDownloads(maxDownloads)
-    , fileCount(fileCount)
-    , totalBytes(totalBytes)
-    , encryptedSizes(std::move(encryptedSizes))
+    : accessHash(std::move(accessHash)), ticketKey(Hex::encode(ShareFormat::randomBytes(32))),
+      needsPassword(needsPassword), pwRounds(pwRounds), createdAt(createdAt), expiresAt(expiresAt),
+      maxDownloads(maxDownloads), fileCount(fileCount), totalBytes(totalBytes),
+      encryptedSizes(std::move(encryptedSizes))
 {
 }
 

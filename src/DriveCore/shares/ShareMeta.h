@@ -13,8 +13,8 @@ namespace DriveCore {
 struct ShareMeta {
     // Sets `v` to 1, `downloads` to 0 and a fresh random `ticketKey`.
     ShareMeta(QString accessHash, bool needsPassword, qint64 pwRounds, qint64 createdAt,
-              std::optional<qint64> expiresAt, std::optional<qint64> maxDownloads, qint64 fileCount,
-              qint64 totalBytes, QList<qint64> encryptedSizes);
+              std::optional<qint64> expiresAt, std::optional<qint64> maxDownloads, qint64 fileCount, qint64 totalBytes,
+              QList<qint64> encryptedSizes);
 
     // The "meta.json" bytes: compact, all twelve keys in sorted order, JSON null for an absent
     // expiry or download limit.
@@ -26,7 +26,7 @@ struct ShareMeta {
     QString accessHash;
     QString ticketKey; // 64 hex digits for the link page's own use; never read back here
     bool needsPassword = false;
-    qint64 pwRounds = 0;  // written with or without a password
+    qint64 pwRounds = 0; // written with or without a password
     qint64 createdAt = 0; // whole seconds since 1970
     std::optional<qint64> expiresAt;
     std::optional<qint64> maxDownloads;

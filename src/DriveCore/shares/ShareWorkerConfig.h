@@ -16,7 +16,7 @@ namespace DriveCore {
 // The record of the deployed link page, kept in the drive's metadata folder so that every
 // machine of the drive knows where links are served, from which modules and by which build.
 struct ShareWorkerConfig {
-    QUrl url;        // where the link page answers, as the deployment gave it
+    QUrl url; // where the link page answers, as the deployment gave it
     QString version; // ShareWorkerDeploy::version() of the modules that were uploaded
     std::optional<qint64> appBuild; // the build that deployed it
     QDateTime deployedAt;

@@ -185,35 +185,34 @@ HTTPRequest uploadRequest(const QString &accountID, const QString &token, const 
     }
     body += "--" + boundary.toUtf8() + "--\r\n";
     return apiRequest(api, accountID, scriptPath(bucket), token, "PUT", body,
-                   "multipart/form-data; boundary=" + boundary.toUtf8());
+                      "multipart/form-data; boundary=" + boundary.toUtf8());
 }
 
 HTTPRequest scheduleRequest(const QString &accountID, const QString &token, const QString &bucket, const QUrl &api)
 {
     const QByteArray body = QByteArrayLiteral(R"([{"cron":")") + cron + R"("}])";
     return apiRequest(api, accountID, scriptPath(bucket) + QStringLiteral("/schedules"), token, "PUT", body,
-                   "application/json");
+                      "application/json");
 }
 
 HTTPRequest enableSubdomainRequest(const QString &accountID, const QString &token, const QString &bucket,
                                    const QUrl &api)
 {
     return apiRequest(api, accountID, scriptPath(bucket) + QStringLiteral("/subdomain"), token, "POST",
-                   R"({"enabled":true})", "application/json");
+                      R"({"enabled":true})", "application/json");
 }
 
 QUrl workerURL(const QByteArray &subdomainResponse, const QString &bucket)
 {
     const JsonReader reader = JsonReader::parse(subdomainResponse, u"The account's workers.dev answer");
-    const SubdomainAnswer answer{reader.value<bool>(u"success"),
-                                 reader.optional<SubdomainAnswer::Result>(u"result")};
+    const SubdomainAnswer answer{reader.value<bool>(u"success"), reader.optional<SubdomainAnswer::Result>(u"result")};
 
     const QString subdomain = answer.result ? answer.result->subdomain.value_or(QString()) : QString();
     if (!answer.success || !isSubdomainLabel(subdomain))
         throw Failure(Failure::noWorkersSubdomain);
-    const QUrl url(QStringLiteral("https://%1.%2.%3").arg(scriptName(bucket), subdomain.toLower(),
-                                                         QLatin1String(workersDomain)),
-                   QUrl::StrictMode);
+    const QUrl url(
+        QStringLiteral("https://%1.%2.%3").arg(scriptName(bucket), subdomain.toLower(), QLatin1String(workersDomain)),
+        QUrl::StrictMode);
     if (!url.isValid())
         throw Failure(Failure::noWorkersSubdomain);
     return url;

@@ -50,7 +50,7 @@ struct Module {
 class Failure : public std::runtime_error {
 public:
     enum Case {
-        noAccountID,        // the endpoint is not a Cloudflare R2 account endpoint
+        noAccountID, // the endpoint is not a Cloudflare R2 account endpoint
         noWorkersSubdomain, // the account has no usable workers.dev name
     };
 

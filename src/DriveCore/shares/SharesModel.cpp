@@ -125,9 +125,10 @@ QString SharesModel::fileChangedText(const QString &path)
 }
 
 SharesModel::SharesModel(Deps deps, QObject *parent)
-    : QObject(parent), m_context(std::move(deps.context)), m_blocked(std::move(deps.blocked)), m_appBuild(deps.appBuild),
-      m_send(std::move(deps.send)), m_modules(std::move(deps.modules)), m_pwRounds(deps.passwordRounds),
-      m_now(std::move(deps.now)), m_metaFs(std::move(deps.metaFs)), m_keepKey(std::move(deps.keepKey))
+    : QObject(parent), m_context(std::move(deps.context)), m_blocked(std::move(deps.blocked)),
+      m_appBuild(deps.appBuild), m_send(std::move(deps.send)), m_modules(std::move(deps.modules)),
+      m_pwRounds(deps.passwordRounds), m_now(std::move(deps.now)), m_metaFs(std::move(deps.metaFs)),
+      m_keepKey(std::move(deps.keepKey))
 {
 }
 
@@ -136,7 +137,8 @@ SharesModel::~SharesModel() = default;
 
 QString SharesModel::installedWorkerFolder()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/corvane-drive/share-worker"));
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + QStringLiteral("/../share/corvane-drive/share-worker"));
 }
 
 SharesModel::Modules SharesModel::modulesIn(QString folder)
@@ -160,7 +162,8 @@ QString SharesModel::message(const std::exception &error)
         return storagePrefix + storage->description;
     if (const auto *user = dynamic_cast<const UserError *>(&error))
         return user->userText();
-    if (const auto *transport = dynamic_cast<const HTTPTransportError *>(&error); transport && isOffline(transport->code))
+    if (const auto *transport = dynamic_cast<const HTTPTransportError *>(&error);
+        transport && isOffline(transport->code))
         return offlineText;
     // Failures without a text of their own get the generic wording, their case in brackets.
     if (dynamic_cast<const ShareFormat::Failure *>(&error) || dynamic_cast<const ShareWorkerDeploy::Failure *>(&error)
@@ -185,12 +188,13 @@ QCoro::Task<> SharesModel::pick(QStringList paths)
     const QPointer<SharesModel> self(this);
     try {
         const ShareContext context = co_await whileAlive(self, m_context());
-        const bool inside = co_await whileAlive(self, runInPool([paths, mount = context.mountPath] {
-                                                 const QStringList root = components(mount);
-                                                 return std::all_of(paths.begin(), paths.end(), [&](const QString &path) {
-                                                     return isInside(components(path), root);
-                                                 });
-                                             }));
+        const bool inside =
+            co_await whileAlive(self, runInPool([paths, mount = context.mountPath] {
+                                    const QStringList root = components(mount);
+                                    return std::all_of(paths.begin(), paths.end(), [&](const QString &path) {
+                                        return isInside(components(path), root);
+                                    });
+                                }));
         if (!inside)
             throw AppModelError(outsideDriveText);
         if (isCreating())
@@ -237,13 +241,14 @@ QCoro::Task<> SharesModel::runCreate(ShareOptions options, QStringList picked, q
             QStringList sharedPaths; // inside the drive, as the record keeps them
             QList<ShareItem> items;
         };
-        const Collected collected = co_await whileAlive(self, runInPool([picked, mount = context.mountPath] {
-                                                         const qsizetype depth = components(mount).size();
-                                                         QStringList sharedPaths;
-                                                         for (const QString &path : picked)
-                                                             sharedPaths.append(components(path).mid(depth).join(u'/'));
-                                                         return Collected{sharedPaths, ShareFiles::collect(picked)};
-                                                     }));
+        const Collected collected =
+            co_await whileAlive(self, runInPool([picked, mount = context.mountPath] {
+                                    const qsizetype depth = components(mount).size();
+                                    QStringList sharedPaths;
+                                    for (const QString &path : picked)
+                                        sharedPaths.append(components(path).mid(depth).join(u'/'));
+                                    return Collected{sharedPaths, ShareFiles::collect(picked)};
+                                }));
 
         records.emplace(context.rc, m_metaFs);
         const ShareCreator creator(context.storage, m_pwRounds);
@@ -361,7 +366,8 @@ QCoro::Task<> SharesModel::runLoad()
 
 void SharesModel::setRowStatus(const QString &id, const ShareInfo::Status &status)
 {
-    const auto row = std::find_if(m_rows.begin(), m_rows.end(), [&](const Row &candidate) { return candidate.id() == id; });
+    const auto row =
+        std::find_if(m_rows.begin(), m_rows.end(), [&](const Row &candidate) { return candidate.id() == id; });
     if (row == m_rows.end())
         return;
     row->status = status;

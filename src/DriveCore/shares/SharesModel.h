@@ -36,15 +36,15 @@ public:
         QStringLiteral("Only files in your Ovra drive can be shared. Choose them inside the drive.");
     static inline const QString downloadLimitText = QStringLiteral("Choose a download limit between 1 and 10,000.");
     static inline const QString noLinkPageText = QStringLiteral("Set up share links first (one time).");
-    static inline const QString nothingToShareText = QStringLiteral(
-        "There's nothing to share in what you picked (empty folders and hidden files are left out).");
+    static inline const QString nothingToShareText =
+        QStringLiteral("There's nothing to share in what you picked (empty folders and hidden files are left out).");
     static inline const QString mayStillBeLiveText = QStringLiteral(
         "Something went wrong while making the link, and it might still work. Open Shared Links and use Stop "
         "Sharing on it.");
     static inline const QString storagePrefix = QStringLiteral("Couldn't reach your storage: ");
     static inline const QString offlineText = QStringLiteral("You're offline. Try again when you're back online.");
-    static inline const QString newerBuildText = QStringLiteral(
-        "Another Mac set up your link page with a newer Ovra. Update Ovra on this Mac first.");
+    static inline const QString newerBuildText =
+        QStringLiteral("Another Mac set up your link page with a newer Ovra. Update Ovra on this Mac first.");
     static inline const QString missingModulesText =
         QStringLiteral("This copy of Ovra is missing its link page files. Reinstall Ovra.");
     // For a failure that has no text of its own.
@@ -80,8 +80,8 @@ public:
     struct CreateState {
         enum Kind {
             preparing, // a link is being made: `progress`
-            done,      // the link just made: `record`
-            failed,    // `text` says why
+            done, // the link just made: `record`
+            failed, // `text` says why
             idle,
         };
         Kind kind = idle;

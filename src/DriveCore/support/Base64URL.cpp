@@ -23,8 +23,8 @@ std::optional<QByteArray> decode(const QString &text)
         return std::nullopt;
     QByteArray padded = text.toLatin1();
     padded.append((4 - padded.size() % 4) % 4, '=');
-    auto result = QByteArray::fromBase64Encoding(padded, QByteArray::Base64UrlEncoding
-                                                             | QByteArray::AbortOnBase64DecodingErrors);
+    auto result =
+        QByteArray::fromBase64Encoding(padded, QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!result)
         return std::nullopt;
     return std::move(result.decoded);

@@ -19,8 +19,7 @@ CancelHook::CancelHook(const CancelToken &token, QObject *context, std::function
     });
 }
 
-LinkedCancelSource::LinkedCancelSource(const CancelToken &parent)
-    : m_link(parent, [this] { m_source.request_stop(); })
+LinkedCancelSource::LinkedCancelSource(const CancelToken &parent) : m_link(parent, [this] { m_source.request_stop(); })
 {
 }
 

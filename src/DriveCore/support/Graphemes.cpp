@@ -16,9 +16,9 @@ using BreakIterator = std::unique_ptr<UBreakIterator, decltype(&ubrk_close)>;
 BreakIterator boundaries(const QString &text)
 {
     UErrorCode status = U_ZERO_ERROR;
-    BreakIterator iterator(ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar *>(text.utf16()),
-                                     int32_t(text.size()), &status),
-                           &ubrk_close);
+    BreakIterator iterator(
+        ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()), &status),
+        &ubrk_close);
     if (U_FAILURE(status))
         iterator.reset();
     return iterator;

@@ -31,8 +31,7 @@ public:
 // decode themselves with it through a static `decode(const JsonReader &)`.
 class JsonReader {
 public:
-    explicit JsonReader(QJsonObject object, QString path = {})
-        : m_object(std::move(object)), m_path(std::move(path)) {}
+    explicit JsonReader(QJsonObject object, QString path = {}) : m_object(std::move(object)), m_path(std::move(path)) {}
 
     // The object that `bytes` hold. Throws JsonDecodingError, naming `what` ("The reply is not a
     // JSON object"), for bytes that are not JSON or hold another kind of value.

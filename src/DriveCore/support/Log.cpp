@@ -218,8 +218,8 @@ Log::Log(std::string_view category)
     std::lock_guard lock(mutex);
     auto it = categories->find(category);
     if (it == categories->end())
-        it = categories->emplace(std::string(category),
-                                 std::make_unique<Entry>("com.corvane.drive." + std::string(category)))
+        it = categories
+                 ->emplace(std::string(category), std::make_unique<Entry>("com.corvane.drive." + std::string(category)))
                  .first;
     m_category = &it->second->category;
 }

@@ -17,9 +17,13 @@ namespace DriveCore {
 class LogArg {
 public:
     template<std::signed_integral I>
-    LogArg(I value) : m_value(qlonglong(value)) {}
+    LogArg(I value) : m_value(qlonglong(value))
+    {
+    }
     template<std::unsigned_integral U>
-    LogArg(U value) : m_value(qulonglong(value)) {}
+    LogArg(U value) : m_value(qulonglong(value))
+    {
+    }
     LogArg(bool value) : m_value(qlonglong(value)) {}
     LogArg(double value) : m_value(value) {}
     LogArg(const QString &value) : m_value(value) {}
@@ -48,15 +52,30 @@ public:
     explicit Log(std::string_view category);
 
     template<typename... A>
-    void debug(const char *format, const A &...args) const { write(QtDebugMsg, format, {LogArg(args)...}); }
+    void debug(const char *format, const A &...args) const
+    {
+        write(QtDebugMsg, format, {LogArg(args)...});
+    }
     template<typename... A>
-    void info(const char *format, const A &...args) const { write(QtInfoMsg, format, {LogArg(args)...}); }
+    void info(const char *format, const A &...args) const
+    {
+        write(QtInfoMsg, format, {LogArg(args)...});
+    }
     template<typename... A>
-    void notice(const char *format, const A &...args) const { write(QtInfoMsg, format, {LogArg(args)...}); }
+    void notice(const char *format, const A &...args) const
+    {
+        write(QtInfoMsg, format, {LogArg(args)...});
+    }
     template<typename... A>
-    void error(const char *format, const A &...args) const { write(QtWarningMsg, format, {LogArg(args)...}); }
+    void error(const char *format, const A &...args) const
+    {
+        write(QtWarningMsg, format, {LogArg(args)...});
+    }
     template<typename... A>
-    void fault(const char *format, const A &...args) const { write(QtCriticalMsg, format, {LogArg(args)...}); }
+    void fault(const char *format, const A &...args) const
+    {
+        write(QtCriticalMsg, format, {LogArg(args)...});
+    }
 
     const QLoggingCategory &category() const { return *m_category; }
 

@@ -51,8 +51,7 @@ QCoro::Task<> sleep(std::chrono::milliseconds duration, CancelToken token = {});
 // cancelled and, once the operation has ended, TimeoutError is thrown whatever it threw.
 // A cancelled parent ends it with CancelledError as usual.
 template<typename Op>
-auto withTimeout(std::chrono::milliseconds limit, CancelToken parent, Op op)
-    -> QCoro::Task<OperationValue<Op>>
+auto withTimeout(std::chrono::milliseconds limit, CancelToken parent, Op op) -> QCoro::Task<OperationValue<Op>>
 {
     LinkedCancelSource child(parent);
     bool timedOut = false;
@@ -167,8 +166,7 @@ std::exception_ptr reportedFailure(const std::exception_ptr &first, const std::e
 // cancels the other. Once both have ended, gives both values or rethrows the failure that
 // caused the rest (a cancellation of the caller's stays a cancellation).
 template<typename OpA, typename OpB>
-auto awaitBoth(OpA a, OpB b, CancelToken token)
-    -> QCoro::Task<std::pair<OperationValue<OpA>, OperationValue<OpB>>>
+auto awaitBoth(OpA a, OpB b, CancelToken token) -> QCoro::Task<std::pair<OperationValue<OpA>, OperationValue<OpB>>>
 {
     LinkedCancelSource both(token);
     auto first = detail::cancellingSiblingOnFailure(std::move(a), &both);

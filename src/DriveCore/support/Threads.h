@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroTask>
-#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QThreadPool>
 
 #include <exception>
 #include <functional>

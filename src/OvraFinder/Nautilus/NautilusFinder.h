@@ -48,9 +48,9 @@ private:
     // What is known of one file-info object.
     struct Tracked {
         std::string path;
-        std::string shown;        // the badge identifier of its emblem, empty for none
+        std::string shown; // the badge identifier of its emblem, empty for none
         bool invalidated = false; // Nautilus was asked to ask again
-        bool clearing = false;    // no longer remembered: its next answer only clears the emblem
+        bool clearing = false; // no longer remembered: its next answer only clears the emblem
     };
 
     static void busReady(GObject *source, GAsyncResult *result, gpointer data);
@@ -75,11 +75,11 @@ private:
     std::unique_ptr<FinderSync> m_finder;
     GCancellable *m_connecting;
 
-    std::vector<std::string> m_watched;                               // standardised mount folders
-    std::unordered_map<NautilusFileInfo *, Tracked> m_tracked;        // each held by a weak reference
+    std::vector<std::string> m_watched; // standardised mount folders
+    std::unordered_map<NautilusFileInfo *, Tracked> m_tracked; // each held by a weak reference
     std::unordered_map<std::string, NautilusFileInfo *> m_remembered; // what FinderSync remembers
-    std::unordered_map<std::string, std::size_t> m_folders;           // remembered files per folder
-    std::unordered_set<NautilusFileInfo *> m_invalidations;           // waiting for the idle flush
+    std::unordered_map<std::string, std::size_t> m_folders; // remembered files per folder
+    std::unordered_set<NautilusFileInfo *> m_invalidations; // waiting for the idle flush
     guint m_flush = 0;
     NautilusFileInfo *m_answering = nullptr;
     std::optional<std::vector<std::string>> m_selection;

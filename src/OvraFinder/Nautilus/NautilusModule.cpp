@@ -48,9 +48,7 @@ NautilusOperationResult updateFileInfo(NautilusInfoProvider *provider, NautilusF
 }
 
 // Every answer is complete before it returns, so there is never anything to cancel.
-void cancelUpdate(NautilusInfoProvider *, NautilusOperationHandle *)
-{
-}
+void cancelUpdate(NautilusInfoProvider *, NautilusOperationHandle *) {}
 
 void infoProviderInit(gpointer interface, gpointer)
 {
@@ -101,9 +99,7 @@ G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule *module)
     g_type_module_add_interface(module, extensionType, NAUTILUS_TYPE_MENU_PROVIDER, &menuProvider);
 }
 
-G_MODULE_EXPORT void nautilus_module_shutdown(void)
-{
-}
+G_MODULE_EXPORT void nautilus_module_shutdown(void) {}
 
 G_MODULE_EXPORT void nautilus_module_list_types(const GType **types, int *num_types)
 {

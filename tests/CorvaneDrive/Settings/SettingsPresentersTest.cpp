@@ -111,11 +111,8 @@ TEST(SettingsPresenter, ApplyNeedsRoomAMovedSliderAndNoChangeRunning)
         bool applying;
         bool enabled;
     } cases[] = {
-        {30, 30, true, false, false},
-        {31, 30, true, false, true},
-        {29, 30, true, false, true},
-        {31, 30, false, false, false},
-        {31, 30, true, true, false},
+        {30, 30, true, false, false},  {31, 30, true, false, true}, {29, 30, true, false, true},
+        {31, 30, false, false, false}, {31, 30, true, true, false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(SettingsPresenter::canApply(c.slider, c.stored, c.canChange, c.applying), c.enabled)
@@ -129,9 +126,11 @@ TEST(SettingsPresenter, StorageSectionShowsFiguresElseTheFailureElseTheWait)
     const Lines figures = SettingsPresenter::usageLines(usage, QString("ignored"));
     EXPECT_EQ(figures.kind, Lines::figures);
     EXPECT_EQ(figures.lines, (QStringList{usage.usedText(), usage.costText()}));
-    EXPECT_EQ(SettingsPresenter::usageLines(std::nullopt, QString("The drive isn't connected right now. Try again in a moment.")),
+    EXPECT_EQ(SettingsPresenter::usageLines(std::nullopt,
+                                            QString("The drive isn't connected right now. Try again in a moment.")),
               (Lines{Lines::failure, {"The drive isn't connected right now. Try again in a moment."}}));
-    EXPECT_EQ(SettingsPresenter::usageLines(std::nullopt, std::nullopt), (Lines{Lines::waiting, {"Adding up your files…"}}));
+    EXPECT_EQ(SettingsPresenter::usageLines(std::nullopt, std::nullopt),
+              (Lines{Lines::waiting, {"Adding up your files…"}}));
 }
 
 TEST(SettingsPresenter, CloudflareSectionReadsTheMonthSoFarAndItsForecast)
@@ -151,10 +150,11 @@ TEST(SettingsPresenter, CloudflareSectionReadsTheMonthSoFarAndItsForecast)
     EXPECT_TRUE(figures.soFar.startsWith('$')) << figures.soFar.toStdString();
     EXPECT_TRUE(figures.whole.startsWith("about $")) << figures.whole.toStdString();
     const DriveCore::R2Bill whole = month.forecast(DriveCore::BillingMonth(now));
-    EXPECT_EQ(figures.text, QStringLiteral("Storage %1 · Uploads and listings %2 · Downloads %3")
-                                .arg(DriveCore::CloudflareBill::amount(whole.storage),
-                                     DriveCore::CloudflareBill::amount(whole.classA),
-                                     DriveCore::CloudflareBill::amount(whole.classB)));
+    EXPECT_EQ(figures.text,
+              QStringLiteral("Storage %1 · Uploads and listings %2 · Downloads %3")
+                  .arg(DriveCore::CloudflareBill::amount(whole.storage),
+                       DriveCore::CloudflareBill::amount(whole.classA),
+                       DriveCore::CloudflareBill::amount(whole.classB)));
 
     // A few requests within the free units: nothing to pay, said as such.
     DriveCore::R2MonthUsage tiny;
@@ -163,7 +163,8 @@ TEST(SettingsPresenter, CloudflareSectionReadsTheMonthSoFarAndItsForecast)
     EXPECT_EQ(free.soFar, "$0.00");
     EXPECT_EQ(free.whole, "about $0.00");
 
-    EXPECT_EQ(SettingsPresenter::cloudflareLines(std::nullopt, QString("Cloudflare didn't give the usage figures: x"), true, now),
+    EXPECT_EQ(SettingsPresenter::cloudflareLines(std::nullopt, QString("Cloudflare didn't give the usage figures: x"),
+                                                 true, now),
               (Lines{.kind = Lines::failure, .text = "Cloudflare didn't give the usage figures: x"}));
     EXPECT_EQ(SettingsPresenter::cloudflareLines(std::nullopt, std::nullopt, false, now),
               (Lines{.kind = Lines::asking, .text = "Asking Cloudflare…"}));
@@ -347,9 +348,11 @@ TEST(ChangeKeysPresenter, SaveNeedsTheFieldsOfTheModeShown)
                                   .useCloudflareKey = c.token,
                                   .cloudflareKey = c.key,
                                   .working = c.working};
-        EXPECT_EQ(state.canSave(), c.enabled) << c.token << c.endpoint.toStdString() << c.key.toStdString() << c.working;
+        EXPECT_EQ(state.canSave(), c.enabled)
+            << c.token << c.endpoint.toStdString() << c.key.toStdString() << c.working;
     }
-    const ChangeKeysPresenter typed{.endpoint = " https://e\n", .bucket = "\tb ", .accessKeyID = "id ", .secretAccessKey = "s\r\n"};
+    const ChangeKeysPresenter typed{
+        .endpoint = " https://e\n", .bucket = "\tb ", .accessKeyID = "id ", .secretAccessKey = "s\r\n"};
     EXPECT_EQ(typed.secrets(), (DriveCore::StorageSecrets{"https://e", "b", "id", "s"}));
 }
 
@@ -389,7 +392,8 @@ TEST(SignOutPresenter, ButtonsFollowTheRunAndHowItEnded)
     failed.fail(error(std::runtime_error("Permission denied...")));
     EXPECT_EQ(failed.buttons(), (QList<B>{B::cancel, B::signOut}));
     EXPECT_EQ(failed.stepText(false), "Removing the drive's files from this Mac…") << "where it stopped";
-    EXPECT_EQ(failed.error(), "Sign out didn't finish: Permission denied. Nothing was removed after that step. Try again.");
+    EXPECT_EQ(failed.error(),
+              "Sign out didn't finish: Permission denied. Nothing was removed after that step. Try again.");
 
     SignOutPresenter nothing;
     nothing.follow(SignOutStep{SignOutStep::cancelled});
@@ -412,7 +416,8 @@ TEST(SignOutPresenter, StepLinesReadAsTheRunReportsThem)
         {SignOutStep::waiting(12), false, "Waiting for 12 files to finish uploading…"},
         {SignOutStep::deleting(false), false, "Finishing moving deleted files to Recently Deleted…"},
         {SignOutStep::deleting(true), false,
-         "Some deleted files can't be moved to Recently Deleted right now. If you sign out anyway, they stay where they "
+         "Some deleted files can't be moved to Recently Deleted right now. If you sign out anyway, they stay where "
+         "they "
          "were in your drive."},
         {SignOutStep{SignOutStep::stopping}, true, "Disconnecting the drive…"},
         {SignOutStep{SignOutStep::removingKeys}, false, "Removing your keys from this Mac…"},
@@ -436,13 +441,17 @@ TEST(SignOutPresenter, TheForceQuestionNamesWhatWouldBeLost)
         QString title, body, confirm;
     } cases[] = {
         {Q{.kind = K::uploads, .count = 1}, "1 file hasn't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.", "Delete Them and Sign Out"},
+         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "Delete Them and Sign Out"},
         {Q{.kind = K::uploads, .count = 3}, "3 files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.", "Delete Them and Sign Out"},
+         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "Delete Them and Sign Out"},
         {Q{.kind = K::uploads, .count = 0}, "Some files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.", "Delete Them and Sign Out"},
+         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "Delete Them and Sign Out"},
         {Q{.kind = K::uploads}, "Some files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.", "Delete Them and Sign Out"},
+         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "Delete Them and Sign Out"},
         {Q{.kind = K::deletes, .count = 4}, "Deleted files are still moving to Recently Deleted.",
          "If you sign out now, they'll stay where they were in your drive. Nothing is lost.", "Sign Out Anyway"},
     };
@@ -479,13 +488,26 @@ TEST(SignOutPresenter, ConfirmingActsOnlyWhileTheRunAndTheKindStillHold)
     };
     const auto move = [](SignOutPresenter state, Then then) {
         switch (then) {
-        case same: break;
-        case nextStepUploads: state.follow(SignOutStep::waiting(1)); break;
-        case nextStepDeletes: state.follow(SignOutStep::deleting(false)); break;
-        case working: state.follow(SignOutStep{SignOutStep::stopping}); break;
-        case refused: state.fail(error(DriveCore::SignOut::UnuploadedFiles())); break;
-        case failed: state.fail(error(std::runtime_error("boom"))); break;
-        case done: state.finish(SignOutStep{SignOutStep::done}); break;
+        case same:
+            break;
+        case nextStepUploads:
+            state.follow(SignOutStep::waiting(1));
+            break;
+        case nextStepDeletes:
+            state.follow(SignOutStep::deleting(false));
+            break;
+        case working:
+            state.follow(SignOutStep{SignOutStep::stopping});
+            break;
+        case refused:
+            state.fail(error(DriveCore::SignOut::UnuploadedFiles()));
+            break;
+        case failed:
+            state.fail(error(std::runtime_error("boom")));
+            break;
+        case done:
+            state.finish(SignOutStep{SignOutStep::done});
+            break;
         case newRun:
             state.begin();
             state.follow(SignOutStep::waiting(1));

@@ -11,15 +11,15 @@
 #include "CorvaneDrive/Settings/StorageTab.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
-#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/mount/LeftoverDrive.h"
 
 #include "../../DriveCore/model/AppModelFixture.h"
+#include "SettingsDriver.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
-#include "SettingsDriver.h"
 #include "support/Screenshots.h"
 #include "support/StopProcess.h"
 #include "support/UpstreamEngine.h"
@@ -46,7 +46,6 @@ namespace {
 // The engine's commands against the S3 server take a while.
 constexpr std::chrono::seconds stepLimit(90);
 
-
 class SettingsWindowS3Test : public ::testing::Test {
 protected:
     void SetUp() override
@@ -54,10 +53,10 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
         AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        program = TestSupport::writeScript(home.filePath(QStringLiteral("engine")),
-                                           QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                                               .arg(TestSupport::UpstreamEngine::program(),
-                                                    QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::writeScript(
+            home.filePath(QStringLiteral("engine")),
+            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
+                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),

@@ -2,26 +2,26 @@
 // whose engine is the fake engine program (the kept items, the storage figures), manual sleeps,
 // a phone store in memory, and a loopback stand-in for Cloudflare's API. Every face is saved
 // under <build>/screenshots.
+#include "CorvaneDrive/Settings/SettingsWindow.h"
 #include "CorvaneDrive/CodeView.h"
 #include "CorvaneDrive/Settings/ChangeKeysSheet.h"
 #include "CorvaneDrive/Settings/GeneralTab.h"
 #include "CorvaneDrive/Settings/KeptFilesSettings.h"
 #include "CorvaneDrive/Settings/PhoneSheets.h"
 #include "CorvaneDrive/Settings/RecoveryKitSheet.h"
-#include "CorvaneDrive/Settings/SettingsWindow.h"
 #include "CorvaneDrive/Settings/SignOutSheet.h"
 #include "CorvaneDrive/Settings/StorageTab.h"
 #include "DriveCore/keys/SecretStore.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/model/AppModelIPhone.h"
 #include "DriveCore/services/KeepOnMac.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include "../../DriveCore/model/AppModelFixture.h"
+#include "SettingsDriver.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/InMemoryKeychain.h"
 #include "support/LoopbackHTTPServer.h"
-#include "SettingsDriver.h"
 #include "support/Screenshots.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -114,7 +114,10 @@ protected:
         return shownSheet;
     }
 
-    void pin(const QStringList &paths) { finish(DriveCore::pin(engine.client(), paths, QString::fromLatin1(RCClient::mountFs))); }
+    void pin(const QStringList &paths)
+    {
+        finish(DriveCore::pin(engine.client(), paths, QString::fromLatin1(RCClient::mountFs)));
+    }
 
     TestSupport::FakeEngine engine;
     SettingsContext context;
@@ -187,12 +190,14 @@ TEST_F(SettingsWindowTest, GeneralTabAndTheErrorLineBothFormsShare)
     EXPECT_EQ(supervisor->events, before);
 
     // A drive change greys the forms, never the segments or the kept list.
-    AppModelTestAccess::assign(model(), AppModelTestAccess::changingDrive(model()), true, &AppModel::isChangingDriveChanged);
+    AppModelTestAccess::assign(model(), AppModelTestAccess::changingDrive(model()), true,
+                               &AppModel::isChangingDriveChanged);
     EXPECT_FALSE(general->isEnabled());
     EXPECT_FALSE(window->storageTab()->isEnabled());
     EXPECT_TRUE(window->keptTab()->isEnabled());
     EXPECT_TRUE(window->tabBar()->isEnabled());
-    AppModelTestAccess::assign(model(), AppModelTestAccess::changingDrive(model()), false, &AppModel::isChangingDriveChanged);
+    AppModelTestAccess::assign(model(), AppModelTestAccess::changingDrive(model()), false,
+                               &AppModel::isChangingDriveChanged);
     EXPECT_TRUE(general->isEnabled());
 }
 
@@ -222,7 +227,8 @@ TEST_F(SettingsWindowTest, PhoneSheetsAskForThePassphraseAndShowTheCodeOrTurnSyn
     typeInto(add->passphraseField(), passphrase);
     EXPECT_EQ(add->state().passphrase, passphrase);
     click(add->confirmButton());
-    ASSERT_TRUE(waitFor([&] { return add->code().has_value(); }, std::chrono::seconds(60))) << add->failureLine()->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return add->code().has_value(); }, std::chrono::seconds(60)))
+        << add->failureLine()->text().toStdString();
     EXPECT_TRUE(add->state().passphrase.isEmpty());
     EXPECT_FALSE(add->failureLine()->isVisible());
     ASSERT_TRUE(add->qrLabel());
@@ -407,22 +413,25 @@ TEST_F(SettingsWindowTest, CloudflareSectionShowsTheFiguresARefusalAndAnError)
     // Keys of an R2 bucket and a kept token, in a key store in memory.
     const auto store = std::make_shared<KeychainSecretStore>(QStringLiteral("com.corvane.drive.settings"),
                                                              std::make_shared<TestSupport::InMemoryKeychain>());
-    finish(store->save(StorageSecrets{QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
-                                      QStringLiteral("photos"), QStringLiteral("AK"), QStringLiteral("SK")},
-                       passphrase));
+    finish(
+        store->save(StorageSecrets{QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
+                                   QStringLiteral("photos"), QStringLiteral("AK"), QStringLiteral("SK")},
+                    passphrase));
     finish(store->saveCloudflareKey(QStringLiteral("the-token")));
     settings.save(*defaults);
     AppModel r2(supervisor, store, defaults, network, hooks, true, connection);
     AppModelTestAccess::setSettings(r2, settings);
 
     QList<TestSupport::LoopbackHTTPServer::Answer> answers = {
-        {200, R"({"data": {"viewer": {"accounts": [{"storage": [{"max": {"payloadSize": 2000000000000}, "dimensions": {"date": "2026-03-01"}}],
+        {200,
+         R"({"data": {"viewer": {"accounts": [{"storage": [{"max": {"payloadSize": 2000000000000}, "dimensions": {"date": "2026-03-01"}}],
                   "operations": [{"sum": {"requests": 3000000}, "dimensions": {"actionType": "PutObject"}}]}]}}, "errors": null})"},
         {403, "{}"},
         {200, R"({"data": null, "errors": [{"message": "Query Too Complex", "extensions": {"code": "x"}}]})"},
     };
     CloudflareStandIn cloudflare([&](const TestSupport::LoopbackHTTPServer::Request &) {
-        return std::optional(answers.isEmpty() ? TestSupport::LoopbackHTTPServer::Answer{500, ""} : answers.takeFirst());
+        return std::optional(answers.isEmpty() ? TestSupport::LoopbackHTTPServer::Answer{500, ""}
+                                               : answers.takeFirst());
     });
     context.send = cloudflare.send();
     SettingsWindow window(r2, context);
@@ -450,7 +459,8 @@ TEST_F(SettingsWindowTest, CloudflareSectionShowsTheFiguresARefusalAndAnError)
 
     click(storage->refreshButton());
     ASSERT_TRUE(waitFor([&] { return !window.measuringUsage(); }));
-    EXPECT_EQ(shown(storage->cloudflareLine()), QStringLiteral("Cloudflare didn't give the usage figures: Query Too Complex"));
+    EXPECT_EQ(shown(storage->cloudflareLine()),
+              QStringLiteral("Cloudflare didn't give the usage figures: Query Too Complex"));
 }
 
 // The sheet's own rules over a real sign-out run whose pending count the test sets.
@@ -468,7 +478,8 @@ TEST_F(SettingsWindowTest, SignOutSheetWaitsForcesAndDropsAStaleQuestion)
     saveScreenshot(*signOut, QStringLiteral("settings-sign-out"));
 
     click(signOut->button(B::signOut));
-    ASSERT_TRUE(waitFor([&] { return shown(signOut->stepLine()) == QStringLiteral("Waiting for 2 files to finish uploading…"); }));
+    ASSERT_TRUE(waitFor(
+        [&] { return shown(signOut->stepLine()) == QStringLiteral("Waiting for 2 files to finish uploading…"); }));
     EXPECT_EQ(signOut->shownButtons(),
               (QList<QPushButton *>{signOut->button(B::cancelSignOut), signOut->button(B::signOutAnyway)}));
     QTest::keyClick(signOut, Qt::Key_Escape);
@@ -510,7 +521,8 @@ TEST_F(SettingsWindowTest, SignOutSheetWaitsForcesAndDropsAStaleQuestion)
         sleeps.release(AppModel::signOutPause);
         return !signOut->state().running();
     }));
-    EXPECT_EQ(shown(signOut->stepLine()), QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac."));
+    EXPECT_EQ(shown(signOut->stepLine()),
+              QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac."));
     EXPECT_EQ(signOut->shownButtons(), QList<QPushButton *>{signOut->button(B::close)});
     EXPECT_FALSE(secrets->keys.has_value());
     saveScreenshot(*signOut, QStringLiteral("settings-sign-out-done"));

@@ -1,9 +1,8 @@
 // From an empty machine to a working drive, as the application does it: the delegate with the
 // production model (AppModel::live), its launch opening the setup window by itself, the engine
 // being Debian's rclone mounting over FUSE under the bindfs file-system layer, an S3 server on
-// loopback and the keys in a private keyring (keyring-session). A second machine (another home and configuration) then opens the
-// same drive with the first one's Recovery Kit file. Every screen passed is saved under
-// <build>/screenshots.
+// loopback and the keys in a private keyring (keyring-session). A second machine (another home and configuration) then
+// opens the same drive with the first one's Recovery Kit file. Every screen passed is saved under <build>/screenshots.
 #include "CorvaneDrive/Setup/SetupWindow.h"
 
 #include "CorvaneDrive/Setup/DoneView.h"
@@ -128,10 +127,10 @@ protected:
         ASSERT_TRUE(server.start()) << server.output().toStdString();
         // One program for both roles: the mount command goes to the engine wrapper, every
         // one-shot command to rclone itself.
-        program = TestSupport::writeScript(tools.filePath(QStringLiteral("engine")),
-                                           QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                                               .arg(TestSupport::UpstreamEngine::program(),
-                                                    QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::writeScript(
+            tools.filePath(QStringLiteral("engine")),
+            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
+                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
         clearKeyring();
     }
 
@@ -192,7 +191,8 @@ TEST_F(SetupEndToEndTest, ANewDriveSetUpRunsAndASecondMachineOpensItWithTheRecov
         saveScreenshot(*window, QStringLiteral("setup-e2e-storage-keys"));
         click(storage->defaultButton());
         ASSERT_TRUE(settled(*window));
-        ASSERT_EQ(window->shownScreen(), Screen::newPassphrase) << shownError(*window).value_or(QString()).toStdString();
+        ASSERT_EQ(window->shownScreen(), Screen::newPassphrase)
+            << shownError(*window).value_or(QString()).toStdString();
 
         auto *chosen = screen<PassphraseView>(*window);
         click(chosen->generateButton());
@@ -258,7 +258,8 @@ TEST_F(SetupEndToEndTest, ANewDriveSetUpRunsAndASecondMachineOpensItWithTheRecov
         EXPECT_GE(objects.size(), 2) << "the drive's check object and the file";
         for (const QString &object : objects) {
             EXPECT_FALSE(object.contains(QStringLiteral("notes"))) << "names are encrypted";
-            const RcloneResult raw = rclone({QStringLiteral("cat"), QStringLiteral("drive:bucket/") + object}, passphrase);
+            const RcloneResult raw =
+                rclone({QStringLiteral("cat"), QStringLiteral("drive:bucket/") + object}, passphrase);
             ASSERT_EQ(raw.status, 0) << raw.stderrText().toStdString();
             EXPECT_FALSE(raw.stdoutBytes.contains(text)) << "contents are encrypted";
         }
@@ -285,7 +286,8 @@ TEST_F(SetupEndToEndTest, ANewDriveSetUpRunsAndASecondMachineOpensItWithTheRecov
     saveScreenshot(*window, QStringLiteral("setup-e2e-existing-storage-from-kit"));
     click(storage->defaultButton());
     ASSERT_TRUE(settled(*window));
-    ASSERT_EQ(window->shownScreen(), Screen::existingPassphrase) << shownError(*window).value_or(QString()).toStdString();
+    ASSERT_EQ(window->shownScreen(), Screen::existingPassphrase)
+        << shownError(*window).value_or(QString()).toStdString();
     QTest::keyClick(screen<PassphraseView>(*window)->passphraseField(), Qt::Key_Return);
     ASSERT_TRUE(settled(*window));
     ASSERT_TRUE(shows(*window, Screen::nameAndCache)) << shownError(*window).value_or(QString()).toStdString();

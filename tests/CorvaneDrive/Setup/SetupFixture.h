@@ -2,8 +2,8 @@
 
 #include "DriveCore/keys/SetupState.h"
 #include "DriveCore/support/Tasks.h"
-#include "support/ManualSleeps.h"
 #include "support/InMemoryKeychain.h"
+#include "support/ManualSleeps.h"
 
 #include <QList>
 #include <QPointer>
@@ -29,14 +29,14 @@ public:
     }
 
     QCoro::Task<std::optional<DriveCore::ConnectionError>> testStorage(DriveCore::StorageSecrets,
-                                                                        DriveCore::CancelToken) override
+                                                                       DriveCore::CancelToken) override
     {
         if (hold)
             co_await qCoro(&m_released, &DriveCore::detail::Waker::fired);
         co_return storage;
     }
     QCoro::Task<DriveCore::PassphraseCheck> checkPassphrase(QString, DriveCore::StorageSecrets,
-                                                             DriveCore::CancelToken) override
+                                                            DriveCore::CancelToken) override
     {
         co_return check;
     }
@@ -65,7 +65,6 @@ inline DriveCore::SetupDeps deps(std::shared_ptr<FakeConnection> connection, qin
     d.deviceName = QStringLiteral("Ada's laptop");
     return d;
 }
-
 
 inline void fillKeys(DriveCore::SetupState &state)
 {

@@ -145,7 +145,9 @@ TEST_F(SetupFlowPresenterTest, FooterOfEachScreen)
         QString code;
         QString passphrase;
         bool enabled;
-    } kit[] = {{{}, {}, false}, {QStringLiteral("CDKIT1.x"), {}, false}, {{}, QStringLiteral("p"), false},
+    } kit[] = {{{}, {}, false},
+               {QStringLiteral("CDKIT1.x"), {}, false},
+               {{}, QStringLiteral("p"), false},
                {QStringLiteral(" "), QStringLiteral(" "), true}};
     for (const auto &c : kit) {
         existing->setRecoveryKitCode(c.code);

@@ -22,7 +22,10 @@ using TestSupport::await;
 
 namespace {
 
-std::shared_ptr<SetupFixture::FakeConnection> storage() { return std::make_shared<SetupFixture::FakeConnection>(); }
+std::shared_ptr<SetupFixture::FakeConnection> storage()
+{
+    return std::make_shared<SetupFixture::FakeConnection>();
+}
 
 TEST(StoragePresenter, BodyAndExplanationFollowTheRoadAndTheChoices)
 {
@@ -59,19 +62,21 @@ TEST(StoragePresenter, InstructionPanelsReadAsWritten)
     EXPECT_EQ(StoragePresenter::shortR2Address(), QStringLiteral("https://….r2.cloudflarestorage.com"));
 
     const StoragePresenter::Panel token = StoragePresenter::cloudflareKeyInstructions();
-    EXPECT_EQ(token.lines,
-              (QStringList{
-                  QStringLiteral("Your files are stored in your own Cloudflare R2 account:"),
-                  QStringLiteral("1. In Cloudflare, open R2 and create a bucket (any name, e.g. \"my-drive\"). Copy the "
-                                 "S3 API address (https://….r2.cloudflarestorage.com) from the R2 overview."),
-                  QStringLiteral("2. Open Manage Account → Account API Tokens → Create Token. Pick \"Edit Cloudflare "
-                                 "Workers\", open its account policy, make sure \"Workers R2 Storage\" has Edit ticked, "
-                                 "tick \"Account Analytics\" Read, then Review token → Create token."),
-                  QStringLiteral("3. Paste the address, the bucket name and the API token below. The same token lets "
-                                 "Ovra set up your share links later."),
-              }));
-    EXPECT_EQ(token.note,
-              QStringLiteral("Use a Cloudflare account just for Ovra: this token can reach every bucket in the account."));
+    EXPECT_EQ(
+        token.lines,
+        (QStringList{
+            QStringLiteral("Your files are stored in your own Cloudflare R2 account:"),
+            QStringLiteral("1. In Cloudflare, open R2 and create a bucket (any name, e.g. \"my-drive\"). Copy the "
+                           "S3 API address (https://….r2.cloudflarestorage.com) from the R2 overview."),
+            QStringLiteral("2. Open Manage Account → Account API Tokens → Create Token. Pick \"Edit Cloudflare "
+                           "Workers\", open its account policy, make sure \"Workers R2 Storage\" has Edit ticked, "
+                           "tick \"Account Analytics\" Read, then Review token → Create token."),
+            QStringLiteral("3. Paste the address, the bucket name and the API token below. The same token lets "
+                           "Ovra set up your share links later."),
+        }));
+    EXPECT_EQ(
+        token.note,
+        QStringLiteral("Use a Cloudflare account just for Ovra: this token can reach every bucket in the account."));
 
     const StoragePresenter::Panel keys = StoragePresenter::r2Instructions();
     EXPECT_EQ(keys.lines,
@@ -158,10 +163,10 @@ protected:
     }
     DriveCore::TaskHandle<> start(SetupState &state)
     {
-        return DriveCore::TaskHandle<>::start([state = QPointer(&state), sleep = sleep.sleep()](
-                                                  DriveCore::CancelToken token) {
-            return TurnOnDrivePresenter::poll(state, sleep, token);
-        });
+        return DriveCore::TaskHandle<>::start(
+            [state = QPointer(&state), sleep = sleep.sleep()](DriveCore::CancelToken token) {
+                return TurnOnDrivePresenter::poll(state, sleep, token);
+            });
     }
 
     int asks = 0;
@@ -245,10 +250,11 @@ TEST(RecoveryKitPresenter, FileIsTheKitTextByteForByte)
         "\n\nOn another Mac: open Ovra, choose \"I already have a drive\", then \"Paste Recovery Kit\".";
     EXPECT_EQ(head.size(), 19);
     EXPECT_EQ(tail.size(), 88);
-    EXPECT_EQ(bytes, head
-                         + "Save this code in your password manager. With it and your passphrase you can open your "
-                           "drive on any Mac.\n\n"
-                         + code.toUtf8() + tail);
+    EXPECT_EQ(bytes,
+              head
+                  + "Save this code in your password manager. With it and your passphrase you can open your "
+                    "drive on any Mac.\n\n"
+                  + code.toUtf8() + tail);
     EXPECT_EQ(bytes.count('\n'), 6) << "seven lines, no line feed at the end";
     EXPECT_FALSE(bytes.startsWith("\xEF\xBB\xBF"));
 }
@@ -297,9 +303,9 @@ TEST(RecoveryKitPresenter, DetailsAreTheTrimmedStorageFieldsInOrder)
     SetupFixture::fillKeys(state);
     EXPECT_EQ(RecoveryKitPresenter::detailRows(state.storageSecrets()),
               (QList<RecoveryKitPresenter::Row>{{QStringLiteral("Endpoint"), QStringLiteral("http://127.0.0.1:9000")},
-                                               {QStringLiteral("Bucket"), QStringLiteral("photos")},
-                                               {QStringLiteral("Access Key ID"), QStringLiteral("AKID")},
-                                               {QStringLiteral("Secret Access Key"), QStringLiteral("SECRET")}}));
+                                                {QStringLiteral("Bucket"), QStringLiteral("photos")},
+                                                {QStringLiteral("Access Key ID"), QStringLiteral("AKID")},
+                                                {QStringLiteral("Secret Access Key"), QStringLiteral("SECRET")}}));
 }
 
 TEST(DonePresenter, NamesTheDriveAndTheLoginItem)
@@ -312,8 +318,9 @@ TEST(DonePresenter, NamesTheDriveAndTheLoginItem)
         QString text;
     } cases[] = {
         {std::nullopt, QStringLiteral("Ovra"), std::nullopt,
-         QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar and opens by itself when you log "
-                        "in.")},
+         QStringLiteral(
+             "\u201COvra\u201D is now in Finder. Ovra lives in the menu bar and opens by itself when you log "
+             "in.")},
         {std::nullopt, QStringLiteral("Ovra"), loginFailed,
          QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar.")},
         {QStringLiteral("Photos"), QStringLiteral("Ovra"), loginFailed,

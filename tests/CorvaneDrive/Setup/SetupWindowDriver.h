@@ -16,7 +16,10 @@
 // Mouse and keyboard on the setup window, as a user would use them.
 namespace SetupWindowDriver {
 
-inline void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+inline void click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 inline void typeInto(QWidget *field, const QString &text)
 {

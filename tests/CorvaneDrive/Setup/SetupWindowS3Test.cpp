@@ -58,8 +58,10 @@ constexpr std::chrono::seconds stepLimit(180);
 // One computer: its own keyring item, settings file and file-system layer.
 struct Computer {
     Computer(const QString &name, const QString &rclone, const QString &folder)
-        : store(std::make_shared<DriveCore::KeychainSecretStore>(QStringLiteral("com.corvane.drive.setupwindow.") + name)),
-          defaults(std::make_shared<DriveCore::UserDefaults>(folder + QStringLiteral("/") + name + QStringLiteral(".json")))
+        : store(std::make_shared<DriveCore::KeychainSecretStore>(QStringLiteral("com.corvane.drive.setupwindow.")
+                                                                 + name)),
+          defaults(
+              std::make_shared<DriveCore::UserDefaults>(folder + QStringLiteral("/") + name + QStringLiteral(".json")))
     {
         context.makeSetupState = [this, rclone, name] {
             DriveCore::SetupDeps deps;
@@ -80,9 +82,8 @@ struct Computer {
             // As the model asks it: the layer's own check, answered within 5 s.
             deps.driveSwitchOn = [this] {
                 const DriveCore::FSKitMount::Setup current = layer;
-                return DriveCore::FSKitMount::answer(std::chrono::seconds(5), [current] {
-                    return DriveCore::FSKitMount::extensionEnabled(current);
-                });
+                return DriveCore::FSKitMount::answer(
+                    std::chrono::seconds(5), [current] { return DriveCore::FSKitMount::extensionEnabled(current); });
             };
             return std::make_unique<SetupState>(deps);
         };

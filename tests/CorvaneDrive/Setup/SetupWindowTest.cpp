@@ -114,7 +114,8 @@ protected:
     int switchAsks = 0;
     bool loginItem = true;
     int made = 0;
-    DriveCore::HTTPSend send = [](DriveCore::HTTPRequest, DriveCore::CancelToken) -> QCoro::Task<DriveCore::HTTPResponse> {
+    DriveCore::HTTPSend send = [](DriveCore::HTTPRequest,
+                                  DriveCore::CancelToken) -> QCoro::Task<DriveCore::HTTPResponse> {
         throw std::runtime_error("no network in this test");
         co_return {};
     };
@@ -124,7 +125,6 @@ protected:
     SetupFixture::ManualSleeps sleep;
     SetupContext context;
 };
-
 
 TEST_F(SetupWindowTest, OpensOnWelcomeAndReturnTakesTheNewDriveRoad)
 {
@@ -158,7 +158,8 @@ TEST_F(SetupWindowTest, StorageScreenShowsTheBodyOfEachChoice)
     EXPECT_FALSE(storage->pasteKitSegment()->isVisibleTo(window.get()));
     EXPECT_TRUE(storage->cloudflareKeySegment()->isChecked());
     EXPECT_EQ(storage->shownExplanation(), StoragePresenter::Explanation::cloudflareKeyInstructions);
-    EXPECT_EQ(storage->endpointField()->placeholderText(), QStringLiteral("https://<account id>.r2.cloudflarestorage.com"));
+    EXPECT_EQ(storage->endpointField()->placeholderText(),
+              QStringLiteral("https://<account id>.r2.cloudflarestorage.com"));
     saveScreenshot(*window, QStringLiteral("setup-storage-new-token"));
 
     // A typed token survives a switch to the keys and back.
@@ -226,7 +227,8 @@ TEST_F(SetupWindowTest, AnErrorWithDetailsKeepsThemClosedAtFirst)
     auto window = open();
     ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     auto *storage = screen<StorageView>(*window);
-    typeInto(storage->endpointField(), QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
+    typeInto(storage->endpointField(),
+             QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
     typeInto(storage->bucketField(), QStringLiteral("photos"));
     typeInto(storage->cloudflareKeyField(), QStringLiteral("token"));
     click(storage->defaultButton());
@@ -410,7 +412,8 @@ TEST_F(SetupWindowTest, RecoveryKitThenDoneThenAFreshAssistant)
     ASSERT_EQ(window->shownScreen(), Screen::done);
     EXPECT_TRUE(window->setup()->passphrase().isEmpty());
     auto *done = screen<DoneView>(*window);
-    EXPECT_EQ(done->textLabel()->text(), QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar."));
+    EXPECT_EQ(done->textLabel()->text(),
+              QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar."));
     saveScreenshot(*window, QStringLiteral("setup-done-login-failed"));
 
     pressReturn(*window);

@@ -1,12 +1,12 @@
 // The share windows' presenters without a display: which face shows, when buttons are enabled,
 // and every text the windows derive from the share model's state.
 #include "CorvaneDrive/Shares/LinkRowPresenter.h"
+#include "CorvaneDrive/Shares/SharedLinksPresenter.h"
 #include "CorvaneDrive/Shares/ShareDonePresenter.h"
 #include "CorvaneDrive/Shares/ShareFormPresenter.h"
 #include "CorvaneDrive/Shares/ShareSetupPresenter.h"
 #include "CorvaneDrive/Shares/ShareText.h"
 #include "CorvaneDrive/Shares/ShareWindowPresenter.h"
-#include "CorvaneDrive/Shares/SharedLinksPresenter.h"
 #include "support/QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -68,11 +68,14 @@ TEST(ShareWindowPresenter, ShowsTheFirstFaceWhoseConditionHolds)
 
 TEST(ShareWindowPresenter, KeepsTheFormOnlyBetweenIdleAndFailed)
 {
-    const auto key = [](CreateState state) { return ShareWindowPresenter::key({std::nullopt, true, true, std::move(state)}); };
+    const auto key = [](CreateState state) {
+        return ShareWindowPresenter::key({std::nullopt, true, true, std::move(state)});
+    };
     EXPECT_EQ(key({}), key(CreateState::makeFailed(QStringLiteral("x"))));
     EXPECT_NE(key({}), key(CreateState::makePreparing({})));
     EXPECT_EQ(key(CreateState::makePreparing({0, 0})), key(CreateState::makePreparing({5, 9})));
-    EXPECT_NE(key(CreateState::makeDone(record(QString(22, u'A')))), key(CreateState::makeDone(record(QString(22, u'B')))));
+    EXPECT_NE(key(CreateState::makeDone(record(QString(22, u'A')))),
+              key(CreateState::makeDone(record(QString(22, u'B')))));
 }
 
 TEST(ShareWindowPresenter, WordsTheProgress)
@@ -101,12 +104,8 @@ TEST(ShareSetupPresenter, SetsUpWithATokenOfMoreThanBlanksWhileNoneRuns)
         bool settingUp;
         bool enabled;
     } cases[] = {
-        {"", false, false},
-        {"   ", false, false},
-        {" \t ", false, false},
-        {"tok", false, true},
-        {"  tok\t", false, true},
-        {"tok\n", false, true}, // pasted with its line end
+        {"", false, false},   {"   ", false, false},    {" \t ", false, false},
+        {"tok", false, true}, {"  tok\t", false, true}, {"tok\n", false, true}, // pasted with its line end
         {"tok", true, false},
     };
     for (const auto &c : cases) {
@@ -131,9 +130,11 @@ TEST(ShareSetupPresenter, KeepsARefusedTokenAndTitlesAnUpdate)
 
 TEST(ShareSetupPresenter, ShowsWordsBetweenDoubleAsterisksBold)
 {
-    EXPECT_EQ(ShareSetupPresenter::emphasised(ShareSetupPresenter::steps[1]),
-              QStringLiteral("2. Name it <b>Ovra</b> and click <b>Edit Cloudflare Workers</b> under Permission policies."));
-    EXPECT_EQ(ShareSetupPresenter::emphasised(QStringLiteral("a <b> & **x")), QStringLiteral("a &lt;b&gt; &amp; <b>x</b>"));
+    EXPECT_EQ(
+        ShareSetupPresenter::emphasised(ShareSetupPresenter::steps[1]),
+        QStringLiteral("2. Name it <b>Ovra</b> and click <b>Edit Cloudflare Workers</b> under Permission policies."));
+    EXPECT_EQ(ShareSetupPresenter::emphasised(QStringLiteral("a <b> & **x")),
+              QStringLiteral("a &lt;b&gt; &amp; <b>x</b>"));
 }
 
 TEST(ShareFormPresenter, StartsFromItsDefaultsAndListsItsOptionsInOrder)
@@ -155,7 +156,8 @@ TEST(ShareFormPresenter, StartsFromItsDefaultsAndListsItsOptionsInOrder)
 
 TEST(ShareFormPresenter, CreatesOnlyWithSomethingPickedNothingBlockingAndAPasswordWhenAsked)
 {
-    const QString blocked = QStringLiteral("Your drive isn't connected right now. Try again when Ovra shows your drive.");
+    const QString blocked =
+        QStringLiteral("Your drive isn't connected right now. Try again when Ovra shows your drive.");
     const struct {
         const char *what;
         bool picked;
@@ -222,7 +224,8 @@ TEST(ShareFormPresenter, StepsWithinOneToTenThousand)
         qint64 value;
         int steps;
         qint64 result;
-    } cases[] = {{3, -1, 2}, {1, -1, 1}, {2, -5, 1}, {9'999, 1, 10'000}, {10'000, 1, 10'000}, {0, 1, 1}, {20'000, -1, 10'000}};
+    } cases[] = {{3, -1, 2},          {1, -1, 1}, {2, -5, 1},          {9'999, 1, 10'000},
+                 {10'000, 1, 10'000}, {0, 1, 1},  {20'000, -1, 10'000}};
     for (const auto &c : cases)
         EXPECT_EQ(ShareFormPresenter::stepped(c.value, c.steps), c.result) << c.value << " " << c.steps;
 }
@@ -261,7 +264,8 @@ TEST(ShareDonePresenter, OffersTheWholeLinkAndThePasswordReminder)
     EXPECT_EQ(plain.summary(us, utc), QStringLiteral("“Holiday” · no expiry · 1 download"));
     EXPECT_EQ(plain.passwordLine(), std::nullopt);
     EXPECT_EQ(plain.copyTitle(), QStringLiteral("Copy Link"));
-    const QString link = QStringLiteral("https://ovra-share-photos.alice.workers.dev/s/") + made.id + u'#' + made.secret;
+    const QString link =
+        QStringLiteral("https://ovra-share-photos.alice.workers.dev/s/") + made.id + u'#' + made.secret;
     EXPECT_EQ(plain.copy(), link);
     EXPECT_EQ(plain.copyTitle(), QStringLiteral("Copied ✓"));
     EXPECT_EQ(plain.copy(), link) << "copying again writes the same link";
@@ -322,7 +326,8 @@ TEST(LinkRowPresenter, OffersCopyingUntilTheLinkEndedAndNeverShowsThePassword)
     tiny.totalBytes = 0;
     LinkRowPresenter row({tiny, std::nullopt});
     EXPECT_EQ(row.infoLine(us, utc), QStringLiteral("1 file · 0 bytes · no expiry"));
-    EXPECT_EQ(LinkRowPresenter({record(), std::nullopt}).infoLine(us, utc), QStringLiteral("2 files · 1.5 MB · no expiry"));
+    EXPECT_EQ(LinkRowPresenter({record(), std::nullopt}).infoLine(us, utc),
+              QStringLiteral("2 files · 1.5 MB · no expiry"));
     EXPECT_EQ(row.madeLine(us, utc), QStringLiteral("Made Jan 2, 2026, 3:04\u202fPM on Kitchen Mac"));
     EXPECT_EQ(row.copyTitle(), QStringLiteral("Copy Link"));
     row.copyLink();
@@ -341,13 +346,23 @@ TEST(SharedLinksPresenter, AsksToRemoveAnEndedLinkAndToStopAnyOther)
         QString button;
     } cases[] = {
         {"no row", {}, "Stop sharing “Holiday”?", SharedLinksPresenter::stopMessage, "Stop Sharing"},
-        {"not fetched yet", {{holiday, std::nullopt}}, "Stop sharing “Holiday”?", SharedLinksPresenter::stopMessage, "Stop Sharing"},
+        {"not fetched yet",
+         {{holiday, std::nullopt}},
+         "Stop sharing “Holiday”?",
+         SharedLinksPresenter::stopMessage,
+         "Stop Sharing"},
         {"unknown", {{holiday, unknown}}, "Stop sharing “Holiday”?", SharedLinksPresenter::stopMessage, "Stop Sharing"},
         {"live", {{holiday, live(0, 1)}}, "Stop sharing “Holiday”?", SharedLinksPresenter::stopMessage, "Stop Sharing"},
-        {"ended", {{record(QString(22, u'X')), unknown}, {holiday, ended}}, "Remove “Holiday” from the list?",
-         SharedLinksPresenter::removeMessage, "Remove"},
-        {"another link ended", {{record(QString(22, u'X')), ended}, {holiday, live(0, 1)}}, "Stop sharing “Holiday”?",
-         SharedLinksPresenter::stopMessage, "Stop Sharing"},
+        {"ended",
+         {{record(QString(22, u'X')), unknown}, {holiday, ended}},
+         "Remove “Holiday” from the list?",
+         SharedLinksPresenter::removeMessage,
+         "Remove"},
+        {"another link ended",
+         {{record(QString(22, u'X')), ended}, {holiday, live(0, 1)}},
+         "Stop sharing “Holiday”?",
+         SharedLinksPresenter::stopMessage,
+         "Stop Sharing"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -358,8 +373,9 @@ TEST(SharedLinksPresenter, AsksToRemoveAnEndedLinkAndToStopAnyOther)
         EXPECT_EQ(presenter.confirmMessage(c.rows), c.message);
         EXPECT_EQ(presenter.confirmButton(c.rows), c.button);
     }
-    EXPECT_EQ(SharedLinksPresenter::stopMessage,
-              QStringLiteral("The link stops working straight away and its copy is deleted. Your own files aren't touched."));
+    EXPECT_EQ(
+        SharedLinksPresenter::stopMessage,
+        QStringLiteral("The link stops working straight away and its copy is deleted. Your own files aren't touched."));
     EXPECT_EQ(SharedLinksPresenter::removeMessage,
               QStringLiteral("This link has already ended. Removing it also deletes anything left of its copy."));
 }

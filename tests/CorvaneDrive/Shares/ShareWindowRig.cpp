@@ -1,8 +1,8 @@
 #include "ShareWindowRig.h"
 
 #include "CorvaneDrive/Shares/ShareFilesPanel.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/shares/ShareFormat.h"
+#include "DriveCore/support/AppModelError.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractItemView>
@@ -49,8 +49,9 @@ HTTPSend CloudflareStandIn::send()
 
 qsizetype CloudflareStandIn::apiRequests() const
 {
-    return std::count_if(requests().begin(), requests().end(),
-                         [](const LoopbackHTTPServer::Request &request) { return request.path.startsWith("/client/v4/"); });
+    return std::count_if(requests().begin(), requests().end(), [](const LoopbackHTTPServer::Request &request) {
+        return request.path.startsWith("/client/v4/");
+    });
 }
 
 QCoro::Task<> HeldStorage::pause(const QString &name, CancelToken token) const
@@ -97,8 +98,14 @@ std::unique_ptr<SharesModel> ShareWindowRig::makeModel()
             co_await DriveCore::sleep(10ms);
         if (notConnected)
             throw AppModelError(notConnectedText);
-        co_return ShareContext{this->engine.client(), storage, QStringLiteral("Kitchen Mac"), mountPath, endpoint,
-                               QStringLiteral("photos"), blockedReason, keptKey};
+        co_return ShareContext{this->engine.client(),
+                               storage,
+                               QStringLiteral("Kitchen Mac"),
+                               mountPath,
+                               endpoint,
+                               QStringLiteral("photos"),
+                               blockedReason,
+                               keptKey};
     };
     const auto keep = [this](QString token) -> QCoro::Task<> {
         keptTokens.append(token);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "DriveCore/platform/HTTPSend.h"
-#include "DriveCore/shares/ShareStorage.h"
 #include "DriveCore/shares/SharesModel.h"
+#include "DriveCore/shares/ShareStorage.h"
 #include "ShareEngine.h"
 #include "support/LoopbackHTTPServer.h"
 
@@ -44,7 +44,8 @@ class HeldStorage : public DriveCore::ShareStorage {
 public:
     explicit HeldStorage(std::shared_ptr<const DriveCore::ShareStorage> inner) : m_inner(std::move(inner)) {}
 
-    QCoro::Task<> upload(QString id, QString name, qint64 size, Produce produce, DriveCore::CancelToken token = {}) const override;
+    QCoro::Task<> upload(QString id, QString name, qint64 size, Produce produce,
+                         DriveCore::CancelToken token = {}) const override;
     QCoro::Task<> put(QString id, QString name, QByteArray data, DriveCore::CancelToken token = {}) const override;
     QCoro::Task<> deleteObject(QString id, QString name, DriveCore::CancelToken token = {}) const override;
     QCoro::Task<> deleteAll(QString id, DriveCore::CancelToken token = {}) const override;
@@ -64,7 +65,8 @@ private:
 // model would answer (the context, the blocked reason, the kept token) is the rig's.
 class ShareWindowRig {
 public:
-    static inline const QString endpoint = QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com");
+    static inline const QString endpoint =
+        QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com");
     static inline const QString notConnectedText =
         QStringLiteral("Your drive isn't connected right now. Try again when Ovra shows your drive.");
     static constexpr qint64 appBuild = 200;

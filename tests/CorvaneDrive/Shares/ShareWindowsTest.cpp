@@ -2,14 +2,14 @@
 // share model over Debian's rclone and the loopback S3 server, with the link page deployed into
 // the Cloudflare stand-in. Each face is saved as a picture under the build folder.
 #include "CorvaneDrive/Shares/LinkRow.h"
+#include "CorvaneDrive/Shares/SharedLinksWindow.h"
 #include "CorvaneDrive/Shares/ShareDone.h"
 #include "CorvaneDrive/Shares/ShareFilesPanel.h"
 #include "CorvaneDrive/Shares/ShareForm.h"
 #include "CorvaneDrive/Shares/ShareSetupView.h"
 #include "CorvaneDrive/Shares/ShareWindow.h"
-#include "CorvaneDrive/Shares/SharedLinksWindow.h"
-#include "DriveCore/shares/ShareRecords.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/shares/ShareRecords.h"
 #include "DriveCore/shares/ShareWorkerConfig.h"
 #include "ShareWindowRig.h"
 #include "support/QtPrinters.h"
@@ -19,8 +19,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDialog>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -73,7 +73,8 @@ protected:
     std::unique_ptr<ShareWindow> openShareWindow(SharesModel &shares)
     {
         auto window = std::make_unique<ShareWindow>(
-            shares, ShareWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }, [this, &shares] { openList(shares); }});
+            shares,
+            ShareWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }, [this, &shares] { openList(shares); }});
         window->show();
         return window;
     }
@@ -210,14 +211,16 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
     EXPECT_EQ(window->face(), Face::preparing);
     rig.storage->held = false;
 
-    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s)) << shares->createState().text.toStdString();
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s))
+        << shares->createState().text.toStdString();
     const ShareRecord made = *shares->createState().record;
     EXPECT_EQ(made.maxDownloads, 4);
     EXPECT_EQ(made.password, QStringLiteral("correct horse"));
     auto *done = qobject_cast<ShareDone *>(window->faceView());
     ASSERT_TRUE(done);
     const QString link = made.link().toString(QUrl::FullyEncoded);
-    EXPECT_TRUE(texts(done).contains(QStringLiteral("Password: correct horse — send it separately, not with the link.")));
+    EXPECT_TRUE(
+        texts(done).contains(QStringLiteral("Password: correct horse — send it separately, not with the link.")));
     EXPECT_NE(done->linkField()->text(), link) << "the long link is shortened while it is only looked at";
     saveScreenshot(*window, QStringLiteral("share-done"));
 
@@ -273,7 +276,6 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
     EXPECT_TRUE(texts(form).contains(QStringLiteral("Share “Shared files”")));
     EXPECT_FALSE(form->createButton()->isEnabled());
 }
-
 
 TEST_F(ShareWindowsTest, ShowsWhyShareLinksCouldNotOpenUntilALookUpSucceeds)
 {
@@ -349,8 +351,8 @@ TEST_F(ShareWindowsTest, FormShowsTheBlockedReasonAndTheModelsRefusalOnAFreshFor
 TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopAndUpdatesTheLinkPage)
 {
     // A link page of an older build, and two links: one ended, one the storage will not delete.
-    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"), 100,
-                            rig.now}
+    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"),
+                            100, rig.now}
               .save(engine->client(), metaFs));
     ShareRecord ended;
     ended.id = QString(22, u'E');
@@ -403,7 +405,8 @@ TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopA
     ASSERT_TRUE(spinUntil([&] { return linksWindow->failureAlert() != nullptr; }, 60s));
     QMessageBox *alert = linksWindow->failureAlert();
     EXPECT_EQ(alert->text(), QStringLiteral("Couldn't stop sharing"));
-    EXPECT_TRUE(alert->informativeText().startsWith(SharesModel::storagePrefix)) << alert->informativeText().toStdString();
+    EXPECT_TRUE(alert->informativeText().startsWith(SharesModel::storagePrefix))
+        << alert->informativeText().toStdString();
     saveScreenshot(*alert, QStringLiteral("shared-links-stop-failed"));
     QTest::mouseClick(button(alert, QStringLiteral("OK")), Qt::LeftButton);
     ASSERT_TRUE(spinUntil([&] { return !linksWindow->failureAlert(); }, 10s));

@@ -114,17 +114,21 @@ void run(const QJsonObject &script)
     const QString id = shares->createState().record->id;
     const qint64 limit = shares->createState().record->maxDownloads.value_or(-1);
 
-    const RcloneResult copied = await(ProcessRunner::run(
-        TestSupport::ShareBucket::rclone(),
-        {QStringLiteral("copy"),
-         QStringLiteral("drive:%1/%2/%3").arg(engine.bucket().secrets().bucket, QLatin1String(ShareFormat::sharesFolder), id),
-         script.value(u"objects").toString() + u'/' + id},
-        engine.bucket().environment()));
+    const RcloneResult copied = await(
+        ProcessRunner::run(TestSupport::ShareBucket::rclone(),
+                           {QStringLiteral("copy"),
+                            QStringLiteral("drive:%1/%2/%3")
+                                .arg(engine.bucket().secrets().bucket, QLatin1String(ShareFormat::sharesFolder), id),
+                            script.value(u"objects").toString() + u'/' + id},
+                           engine.bucket().environment()));
     require(copied.status == 0, "the link's objects could not be copied out of the bucket");
 
     QFile output(script.value(u"output").toString());
     require(output.open(QIODevice::WriteOnly), "cannot write the output");
-    output.write(QJsonDocument(QJsonObject{{QStringLiteral("link"), link}, {QStringLiteral("id"), id}, {QStringLiteral("maxDownloads"), limit}}).toJson());
+    output.write(QJsonDocument(QJsonObject{{QStringLiteral("link"), link},
+                                           {QStringLiteral("id"), id},
+                                           {QStringLiteral("maxDownloads"), limit}})
+                     .toJson());
 }
 
 } // namespace

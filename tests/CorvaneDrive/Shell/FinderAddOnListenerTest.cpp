@@ -47,8 +47,8 @@ protected:
     // Sends the plug-in's signal from another connection, as the plug-in does.
     void send(const KeepShared::KeepBus::Signal &signal, const QVariantList &arguments)
     {
-        QDBusMessage message =
-            QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface), text(signal.member));
+        QDBusMessage message = QDBusMessage::createSignal(text(KeepShared::KeepBus::objectPath), text(signal.interface),
+                                                          text(signal.member));
         message.setArguments(arguments);
         ASSERT_TRUE(sender().send(message));
     }
@@ -96,7 +96,8 @@ QString requestOfSize(qsizetype bytes)
     const QString tail = QStringLiteral(R"("]})");
     // "é" is two bytes: fill with it, and with one "a" when the count is odd.
     const qsizetype fill = bytes - head.toUtf8().size() - tail.toUtf8().size() - 5; // "/tmp/"
-    QString path = QStringLiteral("/tmp/") + QString(fill / 2, QChar(0xe9)) + (fill % 2 ? QStringLiteral("a") : QString());
+    QString path =
+        QStringLiteral("/tmp/") + QString(fill / 2, QChar(0xe9)) + (fill % 2 ? QStringLiteral("a") : QString());
     const QString json = head + path + tail;
     EXPECT_EQ(json.toUtf8().size(), bytes);
     return json;

@@ -60,7 +60,8 @@ TEST_F(HomeWindowTest, ShowsTheMenuRowsAndTheHintInAFixedWidthThatGrowsDown)
 
     // Running, with a long status line and conflicts: the same width, taller.
     run(AppModel::uploadProblemText);
-    QList<DriveConflict> conflicts{{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"), QStringLiteral("Mac")}};
+    QList<DriveConflict> conflicts{
+        {QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"), QStringLiteral("Mac")}};
     Access::assign(model(), Access::conflicts(model()), conflicts, &AppModel::conflictsChanged);
     QApplication::processEvents();
     TestSupport::saveScreenshot(window, QStringLiteral("home-window-running-with-conflict"));
@@ -91,13 +92,16 @@ TEST_F(HomeWindowTest, TrayMenuHoldsTheSameRowsAndStaysCurrent)
     const auto titles = [&] {
         QStringList list;
         for (QAction *action : menu->actions())
-            list << (action->isSeparator() ? QStringLiteral("-") : action->text() + (action->isEnabled() ? "" : " (off)"));
+            list << (action->isSeparator() ? QStringLiteral("-")
+                                           : action->text() + (action->isEnabled() ? "" : " (off)"));
         return list;
     };
-    EXPECT_EQ(titles().mid(0, 4), (QStringList{"Ovra 1.0.0 (off)", "Your files. Your space. (off)", "-", "Search drive…"}));
+    EXPECT_EQ(titles().mid(0, 4),
+              (QStringList{"Ovra 1.0.0 (off)", "Your files. Your space. (off)", "-", "Search drive…"}));
     Access::setPhase(model(), Phase{Phase::needsSetup, {}});
-    EXPECT_EQ(titles(), (QStringList{"Ovra 1.0.0 (off)", "Your files. Your space. (off)", "-", "Set up Ovra…", "-",
-                                     "Quit Ovra"}));
+    EXPECT_EQ(
+        titles(),
+        (QStringList{"Ovra 1.0.0 (off)", "Your files. Your space. (off)", "-", "Set up Ovra…", "-", "Quit Ovra"}));
     menu->actions().at(3)->trigger();
     ASSERT_TRUE(waitFor([&] { return !performed.empty(); }));
     EXPECT_EQ(performed, std::vector<Action>{Action::setUp});

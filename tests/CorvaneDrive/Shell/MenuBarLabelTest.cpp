@@ -39,8 +39,8 @@ protected:
     {
         QList<DriveConflict> list;
         for (int i = 0; i < count; ++i)
-            list << DriveConflict{QStringLiteral("f%1.txt").arg(i), QStringLiteral("f%1 (conflict from Mac).txt").arg(i),
-                                  QStringLiteral("Mac")};
+            list << DriveConflict{QStringLiteral("f%1.txt").arg(i),
+                                  QStringLiteral("f%1 (conflict from Mac).txt").arg(i), QStringLiteral("Mac")};
         Access::assign(model(), Access::conflicts(model()), list, &AppModel::conflictsChanged);
     }
 
@@ -54,9 +54,11 @@ protected:
 TEST(MenuBarLabelFace, IconsAndToolTip)
 {
     EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("cloud")), QStringLiteral("corvane-drive-symbolic"));
-    EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("icloud.and.arrow.up")), QStringLiteral("corvane-drive-uploading-symbolic"));
+    EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("icloud.and.arrow.up")),
+              QStringLiteral("corvane-drive-uploading-symbolic"));
     EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("icloud.slash")), QStringLiteral("corvane-drive-offline-symbolic"));
-    EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("exclamationmark.icloud")), QStringLiteral("corvane-drive-problem-symbolic"));
+    EXPECT_EQ(MenuBarLabel::iconName(QStringLiteral("exclamationmark.icloud")),
+              QStringLiteral("corvane-drive-problem-symbolic"));
     EXPECT_EQ(MenuBarLabel::toolTip(AppModel::allSafeText), QStringLiteral("Ovra — All files safe in cloud ✓"));
 }
 
@@ -167,10 +169,17 @@ TEST(AppDelegateInfo, UpdateKeyAndBuildNumber)
         QVariant value;
         qint64 build;
     } builds[] = {
-        {QStringLiteral("120"), 120}, {QStringLiteral("1.2.0"), 0}, {QStringLiteral("+7"), 7},
-        {QStringLiteral("-3"), -3},   {QVariant(), 0},              {QStringLiteral(""), 0},
-        {QStringLiteral("+"), 0},     {QStringLiteral("12a"), 0},   {QStringLiteral("99999999999999999999"), 0},
-        {QStringLiteral("+-1"), 0},   {120, 0},
+        {QStringLiteral("120"), 120},
+        {QStringLiteral("1.2.0"), 0},
+        {QStringLiteral("+7"), 7},
+        {QStringLiteral("-3"), -3},
+        {QVariant(), 0},
+        {QStringLiteral(""), 0},
+        {QStringLiteral("+"), 0},
+        {QStringLiteral("12a"), 0},
+        {QStringLiteral("99999999999999999999"), 0},
+        {QStringLiteral("+-1"), 0},
+        {120, 0},
     };
     for (const auto &row : builds)
         EXPECT_EQ(build(row.value), row.build) << row.value.toString().toStdString();

@@ -41,9 +41,8 @@ Input running(QString status = AppModel::allSafeText)
             .hasSettings = true};
 }
 
-const QStringList tail = {
-    QStringLiteral("Uploads…"), QStringLiteral("Recently Deleted…"), QStringLiteral("Copy all my files to this Mac…"),
-    QStringLiteral("-")};
+const QStringList tail = {QStringLiteral("Uploads…"), QStringLiteral("Recently Deleted…"),
+                          QStringLiteral("Copy all my files to this Mac…"), QStringLiteral("-")};
 
 } // namespace
 
@@ -52,13 +51,15 @@ TEST(MenuContent, NeedsSetupShowsOnlyTheSetupEntryBetweenHeaderAndQuit)
     Input input = running();
     input.phase = Phase{Phase::needsSetup, {}};
     input.versionLine.reset();
-    EXPECT_EQ(shown(input), (QStringList{"(Ovra)", "(Your files. Your space.)", "-", "Set up Ovra…", "-", "Quit Ovra"}));
+    EXPECT_EQ(shown(input),
+              (QStringList{"(Ovra)", "(Your files. Your space.)", "-", "Set up Ovra…", "-", "Quit Ovra"}));
 }
 
 TEST(MenuContent, RunningAndAllSafeHasNoStatusGroup)
 {
     QStringList expected = {"(Ovra 1.0.0)", "(Your files. Your space.)", "-", "Search drive…", "Open in Finder"};
-    expected << tail << QStringList{"Share Files…", "Shared Links…", "-", "Check for Updates…", "Settings…", "-", "Quit Ovra"};
+    expected << tail
+             << QStringList{"Share Files…", "Shared Links…", "-", "Check for Updates…", "Settings…", "-", "Quit Ovra"};
     EXPECT_EQ(shown(running()), expected);
 }
 
@@ -76,14 +77,18 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
     };
     const QString extensionOff = AppModel::extensionOffText;
     const std::vector<Case> cases = {
-        {.name = "offline, all safe", .change = [](Input &i) { i.phase = Phase{Phase::offline, {}}; },
-         .group = {"(Offline)", "-"}, .share = false},
+        {.name = "offline, all safe",
+         .change = [](Input &i) { i.phase = Phase{Phase::offline, {}}; },
+         .group = {"(Offline)", "-"},
+         .share = false},
         {.name = "offline, waiting",
-         .change = [](Input &i) {
-             i.phase = Phase{Phase::offline, {}};
-             i.statusLine = AppModel::waitingText;
-         },
-         .group = {"(Waiting for internet)", "-"}, .share = false},
+         .change =
+             [](Input &i) {
+                 i.phase = Phase{Phase::offline, {}};
+                 i.statusLine = AppModel::waitingText;
+             },
+         .group = {"(Waiting for internet)", "-"},
+         .share = false},
         {.name = "extension off",
          .change =
              [&](Input &i) {
@@ -92,7 +97,8 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
                  i.canRetryLaunch = true;
                  i.needsExtensionSwitch = true;
              },
-         .group = {"(" + extensionOff + ")", "Try Again", "-", "Open System Settings…", "-"}, .finder = false,
+         .group = {"(" + extensionOff + ")", "Try Again", "-", "Open System Settings…", "-"},
+         .finder = false,
          .share = false},
         {.name = "ejected with a status line",
          .change =
@@ -100,9 +106,12 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
                  i.isEjected = true;
                  i.statusLine = AppModel::ejectedText;
              },
-         .group = {"(Ejected — your uploads keep going)", "Reconnect", "-"}, .finder = false},
+         .group = {"(Ejected — your uploads keep going)", "Reconnect", "-"},
+         .finder = false},
         {.name = "ejected while all safe: no group, so no Reconnect",
-         .change = [](Input &i) { i.isEjected = true; }, .group = {}, .finder = false},
+         .change = [](Input &i) { i.isEjected = true; },
+         .group = {},
+         .finder = false},
         {.name = "keep progress",
          .change = [](Input &i) { i.keepProgress = QStringLiteral("Keeping 2 of 5 files…"); },
          .group = {"(Keeping 2 of 5 files…)", "-"}},
@@ -113,12 +122,19 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
                  i.statusLine = AppModel::settingsUnreadableText;
                  i.hasSettings = false;
              },
-         .group = {"(Settings couldn't be read)", "-"}, .search = false, .finder = false, .share = false},
-        {.name = "starting", .change = [](Input &i) {
-             i.phase = Phase{Phase::starting, {}};
-             i.statusLine = AppModel::connectingText;
-         },
-         .group = {"(Connecting…)", "-"}, .finder = false, .share = false},
+         .group = {"(Settings couldn't be read)", "-"},
+         .search = false,
+         .finder = false,
+         .share = false},
+        {.name = "starting",
+         .change =
+             [](Input &i) {
+                 i.phase = Phase{Phase::starting, {}};
+                 i.statusLine = AppModel::connectingText;
+             },
+         .group = {"(Connecting…)", "-"},
+         .finder = false,
+         .share = false},
         {.name = "a link being made", .change = [](Input &i) { i.creatingShare = true; }, .group = {}, .share = false},
     };
     for (const Case &c : cases) {

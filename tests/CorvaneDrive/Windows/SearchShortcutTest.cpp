@@ -29,8 +29,9 @@ protected:
         // -displayfd: the server picks a free display and says which once it accepts clients;
         // -noreset: it does not restart (refusing connections meanwhile) when its last client goes.
         xvfb.setProgram(QStandardPaths::findExecutable(QStringLiteral("Xvfb")));
-        xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                           QStringLiteral("800x600x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
+        xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                           QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
         xvfb.start();
         ASSERT_TRUE(xvfb.waitForStarted(10000));
         ASSERT_TRUE(spinUntil([&] { return xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning; }, 10s));
@@ -41,15 +42,13 @@ protected:
         env.set("XDG_SESSION_TYPE", "x11");
     }
 
-    void TearDown() override
-    {
-        TestSupport::stopProcess(xvfb);
-    }
+    void TearDown() override { TestSupport::stopProcess(xvfb); }
 
     void press(const char *keys)
     {
         QProcess xdotool;
-        xdotool.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), {QStringLiteral("key"), QString::fromLatin1(keys)});
+        xdotool.start(QStandardPaths::findExecutable(QStringLiteral("xdotool")),
+                      {QStringLiteral("key"), QString::fromLatin1(keys)});
         ASSERT_TRUE(xdotool.waitForFinished(10000));
         ASSERT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
     }

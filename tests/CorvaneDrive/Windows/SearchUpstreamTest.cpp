@@ -5,13 +5,13 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/RcloneCommand.h"
-#include "DriveCore/platform/RealLauncher.h"
 #include "DriveCore/keys/DriveConnection.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/model/AppModel.h"
-#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/model/PathMonitor.h"
 #include "DriveCore/mount/LeftoverDrive.h"
+#include "DriveCore/platform/RealLauncher.h"
 #include "DriveCore/platform/UserDefaults.h"
 
 #include "support/FuseMount.h"
@@ -69,7 +69,9 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
         home.filePath(QStringLiteral("engine")),
         QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
             .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
-    const DriveSettings settings{.driveName = QStringLiteral("My Drive"), .cacheGB = 5, .deviceID = QUuid::createUuid(),
+    const DriveSettings settings{.driveName = QStringLiteral("My Drive"),
+                                 .cacheGB = 5,
+                                 .deviceID = QUuid::createUuid(),
                                  .deviceName = QStringLiteral("Laptop")};
     const QString passphrase = QStringLiteral("correct horse battery staple");
     auto secrets = std::make_shared<KeychainSecretStore>(DriveProfile::keychainService(std::nullopt));
@@ -82,11 +84,13 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     AppModelHooks hooks = AppModelHooks::live(program);
     // Upstream has no upload queue ("vfs/queue"): the listing alone makes the index.
     hooks.searchListing = [](RCClient rc, CancelToken token) -> QCoro::Task<QList<DriveSearchEntry>> {
-        const QList<ListItem> listing = co_await rc.list(QString::fromLatin1(RCClient::mountFs), QString(), true, token);
+        const QList<ListItem> listing =
+            co_await rc.list(QString::fromLatin1(RCClient::mountFs), QString(), true, token);
         co_return DriveSearch::entries(listing, {});
     };
     auto model = std::make_unique<AppModel>(
-        std::make_shared<RcloneSupervisor>(RcloneCommand(program), std::make_shared<RealLauncher>(), SupervisorHooks::live()),
+        std::make_shared<RcloneSupervisor>(RcloneCommand(program), std::make_shared<RealLauncher>(),
+                                           SupervisorHooks::live()),
         secrets, defaults, std::make_shared<PathMonitor>(), hooks, true, std::make_shared<DriveConnection>(program));
     const QString mountFolder = DriveLayout::mountPath(settings.driveName);
     const QString cacheDir = DriveLayout::cacheDir(settings.deviceID);
@@ -102,8 +106,8 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     ASSERT_TRUE(spinUntil([&] { return TestSupport::UpstreamEngine::isMounted(mountFolder); }, 30s));
 
     ASSERT_TRUE(QDir(mountFolder).mkpath(QStringLiteral("Trips/Lisbon")));
-    for (const QString &name : {QStringLiteral("Trips/Lisbon/tram ticket.pdf"), QStringLiteral("Trips/Lisbon/Pastéis.jpg"),
-                                QStringLiteral("notes.txt")}) {
+    for (const QString &name : {QStringLiteral("Trips/Lisbon/tram ticket.pdf"),
+                                QStringLiteral("Trips/Lisbon/Pastéis.jpg"), QStringLiteral("notes.txt")}) {
         QFile file(mountFolder + u'/' + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_EQ(file.write("contents of " + name.toUtf8()), qint64(12 + name.toUtf8().size()));
@@ -134,8 +138,9 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     QTest::keyClick(window->searchField(), Qt::Key_Backspace);
     QTest::keyClicks(window->searchField(), QStringLiteral("TRAM"));
     ASSERT_TRUE(spinUntil([&] {
-        return table->model()->rowCount() == 1 &&
-            table->model()->index(0, 0).data(Qt::ToolTipRole).toString() == QStringLiteral("Trips/Lisbon/tram ticket.pdf");
+        return table->model()->rowCount() == 1
+            && table->model()->index(0, 0).data(Qt::ToolTipRole).toString()
+            == QStringLiteral("Trips/Lisbon/tram ticket.pdf");
     }));
     window->close();
 }

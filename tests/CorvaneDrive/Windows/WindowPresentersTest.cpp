@@ -6,8 +6,8 @@
 #include "CorvaneDrive/Windows/UploadsPresenter.h"
 #include "DriveCore/support/AppModelError.h"
 
-#include "WindowsFixture.h"
 #include "support/TestSupport.h"
+#include "WindowsFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -100,10 +100,12 @@ TEST_F(RecentlyDeletedTest, EmptyPanelFollowsTheTrashStatistics)
         std::optional<DriveCore::TrashStats> stats;
         std::optional<Panel> panel;
     } cases[] = {
-        {std::nullopt, Panel{"Checking Recently Deleted", "view-refresh", "The list will update when the drive responds."}},
-        {DriveCore::TrashStats{.pending = 3}, Panel{"Moving files to Recently Deleted", "view-refresh",
-                                                    "They\u2019ll appear here when the move finishes."}},
-        {DriveCore::TrashStats{.pending = 0}, Panel{"Nothing in Recently Deleted", "user-trash", "Deleted files stay here for 30 days."}},
+        {std::nullopt,
+         Panel{"Checking Recently Deleted", "view-refresh", "The list will update when the drive responds."}},
+        {DriveCore::TrashStats{.pending = 3},
+         Panel{"Moving files to Recently Deleted", "view-refresh", "They\u2019ll appear here when the move finishes."}},
+        {DriveCore::TrashStats{.pending = 0},
+         Panel{"Nothing in Recently Deleted", "user-trash", "Deleted files stay here for 30 days."}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(RecentlyDeletedPresenter::emptyPanel(c.stats), c.panel);
@@ -164,7 +166,8 @@ TEST_F(RecentlyDeletedTest, SeveralItemsReportEveryFailureNotOnlyTheLast)
     }
 
     // One item: its own words; an error of no known kind: the fallback.
-    for (const auto &[path, text] : {std::pair(QStringLiteral("a"), QStringLiteral("no a")), std::pair(QStringLiteral("odd"), fallback)}) {
+    for (const auto &[path, text] :
+         {std::pair(QStringLiteral("a"), QStringLiteral("no a")), std::pair(QStringLiteral("odd"), fallback)}) {
         failing = {QStringLiteral("a")};
         deleted = {item(path)};
         RecentlyDeletedPresenter presenter(context());
@@ -289,10 +292,12 @@ protected:
     {
         return {
             .currentConflict = [this] { return conflicts.isEmpty() ? std::nullopt : std::optional(conflicts.front()); },
-            .counter = [this] {
-                return conflicts.size() >= 2 ? std::optional(DriveCore::ConflictText::counter(int(conflicts.size())))
-                                             : std::nullopt;
-            },
+            .counter =
+                [this] {
+                    return conflicts.size() >= 2
+                        ? std::optional(DriveCore::ConflictText::counter(int(conflicts.size())))
+                        : std::nullopt;
+                },
             .resolve = [this](DriveCore::ConflictChoice choice) -> QCoro::Task<std::optional<QString>> {
                 choices << choice;
                 if (door)
@@ -379,8 +384,12 @@ TEST(UploadsPresenter, TimeLeftRoundsUpToWholeMinutes)
         std::optional<qint64> seconds;
         QString text;
     } cases[] = {
-        {std::nullopt, "working out time left"}, {-5, "less than a minute left"}, {0, "less than a minute left"},
-        {59, "less than a minute left"},         {60, "1 min left"},              {61, "2 min left"},
+        {std::nullopt, "working out time left"},
+        {-5, "less than a minute left"},
+        {0, "less than a minute left"},
+        {59, "less than a minute left"},
+        {60, "1 min left"},
+        {61, "2 min left"},
         {3599, "60 min left"},
     };
     for (const auto &c : cases)
@@ -395,15 +404,20 @@ TEST(UploadsPresenter, EachStateHasItsIconDetailAndSize)
         UploadRow::State state;
         UploadsPresenter::RowLook look;
     } cases[] = {
-        {UploadRow::Uploading{42, 61}, {"document-send", Tint::accent, 42, "42% \u2014 2 min left", Tint::secondary, "1.5 MB"}},
+        {UploadRow::Uploading{42, 61},
+         {"document-send", Tint::accent, 42, "42% \u2014 2 min left", Tint::secondary, "1.5 MB"}},
         {UploadRow::Uploading{7, std::nullopt},
          {"document-send", Tint::accent, 7, "7% \u2014 working out time left", Tint::secondary, "1.5 MB"}},
-        {UploadRow::Waiting{"Waiting for internet"}, {"appointment-soon", Tint::secondary, std::nullopt, "Waiting for internet", Tint::secondary, "1.5 MB"}},
-        {UploadRow::Problem{"Couldn't upload"}, {"dialog-warning", Tint::orange, std::nullopt, "Couldn't upload", Tint::orange, "1.5 MB"}},
-        {UploadRow::Safe{}, {"emblem-default", Tint::green, std::nullopt, "Safe in cloud \u2713", Tint::green, "1.5 MB"}},
+        {UploadRow::Waiting{"Waiting for internet"},
+         {"appointment-soon", Tint::secondary, std::nullopt, "Waiting for internet", Tint::secondary, "1.5 MB"}},
+        {UploadRow::Problem{"Couldn't upload"},
+         {"dialog-warning", Tint::orange, std::nullopt, "Couldn't upload", Tint::orange, "1.5 MB"}},
+        {UploadRow::Safe{},
+         {"emblem-default", Tint::green, std::nullopt, "Safe in cloud \u2713", Tint::green, "1.5 MB"}},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(UploadsPresenter::look(UploadRow{"a/b.mov", "b.mov", 1'500'000, c.state}), c.look) << c.look.detail.toStdString();
+        EXPECT_EQ(UploadsPresenter::look(UploadRow{"a/b.mov", "b.mov", 1'500'000, c.state}), c.look)
+            << c.look.detail.toStdString();
 
     EXPECT_FALSE(UploadsPresenter::showsList({}, std::nullopt));
     EXPECT_TRUE(UploadsPresenter::showsList({}, QStringLiteral("3 more files waiting")));
@@ -462,7 +476,8 @@ TEST_F(CopyAllTest, WarnsOnlyWhenTheDriveIsLargerThanTheFreeSpace)
         std::optional<QString> warning;
     } cases[] = {
         {5'000'000'000, 2'000'000'000,
-         "Your drive holds 5 GB but this folder's disk has only 2 GB free. Choose a bigger disk, or the copy will stop when it's full."},
+         "Your drive holds 5 GB but this folder's disk has only 2 GB free. Choose a bigger disk, or the copy will stop "
+         "when it's full."},
         {5'000'000'000, 5'000'000'000, std::nullopt},
         {5'000'000'000, std::nullopt, std::nullopt},
         {std::nullopt, 2'000'000'000, std::nullopt},
@@ -549,8 +564,12 @@ TEST_F(CopyAllTest, TheCopyOutlivesTheWindowAndAReopenedOneCanStopIt)
 
 DriveCore::DriveSearchEntry entry(const QString &path, bool pending = false)
 {
-    return {path, path.mid(path.lastIndexOf(u'/') + 1), false, pending ? std::nullopt : std::optional<qint64>(2000),
-            pending ? std::nullopt : std::optional(QDateTime(QDate(2026, 1, 2), QTime(3, 4))), pending};
+    return {path,
+            path.mid(path.lastIndexOf(u'/') + 1),
+            false,
+            pending ? std::nullopt : std::optional<qint64>(2000),
+            pending ? std::nullopt : std::optional(QDateTime(QDate(2026, 1, 2), QTime(3, 4))),
+            pending};
 }
 
 class SearchTest : public ::testing::Test {
@@ -610,8 +629,9 @@ TEST_F(SearchTest, TextsOfTheCountPlaceholderAndCells)
     EXPECT_EQ(SearchPresenter::countText(500), QStringLiteral("500 matches"));
     EXPECT_EQ(SearchPresenter::countText(501), QStringLiteral("Showing 500 of 501 matches \u2014 narrow your search"));
     using Placeholder = SearchPresenter::Placeholder;
-    EXPECT_EQ(SearchPresenter::placeholderFor(QStringLiteral(" \n"), false),
-              (Placeholder{"Search your Ovra drive", "Search names and folder paths without downloading file contents."}));
+    EXPECT_EQ(
+        SearchPresenter::placeholderFor(QStringLiteral(" \n"), false),
+        (Placeholder{"Search your Ovra drive", "Search names and folder paths without downloading file contents."}));
     EXPECT_EQ(SearchPresenter::placeholderFor(QStringLiteral("x"), true),
               (Placeholder{"No matches", "Reading file names and folders\u2026"}));
     EXPECT_EQ(SearchPresenter::modifiedText(entry("notes.txt", true)), QStringLiteral("Upload pending"));
@@ -689,7 +709,8 @@ TEST_F(SearchTest, ARunWhoseListingChangedIsDroppedForTheRunOfTheNewListing)
 TEST_F(SearchTest, ListingLoadsShowTheirErrorUnlessCancelledOrSuperseded)
 {
     indexedAt.reset();
-    loadFailure = QStringLiteral("Connect to the internet to refresh search. Your previous results are still available.");
+    loadFailure =
+        QStringLiteral("Connect to the internet to refresh search. Your previous results are still available.");
     online = false;
     {
         SearchPresenter presenter(context());

@@ -38,8 +38,10 @@ private:
     DriveCore::detail::Waker m_waker;
 };
 
-
 // Lets queued events run for a moment.
-inline void settle() { TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20)); }
+inline void settle()
+{
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
+}
 
 } // namespace WindowsFixture

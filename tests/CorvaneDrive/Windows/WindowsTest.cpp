@@ -13,13 +13,13 @@
 #include "DriveCore/platform/ByteCountFormat.h"
 #include "DriveCore/platform/UserDefaults.h"
 
+#include "support/fake-engine/FakeEngine.h"
+#include "support/fake-engine/FakeEngineModel.h"
 #include "support/FileManagerStandIn.h"
 #include "support/Modal.h"
 #include "support/ScopedEnvironment.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
-#include "support/fake-engine/FakeEngineModel.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -45,7 +45,10 @@ using TestSupport::spinUntil;
 
 namespace {
 
-void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+void click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 void pressDelete(QMessageBox &box)
 {
@@ -55,9 +58,15 @@ void pressDelete(QMessageBox &box)
     ADD_FAILURE() << "no Delete button";
 }
 
-bool shown(QWidget *widget) { return widget->isVisibleTo(widget->window()); }
+bool shown(QWidget *widget)
+{
+    return widget->isVisibleTo(widget->window());
+}
 
-QJsonObject fault(const QString &method) { return {{method, QJsonObject{{"status", 500}, {"error", "the bucket said no"}}}}; }
+QJsonObject fault(const QString &method)
+{
+    return {{method, QJsonObject{{"status", 500}, {"error", "the bucket said no"}}}};
+}
 
 class WindowsTest : public ::testing::Test {
 protected:
@@ -102,8 +111,9 @@ protected:
         hooks.driveSize = [](StorageSecrets, QString, CancelToken) -> QCoro::Task<qint64> {
             co_return 900'000'000'000'000'000; // more than any disk here has free
         };
-        model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine.client()), std::make_shared<TestSupport::FixedKeys>(),
-                                           defaults, std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
+        model = std::make_unique<AppModel>(std::make_shared<TestSupport::RunningSupervisor>(engine.client()),
+                                           std::make_shared<TestSupport::FixedKeys>(), defaults,
+                                           std::make_shared<TestSupport::QuietNetwork>(), hooks, true, nullptr);
         bool launched = false;
         [](AppModel &model, bool &done) -> QCoro::Task<> {
             co_await model.launch();
@@ -128,10 +138,11 @@ protected:
 
     void setScenario(QJsonObject methods = {}, QJsonObject extra = {})
     {
-        QJsonObject scenario{{"bucket", engine.bucket()},
-                             {"diskCache", QJsonObject{{"uploadsInProgress", 0}, {"uploadsQueued", 0}, {"erroredFiles", 0}}},
-                             {"trash", QJsonObject{{"pending", 0}}},
-                             {"methods", methods}};
+        QJsonObject scenario{
+            {"bucket", engine.bucket()},
+            {"diskCache", QJsonObject{{"uploadsInProgress", 0}, {"uploadsQueued", 0}, {"erroredFiles", 0}}},
+            {"trash", QJsonObject{{"pending", 0}}},
+            {"methods", methods}};
         for (auto it = extra.begin(); it != extra.end(); ++it)
             scenario.insert(it.key(), it.value());
         engine.setScenario(scenario);
@@ -174,7 +185,8 @@ TEST_F(WindowsTest, RecentlyDeletedListsRestoresDeletesAndEmpties)
     for (int r = 0; r < 3; ++r)
         names << table->item(r, 0)->text() + u'|' + table->item(r, 1)->text() + u'|' + table->item(r, 3)->text();
     names.sort();
-    EXPECT_EQ(names, (QStringList{"draft.txt|My Drive|30", "letter to the bank.docx|Docs/Letters|30", "old.jpg|Photos|30"}));
+    EXPECT_EQ(names,
+              (QStringList{"draft.txt|My Drive|30", "letter to the bank.docx|Docs/Letters|30", "old.jpg|Photos|30"}));
     EXPECT_FALSE(window->restoreButton()->isEnabled());
     EXPECT_TRUE(window->emptyButton()->isEnabled());
     saveScreenshot(*window, QStringLiteral("recently-deleted-full"));
@@ -188,7 +200,8 @@ TEST_F(WindowsTest, RecentlyDeletedListsRestoresDeletesAndEmpties)
     ASSERT_TRUE(window->restoreButton()->isEnabled());
     click(window->restoreButton());
     ASSERT_TRUE(spinUntil([&] { return !window->presenter().working(); }));
-    EXPECT_EQ(window->errorLabel()->text(), QStringLiteral("2 of 2 couldn't be restored: Something went wrong. Try again in a moment."));
+    EXPECT_EQ(window->errorLabel()->text(),
+              QStringLiteral("2 of 2 couldn't be restored: Something went wrong. Try again in a moment."));
     EXPECT_TRUE(shown(window->errorLabel()));
     EXPECT_TRUE(window->presenter().selection().isEmpty());
     saveScreenshot(*window, QStringLiteral("recently-deleted-error"));
@@ -294,9 +307,9 @@ TEST_F(WindowsTest, CopyAllChoosesAFolderWarnsCopiesStopsAndFinishes)
     ASSERT_TRUE(spinUntil([&] { return shown(window->warningLabel()); }, 20s))
         << window->presenter().destination().value_or("none").toStdString() << " "
         << window->presenter().driveBytes().value_or(-1);
-    EXPECT_TRUE(window->warningLabel()->text().startsWith(QStringLiteral("Your drive holds ") +
-                                                          ByteCountFormat::fileSize(900'000'000'000'000'000) +
-                                                          QStringLiteral(" but this folder's disk has only ")))
+    EXPECT_TRUE(window->warningLabel()->text().startsWith(QStringLiteral("Your drive holds ")
+                                                          + ByteCountFormat::fileSize(900'000'000'000'000'000)
+                                                          + QStringLiteral(" but this folder's disk has only ")))
         << window->warningLabel()->text().toStdString();
     EXPECT_EQ(window->pathLabel()->toolTip(), target);
     EXPECT_TRUE(window->startButton()->isEnabled());
@@ -318,7 +331,8 @@ TEST_F(WindowsTest, CopyAllChoosesAFolderWarnsCopiesStopsAndFinishes)
     EXPECT_EQ(reopened->pathLabel()->toolTip(), target);
     click(reopened->stopButton());
     ASSERT_TRUE(spinUntil([&] { return shown(reopened->messageLabel()); }));
-    EXPECT_EQ(reopened->messageLabel()->text(), QStringLiteral("Stopped. Choose Start Copying to continue where it left off."));
+    EXPECT_EQ(reopened->messageLabel()->text(),
+              QStringLiteral("Stopped. Choose Start Copying to continue where it left off."));
     EXPECT_TRUE(shown(reopened->startButton()));
     saveScreenshot(*reopened, QStringLiteral("copy-all-stopped"));
 
@@ -367,7 +381,8 @@ TEST_F(WindowsTest, SearchLoadsTheListingFindsByNameAndShowsInTheFileManager)
     click(window->showButton());
     ASSERT_TRUE(spinUntil([&] { return !fileManager.calls().isEmpty(); }));
     EXPECT_EQ(fileManager.calls().front().uris,
-              QStringList{QUrl::fromLocalFile(home.filePath(QStringLiteral("Mounts/My Drive/Photos/beach.jpg"))).toString(QUrl::FullyEncoded)});
+              QStringList{QUrl::fromLocalFile(home.filePath(QStringLiteral("Mounts/My Drive/Photos/beach.jpg")))
+                              .toString(QUrl::FullyEncoded)});
 
     QTest::keyClicks(window->searchField(), QStringLiteral(" zebra"));
     ASSERT_TRUE(spinUntil([&] { return table->model()->rowCount() == 0 && shown(window->emptyPanel()); }));
@@ -383,7 +398,10 @@ TEST_F(WindowsTest, SearchLoadsTheListingFindsByNameAndShowsInTheFileManager)
     QTest::keyClick(window->searchField(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(window->searchField(), Qt::Key_Backspace);
     QTest::keyClicks(window->searchField(), QStringLiteral("notes"));
-    ASSERT_TRUE(spinUntil([&] { return table->model()->rowCount() == 1 && table->model()->index(0, 0).data().toString() == QStringLiteral("notes.txt"); }));
+    ASSERT_TRUE(spinUntil([&] {
+        return table->model()->rowCount() == 1
+            && table->model()->index(0, 0).data().toString() == QStringLiteral("notes.txt");
+    }));
     saveScreenshot(*window, QStringLiteral("search-error"));
     window->close();
     ASSERT_TRUE(spinUntil([&] { return window.isNull(); }));
@@ -400,30 +418,49 @@ TEST_F(WindowsTest, UploadsShowsTheStatusLineRowsAndTheQueuedLine)
     saveScreenshot(*window, QStringLiteral("uploads-empty"));
 
     const QJsonArray transferring{
-        QJsonObject{{"name", "Videos/Holiday in the mountains with the whole family, day one.mov"}, {"size", 734'000'000},
-                    {"bytes", 308'280'000}, {"percentage", 42}, {"eta", 61}, {"group", "global_stats"}, {"dstFs", "drivecrypt:Drive"}},
-        QJsonObject{{"name", "Docs/plan.txt"}, {"size", 12'000}, {"bytes", 0}, {"percentage", 0},
-                    {"group", "global_stats"}, {"dstFs", "drivecrypt:Drive"}},
+        QJsonObject{{"name", "Videos/Holiday in the mountains with the whole family, day one.mov"},
+                    {"size", 734'000'000},
+                    {"bytes", 308'280'000},
+                    {"percentage", 42},
+                    {"eta", 61},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
+        QJsonObject{{"name", "Docs/plan.txt"},
+                    {"size", 12'000},
+                    {"bytes", 0},
+                    {"percentage", 0},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
     };
     const QJsonArray transferred{
-        QJsonObject{{"name", "Photos/beach.jpg"}, {"size", 2'400'000}, {"error", ""}, {"completed_at", "2026-03-04T12:00:00Z"},
-                    {"group", "global_stats"}, {"dstFs", "drivecrypt:Drive"}},
-        QJsonObject{{"name", "Photos/broken.jpg"}, {"size", 1'000}, {"error", "connection reset"},
-                    {"completed_at", "2026-03-04T12:00:01Z"}, {"group", "global_stats"}, {"dstFs", "drivecrypt:Drive"}},
+        QJsonObject{{"name", "Photos/beach.jpg"},
+                    {"size", 2'400'000},
+                    {"error", ""},
+                    {"completed_at", "2026-03-04T12:00:00Z"},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
+        QJsonObject{{"name", "Photos/broken.jpg"},
+                    {"size", 1'000},
+                    {"error", "connection reset"},
+                    {"completed_at", "2026-03-04T12:00:01Z"},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
     };
     setScenario({{"core/stats", QJsonObject{{"reply", QJsonObject{{"transferring", transferring}}}}},
                  {"core/transferred", QJsonObject{{"reply", QJsonObject{{"transferred", transferred}}}}}},
                 {{"diskCache", QJsonObject{{"uploadsInProgress", 2}, {"uploadsQueued", 40}, {"erroredFiles", 1}}}});
     ASSERT_TRUE(spinUntil([&] { return window->list()->count() >= 4; }, 20s));
     EXPECT_FALSE(shown(window->emptyPanel()));
-    EXPECT_TRUE(window->statusLabel()->text().startsWith(QStringLiteral("Uploading 42 files"))) << window->statusLabel()->text().toStdString();
+    EXPECT_TRUE(window->statusLabel()->text().startsWith(QStringLiteral("Uploading 42 files")))
+        << window->statusLabel()->text().toStdString();
     QStringList details;
     for (int i = 0; i < window->list()->count(); ++i)
         details << window->rowView(i)->detailLabel()->text();
     EXPECT_TRUE(details.contains(QStringLiteral("42% \u2014 2 min left"))) << details.join(u'|').toStdString();
     EXPECT_TRUE(details.contains(QStringLiteral("Safe in cloud \u2713"))) << details.join(u'|').toStdString();
     saveScreenshot(*window, QStringLiteral("uploads-full"));
-    EXPECT_EQ(window->rowView(window->list()->count() - 1)->nameLabel()->text(), model->queuedSummary().value_or(QString()));
+    EXPECT_EQ(window->rowView(window->list()->count() - 1)->nameLabel()->text(),
+              model->queuedSummary().value_or(QString()));
     window->close();
     ASSERT_TRUE(spinUntil([&] { return window.isNull(); }));
 }

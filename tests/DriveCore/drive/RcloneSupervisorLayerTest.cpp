@@ -107,7 +107,8 @@ TEST_F(SupervisorLayerTest, ALayerThatCannotBeMountedStopsTheDrive)
     const std::vector<Case> cases{
         {"the engine's mount never shows",
          [](SupervisorHooks &hooks, std::shared_ptr<int> calls) {
-             hooks.waitForBacking = [calls, wait = hooks.waitForBacking](QString path, CancelToken token) -> QCoro::Task<> {
+             hooks.waitForBacking = [calls, wait = hooks.waitForBacking](QString path,
+                                                                         CancelToken token) -> QCoro::Task<> {
                  if ((*calls)++ == 0)
                      throw MountFolder::Problem(QString::fromUtf8(MountFolder::notAppearedText));
                  co_await wait(std::move(path), std::move(token));
@@ -117,7 +118,8 @@ TEST_F(SupervisorLayerTest, ALayerThatCannotBeMountedStopsTheDrive)
         {"the layer refuses the name",
          [badName](SupervisorHooks &hooks, std::shared_ptr<int> calls) {
              hooks.mountFSKit = [calls, badName, mount = hooks.mountFSKit](QString backing, QString at, QString name,
-                                                                          bool readOnly, CancelToken token) -> QCoro::Task<> {
+                                                                           bool readOnly,
+                                                                           CancelToken token) -> QCoro::Task<> {
                  if ((*calls)++ == 0)
                      throw FSKitMount::Problem(badName);
                  co_await mount(backing, at, name, readOnly, token);
@@ -129,7 +131,8 @@ TEST_F(SupervisorLayerTest, ALayerThatCannotBeMountedStopsTheDrive)
              hooks.mountFSKit = [calls, mount = hooks.mountFSKit](QString backing, QString at, QString name,
                                                                   bool readOnly, CancelToken token) -> QCoro::Task<> {
                  if ((*calls)++ == 0)
-                     throw ProcessRunner::LaunchError(QStringLiteral("/usr/bin/bindfs"), QStringLiteral("No such file"));
+                     throw ProcessRunner::LaunchError(QStringLiteral("/usr/bin/bindfs"),
+                                                      QStringLiteral("No such file"));
                  co_await mount(backing, at, name, readOnly, token);
              };
          },
@@ -157,10 +160,11 @@ TEST_F(SupervisorLayerTest, ALayerThatCannotBeMountedStopsTheDrive)
         EXPECT_TRUE(waitFor([&] { return drive.fskitLayerMounted(); }));
         await(drive.stop(false));
     }
-    EXPECT_EQ(logs.messages(QStringLiteral("supervisor")).filter(QStringLiteral("FSKit volume not mounted: ")),
-              (QStringList{QStringLiteral("FSKit volume not mounted: ") + QString::fromUtf8(MountFolder::notAppearedText),
-                           QStringLiteral("FSKit volume not mounted: ") + badName,
-                           "FSKit volume not mounted: Could not start /usr/bin/bindfs: No such file"}));
+    EXPECT_EQ(
+        logs.messages(QStringLiteral("supervisor")).filter(QStringLiteral("FSKit volume not mounted: ")),
+        (QStringList{QStringLiteral("FSKit volume not mounted: ") + QString::fromUtf8(MountFolder::notAppearedText),
+                     QStringLiteral("FSKit volume not mounted: ") + badName,
+                     "FSKit volume not mounted: Could not start /usr/bin/bindfs: No such file"}));
 }
 
 // A stop while the failed layer is still ending the engine waits for it, and the failure,
@@ -193,7 +197,8 @@ TEST_F(SupervisorLayerTest, TheEnginesMountVanishingUnderTheLayerRestartsTheDriv
     ASSERT_TRUE(startLayered());
     ASSERT_TRUE(::umount2(QFile::encodeName(backing).constData(), MNT_DETACH) == 0);
     await(supervisor().checkHealthNow());
-    EXPECT_TRUE(supervisorLog().contains(QStringLiteral("FSKit backing mount gone while rclone runs; restarting the drive")));
+    EXPECT_TRUE(
+        supervisorLog().contains(QStringLiteral("FSKit backing mount gone while rclone runs; restarting the drive")));
     EXPECT_EQ(supervisor().state(), State{State::restarting});
 
     ASSERT_TRUE(waitForState(State::running));
@@ -215,7 +220,7 @@ TEST_F(SupervisorLayerTest, ALayerLeftMountedIsUnmountedBeforeTheNewOne)
         launcher->events.append(QStringLiteral("stale layer"));
     };
     hooks.mountFSKit = [&, mount = hooks.mountFSKit](QString backing, QString at, QString name, bool readOnly,
-                                                      CancelToken token) -> QCoro::Task<> {
+                                                     CancelToken token) -> QCoro::Task<> {
         launcher->events.append(QStringLiteral("mount layer"));
         co_await mount(backing, at, name, readOnly, token);
     };
@@ -249,7 +254,8 @@ TEST_F(SupervisorLayerTest, DeadMountsOfACrashedRunAreClearedBeforeTheStart)
         leaveDeadMounts(engine, layer);
         ASSERT_TRUE(startLayered()) << supervisorLog().join(u'\n').toStdString();
         EXPECT_EQ(launcher->events.mid(0, 3),
-                  (QStringList{QStringLiteral("unmount! ") + mountFolder, QStringLiteral("unmount! ") + backing, "launch 1"}));
+                  (QStringList{QStringLiteral("unmount! ") + mountFolder, QStringLiteral("unmount! ") + backing,
+                               "launch 1"}));
         EXPECT_EQ(mountedAt(backing), QStringList{"rclone"});
         EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
         EXPECT_EQ(contents(mountFolder + QStringLiteral("/hello.txt")), "hello\n");
@@ -269,7 +275,8 @@ TEST_F(SupervisorLayerTest, DeadMountsOfACrashedRunAreClearedBeforeTheStart)
     TestSupport::FuseMount layer(mountFolder);
     leaveDeadMounts(engine, layer);
     RcloneSupervisor stuck(RcloneCommand(program), std::make_shared<StuckLauncher>(), hooks, {});
-    const auto refused = failureOf<MountFolder::Problem>(stuck.start(settings, secrets, passphrase, false, DriveEngine::fskit));
+    const auto refused =
+        failureOf<MountFolder::Problem>(stuck.start(settings, secrets, passphrase, false, DriveEngine::fskit));
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->description, MountFolder::deadMountText(settings.driveName));
     EXPECT_EQ(stuck.state(), State::failure(MountFolder::deadMountText(settings.driveName)));

@@ -59,7 +59,8 @@ TEST_F(SupervisorTest, StartsTheEngineWithItsCommandLineAndExactlyItsEnvironment
     ASSERT_TRUE(supervisor().rc());
     const RCClient rc = *supervisor().rc();
     EXPECT_EQ(rc.user(), QStringLiteral("corvane"));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(rc.pass()).hasMatch()) << rc.pass().toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(rc.pass()).hasMatch())
+        << rc.pass().toStdString();
 
     ASSERT_EQ(launcher->launches.size(), 1u);
     const RecordingLauncher::Launch &launch = launcher->launches[0];
@@ -105,13 +106,13 @@ TEST_F(SupervisorTest, AStartFailureIsRecordedInTheStateAndThrown)
              stray.open(QIODevice::WriteOnly);
          },
          strayFiles},
-        {"engine program missing",
-         [this] { program = home.filePath(QStringLiteral("missing/rclone")); },
+        {"engine program missing", [this] { program = home.filePath(QStringLiteral("missing/rclone")); },
          QStringLiteral("Could not start the drive: ")},
         {"passphrase cannot be obscured",
          [this] {
              hooks.obscure = [](QString) -> QCoro::Task<QString> {
-                 throw RcloneCommand::ObscureError(QStringLiteral("Could not prepare the passphrase for the drive (error 7)"));
+                 throw RcloneCommand::ObscureError(
+                     QStringLiteral("Could not prepare the passphrase for the drive (error 7)"));
                  co_return QString();
              };
          },
@@ -185,11 +186,13 @@ TEST_F(SupervisorTest, AKilledEnginesDeadMountIsUnmountedBeforeTheRelaunch)
     ASSERT_TRUE(waitForState(State::running));
     ASSERT_EQ(launcher->launches.size(), 2u);
     const qsizetype relaunch = launcher->events.indexOf(QStringLiteral("launch 2"));
-    EXPECT_LT(launcher->events.indexOf(QStringLiteral("unmount! ") + mountFolder), relaunch) << launcher->events.join(u'|').toStdString();
+    EXPECT_LT(launcher->events.indexOf(QStringLiteral("unmount! ") + mountFolder), relaunch)
+        << launcher->events.join(u'|').toStdString();
     EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone exited unexpectedly (status 9)")));
     EXPECT_EQ(pauses(1s), std::vector<Milliseconds>{2s});
     // One live mount: the new engine's.
-    EXPECT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; })) << mountedAt(mountFolder).join(u',').toStdString();
+    EXPECT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; }))
+        << mountedAt(mountFolder).join(u',').toStdString();
     EXPECT_TRUE(waitFor([&] { return contents(mountFolder + QStringLiteral("/hello.txt")) == "hello\n"; }));
     EXPECT_TRUE(engineAnswers());
 }
@@ -199,15 +202,17 @@ TEST_F(SupervisorTest, AKilledEnginesDeadMountIsUnmountedBeforeTheRelaunch)
 TEST_F(SupervisorTest, AnEngineThatKeepsDyingIsGivenUpWithItsLastLogLineRedacted)
 {
     const QString obscured = RcloneCommand::obscure(passphrase);
-    const QString lastWords = QStringLiteral("2026/01/01 00:00:00 CRITICAL: Failed to create file system: key %1 secret %2 "
-                                             "password %3 pass %4 ")
-                                  .arg(secrets.accessKeyID, secrets.secretAccessKey, obscured);
+    const QString lastWords =
+        QStringLiteral("2026/01/01 00:00:00 CRITICAL: Failed to create file system: key %1 secret %2 "
+                       "password %3 pass %4 ")
+            .arg(secrets.accessKeyID, secrets.secretAccessKey, obscured);
     const auto scenarioWith = [&](const QString &rcPass) {
         const QString line = lastWords.arg(rcPass) + QString(400, u'x');
         return QJsonObject{{QStringLiteral("mount"), true},
-                           {QStringLiteral("exitAfter"), QJsonObject{{QStringLiteral("seconds"), 0.2},
-                                                                     {QStringLiteral("status"), 3},
-                                                                     {QStringLiteral("log"), QJsonArray{line}}}}};
+                           {QStringLiteral("exitAfter"),
+                            QJsonObject{{QStringLiteral("seconds"), 0.2},
+                                        {QStringLiteral("status"), 3},
+                                        {QStringLiteral("log"), QJsonArray{line}}}}};
     };
     setScenario(scenarioWith(QStringLiteral("unknown")));
     start();
@@ -228,7 +233,8 @@ TEST_F(SupervisorTest, AnEngineThatKeepsDyingIsGivenUpWithItsLastLogLineRedacted
     EXPECT_EQ(launcher->launches.size(), 4u);
     EXPECT_EQ(pauses(1s), (std::vector<Milliseconds>{2s, 5s, 15s}));
     EXPECT_EQ(supervisorLog().filter(QStringLiteral("rclone exited unexpectedly (status 3)")).size(), 4);
-    EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone stopped 4 times in a row soon after launching; not restarting")));
+    EXPECT_TRUE(supervisorLog().contains(
+        QStringLiteral("rclone stopped 4 times in a row soon after launching; not restarting")));
     EXPECT_FALSE(supervisor().rc());
     // The crashed engine's mount is cleaned up, and nothing is launched again.
     EXPECT_TRUE(waitFor([&] { return mountedAt(mountFolder).isEmpty(); }));
@@ -276,7 +282,8 @@ TEST(SupervisorGiveUpText, ShowsNoPartOfASecret)
 TEST_F(SupervisorTest, ExitsAfterThirtySecondsOfRunningAreAlwaysRestarted)
 {
     clockStep = 30s;
-    setScenario({{QStringLiteral("exitAfter"), QJsonObject{{QStringLiteral("seconds"), 0.1}, {QStringLiteral("status"), 1}}}});
+    setScenario(
+        {{QStringLiteral("exitAfter"), QJsonObject{{QStringLiteral("seconds"), 0.1}, {QStringLiteral("status"), 1}}}});
     start();
     ASSERT_TRUE(waitFor([&] { return pauses(1s).size() == 4; }));
     EXPECT_EQ(pauses(1s), (std::vector<Milliseconds>{2s, 5s, 15s, 60s}));
@@ -298,8 +305,9 @@ TEST_F(SupervisorTest, AnEngineThatStopsAnsweringIsRestartedAfterThreeUnanswered
     setScenario({{QStringLiteral("mount"), true}});
     // The new engine gets time to come up on a loaded machine before three pings go unanswered.
     tick = 1s;
-    EXPECT_EQ(supervisorLog().filter(QStringLiteral("rclone did not answer")),
-              (QStringList{"rclone did not answer (1/3)", "rclone did not answer (2/3)", "rclone did not answer (3/3)"}));
+    EXPECT_EQ(
+        supervisorLog().filter(QStringLiteral("rclone did not answer")),
+        (QStringList{"rclone did not answer (1/3)", "rclone did not answer (2/3)", "rclone did not answer (3/3)"}));
     // The silent engine is ended with SIGTERM, and a new one answers.
     ASSERT_TRUE(waitForState(State::running));
     EXPECT_EQ(launcher->events.mid(0, 2), (QStringList{"launch 1", "terminate 1"}));
@@ -350,8 +358,10 @@ TEST_F(SupervisorTest, AnEngineThatIgnoresInterruptAndTerminateIsKilled)
         EXPECT_EQ(supervisor().state(), State{State::stopped});
         EXPECT_EQ(launcher->events.filter(QRegularExpression(QStringLiteral("^(interrupt|terminate|kill)"))),
                   (QStringList{"interrupt " + n, "terminate " + n, "kill " + n}));
-        EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone did not stop after 10s (pid %1)").arg(pid(launch))));
-        EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone ignored SIGTERM; sending SIGKILL to pid %1").arg(pid(launch))));
+        EXPECT_TRUE(
+            supervisorLog().contains(QStringLiteral("rclone did not stop after 10s (pid %1)").arg(pid(launch))));
+        EXPECT_TRUE(supervisorLog().contains(
+            QStringLiteral("rclone ignored SIGTERM; sending SIGKILL to pid %1").arg(pid(launch))));
         // The mount a killed engine leaves behind does not block the next start.
         EXPECT_TRUE(mountedAt(mountFolder).isEmpty()) << mountedAt(mountFolder).join(u',').toStdString();
 
@@ -361,8 +371,9 @@ TEST_F(SupervisorTest, AnEngineThatIgnoresInterruptAndTerminateIsKilled)
                 supervisor().start(settings, secrets, passphrase, false, DriveEngine::nfs));
             ASSERT_TRUE(refused);
             EXPECT_EQ(refused->description, RcloneSupervisor::stillRunningText);
-            EXPECT_EQ(supervisor().state(), State::failure(QStringLiteral("Could not start the drive: ")
-                                                           + RcloneSupervisor::stillRunningText));
+            EXPECT_EQ(
+                supervisor().state(),
+                State::failure(QStringLiteral("Could not start the drive: ") + RcloneSupervisor::stillRunningText));
             EXPECT_EQ(launcher->launches.size(), launch);
             // Once its exit is reported, the drive starts again.
             launcher->launches[launch - 1].process->kill();
@@ -384,19 +395,23 @@ TEST_F(SupervisorTest, ARestartWhoseOldEngineWillNotDieFailsWithoutASecondEngine
     setScenario({{QStringLiteral("mount"), true}, {QStringLiteral("ignoreSignals"), true}});
     start();
     ASSERT_TRUE(engineAnswers());
-    setScenario({{QStringLiteral("mount"), true}, {QStringLiteral("ignoreSignals"), true}, {QStringLiteral("silent"), true}});
+    setScenario(
+        {{QStringLiteral("mount"), true}, {QStringLiteral("ignoreSignals"), true}, {QStringLiteral("silent"), true}});
     for (int check = 0; check < 3; ++check)
         await(supervisor().checkHealthNow());
 
     ASSERT_TRUE(waitForState(State::failed, 30s)) << supervisorLog().join(u'\n').toStdString();
     EXPECT_EQ(supervisor().state(), State::failure(RcloneSupervisor::cannotRestartText));
     EXPECT_FALSE(supervisor().rc());
-    EXPECT_EQ(launcher->events, (QStringList{"launch 1", "terminate 1", "kill 1", QStringLiteral("unmount! ") + mountFolder}));
-    EXPECT_TRUE(supervisorLog().contains(QStringLiteral("rclone (pid %1) will not exit; not relaunching beside it").arg(pid(1))));
+    EXPECT_EQ(launcher->events,
+              (QStringList{"launch 1", "terminate 1", "kill 1", QStringLiteral("unmount! ") + mountFolder}));
+    EXPECT_TRUE(supervisorLog().contains(
+        QStringLiteral("rclone (pid %1) will not exit; not relaunching beside it").arg(pid(1))));
     waitFor([] { return false; }, 300ms);
     EXPECT_EQ(launcher->launches.size(), 1u);
 
-    const auto refused = failureOf<RcloneSupervisor::StillRunning>(supervisor().start(settings, secrets, passphrase, false, DriveEngine::nfs));
+    const auto refused = failureOf<RcloneSupervisor::StillRunning>(
+        supervisor().start(settings, secrets, passphrase, false, DriveEngine::nfs));
     ASSERT_TRUE(refused);
     EXPECT_EQ(launcher->launches.size(), 1u);
     // Once it has gone, the drive starts again.
@@ -463,9 +478,10 @@ TEST_F(SupervisorTest, AnEngineLeftByAnEarlierRunIsStoppedBeforeTheLaunch)
     ASSERT_TRUE(QFile::copy(TestSupport::FakeEngine::program(), engineCopy));
     QFile(engineCopy).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const QString earlierScenario = home.filePath(QStringLiteral("earlier/scenario.json"));
-    TestSupport::FakeEngine::writeScenario(earlierScenario, {{QStringLiteral("bucket"), home.filePath(QStringLiteral("bucket"))},
-                                                             {QStringLiteral("mount"), true},
-                                                             {QStringLiteral("orphan"), true}});
+    TestSupport::FakeEngine::writeScenario(earlierScenario,
+                                           {{QStringLiteral("bucket"), home.filePath(QStringLiteral("bucket"))},
+                                            {QStringLiteral("mount"), true},
+                                            {QStringLiteral("orphan"), true}});
     QDir().mkpath(mountFolder);
     RealLauncher().launch(engineCopy,
                           RcloneCommand::mountArguments(settings, FreePort::find(), false, DriveEngine::nfs)
@@ -482,10 +498,12 @@ TEST_F(SupervisorTest, AnEngineLeftByAnEarlierRunIsStoppedBeforeTheLaunch)
     start();
     EXPECT_EQ(supervisor().state(), State{State::running});
     EXPECT_TRUE(ProcessListing::hasEnded(leftovers[0]));
-    EXPECT_EQ(launcher->events.mid(0, 3),
-              (QStringList{QStringLiteral("unmount! ") + mountFolder, QStringLiteral("unmount! ") + backing, "launch 1"}));
-    EXPECT_TRUE(logs.messages(QStringLiteral("leftover"))
-                    .contains(QStringLiteral("Stopping rclone left running by an earlier Ovra (pid %1)").arg(leftovers[0])));
+    EXPECT_EQ(
+        launcher->events.mid(0, 3),
+        (QStringList{QStringLiteral("unmount! ") + mountFolder, QStringLiteral("unmount! ") + backing, "launch 1"}));
+    EXPECT_TRUE(
+        logs.messages(QStringLiteral("leftover"))
+            .contains(QStringLiteral("Stopping rclone left running by an earlier Ovra (pid %1)").arg(leftovers[0])));
     EXPECT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; }));
 }
 

@@ -47,7 +47,8 @@ TEST_F(SupervisorUpstreamTest, AFileSavedInTheDriveIsUploadedEncryptedBeforeTheD
 {
     start(DriveEngine::fskit);
     ASSERT_EQ(supervisor().state(), State{State::running});
-    ASSERT_TRUE(waitFor([&] { return supervisor().fskitLayerMounted(); }, 30s)) << supervisorLog().join(u'\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return supervisor().fskitLayerMounted(); }, 30s))
+        << supervisorLog().join(u'\n').toStdString();
     EXPECT_EQ(mountedAt(backing), QStringList{"rclone"});
     EXPECT_EQ(mountedAt(mountFolder), QStringList{"ovra"});
     ASSERT_TRUE(engineAnswers());
@@ -72,7 +73,8 @@ TEST_F(SupervisorUpstreamTest, AFileSavedInTheDriveIsUploadedEncryptedBeforeTheD
     ASSERT_EQ(objects.size(), 1) << objects.join(u',').toStdString();
     EXPECT_FALSE(objects[0].contains(QStringLiteral("notes"))) << "names are encrypted";
     EXPECT_FALSE(objects[0].contains(QStringLiteral("Drive")));
-    const RcloneResult raw = rclone({QStringLiteral("cat"), QStringLiteral("drive:") + secrets.bucket + u'/' + objects[0]});
+    const RcloneResult raw =
+        rclone({QStringLiteral("cat"), QStringLiteral("drive:") + secrets.bucket + u'/' + objects[0]});
     ASSERT_EQ(raw.status, 0) << raw.stderrText().toStdString();
     EXPECT_FALSE(raw.stdoutBytes.contains(text)) << "contents are encrypted";
 
@@ -86,7 +88,8 @@ TEST_F(SupervisorUpstreamTest, AFileSavedInTheDriveIsUploadedEncryptedBeforeTheD
 // drive again and uploads the file from the cache.
 TEST_F(SupervisorUpstreamTest, AfterTheAppAndItsEngineWereKilledTheNextStartUploadsWhatWasPending)
 {
-    auto crashed = std::make_unique<RcloneSupervisor>(RcloneCommand(program), launcher, hooks, RcloneSupervisor::Observers{});
+    auto crashed =
+        std::make_unique<RcloneSupervisor>(RcloneCommand(program), launcher, hooks, RcloneSupervisor::Observers{});
     EXPECT_NO_THROW(await(crashed->start(settings, secrets, passphrase, false, DriveEngine::nfs)));
     ASSERT_TRUE(waitFor([&] { return mountedAt(mountFolder) == QStringList{"rclone"}; }, 30s));
     const QByteArray text = "Written just before the power went.\n";
@@ -107,7 +110,8 @@ TEST_F(SupervisorUpstreamTest, AfterTheAppAndItsEngineWereKilledTheNextStartUplo
     start();
     ASSERT_EQ(supervisor().state(), State{State::running}) << supervisorLog().join(u'\n').toStdString();
     EXPECT_TRUE(waitFor([&] { return contents(mountFolder + QStringLiteral("/pending.txt")) == text; }, 30s));
-    EXPECT_TRUE(waitFor([&] { return server.objectNames().size() == 1; }, 30s)) << server.objectNames().join(u',').toStdString();
+    EXPECT_TRUE(waitFor([&] { return server.objectNames().size() == 1; }, 30s))
+        << server.objectNames().join(u',').toStdString();
     const RcloneResult uploaded = rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/pending.txt")});
     ASSERT_EQ(uploaded.status, 0) << uploaded.stderrText().toStdString();
     EXPECT_EQ(uploaded.stdoutBytes, text);

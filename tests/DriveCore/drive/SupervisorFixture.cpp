@@ -26,7 +26,9 @@ namespace {
 class NotedProcess : public LaunchedProcess {
 public:
     NotedProcess(std::shared_ptr<LaunchedProcess> real, RecordingLauncher &launcher, size_t number)
-        : m_real(std::move(real)), m_launcher(launcher), m_number(number), m_dropKill(launcher.dropKill) {}
+        : m_real(std::move(real)), m_launcher(launcher), m_number(number), m_dropKill(launcher.dropKill)
+    {
+    }
 
     int32_t pid() const override { return m_real->pid(); }
     void interrupt() override
@@ -47,7 +49,10 @@ public:
     }
 
 private:
-    void note(const char *signal) { m_launcher.events.append(QStringLiteral("%1 %2").arg(QLatin1String(signal)).arg(m_number)); }
+    void note(const char *signal)
+    {
+        m_launcher.events.append(QStringLiteral("%1 %2").arg(QLatin1String(signal)).arg(m_number));
+    }
 
     std::shared_ptr<LaunchedProcess> m_real;
     RecordingLauncher &m_launcher;

@@ -108,7 +108,7 @@ protected:
     std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
     DriveCore::SupervisorHooks hooks;
     DriveCore::RcloneSupervisor::Observers observers; // none unless a test adds them
-    Milliseconds tick = std::chrono::hours(1);         // between health checks
+    Milliseconds tick = std::chrono::hours(1); // between health checks
     DriveCore::ContinuousClock::duration clockStep = std::chrono::seconds(1); // per call of now
     std::vector<Milliseconds> sleeps;
 

@@ -78,8 +78,9 @@ TEST_F(SupervisorHooksTest, ARecordNeedsOnlyItsFirstNineOperations)
 TEST_F(SupervisorHooksTest, PreparesTheFoldersInOrderAndStopsAtTheFirstFailure)
 {
     live.prepare(settings);
-    for (const QString &folder : {DriveLayout::logDir(), DriveLayout::keepDir(), home.filePath(QStringLiteral("Mounts/My Drive")),
-                                  DriveLayout::backingPath(settings.deviceID)})
+    for (const QString &folder :
+         {DriveLayout::logDir(), DriveLayout::keepDir(), home.filePath(QStringLiteral("Mounts/My Drive")),
+          DriveLayout::backingPath(settings.deviceID)})
         EXPECT_TRUE(QFileInfo(folder).isDir()) << folder.toStdString();
     live.prepare(settings); // folders that exist are fine
 
@@ -125,7 +126,8 @@ TEST_F(SupervisorHooksTest, ReadsTheLastLineOfTheEnginesLog)
 
 TEST_F(SupervisorHooksTest, AsksTheEngine)
 {
-    TestSupport::FakeEngine engine(QJsonDocument::fromJson(R"({"diskCache": {"uploadsInProgress": 2, "uploadsQueued": 3}})").object());
+    TestSupport::FakeEngine engine(
+        QJsonDocument::fromJson(R"({"diskCache": {"uploadsInProgress": 2, "uploadsQueued": 3}})").object());
     ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
     EXPECT_TRUE(await(live.ping(engine.client(), {})));
     EXPECT_EQ(await(live.pendingUploads(engine.client(), {})), 5);

@@ -21,7 +21,8 @@ namespace {
 // Notes the unmounts it is asked for; launches nothing.
 class RecordingLauncher : public ProcessLaunching {
 public:
-    std::shared_ptr<LaunchedProcess> launch(const QString &, const QStringList &, const Environment &, ExitCallback) override
+    std::shared_ptr<LaunchedProcess> launch(const QString &, const QStringList &, const Environment &,
+                                            ExitCallback) override
     {
         throw ProcessRunner::LaunchError(QStringLiteral("rclone"), QStringLiteral("not in this test"));
     }
@@ -79,7 +80,10 @@ TEST(SupervisorTools, LastNonEmptyLineOfTheLog)
         {"\n\n \t \r\n", std::nullopt},
         // A 100,000-byte log is read from byte 34,464 on.
         {QByteArray(34'464, 'a') + QByteArray(65'536, 'b'), QString(65'536, u'b')},
-        {QByteArray(99'970, 'c') + "\nolder\xe2\x80\xa8" "last entry \xe2\x80\xa8 \t", "last entry"},
+        {QByteArray(99'970, 'c')
+             + "\nolder\xe2\x80\xa8"
+               "last entry \xe2\x80\xa8 \t",
+         "last entry"},
         // The cut falls inside a character.
         {cutCharacter, u'\ufffd' + QString(65'535, u'z')},
     };
@@ -106,10 +110,12 @@ TEST(SupervisorTools, UnmountsOnlyThisDrivesOwnFolders)
     EXPECT_EQ(launcher->unmounts, (QStringList{"force " + mountPath, "force " + backing}));
 
     const QString other = home.filePath(QStringLiteral("Mounts/Other"));
-    const auto refused = failureOf<SupervisorTools::UnmountRefused>(SupervisorTools::forceUnmount(launcher, settings, other));
+    const auto refused =
+        failureOf<SupervisorTools::UnmountRefused>(SupervisorTools::forceUnmount(launcher, settings, other));
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->description, "Refusing to unmount " + other + ": not this drive's mount path");
-    EXPECT_TRUE(failureOf<SupervisorTools::UnmountRefused>(SupervisorTools::forceUnmount(launcher, std::nullopt, mountPath)));
+    EXPECT_TRUE(
+        failureOf<SupervisorTools::UnmountRefused>(SupervisorTools::forceUnmount(launcher, std::nullopt, mountPath)));
     EXPECT_EQ(launcher->unmounts.size(), 2);
 
     // A name that could reach outside ~/Mounts allows the backing folder alone.
@@ -121,7 +127,8 @@ TEST(SupervisorTools, AllowedMountPathNeedsASafeName)
 {
     TestSupport::ScopedEnvironment env;
     env.set("HOME", "/home/tester");
-    EXPECT_EQ(SupervisorTools::allowedMountPath(QStringLiteral("My Drive \u00e9")), QStringLiteral("/home/tester/Mounts/My Drive \u00e9"));
+    EXPECT_EQ(SupervisorTools::allowedMountPath(QStringLiteral("My Drive \u00e9")),
+              QStringLiteral("/home/tester/Mounts/My Drive \u00e9"));
     for (const std::optional<QString> &name : std::vector<std::optional<QString>>{
              std::nullopt, QString(), ".", "..", "a/b", "/", QStringLiteral("a") + QChar(u'\0') + "b"})
         EXPECT_EQ(SupervisorTools::allowedMountPath(name), std::nullopt) << name.value_or("<none>").toStdString();

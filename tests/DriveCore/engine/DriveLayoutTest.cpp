@@ -1,5 +1,5 @@
-#include "DriveCore/engine/AppVersion.h"
 #include "DriveCore/engine/DriveLayout.h"
+#include "DriveCore/engine/AppVersion.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "support/ScopedEnvironment.h"
 
@@ -63,12 +63,14 @@ TEST(DriveLayout, LocalPaths)
 TEST(DriveLayout, DateFoldersAreGregorianInTheGivenZone)
 {
     const QTimeZone utc = QTimeZone::utc();
-    EXPECT_EQ(DriveLayout::dateFolder(QDateTime(QDate(2026, 3, 5), QTime(12, 0), utc), utc), QStringLiteral("2026-03-05"));
+    EXPECT_EQ(DriveLayout::dateFolder(QDateTime(QDate(2026, 3, 5), QTime(12, 0), utc), utc),
+              QStringLiteral("2026-03-05"));
     // 23:30 UTC on 31 December is already 1 January in Tokyo.
     const QDateTime lateNight(QDate(2026, 12, 31), QTime(23, 30), utc);
     EXPECT_EQ(DriveLayout::dateFolder(lateNight, utc), QStringLiteral("2026-12-31"));
     EXPECT_EQ(DriveLayout::dateFolder(lateNight, QTimeZone("Asia/Tokyo")), QStringLiteral("2027-01-01"));
-    EXPECT_EQ(DriveLayout::dateFolder(QDateTime(QDate(987, 1, 2), QTime(0, 0), utc), utc), QStringLiteral("0987-01-02"));
+    EXPECT_EQ(DriveLayout::dateFolder(QDateTime(QDate(987, 1, 2), QTime(0, 0), utc), utc),
+              QStringLiteral("0987-01-02"));
 }
 
 TEST(AppVersion, MenuLine)

@@ -1,5 +1,5 @@
-#include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveSettings.h"
+#include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/platform/UserDefaults.h"
 
 #include <QJsonDocument>
@@ -16,7 +16,8 @@ const QUuid deviceID = QUuid::fromString(QStringLiteral("{0f8fad5b-d9cb-469f-a16
 
 DriveSettings sample()
 {
-    return DriveSettings{.driveName = QStringLiteral("Ovra"), .deviceID = deviceID, .deviceName = QStringLiteral("Desk")};
+    return DriveSettings{
+        .driveName = QStringLiteral("Ovra"), .deviceID = deviceID, .deviceName = QStringLiteral("Desk")};
 }
 
 QByteArray withChange(const char *key, const QJsonValue &value)
@@ -89,8 +90,14 @@ TEST(DriveSettings, SaveAndLoadThroughTheDefaults)
 TEST(DriveSettings, LargestCacheLeaves20GBFree)
 {
     const std::vector<std::pair<qint64, qint64>> cases{
-        {45'900'000'000, 25}, {20'500'000'000, 1}, {5'000'000'000, 1}, {0, 1}, {-1, 1},
-        {21'000'000'000, 1}, {22'999'999'999, 2}, {std::numeric_limits<qint64>::max(), 9'223'372'016},
+        {45'900'000'000, 25},
+        {20'500'000'000, 1},
+        {5'000'000'000, 1},
+        {0, 1},
+        {-1, 1},
+        {21'000'000'000, 1},
+        {22'999'999'999, 2},
+        {std::numeric_limits<qint64>::max(), 9'223'372'016},
         {std::numeric_limits<qint64>::min(), 1},
     };
     for (const auto &[free, expected] : cases)

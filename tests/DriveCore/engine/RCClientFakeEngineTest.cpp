@@ -1,7 +1,7 @@
 #include "DriveCore/engine/RCClient.h"
 
-#include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,7 +52,8 @@ TEST_F(RCClientFakeEngineTest, ReadsQueueAndTrashFigures)
         "diskCache": {"uploadsInProgress": 1, "uploadsQueued": 4},
         "trash": {"pending": 2, "failing": 1},
         "methods": {"vfs/queue": {"reply": {"queue": [{"name": "docs/a.txt"}, {"name": "b c"}]}}}
-    })").object());
+    })")
+                           .object());
     const VFSStats stats = await(rc().vfsStats(fs));
     EXPECT_EQ(stats.diskCache, (DiskCache{1, 4, 0}));
     EXPECT_EQ(stats.trash, (TrashStats{2, 1}));
@@ -62,8 +63,8 @@ TEST_F(RCClientFakeEngineTest, ReadsQueueAndTrashFigures)
 
 TEST_F(RCClientFakeEngineTest, KeepsPins)
 {
-    const QJsonObject pin = await(rc().call(QStringLiteral("vfs/pin"),
-                                            {{"fs", fs}, {"paths", QJsonArray{QStringLiteral("keep")}}}));
+    const QJsonObject pin =
+        await(rc().call(QStringLiteral("vfs/pin"), {{"fs", fs}, {"paths", QJsonArray{QStringLiteral("keep")}}}));
     EXPECT_FALSE(pin.value(u"notEnoughSpace").toBool());
 
     const QJsonObject pins = await(rc().call(QStringLiteral("vfs/pins"), {{"fs", fs}}));
@@ -88,8 +89,9 @@ TEST_F(RCClientFakeEngineTest, WorksOnTheBucket)
     QStringList paths;
     for (const ListItem &item : all)
         paths.append(item.Path);
-    EXPECT_EQ(paths, (QStringList{QStringLiteral("docs"), QStringLiteral("docs/a.txt"), QStringLiteral("keep"),
-                                  QStringLiteral("keep/b.bin")}));
+    EXPECT_EQ(paths,
+              (QStringList{QStringLiteral("docs"), QStringLiteral("docs/a.txt"), QStringLiteral("keep"),
+                           QStringLiteral("keep/b.bin")}));
     EXPECT_EQ(await(rc().stat(fs, QStringLiteral("docs/a.txt"), true))->Size, 5);
 
     const QString trash = QStringLiteral("drivecrypt:Recently Deleted");
@@ -118,7 +120,8 @@ TEST_F(RCClientFakeEngineTest, ScriptedFaults)
         "vfs/stats": {"status": 503, "error": "cache not ready"},
         "core/stats": {"delay": 2},
         "vfs/queue": {"hang": true}
-    }})").object());
+    }})")
+                           .object());
 
     const auto refused = failureOf<RCError>(rc().vfsStats(fs));
     ASSERT_TRUE(refused);

@@ -1,7 +1,7 @@
 #include "DriveCore/engine/RCClient.h"
 
-#include "support/TestSupport.h"
 #include "support/fake-engine/RCServerProcess.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,7 +80,8 @@ TEST_F(RCClientRcloneTest, AnswersVersionAndStatistics)
 {
     EXPECT_TRUE(await(client().ping()));
     const QJsonObject version = await(client().call(QStringLiteral("core/version"), {}));
-    EXPECT_TRUE(version.value(u"version").toString().startsWith(u"v1.")) << QJsonDocument(version).toJson().toStdString();
+    EXPECT_TRUE(version.value(u"version").toString().startsWith(u"v1."))
+        << QJsonDocument(version).toJson().toStdString();
 
     EXPECT_TRUE(await(client().coreStats()).transferring.isEmpty());
     await(client().transferred());
@@ -145,7 +146,8 @@ TEST_F(RCClientRcloneTest, RefusesUnknownMethodsWithTheEnginesText)
     ASSERT_TRUE(error);
     EXPECT_EQ(error->status, 404);
     EXPECT_EQ(error->message, QStringLiteral("couldn't find method \"nope/x\""));
-    EXPECT_EQ(error->description(), QStringLiteral("rclone rc nope/x failed (HTTP 404): couldn't find method \"nope/x\""));
+    EXPECT_EQ(error->description(),
+              QStringLiteral("rclone rc nope/x failed (HTTP 404): couldn't find method \"nope/x\""));
 }
 
 TEST_F(RCClientRcloneTest, RefusesAWrongPassword)

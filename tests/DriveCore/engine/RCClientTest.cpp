@@ -7,9 +7,9 @@
 
 #include <QCoreApplication>
 #include <QNetworkReply>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QThread>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
@@ -98,35 +98,42 @@ TEST_F(RCClientTest, SendsEachOperationsParameters)
     };
     const QString fs = QStringLiteral("drivecrypt:Drive");
     const std::vector<Case> cases = {
-        {"recursive list", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, true)); },
-         "/operations/list", R"({"fs": "drivecrypt:Drive", "remote": "", "opt": {"recurse": true}})"},
-        {"queue", [&](const RCClient &rc) { return ignore(rc.queuedUploads(fs)); },
-         "/vfs/queue", R"({"fs": "drivecrypt:Drive"})"},
+        {"recursive list", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, true)); }, "/operations/list",
+         R"({"fs": "drivecrypt:Drive", "remote": "", "opt": {"recurse": true}})"},
+        {"queue", [&](const RCClient &rc) { return ignore(rc.queuedUploads(fs)); }, "/vfs/queue",
+         R"({"fs": "drivecrypt:Drive"})"},
         {"core stats", [&](const RCClient &rc) { return ignore(rc.coreStats()); }, "/core/stats", "{}"},
         {"transferred", [&](const RCClient &rc) { return ignore(rc.transferred()); }, "/core/transferred", "{}"},
-        {"vfs stats", [&](const RCClient &rc) { return ignore(rc.vfsStats(fs)); },
-         "/vfs/stats", R"({"fs": "drivecrypt:Drive"})"},
+        {"vfs stats", [&](const RCClient &rc) { return ignore(rc.vfsStats(fs)); }, "/vfs/stats",
+         R"({"fs": "drivecrypt:Drive"})"},
         {"vfs list", [&](const RCClient &rc) { return ignore(rc.vfsList()); }, "/vfs/list", "{}"},
         {"stat", [&](const RCClient &rc) { return ignore(rc.stat(fs, QStringLiteral("a"), false)); },
          "/operations/stat", R"({"fs": "drivecrypt:Drive", "remote": "a"})"},
         {"stat of files only", [&](const RCClient &rc) { return ignore(rc.stat(fs, QStringLiteral("a"), true)); },
          "/operations/stat", R"({"fs": "drivecrypt:Drive", "remote": "a", "opt": {"filesOnly": true}})"},
-        {"forget folders", [&](const RCClient &rc) { return rc.forgetDirs({QStringLiteral("x/y"), QStringLiteral("z")}, fs); },
+        {"forget folders",
+         [&](const RCClient &rc) { return rc.forgetDirs({QStringLiteral("x/y"), QStringLiteral("z")}, fs); },
          "/vfs/forget", R"({"fs": "drivecrypt:Drive", "dir0": "x/y", "dir1": "z"})"},
-        {"forget the whole cache", [&](const RCClient &rc) { return rc.forgetDirs({}, fs); },
-         "/vfs/forget", R"({"fs": "drivecrypt:Drive"})"},
-        {"forget files", [&](const RCClient &rc) { return rc.forgetFiles({QStringLiteral("f")}, fs); },
-         "/vfs/forget", R"({"fs": "drivecrypt:Drive", "file0": "f"})"},
-        {"copy", [&](const RCClient &rc) { return rc.copyFile(fs, QStringLiteral("a"), QStringLiteral("b:"), QStringLiteral("c")); },
+        {"forget the whole cache", [&](const RCClient &rc) { return rc.forgetDirs({}, fs); }, "/vfs/forget",
+         R"({"fs": "drivecrypt:Drive"})"},
+        {"forget files", [&](const RCClient &rc) { return rc.forgetFiles({QStringLiteral("f")}, fs); }, "/vfs/forget",
+         R"({"fs": "drivecrypt:Drive", "file0": "f"})"},
+        {"copy",
+         [&](const RCClient &rc) {
+             return rc.copyFile(fs, QStringLiteral("a"), QStringLiteral("b:"), QStringLiteral("c"));
+         },
          "/operations/copyfile", R"({"srcFs": "drivecrypt:Drive", "srcRemote": "a", "dstFs": "b:", "dstRemote": "c"})"},
-        {"move", [&](const RCClient &rc) { return rc.moveFile(fs, QStringLiteral("a"), QStringLiteral("b:"), QStringLiteral("c")); },
+        {"move",
+         [&](const RCClient &rc) {
+             return rc.moveFile(fs, QStringLiteral("a"), QStringLiteral("b:"), QStringLiteral("c"));
+         },
          "/operations/movefile", R"({"srcFs": "drivecrypt:Drive", "srcRemote": "a", "dstFs": "b:", "dstRemote": "c"})"},
-        {"delete", [&](const RCClient &rc) { return rc.deleteFile(fs, QStringLiteral("a")); },
-         "/operations/deletefile", R"({"fs": "drivecrypt:Drive", "remote": "a"})"},
-        {"purge", [&](const RCClient &rc) { return rc.purge(fs, QStringLiteral("d")); },
-         "/operations/purge", R"({"fs": "drivecrypt:Drive", "remote": "d"})"},
-        {"move folder", [&](const RCClient &rc) { return rc.moveDir(QStringLiteral("a:"), fs); },
-         "/sync/move", R"({"srcFs": "a:", "dstFs": "drivecrypt:Drive", "deleteEmptySrcDirs": true})"},
+        {"delete", [&](const RCClient &rc) { return rc.deleteFile(fs, QStringLiteral("a")); }, "/operations/deletefile",
+         R"({"fs": "drivecrypt:Drive", "remote": "a"})"},
+        {"purge", [&](const RCClient &rc) { return rc.purge(fs, QStringLiteral("d")); }, "/operations/purge",
+         R"({"fs": "drivecrypt:Drive", "remote": "d"})"},
+        {"move folder", [&](const RCClient &rc) { return rc.moveDir(QStringLiteral("a:"), fs); }, "/sync/move",
+         R"({"srcFs": "a:", "dstFs": "drivecrypt:Drive", "deleteEmptySrcDirs": true})"},
     };
     reply(200, R"({"list": [], "item": null,
                    "diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}})");
@@ -188,7 +195,8 @@ TEST_F(RCClientTest, RedirectsAreNotFollowed)
         respond({200, "{}", "application/json", {}});
     });
     ASSERT_TRUE(elsewhere.listen());
-    response = {302, "", "text/plain", {{"Location", "http://127.0.0.1:" + QByteArray::number(elsewhere.port()) + "/x"}}};
+    response = {
+        302, "", "text/plain", {{"Location", "http://127.0.0.1:" + QByteArray::number(elsewhere.port()) + "/x"}}};
 
     const auto error = failureOf<RCError>(client().call(QStringLiteral("core/stats"), {}));
     ASSERT_TRUE(error);
@@ -207,8 +215,9 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
 
     reply(200, R"({"transferring": [{"name": "a.txt", "size": 10, "bytes": 4, "percentage": 40, "eta": null,
                                      "group": "global_stats", "dstFs": "drivecrypt:Drive", "speed": 1.5}]})");
-    const Transferring expected{QStringLiteral("a.txt"), 10, 4, 40, std::nullopt, QStringLiteral("global_stats"),
-                                QStringLiteral("drivecrypt:Drive")};
+    const Transferring expected{
+        QStringLiteral("a.txt"),           10, 4, 40, std::nullopt, QStringLiteral("global_stats"),
+        QStringLiteral("drivecrypt:Drive")};
     EXPECT_EQ(await(rc.coreStats()).transferring, QList<Transferring>{expected});
 
     reply(200, R"({"diskCache": {"uploadsInProgress": 1, "uploadsQueued": 2, "erroredFiles": 3}})");
@@ -216,7 +225,8 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
     EXPECT_EQ(stats.diskCache, (DiskCache{1, 2, 3}));
     EXPECT_FALSE(stats.trash);
 
-    reply(200, R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {"pending": 3}})");
+    reply(200,
+          R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {"pending": 3}})");
     stats = await(rc.vfsStats(fs));
     EXPECT_EQ(stats.trash, (TrashStats{3, std::nullopt}));
 
@@ -229,7 +239,8 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
     reply(200, R"({"item": null})");
     EXPECT_FALSE(await(rc.stat(fs, QStringLiteral("a"), false)));
 
-    reply(200, R"({"item": {"Path": "d/a", "Name": "a", "Size": 5, "ModTime": "2026-01-02T03:04:05Z", "IsDir": false}})");
+    reply(200,
+          R"({"item": {"Path": "d/a", "Name": "a", "Size": 5, "ModTime": "2026-01-02T03:04:05Z", "IsDir": false}})");
     EXPECT_EQ(await(rc.stat(fs, QStringLiteral("d/a"), false)),
               (ListItem{QStringLiteral("d/a"), QStringLiteral("a"), 5, QStringLiteral("2026-01-02T03:04:05Z"), false}));
 
@@ -243,7 +254,8 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
                                               false, std::nullopt, std::nullopt})});
 
     // An answer that is not read may be any well-formed JSON.
-    for (const QByteArray body : {"{}", "[]", "5", "-1.5e3", "true", "null", R"("done")", " \n[1, {\"a\": null}]\r\n"}) {
+    for (const QByteArray body :
+         {"{}", "[]", "5", "-1.5e3", "true", "null", R"("done")", " \n[1, {\"a\": null}]\r\n"}) {
         SCOPED_TRACE(body.toStdString());
         reply(200, body);
         EXPECT_NO_THROW(await(rc.call<RCClient::Empty>(QStringLiteral("vfs/pin-scan"), {})));
@@ -271,14 +283,18 @@ TEST_F(RCClientTest, RejectsRepliesThatDoNotFit)
         {"not JSON", "ok", [](const RCClient &rc) { return ignore(rc.call(QStringLiteral("x"), {})); }},
         {"not an object", "[1]", [](const RCClient &rc) { return ignore(rc.call(QStringLiteral("x"), {})); }},
         {"transfer without size", R"({"transferring": [{"name": "a", "bytes": 0, "percentage": 0}]})", coreStats},
-        {"fractional percentage", R"({"transferring": [{"name": "a", "size": 1, "bytes": 0, "percentage": 0.5}]})", coreStats},
+        {"fractional percentage", R"({"transferring": [{"name": "a", "size": 1, "bytes": 0, "percentage": 0.5}]})",
+         coreStats},
         {"size as text", R"({"transferring": [{"name": "a", "size": "1", "bytes": 0, "percentage": 0}]})", coreStats},
         {"transferring not a list", R"({"transferring": {}})", coreStats},
         {"no disk cache", R"({"trash": {"pending": 1}})", vfsStats},
-        {"null figure", R"({"diskCache": {"uploadsInProgress": null, "uploadsQueued": 0, "erroredFiles": 0}})", vfsStats},
-        {"trash without pending", R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {}})", vfsStats},
+        {"null figure", R"({"diskCache": {"uploadsInProgress": null, "uploadsQueued": 0, "erroredFiles": 0}})",
+         vfsStats},
+        {"trash without pending",
+         R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {}})", vfsStats},
         {"no listing", "{}", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, false)); }},
-        {"queue entry without name", R"({"queue": [{}]})", [&](const RCClient &rc) { return ignore(rc.queuedUploads(fs)); }},
+        {"queue entry without name", R"({"queue": [{}]})",
+         [&](const RCClient &rc) { return ignore(rc.queuedUploads(fs)); }},
         {"directory flag as number", R"({"item": {"Path": "a", "Name": "a", "Size": 1, "ModTime": "t", "IsDir": 0}})",
          [&](const RCClient &rc) { return ignore(rc.stat(fs, QStringLiteral("a"), false)); }},
         {"transfer without completion time", R"({"transferred": [{"name": "a", "size": 1, "error": ""}]})",
@@ -297,19 +313,33 @@ TEST_F(RCClientTest, DecodingErrorsNameWhereTheReplyWentWrong)
                                      {"name": "b", "bytes": 0, "percentage": 0}]})");
     const auto error = failureOf<JsonDecodingError>(client().coreStats());
     ASSERT_TRUE(error);
-    EXPECT_TRUE(error->description.contains(QStringLiteral("transferring[1].size"))) << error->description.toStdString();
+    EXPECT_TRUE(error->description.contains(QStringLiteral("transferring[1].size")))
+        << error->description.toStdString();
 }
 
 TEST(RCClientTimeouts, FollowTheTableByWholeName)
 {
     const std::vector<std::pair<const char *, int>> cases = {
-        {"core/version", 5},          {"core/stats", 10},     {"core/transferred", 10},
-        {"vfs/stats", 10},            {"vfs/forget", 10},     {"vfs/list", 10},
-        {"operations/stat", 10},      {"vfs/pins", 10},       {"vfs/pin-scan", 10},
-        {"vfs/queue", 10},            {"vfs/unpin", 60},      {"vfs/pin", 120},
-        {"operations/list", 60},      {"operations/deletefile", 60},
-        {"VFS/PIN", 3600},            {"vfs/pin/", 3600},     {"operations/copyfile", 3600},
-        {"operations/size", 3600},    {"sync/move", 3600},    {"", 3600},
+        {"core/version", 5},
+        {"core/stats", 10},
+        {"core/transferred", 10},
+        {"vfs/stats", 10},
+        {"vfs/forget", 10},
+        {"vfs/list", 10},
+        {"operations/stat", 10},
+        {"vfs/pins", 10},
+        {"vfs/pin-scan", 10},
+        {"vfs/queue", 10},
+        {"vfs/unpin", 60},
+        {"vfs/pin", 120},
+        {"operations/list", 60},
+        {"operations/deletefile", 60},
+        {"VFS/PIN", 3600},
+        {"vfs/pin/", 3600},
+        {"operations/copyfile", 3600},
+        {"operations/size", 3600},
+        {"sync/move", 3600},
+        {"", 3600},
     };
     for (const auto &[method, seconds] : cases) {
         SCOPED_TRACE(method);
@@ -386,7 +416,8 @@ TEST_F(RCClientTest, CancellingAbortsTheRequest)
     CancelSource source;
     QTimer::singleShot(50ms, [&] { source.request_stop(); });
     // The engine never answers: only the cancellation can end the call before the await's limit.
-    EXPECT_TRUE(failureOf<CancelledError>(client().call(QStringLiteral("operations/purge"), {}, 24h, source.get_token())));
+    EXPECT_TRUE(
+        failureOf<CancelledError>(client().call(QStringLiteral("operations/purge"), {}, 24h, source.get_token())));
     EXPECT_EQ(requests.size(), 1u);
 
     // Already cancelled: nothing is sent.

@@ -22,9 +22,10 @@ TEST(RcloneObscure, TheEngineRevealsThePassphrase)
         QString(200, u'\u00e9'),
     };
     for (const QString &passphrase : passphrases) {
-        const RcloneResult result = TestSupport::await(ProcessRunner::run(
-            rclone, {QStringLiteral("reveal"), RcloneCommand::obscure(passphrase)},
-            {{QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null")}, {QStringLiteral("HOME"), QDir::tempPath()}}));
+        const RcloneResult result = TestSupport::await(
+            ProcessRunner::run(rclone, {QStringLiteral("reveal"), RcloneCommand::obscure(passphrase)},
+                               {{QStringLiteral("RCLONE_CONFIG"), QStringLiteral("/dev/null")},
+                                {QStringLiteral("HOME"), QDir::tempPath()}}));
         ASSERT_EQ(result.status, 0) << result.stderrText().toStdString();
         EXPECT_EQ(QString::fromUtf8(result.stdoutBytes).chopped(1), passphrase);
     }

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 using namespace DriveCore;
-using TestSupport::LoopbackHTTPServer;
 using TestSupport::await;
+using TestSupport::LoopbackHTTPServer;
 using Failure = CloudflareKey::Failure;
 
 namespace {
@@ -27,9 +27,7 @@ LoopbackHTTPServer::Answer verified(const QByteArray &id, const QByteArray &stat
 // Answers each verification path with its own answer.
 LoopbackHTTPServer::Handler byPath(LoopbackHTTPServer::Answer onAccount, LoopbackHTTPServer::Answer onUser)
 {
-    return [=](const LoopbackHTTPServer::Request &request) {
-        return request.path == accountPath ? onAccount : onUser;
-    };
+    return [=](const LoopbackHTTPServer::Request &request) { return request.path == accountPath ? onAccount : onUser; };
 }
 
 Failure::Case failureOf(QCoro::Task<StorageSecrets> &&task)
@@ -57,8 +55,9 @@ TEST_F(CloudflareKeyTest, AccountTokenIsAcceptedOnTheFirstPath)
     LoopbackHTTPServer server(byPath(verified("ABCdef0123"), {500, ""}));
     const StorageSecrets secrets = await(check(server, QStringLiteral("  the-token\r\n")));
 
-    EXPECT_EQ(secrets, (StorageSecrets{endpoint, QStringLiteral("photos"), QStringLiteral("ABCdef0123"),
-                                       CloudflareKey::storageKeys({}, QStringLiteral("the-token")).secretAccessKey}));
+    EXPECT_EQ(secrets,
+              (StorageSecrets{endpoint, QStringLiteral("photos"), QStringLiteral("ABCdef0123"),
+                              CloudflareKey::storageKeys({}, QStringLiteral("the-token")).secretAccessKey}));
     ASSERT_EQ(server.requests().size(), 1u);
     const LoopbackHTTPServer::Request &request = server.requests().front();
     EXPECT_EQ(request.method, "GET");
@@ -129,8 +128,9 @@ TEST_F(CloudflareKeyTest, TransportErrorIsThrownWithoutTryingTheSecondPath)
         ++sent;
         return liveHTTPSend(std::move(request), token);
     };
-    EXPECT_THROW(await(CloudflareKey::storageSecrets(QStringLiteral("t"), endpoint, QStringLiteral("photos"), counting, base)),
-                 HTTPTransportError);
+    EXPECT_THROW(
+        await(CloudflareKey::storageSecrets(QStringLiteral("t"), endpoint, QStringLiteral("photos"), counting, base)),
+        HTTPTransportError);
     EXPECT_EQ(sent, 1);
 }
 

@@ -38,7 +38,8 @@ protected:
     }
     void put(const QString &path, const QByteArray &content)
     {
-        const RcloneResult result = engine({QStringLiteral("rcat"), QStringLiteral("drivecrypt:") + path}, passphrase, content);
+        const RcloneResult result =
+            engine({QStringLiteral("rcat"), QStringLiteral("drivecrypt:") + path}, passphrase, content);
         ASSERT_EQ(result.status, 0) << result.stderrText().toStdString();
     }
     QByteArray read(const QString &path)
@@ -50,8 +51,8 @@ protected:
     // Every file of the decrypted drive, sorted.
     QStringList files(const QString &folder = {})
     {
-        const RcloneResult result = engine(
-            {QStringLiteral("lsf"), QStringLiteral("-R"), QStringLiteral("--files-only"), QStringLiteral("drivecrypt:") + folder});
+        const RcloneResult result = engine({QStringLiteral("lsf"), QStringLiteral("-R"), QStringLiteral("--files-only"),
+                                            QStringLiteral("drivecrypt:") + folder});
         EXPECT_EQ(result.status, 0) << result.stderrText().toStdString();
         QStringList names = QString::fromUtf8(result.stdoutBytes).split(u'\n', Qt::SkipEmptyParts);
         names.sort();
@@ -135,8 +136,8 @@ TEST_F(DriveConnectionS3Test, OlderLayoutMovesIntoDriveWithoutOverwritingAnythin
     put(QStringLiteral("Recently Deleted/2024-01-01/old.txt"), "old");
 
     // Without the check object nothing is moved, even with the right passphrase.
-    EXPECT_TRUE(TestSupport::failureOf<PassphraseNotConfirmed>(
-        connection.migrateRootIntoDrive(passphrase, server.secrets())));
+    EXPECT_TRUE(
+        TestSupport::failureOf<PassphraseNotConfirmed>(connection.migrateRootIntoDrive(passphrase, server.secrets())));
     EXPECT_EQ(read(QStringLiteral("a.txt")), "from the top");
 
     await(connection.prepareNewDrive(passphrase, server.secrets()));
@@ -166,17 +167,18 @@ TEST_F(DriveConnectionS3Test, AProbeEndedByASignalMovesNothing)
     // SIGQUIT is signal 3, the engine's exit status for a folder that does not exist: the
     // free-name probe must not read its death as "that name is free".
     QTemporaryDir folder;
-    DriveConnection probeDies(TestSupport::writeScript(
-        folder.filePath(QStringLiteral("rclone")),
-        QStringLiteral("ulimit -c 0\n"
-                       "case \"$1 $2\" in \"lsf drivecrypt:Drive/\"*) kill -QUIT $$ ;; esac\n"
-                       "exec '%1' \"$@\"\n")
-            .arg(rclone)));
+    DriveConnection probeDies(
+        TestSupport::writeScript(folder.filePath(QStringLiteral("rclone")),
+                                 QStringLiteral("ulimit -c 0\n"
+                                                "case \"$1 $2\" in \"lsf drivecrypt:Drive/\"*) kill -QUIT $$ ;; esac\n"
+                                                "exec '%1' \"$@\"\n")
+                                     .arg(rclone)));
     const auto failure =
         TestSupport::failureOf<ConnectionError>(probeDies.migrateRootIntoDrive(passphrase, server.secrets()));
     ASSERT_TRUE(failure);
-    EXPECT_EQ(*failure, ConnectionError(ConnectionError::other,
-                                        QStringLiteral("The storage helper was stopped by signal 3 (SIGQUIT).")));
+    EXPECT_EQ(*failure,
+              ConnectionError(ConnectionError::other,
+                              QStringLiteral("The storage helper was stopped by signal 3 (SIGQUIT).")));
     EXPECT_EQ(read(QStringLiteral("Drive/a.txt")), "already inside");
     EXPECT_EQ(read(QStringLiteral("a.txt")), "from the top");
 }

@@ -45,7 +45,8 @@ TEST(ConnectionError, ClassifiesByTheFirstMatchingGroup)
         // Otherwise the last line that reports an error, trimmed.
         {"NOTICE: one\n  2024/01/01 ERROR : the real problem \t\nNOTICE: after\n",
          ConnectionError(ConnectionError::other, QStringLiteral("2024/01/01 ERROR : the real problem"))},
-        {"something\nFailed to lsf: x\nlast words", ConnectionError(ConnectionError::other, QStringLiteral("Failed to lsf: x"))},
+        {"something\nFailed to lsf: x\nlast words",
+         ConnectionError(ConnectionError::other, QStringLiteral("Failed to lsf: x"))},
         {"just\nthe last line\n\n", ConnectionError(ConnectionError::other, QStringLiteral("the last line"))},
         {"", ConnectionError(ConnectionError::other, QString())},
     };
@@ -70,15 +71,16 @@ TEST(ConnectionError, MessagesAndTheCutDetail)
                  "Couldn't reach the storage. Check your internet connection.");
 
     // 300 user-perceived characters: an accent written as a combining mark is not cut off.
-    const QString long310 = QStringLiteral("ERROR ") + QString(293, u'x') + QStringLiteral("e\u0301") + QString(10, u'y');
+    const QString long310 =
+        QStringLiteral("ERROR ") + QString(293, u'x') + QStringLiteral("e\u0301") + QString(10, u'y');
     const ConnectionError cut = ConnectionError::classify(long310);
     EXPECT_EQ(cut.detail, long310.left(301)) << "299 plain characters and one accented e";
 }
 
 TEST(ConnectionError, RedactsBothKeysBeforeClassifying)
 {
-    const RcloneResult result{1, {},
-                              "ERROR : key AKIDEXAMPLE with secret wJalrXUtnFEMI/K7MDENG, again wJalrXUtnFEMI/K7MDENG\n"};
+    const RcloneResult result{
+        1, {}, "ERROR : key AKIDEXAMPLE with secret wJalrXUtnFEMI/K7MDENG, again wJalrXUtnFEMI/K7MDENG\n"};
     const ConnectionError error = ConnectionError::failedCommand(result, secrets);
     EXPECT_EQ(error.detail, QStringLiteral("ERROR : key <redacted> with secret <redacted>, again <redacted>"));
     EXPECT_FALSE(error.message().contains(secrets.secretAccessKey));
@@ -86,8 +88,10 @@ TEST(ConnectionError, RedactsBothKeysBeforeClassifying)
     EXPECT_EQ(ConnectionError::redact(QStringLiteral("akidexample AKIDEXAMPLE"), secrets),
               QStringLiteral("akidexample <redacted>"));
     EXPECT_EQ(ConnectionError::redact(QStringLiteral("abc"), StorageSecrets{}), QStringLiteral("abc"));
-    EXPECT_EQ(ConnectionError(ConnectionError::other, QStringLiteral("a")), ConnectionError(ConnectionError::other, QStringLiteral("a")));
-    EXPECT_FALSE(ConnectionError(ConnectionError::other, QStringLiteral("a")) == ConnectionError(ConnectionError::other, QStringLiteral("b")));
+    EXPECT_EQ(ConnectionError(ConnectionError::other, QStringLiteral("a")),
+              ConnectionError(ConnectionError::other, QStringLiteral("a")));
+    EXPECT_FALSE(ConnectionError(ConnectionError::other, QStringLiteral("a"))
+                 == ConnectionError(ConnectionError::other, QStringLiteral("b")));
 }
 
 TEST(DriveConnection, EnvironmentLeavesTheEncryptedRemoteOutWithoutAPassphrase)
@@ -123,9 +127,10 @@ TEST(DriveConnection, EnvironmentLeavesTheEncryptedRemoteOutWithoutAPassphrase)
 
 TEST(DriveConnection, ParsesListingLines)
 {
-    const QByteArray output = "12\tnotes.txt\n-1\tPhotos/\nno tab here\n\n7\tname\twith tab\nabc\tweird size\n0\tempty\n";
+    const QByteArray output =
+        "12\tnotes.txt\n-1\tPhotos/\nno tab here\n\n7\tname\twith tab\nabc\tweird size\n0\tempty\n";
     const QList<DriveConnection::Entry> expected{
-        {QStringLiteral("notes.txt"), false, 12},    {QStringLiteral("Photos"), true, -1},
+        {QStringLiteral("notes.txt"), false, 12},     {QStringLiteral("Photos"), true, -1},
         {QStringLiteral("name\twith tab"), false, 7}, {QStringLiteral("weird size"), false, -1},
         {QStringLiteral("empty"), false, 0},
     };
@@ -134,7 +139,8 @@ TEST(DriveConnection, ParsesListingLines)
 
 TEST(DriveConnection, DecryptionFailureFragments)
 {
-    EXPECT_TRUE(DriveConnection::isDecryptionFailure(QStringLiteral("x: failed to authenticate decrypted block - bad password?")));
+    EXPECT_TRUE(DriveConnection::isDecryptionFailure(
+        QStringLiteral("x: failed to authenticate decrypted block - bad password?")));
     EXPECT_TRUE(DriveConnection::isDecryptionFailure(QStringLiteral("not an encrypted file - bad magic")));
     EXPECT_TRUE(DriveConnection::isDecryptionFailure(QStringLiteral("file is too short to be encrypted")));
     EXPECT_FALSE(DriveConnection::isDecryptionFailure(QStringLiteral("Bad Password")));
@@ -169,8 +175,9 @@ TEST_F(StandInProgramTest, StorageTestRunsTheDesignedCommandWithExactlyTheDesign
     DriveConnection connection(standIn(QStringLiteral("exit 0")));
     EXPECT_EQ(await(connection.testStorage(secrets)), std::nullopt);
 
-    QStringList expectedArguments{"lsf", "drive:photos", "--max-depth", "1", "--retries", "1", "--low-level-retries",
-                                  "2", "--contimeout", "15s", "--timeout", "30s"};
+    QStringList expectedArguments{
+        "lsf", "drive:photos", "--max-depth", "1",         "--retries", "1", "--low-level-retries",
+        "2",   "--contimeout", "15s",         "--timeout", "30s"};
     expectedArguments.sort();
     EXPECT_EQ(recorded(QStringLiteral("arguments")), expectedArguments);
 
@@ -186,15 +193,16 @@ TEST_F(StandInProgramTest, StorageTestRunsTheDesignedCommandWithExactlyTheDesign
 
 TEST_F(StandInProgramTest, FailuresAreRedactedAndClassified)
 {
-    DriveConnection connection(standIn(
-        QStringLiteral("echo 'NOTICE: retrying with AKIDEXAMPLE' >&2\n"
-                       "echo 'ERROR : odd reply for wJalrXUtnFEMI/K7MDENG' >&2\nexit 1")));
+    DriveConnection connection(
+        standIn(QStringLiteral("echo 'NOTICE: retrying with AKIDEXAMPLE' >&2\n"
+                               "echo 'ERROR : odd reply for wJalrXUtnFEMI/K7MDENG' >&2\nexit 1")));
     const std::optional<ConnectionError> failure = await(connection.testStorage(secrets));
     ASSERT_TRUE(failure);
     EXPECT_EQ(*failure, ConnectionError(ConnectionError::other, QStringLiteral("ERROR : odd reply for <redacted>")));
 
     // The throwing commands use the same rule.
-    const auto thrown = TestSupport::failureOf<ConnectionError>(connection.checkPassphrase(QStringLiteral("pass"), secrets));
+    const auto thrown =
+        TestSupport::failureOf<ConnectionError>(connection.checkPassphrase(QStringLiteral("pass"), secrets));
     ASSERT_TRUE(thrown);
     EXPECT_EQ(thrown->detail, QStringLiteral("ERROR : odd reply for <redacted>"));
 }

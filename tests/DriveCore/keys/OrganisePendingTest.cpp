@@ -28,7 +28,7 @@ TEST(OrganisePending, SavesLoadsAndClearsTheKind)
     EXPECT_FALSE(defaults.contains(QStringLiteral("organisePending")));
 
     for (const UserDefaults::Value &junk : {UserDefaults::Value(QStringLiteral("NewDrive")),
-                                             UserDefaults::Value(QStringLiteral("")), UserDefaults::Value(true)}) {
+                                            UserDefaults::Value(QStringLiteral("")), UserDefaults::Value(true)}) {
         defaults.set(QStringLiteral("organisePending"), junk);
         EXPECT_EQ(OrganisePending::load(defaults), std::nullopt);
     }

@@ -33,7 +33,8 @@ QString readQR(const PairingQR::Image &image)
     file.write(image.pixels);
     file.close();
     QProcess node;
-    node.start(QStandardPaths::findExecutable(QStringLiteral("node")), {QStringLiteral(READ_QR_SCRIPT), file.fileName()});
+    node.start(QStandardPaths::findExecutable(QStringLiteral("node")),
+               {QStringLiteral(READ_QR_SCRIPT), file.fileName()});
     EXPECT_TRUE(node.waitForFinished(30'000));
     if (node.exitCode() != 0)
         return QStringLiteral("decoder failed: ") + QString::fromUtf8(node.readAllStandardError());
@@ -42,7 +43,8 @@ QString readQR(const PairingQR::Image &image)
 
 TEST(PhonePairing, CodeIsARecoveryKitOfTheKeysWithTheToken)
 {
-    const QString code = PhonePairing::code(secrets, QStringLiteral("Ada's drive"), passphrase, QStringLiteral("cf-token"));
+    const QString code =
+        PhonePairing::code(secrets, QStringLiteral("Ada's drive"), passphrase, QStringLiteral("cf-token"));
     RecoveryKitPayload expected = RecoveryKitPayload::make(secrets, QStringLiteral("Ada's drive"));
     expected.cloudflareKey = QStringLiteral("cf-token");
     EXPECT_EQ(RecoveryKit::decode(code, passphrase), expected);
@@ -54,7 +56,8 @@ TEST(PhonePairing, CodeIsARecoveryKitOfTheKeysWithTheToken)
 
 TEST(PairingQR, ImagesReadBackAsTheirText)
 {
-    const QString code = PhonePairing::code(secrets, QStringLiteral("Ada's drive"), passphrase, QStringLiteral("cf-token"));
+    const QString code =
+        PhonePairing::code(secrets, QStringLiteral("Ada's drive"), passphrase, QStringLiteral("cf-token"));
     for (const auto &[text, scale] : {std::pair{code, 8.0}, std::pair{QStringLiteral("CDKIT1.short"), 8.0},
                                       std::pair{QStringLiteral("Drive — café ☁"), 3.0}}) {
         SCOPED_TRACE(text.toStdString());
@@ -91,7 +94,8 @@ TEST(PairingQR, ModulesAreScaleByScalePixelsInsideALightQuietZone)
 
 TEST(PairingQR, NoImageWithoutAUsableScaleOrText)
 {
-    for (const double scale : {0.0, -8.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e6})
+    for (const double scale :
+         {0.0, -8.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e6})
         EXPECT_EQ(PairingQR::image(QStringLiteral("text"), scale), std::nullopt) << scale;
     EXPECT_EQ(PairingQR::image(QString(), 8), std::nullopt);
     EXPECT_EQ(PairingQR::image(QString(4000, u'x'), 8), std::nullopt) << "more than a symbol holds";

@@ -27,8 +27,9 @@ const PhoneSyncItem item{1,
 TEST(PhoneSyncItem, EncodesEveryFieldWithSavedAtInSecondsSince2001)
 {
     const QJsonObject object = QJsonDocument::fromJson(item.toJson()).object();
-    EXPECT_EQ(object.keys(), (QStringList{"accessKeyID", "bucket", "driveName", "endpoint", "macName", "passphrase",
-                                          "savedAt", "secretAccessKey", "v"}));
+    EXPECT_EQ(object.keys(),
+              (QStringList{"accessKeyID", "bucket", "driveName", "endpoint", "macName", "passphrase", "savedAt",
+                           "secretAccessKey", "v"}));
     EXPECT_EQ(object.value(QStringLiteral("savedAt")).toDouble(), 60.5);
     EXPECT_EQ(object.value(QStringLiteral("v")).toInteger(), 1);
     EXPECT_FALSE(item.toJson().contains('\n')) << "compact";

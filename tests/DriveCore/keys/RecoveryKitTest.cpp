@@ -96,8 +96,8 @@ TEST(RecoveryKit, AcceptsTheStandardAlphabetAndPadding)
     EXPECT_EQ(RecoveryKit::unwrap(standard), bytes);
 
     const QByteArray unaligned = sealedBytes("{}"); // 46 bytes: two "=" of padding
-    const QString padded = QLatin1String(RecoveryKit::prefix)
-        + QString::fromLatin1(unaligned.toBase64(QByteArray::Base64UrlEncoding));
+    const QString padded =
+        QLatin1String(RecoveryKit::prefix) + QString::fromLatin1(unaligned.toBase64(QByteArray::Base64UrlEncoding));
     ASSERT_TRUE(padded.endsWith(QLatin1String("==")));
     EXPECT_EQ(RecoveryKit::unwrap(padded), unaligned);
 }
@@ -109,14 +109,14 @@ TEST(RecoveryKit, RefusesMalformedCodes)
     const QString body = withToken.mid(7);
     const QStringList cases{
         QString(),
-        body,                                        // no prefix
-        lowerCase,                                   // prefix in the wrong case
-        QStringLiteral("CDKIT2.") + body,            // another version
-        QStringLiteral("CDKIT1.") + body + u'*',     // outside both alphabets
+        body, // no prefix
+        lowerCase, // prefix in the wrong case
+        QStringLiteral("CDKIT2.") + body, // another version
+        QStringLiteral("CDKIT1.") + body + u'*', // outside both alphabets
         QStringLiteral("CDKIT1.") + body.left(100) + QStringLiteral("\u00e9") + body.mid(101),
-        QStringLiteral("CDKIT1.") + body.left(101),  // a length no byte string encodes to
+        QStringLiteral("CDKIT1.") + body.left(101), // a length no byte string encodes to
         QStringLiteral("CDKIT1.") + body.left(40) + QStringLiteral("=") + body.mid(40),
-        codeOf(QByteArray(43, 'x')),                 // one byte short of salt, nonce and tag
+        codeOf(QByteArray(43, 'x')), // one byte short of salt, nonce and tag
         // U+FEFF is no white space, wherever it stands.
         QStringLiteral("\uFEFF") + withToken,
         QStringLiteral("CDKIT1.") + body.left(40) + QStringLiteral("\uFEFF") + body.mid(40),
@@ -157,9 +157,9 @@ TEST(RecoveryKit, ReadsThePayloadStrictlyButTolerantly)
               expected);
 
     const QList<QByteArray> bad{
-        "",                                                        // exactly 44 bytes: nothing sealed
+        "", // exactly 44 bytes: nothing sealed
         "[]",
-        "{" + fields + "}",                                        // no version
+        "{" + fields + "}", // no version
         "{\"v\":\"1\"," + fields + "}",
         "{\"v\":1.5," + fields + "}",
         R"({"v":1,"endpoint":"e","bucket":"b","accessKeyID":"a","secretAccessKey":"s"})",

@@ -94,7 +94,11 @@ TEST_F(SecretStoreTest, TokenSurvivesOnlyTheSameEndpointAndBucket)
         return changed;
     };
     const std::vector<Case> cases{
-        {"new keys and passphrase", with([](auto &s) { s.accessKeyID = "K2"; s.secretAccessKey = "S2"; }), "new", true},
+        {"new keys and passphrase", with([](auto &s) {
+             s.accessKeyID = "K2";
+             s.secretAccessKey = "S2";
+         }),
+         "new", true},
         {"same everything", secrets, "pass", true},
         {"other bucket", with([](auto &s) { s.bucket = "videos"; }), "pass", false},
         {"bucket in other case", with([](auto &s) { s.bucket = "Photos"; }), "pass", false},
@@ -149,8 +153,9 @@ TEST_F(SecretStoreTest, ExtraKeysAndNullTokenReadAndAreDroppedOnSave)
     EXPECT_EQ(await(store.load()), std::pair(StorageSecrets{"e", "b", "a", "s"}, QStringLiteral("p")));
     EXPECT_EQ(await(store.loadCloudflareKey()), std::nullopt);
     await(store.saveCloudflareKey(QStringLiteral("t")));
-    EXPECT_EQ(driveItem(),
-              R"({"endpoint":"e","bucket":"b","accessKeyID":"a","secretAccessKey":"s","passphrase":"p","cloudflareKey":"t"})");
+    EXPECT_EQ(
+        driveItem(),
+        R"({"endpoint":"e","bucket":"b","accessKeyID":"a","secretAccessKey":"s","passphrase":"p","cloudflareKey":"t"})");
 }
 
 TEST_F(SecretStoreTest, MigratesTheOlderLayoutOnce)
@@ -158,9 +163,9 @@ TEST_F(SecretStoreTest, MigratesTheOlderLayoutOnce)
     putLegacy(allLegacy);
     EXPECT_EQ(await(store.load()), std::pair(secrets, QStringLiteral("old pass")));
     EXPECT_EQ(keychain->items(service).keys(), QStringList{"drive"});
-    EXPECT_EQ(keychain->calls().mid(6), (QStringList{"copy drive", "update drive", "add drive", "copy drive",
-                                                     "remove endpoint", "remove bucket", "remove accessKeyID",
-                                                     "remove secretAccessKey", "remove passphrase"}));
+    EXPECT_EQ(keychain->calls().mid(6),
+              (QStringList{"copy drive", "update drive", "add drive", "copy drive", "remove endpoint", "remove bucket",
+                           "remove accessKeyID", "remove secretAccessKey", "remove passphrase"}));
 
     const qsizetype before = keychain->calls().size();
     EXPECT_EQ(await(store.load()), std::pair(secrets, QStringLiteral("old pass")));
@@ -215,8 +220,7 @@ TEST_F(SecretStoreTest, KeychainFailuresAreThrownAndStopTheOperation)
 
     keychain->fail(Call::remove, QStringLiteral("bucket"), Keychain::notAvailable);
     EXPECT_EQ(keychainStatus(store.deleteAll()), Keychain::notAvailable);
-    EXPECT_EQ(keychain->items(service).keys(),
-              (QStringList{"accessKeyID", "bucket", "passphrase", "secretAccessKey"}));
+    EXPECT_EQ(keychain->items(service).keys(), (QStringList{"accessKeyID", "bucket", "passphrase", "secretAccessKey"}));
 
     keychain->fail(Call::copy, QStringLiteral("drive"), Keychain::interactionNotAllowed);
     EXPECT_EQ(keychainStatus(store.save(secrets, QStringLiteral("other"))), Keychain::interactionNotAllowed);

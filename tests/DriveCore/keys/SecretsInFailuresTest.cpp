@@ -48,7 +48,8 @@ protected:
         ASSERT_FALSE(texts.isEmpty());
         for (const QString &text : texts + logLines) {
             for (const QString &secret : planted)
-                EXPECT_FALSE(text.contains(secret)) << "\"" << text.toStdString() << "\" holds " << secret.toStdString();
+                EXPECT_FALSE(text.contains(secret))
+                    << "\"" << text.toStdString() << "\" holds " << secret.toStdString();
         }
     }
 
@@ -180,7 +181,8 @@ TEST_F(SecretsInFailuresTest, AnEngineThatPrintsItsKeysAndEverySetupMessageAfter
     await(state.next());
     await(state.next()); // the new drive's preparation fails
     collect(state);
-    keychain->fail(TestSupport::InMemoryKeychain::Call::update, QStringLiteral("drive"), Keychain::interactionNotAllowed);
+    keychain->fail(TestSupport::InMemoryKeychain::Call::update, QStringLiteral("drive"),
+                   Keychain::interactionNotAllowed);
     await(state.next());
     collect(state);
 }
@@ -204,9 +206,9 @@ TEST_F(SecretsInFailuresTest, PhoneMembersFailures)
         }
         QCoro::Task<> remove() override { co_return; }
     };
-    AppModelIPhone model({[] { return DriveSettings{QStringLiteral("d"), 30, QUuid::createUuid(), QStringLiteral("m"), true}; },
-                          store, defaults, [] { return QDateTime::currentDateTimeUtc(); },
-                          std::make_shared<RefusingStore>()});
+    AppModelIPhone model(
+        {[] { return DriveSettings{QStringLiteral("d"), 30, QUuid::createUuid(), QStringLiteral("m"), true}; }, store,
+         defaults, [] { return QDateTime::currentDateTimeUtc(); }, std::make_shared<RefusingStore>()});
     collectFailure(model.iPhonePairingCode(plantedPassphrase + u'x'));
     collectFailure(model.setIPhoneSync(true, plantedPassphrase + u'x'));
     collectFailure(model.setIPhoneSync(true, plantedPassphrase));

@@ -59,12 +59,14 @@ TEST(SetupStateFinish, NewDriveOverTheRealEngineStorageAndKeyring)
     state.setAccessKeyID(TestSupport::S3Server::accessKeyID);
     state.setSecretAccessKey(TestSupport::S3Server::secretAccessKey);
     await(state.next());
-    ASSERT_EQ(state.step(), SetupStep::passphraseStep(false)) << state.error().value_or(SetupMessage{}).text.toStdString();
+    ASSERT_EQ(state.step(), SetupStep::passphraseStep(false))
+        << state.error().value_or(SetupMessage{}).text.toStdString();
     state.generate();
     state.setAcknowledged(true);
     const QString passphrase = state.passphrase();
     await(state.next());
-    ASSERT_EQ(state.step(), SetupStep{SetupStep::turnOnDrive}) << state.error().value_or(SetupMessage{}).text.toStdString();
+    ASSERT_EQ(state.step(), SetupStep{SetupStep::turnOnDrive})
+        << state.error().value_or(SetupMessage{}).text.toStdString();
     await(state.next());
     state.setDriveName(QStringLiteral("Ada's drive"));
     await(state.next());
@@ -76,7 +78,9 @@ TEST(SetupStateFinish, NewDriveOverTheRealEngineStorageAndKeyring)
     EXPECT_EQ(keys->second, passphrase);
     const std::optional<DriveSettings> settings = DriveSettings::load(*defaults);
     ASSERT_TRUE(settings);
-    EXPECT_EQ(*settings, (DriveSettings{QStringLiteral("Ada's drive"), 30, state.deviceID(), QStringLiteral("Ada's laptop"), true}));
+    EXPECT_EQ(
+        *settings,
+        (DriveSettings{QStringLiteral("Ada's drive"), 30, state.deviceID(), QStringLiteral("Ada's laptop"), true}));
     EXPECT_EQ(organise, (QStringList{"newDrive", "none"}));
     EXPECT_EQ(OrganisePending::load(*defaults), std::nullopt);
     EXPECT_EQ(starts, 1);

@@ -154,7 +154,8 @@ protected:
         ASSERT_EQ(state.step(), SetupStep::passphraseStep(existing));
         choosePassphrase(state);
         await(state.next());
-        ASSERT_EQ(state.step(), SetupStep{SetupStep::turnOnDrive}) << (state.error() ? state.error()->text.toStdString() : "");
+        ASSERT_EQ(state.step(), SetupStep{SetupStep::turnOnDrive})
+            << (state.error() ? state.error()->text.toStdString() : "");
         await(state.next());
         ASSERT_EQ(state.step(), SetupStep{SetupStep::nameAndCache});
     }
@@ -238,8 +239,9 @@ TEST_F(SetupStateTest, NewDriveFromWelcomeToDone)
     await(state.next());
     ASSERT_EQ(state.step(), SetupStep::passphraseStep(false));
     ASSERT_EQ(connection->testedSecrets.size(), 1u);
-    EXPECT_EQ(connection->testedSecrets[0], (StorageSecrets{QStringLiteral("http://127.0.0.1:9000"), QStringLiteral("photos"),
-                                                            QStringLiteral("AKID"), QStringLiteral("SECRET")}));
+    EXPECT_EQ(connection->testedSecrets[0],
+              (StorageSecrets{QStringLiteral("http://127.0.0.1:9000"), QStringLiteral("photos"), QStringLiteral("AKID"),
+                              QStringLiteral("SECRET")}));
 
     // The passphrase is used exactly as typed.
     choosePassphrase(state, QStringLiteral(" ") + pass20);
@@ -258,8 +260,8 @@ TEST_F(SetupStateTest, NewDriveFromWelcomeToDone)
     EXPECT_EQ(state.loginNote(), std::nullopt);
 
     ASSERT_EQ(app.savedSettings.size(), 1u);
-    EXPECT_EQ(app.savedSettings[0], (DriveSettings{QStringLiteral("My Drive"), 100, state.deviceID(),
-                                                   QStringLiteral("Ada's laptop"), true}));
+    EXPECT_EQ(app.savedSettings[0],
+              (DriveSettings{QStringLiteral("My Drive"), 100, state.deviceID(), QStringLiteral("Ada's laptop"), true}));
     EXPECT_EQ(app.organise, (QStringList{"newDrive", "none"}));
     EXPECT_EQ(app.starts, 1);
     EXPECT_EQ(connection->calls.mid(2), (QStringList{QStringLiteral("checkPassphrase  ") + pass20, "prepareNewDrive"}));
@@ -336,7 +338,9 @@ TEST_F(SetupStateTest, PassphraseRules)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.passphrase.toStdString());
         connection = std::make_shared<FakeConnection>();
-        connection->check = [&](const QString &) { return c.existing ? PassphraseCheck::correct : PassphraseCheck::newDrive; };
+        connection->check = [&](const QString &) {
+            return c.existing ? PassphraseCheck::correct : PassphraseCheck::newDrive;
+        };
         SetupState state(deps());
         c.existing ? state.chooseExistingDrive() : state.chooseNewDrive();
         fillKeys(state);
@@ -367,7 +371,10 @@ TEST_F(SetupStateTest, PassphraseCheckAnswers)
         {true, answer(PassphraseCheck::wrong), SetupMessage{SetupState::wrongPassphraseText, std::nullopt}},
         {true, [](const QString &) -> PassphraseCheck { throw ConnectionError(ConnectionError::offline); },
          SetupMessage{ConnectionError::offlineText, std::nullopt}},
-        {true, [](const QString &) -> PassphraseCheck { throw ConnectionError(ConnectionError::other, QStringLiteral("boom")); },
+        {true,
+         [](const QString &) -> PassphraseCheck {
+             throw ConnectionError(ConnectionError::other, QStringLiteral("boom"));
+         },
          SetupMessage{SetupState::connectionOtherText, QStringLiteral("boom")}},
         {true, [](const QString &) -> PassphraseCheck { throw std::runtime_error("Could not start /x: gone"); },
          SetupMessage{SetupState::unexpectedText, QStringLiteral("Could not start /x: gone")}},
@@ -500,7 +507,8 @@ TEST_F(SetupStateTest, CloudflareTokenIsSavedOnlyWhenItsOwnStorageTestPassed)
         await(state.next());
         await(state.next());
         ASSERT_EQ(state.step().kind, SetupStep::recoveryKit);
-        EXPECT_EQ(await(store->loadCloudflareKey()), retryToken ? std::optional(QStringLiteral("the-token")) : std::nullopt);
+        EXPECT_EQ(await(store->loadCloudflareKey()),
+                  retryToken ? std::optional(QStringLiteral("the-token")) : std::nullopt);
     }
 }
 
@@ -515,9 +523,13 @@ TEST_F(SetupStateTest, CloudflareTokenFailures)
     const auto unknown = [](const HTTPRequest &) { return HTTPResponse{R"({"success":false})", 401}; };
     const std::vector<Case> cases{
         {r2Endpoint, {}, unknown, {SetupState::missingCloudflareKeyText, std::nullopt}},
-        {QStringLiteral("https://s3.example.com"), QStringLiteral("t"), unknown, {SetupState::notCloudflareText, std::nullopt}},
+        {QStringLiteral("https://s3.example.com"),
+         QStringLiteral("t"),
+         unknown,
+         {SetupState::notCloudflareText, std::nullopt}},
         {r2Endpoint, QStringLiteral("t"), unknown, {SetupState::unknownCloudflareKeyText, std::nullopt}},
-        {r2Endpoint, QStringLiteral("t"),
+        {r2Endpoint,
+         QStringLiteral("t"),
          [](const HTTPRequest &) -> HTTPResponse {
              throw HTTPTransportError(QNetworkReply::HostNotFoundError, QStringLiteral("Host not found"));
          },
@@ -567,8 +579,8 @@ TEST_F(SetupStateTest, RecoveryKitFillsTheStorageFields)
     state.setRecoveryKitPassphrase(pass20);
     EXPECT_TRUE(await(state.applyRecoveryKit()));
     EXPECT_EQ(state.error(), std::nullopt);
-    EXPECT_EQ(state.storageSecrets(), (StorageSecrets{r2Endpoint, QStringLiteral("photos"), QStringLiteral("AKID"),
-                                                      QStringLiteral("SECRET")}));
+    EXPECT_EQ(state.storageSecrets(),
+              (StorageSecrets{r2Endpoint, QStringLiteral("photos"), QStringLiteral("AKID"), QStringLiteral("SECRET")}));
     EXPECT_FALSE(state.useCloudflareKey());
     EXPECT_EQ(state.storageEntry(), SetupState::StorageEntry::manual);
     EXPECT_EQ(state.passphrase(), pass20);
@@ -644,13 +656,16 @@ TEST_F(SetupStateTest, FinishFailures)
         SetupMessage expected;
     };
     const std::vector<Case> cases{
-        {"a bucket that is not empty any more", false,
+        {"a bucket that is not empty any more",
+         false,
          [this] { connection->check = [](const QString &) { return PassphraseCheck::correct; }; },
          {SetupState::storageNotEmptyText, std::nullopt}},
-        {"keys refused by the keychain", false,
+        {"keys refused by the keychain",
+         false,
          [this] { keychain->fail(Call::add, QStringLiteral("drive"), Keychain::interactionNotAllowed); },
          {SetupState::keysNotSavedText, KeychainError(Keychain::interactionNotAllowed).description()}},
-        {"an unconfirmed passphrase", true,
+        {"an unconfirmed passphrase",
+         true,
          [this] { connection->migrate = []() -> qint64 { throw PassphraseNotConfirmed(); }; },
          {PassphraseNotConfirmed::messageText, std::nullopt}},
     };

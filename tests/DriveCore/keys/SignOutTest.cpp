@@ -80,7 +80,7 @@ struct SignOutRun {
 // Runs a sign-out; `onPause(n)` is called at the n-th pause (from 1), where a test presses
 // cancel or force.
 SignOutRun runSignOut(const std::shared_ptr<ScriptedDeps> &deps, const std::shared_ptr<SetOnceFlag> &cancel,
-               const std::shared_ptr<SetOnceFlag> &force, std::function<void(int)> onPause = {})
+                      const std::shared_ptr<SetOnceFlag> &force, std::function<void(int)> onPause = {})
 {
     int pauses = 0;
     const SignOut signOut([&]() -> QCoro::Task<> {
@@ -114,8 +114,9 @@ TEST_F(SignOutTest, NothingPendingStopsAndRemovesInOrder)
     const SignOutRun run = runSignOut(deps, cancel, force);
     EXPECT_EQ(run.discarded, false);
     EXPECT_EQ(run.steps, QList<Step>{Step{Step::stopping}} + removals);
-    EXPECT_EQ(deps->calls, (QStringList{"pendingUploads", "pendingTrashMoves", "stop waiting", "hasUnuploadedFiles",
-                                        "hasPendingTrashMoves", "deleteSecrets", "deleteLocalData", "clearSettings"}));
+    EXPECT_EQ(deps->calls,
+              (QStringList{"pendingUploads", "pendingTrashMoves", "stop waiting", "hasUnuploadedFiles",
+                           "hasPendingTrashMoves", "deleteSecrets", "deleteLocalData", "clearSettings"}));
 }
 
 TEST_F(SignOutTest, WaitsReportingOnlyChanges)
@@ -125,8 +126,10 @@ TEST_F(SignOutTest, WaitsReportingOnlyChanges)
     deps->failing = {false, true, true};
     const SignOutRun run = runSignOut(deps, cancel, force);
     EXPECT_EQ(run.discarded, false);
-    EXPECT_EQ(run.steps, (QList<Step>{Step::waiting(3), Step::waiting(2), Step::deleting(false), Step::deleting(true),
-                                      Step{Step::stopping}} + removals));
+    EXPECT_EQ(run.steps,
+              (QList<Step>{Step::waiting(3), Step::waiting(2), Step::deleting(false), Step::deleting(true),
+                           Step{Step::stopping}}
+               + removals));
 }
 
 TEST_F(SignOutTest, UploadsThatReappearWhileDeletionsDrainAreReportedAgain)
@@ -134,8 +137,9 @@ TEST_F(SignOutTest, UploadsThatReappearWhileDeletionsDrainAreReportedAgain)
     deps->uploads = {2, 0, 2, 0};
     deps->trash = {1, 0};
     const SignOutRun run = runSignOut(deps, cancel, force);
-    EXPECT_EQ(run.steps, (QList<Step>{Step::waiting(2), Step::deleting(false), Step::waiting(2), Step{Step::stopping}}
-                          + removals));
+    EXPECT_EQ(
+        run.steps,
+        (QList<Step>{Step::waiting(2), Step::deleting(false), Step::waiting(2), Step{Step::stopping}} + removals));
 }
 
 TEST_F(SignOutTest, ForcedAtTheStartCountsOnceAndReportsDiscardedOnlyForFiles)
@@ -154,7 +158,8 @@ TEST_F(SignOutTest, ForcedAtTheStartCountsOnceAndReportsDiscardedOnlyForFiles)
         const SignOutRun run = runSignOut(deps, cancel, force);
         if (c.discarded) {
             EXPECT_EQ(run.discarded, true);
-            EXPECT_EQ(deps->calls, (QStringList{"pendingUploads", "stop", "deleteSecrets", "deleteLocalData", "clearSettings"}));
+            EXPECT_EQ(deps->calls,
+                      (QStringList{"pendingUploads", "stop", "deleteSecrets", "deleteLocalData", "clearSettings"}));
         } else {
             EXPECT_TRUE(run.error);
             EXPECT_EQ(deps->calls, (QStringList{"pendingUploads", "stop", "hasUnuploadedFiles", "restart"}));
@@ -206,7 +211,8 @@ TEST_F(SignOutTest, CancelDuringEitherWaitLeavesEverything)
         const SignOutRun run = runSignOut(deps, cancel, force, [&](int) { cancel->set(); });
         EXPECT_EQ(run.discarded, false);
         EXPECT_EQ(run.steps.last(), Step{Step::cancelled});
-        EXPECT_FALSE(deps->calls.contains(QStringLiteral("stop")) || deps->calls.contains(QStringLiteral("stop waiting")));
+        EXPECT_FALSE(deps->calls.contains(QStringLiteral("stop"))
+                     || deps->calls.contains(QStringLiteral("stop waiting")));
         EXPECT_FALSE(deps->calls.contains(QStringLiteral("deleteSecrets")));
     }
     // Cancelled before the start: nothing is asked.
@@ -227,8 +233,9 @@ TEST_F(SignOutTest, LeftoversAfterANormalStopRestartTheDriveAndFail)
         try {
             std::rethrow_exception(run.error);
         } catch (const SignOut::UnuploadedFiles &error) {
-            EXPECT_EQ(error.message,
-                      QStringLiteral("Some files haven't uploaded yet. Open Ovra again to let them finish, then sign out."));
+            EXPECT_EQ(
+                error.message,
+                QStringLiteral("Some files haven't uploaded yet. Open Ovra again to let them finish, then sign out."));
         }
         EXPECT_EQ(deps->calls.last(), QStringLiteral("restart"));
         EXPECT_FALSE(deps->calls.contains(QStringLiteral("deleteSecrets")));

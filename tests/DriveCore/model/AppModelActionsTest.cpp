@@ -4,11 +4,11 @@
 #include "AppModelFixture.h"
 
 #include "DriveCore/engine/DriveLayout.h"
+#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SetupState.h"
-#include "DriveCore/support/AppModelError.h"
-#include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/mount/MountFolder.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,13 +43,20 @@ QString thrown(const std::function<T()> &action)
 
 PinStatus pin(const QString &path, bool isDir = false)
 {
-    return PinStatus{.path = path, .isDir = isDir, .files = 1, .filesDone = 1, .bytes = 10, .bytesDone = 10,
+    return PinStatus{.path = path,
+                     .isDir = isDir,
+                     .files = 1,
+                     .filesDone = 1,
+                     .bytes = 10,
+                     .bytesDone = 10,
                      .state = QStringLiteral("done")};
 }
 
 DeletedItem item(const QString &id, qint64 size = 10)
 {
-    return DeletedItem{.id = id, .originalPath = id.section(u'/', 1), .deletedOn = QDateTime(QDate(2026, 3, 1), QTime()),
+    return DeletedItem{.id = id,
+                       .originalPath = id.section(u'/', 1),
+                       .deletedOn = QDateTime(QDate(2026, 3, 1), QTime()),
                        .size = size};
 }
 
@@ -149,15 +156,17 @@ protected:
         };
         hooks.localData = [this](const DriveSettings &settings) {
             return DriveLocalData{
-                .cache = home.filePath(QStringLiteral("data/CorvaneDrive/Cache/") + settings.deviceID.toString(QUuid::WithoutBraces)),
+                .cache = home.filePath(QStringLiteral("data/CorvaneDrive/Cache/")
+                                       + settings.deviceID.toString(QUuid::WithoutBraces)),
                 .logs = home.filePath(QStringLiteral("state/CorvaneDrive")),
                 .keep = home.filePath(QStringLiteral("data/CorvaneDrive/Keep")),
                 .mountFolder = DriveLayout::mountPath(settings.driveName),
-                .backing = home.filePath(QStringLiteral("data/CorvaneDrive/Backing/") + settings.deviceID.toString(QUuid::WithoutBraces)),
+                .backing = home.filePath(QStringLiteral("data/CorvaneDrive/Backing/")
+                                         + settings.deviceID.toString(QUuid::WithoutBraces)),
             };
         };
-        hooks.copyAll = [this](StorageSecrets, QString, QString target, std::function<void(const CopyProgress &)> progress,
-                               CancelToken token) -> QCoro::Task<> {
+        hooks.copyAll = [this](StorageSecrets, QString, QString target,
+                               std::function<void(const CopyProgress &)> progress, CancelToken token) -> QCoro::Task<> {
             calls.append(QStringLiteral("copy ") + target);
             progress(CopyProgress{.bytesDone = 5, .bytesTotal = 20});
             if (const std::shared_ptr<Gate> gate = copyGate)
@@ -211,10 +220,10 @@ TEST_F(ActionsTest, AKeepRequestPinsWhatLiesInsideTheDriveAndPostsTheNewKeepStat
     pinsReply.pins = {pin(QStringLiteral("a.txt")), pin(QStringLiteral("Docs"), true)};
     keepStates.clear();
     badges.clear();
-    finish(model().handle(KeepShared::KeepRequest{
-        KeepShared::KeepRequest::Action::keep,
-        {(mount + QStringLiteral("/a.txt")).toStdString(), (mount + QStringLiteral("/Docs")).toStdString(),
-         home.filePath(QStringLiteral("elsewhere.txt")).toStdString()}}));
+    finish(model().handle(KeepShared::KeepRequest{KeepShared::KeepRequest::Action::keep,
+                                                  {(mount + QStringLiteral("/a.txt")).toStdString(),
+                                                   (mount + QStringLiteral("/Docs")).toStdString(),
+                                                   home.filePath(QStringLiteral("elsewhere.txt")).toStdString()}}));
     EXPECT_EQ(calls, QStringList{QStringLiteral("pin a.txt,Docs")});
     ASSERT_EQ(keepStates.size(), 1u);
     EXPECT_EQ(keepStates[0].mounts, std::vector<std::string>{mount.toStdString()});
@@ -245,14 +254,23 @@ TEST_F(ActionsTest, FailedKeepsAndRemovesAlertAndStillReReadThePins)
         std::optional<QString> alert;
     };
     const std::vector<Row> table = {
-        {.name = "pin fails", .pinResult = std::nullopt, .unpinFails = false, .remove = false, .alert = AppModel::keepFailedText},
+        {.name = "pin fails",
+         .pinResult = std::nullopt,
+         .unpinFails = false,
+         .remove = false,
+         .alert = AppModel::keepFailedText},
         {.name = "no room",
-         .pinResult = PinResult{.kind = PinResult::Kind::notEnoughSpace, .needed = 5'000'000'000, .free = 1'000'000'000},
+         .pinResult =
+             PinResult{.kind = PinResult::Kind::notEnoughSpace, .needed = 5'000'000'000, .free = 1'000'000'000},
          .unpinFails = false,
          .remove = false,
          .alert = KeepOnMac::notEnoughSpaceText(5'000'000'000, 1'000'000'000)},
         {.name = "added", .pinResult = PinResult{}, .unpinFails = false, .remove = false, .alert = std::nullopt},
-        {.name = "unpin fails", .pinResult = PinResult{}, .unpinFails = true, .remove = true, .alert = AppModel::removeKeptFailedText},
+        {.name = "unpin fails",
+         .pinResult = PinResult{},
+         .unpinFails = true,
+         .remove = true,
+         .alert = AppModel::removeKeptFailedText},
     };
     for (const Row &row : table) {
         pinResult = row.pinResult;
@@ -293,7 +311,8 @@ TEST_F(ActionsTest, APinsReplyIsDroppedWhenTheLaunchTheDriveOrTheSignOutChangedM
     };
     const std::vector<Row> table = {
         {"engine restarted", [this] { this->supervisor->run(4002); }},
-        {"another drive", [this] {
+        {"another drive",
+         [this] {
              DriveSettings other = this->settings;
              other.deviceID = QUuid::createUuid();
              Access::setSettings(this->model(), other);
@@ -457,7 +476,9 @@ TEST_F(ActionsTest, ResolvingAConflictTurnsTheOutcomeIntoTheWindowsNotice)
     // A failed resolve keeps the conflict; keeping both needs no connection.
     Access::setConflicts(model(), {conflict});
     outcome.reset();
-    EXPECT_FALSE(thrown<std::optional<QString>>([&] { return finish(model().resolveConflict(ConflictChoice::keepOther)); }).isEmpty());
+    EXPECT_FALSE(thrown<std::optional<QString>>([&] {
+                     return finish(model().resolveConflict(ConflictChoice::keepOther));
+                 }).isEmpty());
     EXPECT_EQ(model().conflicts().size(), 1);
     supervisor->currentState = SupervisorState{SupervisorState::stopped, {}};
     supervisor->client.reset();
@@ -485,10 +506,11 @@ TEST_F(ActionsTest, CloudflareFiguresNeedKeysATokenAndR2StorageButNoRunningDrive
     EXPECT_EQ(sent, 0);
 
     secrets->keys->first.endpoint = QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com");
-    EXPECT_EQ(thrown<std::optional<R2MonthUsage>>([&] { return finish(model().loadCloudflareUsage(send)); }),
-              QStringLiteral("Your Cloudflare API token can't read usage yet. In Cloudflare \u2192 Manage Account \u2192 "
-                             "Account API Tokens, edit the token, add the permission Account \u00B7 Account Analytics "
-                             "\u00B7 Read, and save. Then press Refresh."));
+    EXPECT_EQ(
+        thrown<std::optional<R2MonthUsage>>([&] { return finish(model().loadCloudflareUsage(send)); }),
+        QStringLiteral("Your Cloudflare API token can't read usage yet. In Cloudflare \u2192 Manage Account \u2192 "
+                       "Account API Tokens, edit the token, add the permission Account \u00B7 Account Analytics "
+                       "\u00B7 Read, and save. Then press Refresh."));
     status = 500;
     EXPECT_EQ(thrown<std::optional<R2MonthUsage>>([&] { return finish(model().loadCloudflareUsage(send)); }),
               QStringLiteral("Cloudflare didn't give the usage figures: Internal Server Error"));
@@ -527,7 +549,8 @@ TEST_F(ActionsTest, ACopyIntoAnyPartOfTheDriveIsRefused)
     };
     for (const Row &row : table) {
         calls.clear();
-        const QString text = thrown<void>([&] { finish(model().copyAllFiles(row.folder, [](const CopyProgress &) {})); });
+        const QString text =
+            thrown<void>([&] { finish(model().copyAllFiles(row.folder, [](const CopyProgress &) {})); });
         EXPECT_EQ(text, row.refused ? AppModel::copyInsideDriveText : QString()) << row.folder.toStdString();
         EXPECT_EQ(calls.isEmpty(), row.refused) << row.folder.toStdString();
     }
@@ -647,7 +670,8 @@ TEST_F(ActionsTest, RenameRefusesBadNamesSameNamesAndABusyDrive)
     const std::vector<Busy> busy = {
         {"offline", [this](bool on) { Access::setOnline(this->model(), !on); }},
         {"changing", [this](bool on) { Access::setChangingDrive(this->model(), on); }},
-        {"signing out", [this](bool on) {
+        {"signing out",
+         [this](bool on) {
              Access::setSignOutStep(this->model(), on ? std::optional(SignOutStep::waiting(1)) : std::nullopt);
          }},
         {"stopping", [this](bool on) { Access::setStopping(this->model(), on); }},
@@ -661,7 +685,8 @@ TEST_F(ActionsTest, RenameRefusesBadNamesSameNamesAndABusyDrive)
     for (const auto &[pending, stats] : {std::pair(qint64(1), qint64(0)), std::pair(qint64(0), qint64(1))}) {
         pendingCounts = {pending};
         trash = TrashStats{.pending = stats};
-        EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Other"))); }), AppModel::renameUploadsText);
+        EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Other"))); }),
+                  AppModel::renameUploadsText);
         EXPECT_FALSE(model().isChangingDrive());
     }
     EXPECT_FALSE(supervisor->events.contains(QStringLiteral("stop wait"))) << "the drive was never stopped";
@@ -686,13 +711,15 @@ TEST_F(ActionsTest, ARenameSavesTheNewNameOnlyOnceTheDriveCameUpUnderIt)
     mountNeverComes = {QStringLiteral("Play")};
     EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Play"))); }),
               QStringLiteral("The new name couldn't be used. Your drive is still connected as \u201CWork\u201D."));
-    EXPECT_EQ(calls, (QStringList{QStringLiteral("check Play"), QStringLiteral("wait Play"), QStringLiteral("wait Work")}));
+    EXPECT_EQ(calls,
+              (QStringList{QStringLiteral("check Play"), QStringLiteral("wait Play"), QStringLiteral("wait Work")}));
     EXPECT_EQ(model().settings()->driveName, QStringLiteral("Work"));
     EXPECT_EQ(DriveSettings::load(*defaults)->driveName, QStringLiteral("Work"));
     EXPECT_FALSE(model().isChangingDrive());
 
     mountNeverComes = {QStringLiteral("Play"), QStringLiteral("Work")};
-    EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Play"))); }), AppModel::renameFailedOldNameText);
+    EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Play"))); }),
+              AppModel::renameFailedOldNameText);
 }
 
 TEST_F(ActionsTest, EngineAndCacheChangesPersistAndRestartOneAtATime)
@@ -748,7 +775,8 @@ TEST_F(ActionsTest, StartAtLoginAfterSetupReportsAndStoresAFailure)
     loginFails = true;
     EXPECT_FALSE(model().enableStartAtLoginAfterSetup());
     EXPECT_FALSE(DriveSettings::load(*defaults)->startAtLogin);
-    EXPECT_EQ(logs.messages(QStringLiteral("app")), QStringList{QStringLiteral("Start at login failed: autostart folder not writable")});
+    EXPECT_EQ(logs.messages(QStringLiteral("app")),
+              QStringList{QStringLiteral("Start at login failed: autostart folder not writable")});
     loginFails = false;
     EXPECT_TRUE(model().enableStartAtLoginAfterSetup());
     EXPECT_TRUE(model().settings()->startAtLogin);
@@ -760,7 +788,8 @@ TEST_F(ActionsTest, ReplacingKeysVerifiesFirstAndKeepsAnEarlierToken)
 {
     launched();
     secrets->cloudflareKey = QStringLiteral("old token");
-    const StorageSecrets fresh{.endpoint = "http://127.0.0.1:9", .bucket = "new", .accessKeyID = "AK2", .secretAccessKey = "S2"};
+    const StorageSecrets fresh{
+        .endpoint = "http://127.0.0.1:9", .bucket = "new", .accessKeyID = "AK2", .secretAccessKey = "S2"};
     verifies = false;
     EXPECT_EQ(thrown<void>([&] { finish(model().replaceStorageKeys(fresh, std::nullopt)); }),
               QStringLiteral("Your passphrase doesn't open the drive in that storage."));
@@ -778,12 +807,14 @@ TEST_F(ActionsTest, ReplacingKeysVerifiesFirstAndKeepsAnEarlierToken)
     QStringList asked;
     const HTTPSend cloudflare = [&](HTTPRequest request, CancelToken) -> QCoro::Task<HTTPResponse> {
         asked.append(QString::fromUtf8(request.request.rawHeader("Authorization")));
-        co_return HTTPResponse{.body = R"({"success":false,"errors":[{"code":1000,"message":"Invalid API Token"}]})", .status = 401};
+        co_return HTTPResponse{.body = R"({"success":false,"errors":[{"code":1000,"message":"Invalid API Token"}]})",
+                               .status = 401};
     };
     EXPECT_EQ(thrown<void>([&] {
-                  finish(model().replaceStorageKeys(QStringLiteral("  tok\n"),
-                                                    QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
-                                                    QStringLiteral("b"), cloudflare));
+                  finish(model().replaceStorageKeys(
+                      QStringLiteral("  tok\n"),
+                      QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"),
+                      QStringLiteral("b"), cloudflare));
               }),
               SetupState::unknownCloudflareKeyText);
     ASSERT_FALSE(asked.isEmpty());
@@ -800,7 +831,8 @@ TEST_F(ActionsTest, TheRecoveryKitOpensOnlyForTheExactPassphraseAndCarriesNoToke
     launched();
     secrets->cloudflareKey = QStringLiteral("token");
     for (const QString &typed : {passphrase.toUpper(), passphrase + u' '})
-        EXPECT_EQ(thrown<QString>([&] { return finish(model().showRecoveryKit(typed)); }), AppModel::recoveryKitMismatchText);
+        EXPECT_EQ(thrown<QString>([&] { return finish(model().showRecoveryKit(typed)); }),
+                  AppModel::recoveryKitMismatchText);
     const QString code = finish(model().showRecoveryKit(passphrase), 60s);
     const RecoveryKitPayload payload = RecoveryKit::decode(code, passphrase);
     EXPECT_EQ(payload, RecoveryKitPayload::make(keys, QStringLiteral("My Drive")));
@@ -867,7 +899,8 @@ TEST_F(ActionsTest, ASignOutWaitsForUploadsThenRemovesEverythingAndResetsTheMode
     finish(model().refresh());
     ASSERT_EQ(model().keptItems().size(), 1);
     Access::setDeleted(model(), {item(QStringLiteral("2026-03-01/a.txt"))});
-    Access::setConflicts(model(), {DriveConflict{QStringLiteral("a"), QStringLiteral("a (conflict from M)"), QStringLiteral("M")}});
+    Access::setConflicts(
+        model(), {DriveConflict{QStringLiteral("a"), QStringLiteral("a (conflict from M)"), QStringLiteral("M")}});
     const int revision = Access::deletedRevision(model());
 
     std::vector<SignOutStep> steps;
@@ -885,9 +918,10 @@ TEST_F(ActionsTest, ASignOutWaitsForUploadsThenRemovesEverythingAndResetsTheMode
     keepStates.clear();
     badges.clear();
     EXPECT_EQ(finish(std::move(signingOut)), SignOutStep{SignOutStep::done});
-    EXPECT_THAT(steps, ElementsAre(SignOutStep::waiting(3), SignOutStep::waiting(2), SignOutStep{SignOutStep::stopping},
-                                   SignOutStep{SignOutStep::removingKeys}, SignOutStep{SignOutStep::removingLocalFiles},
-                                   SignOutStep{SignOutStep::done}));
+    EXPECT_THAT(steps,
+                ElementsAre(SignOutStep::waiting(3), SignOutStep::waiting(2), SignOutStep{SignOutStep::stopping},
+                            SignOutStep{SignOutStep::removingKeys}, SignOutStep{SignOutStep::removingLocalFiles},
+                            SignOutStep{SignOutStep::done}));
     EXPECT_EQ(model().signOutStep(), std::nullopt);
     EXPECT_FALSE(model().signOutDiscardedFiles());
     EXPECT_EQ(model().phase(), Phase{Phase::needsSetup});
@@ -964,7 +998,8 @@ TEST_F(ActionsTest, ASignOutCountsAsRunningBeforeItsFirstReport)
     ASSERT_EQ(model().signOutStep(), std::nullopt);
     EXPECT_EQ(thrown<void>([&] { finish(model().changeCache(10)); }), AppModel::driveChangeBusyText);
     EXPECT_EQ(thrown<void>([&] { finish(model().setDriveEngine(DriveEngine::nfs)); }), AppModel::driveChangeBusyText);
-    EXPECT_EQ(thrown<void>([&] { finish(model().replaceStorageKeys(keys, std::nullopt)); }), AppModel::driveChangeBusyText);
+    EXPECT_EQ(thrown<void>([&] { finish(model().replaceStorageKeys(keys, std::nullopt)); }),
+              AppModel::driveChangeBusyText);
     EXPECT_EQ(thrown<void>([&] { finish(model().renameDrive(QStringLiteral("Other"))); }), AppModel::renameBusyText);
     const int before = snapshots;
     finish(model().refresh());
@@ -986,10 +1021,12 @@ TEST_F(ActionsTest, UploadsLeftInTheCacheStartTheDriveAgain)
     QDir().mkpath(local.cache + QStringLiteral("/vfsMeta/drivecrypt/Drive"));
     QFile meta(local.cache + QStringLiteral("/vfsMeta/drivecrypt/Drive/a.txt"));
     ASSERT_TRUE(meta.open(QIODevice::WriteOnly));
-    meta.write(R"({"ModTime":"2026-03-04T12:00:00Z","ATime":"2026-03-04T12:00:00Z","Size":3,"Rs":[],"Fingerprint":"","Dirty":true})");
+    meta.write(
+        R"({"ModTime":"2026-03-04T12:00:00Z","ATime":"2026-03-04T12:00:00Z","Size":3,"Rs":[],"Fingerprint":"","Dirty":true})");
     meta.close();
-    EXPECT_EQ(thrown<std::optional<SignOutStep>>([&] { return finish(model().signOut(false)); }),
-              QStringLiteral("other: Some files haven't uploaded yet. Open Ovra again to let them finish, then sign out."));
+    EXPECT_EQ(
+        thrown<std::optional<SignOutStep>>([&] { return finish(model().signOut(false)); }),
+        QStringLiteral("other: Some files haven't uploaded yet. Open Ovra again to let them finish, then sign out."));
     EXPECT_EQ(model().phase(), Phase{Phase::running}) << "launched again";
     EXPECT_TRUE(secrets->keys.has_value());
     EXPECT_EQ(model().signOutStep(), std::nullopt);

@@ -24,7 +24,6 @@ void Gate::open()
     m_waker.fire();
 }
 
-
 QCoro::Task<> FakeSupervisor::start(DriveSettings, StorageSecrets, QString, bool readOnly, DriveEngine engine)
 {
     events.append(QStringLiteral("start ") + engine.rawValue() + (readOnly ? QStringLiteral(" read-only") : QString()));

@@ -45,7 +45,10 @@ public:
     static void setPhase(AppModel &model, AppModelPhase phase) { model.setPhase(std::move(phase)); }
     static AppModelHooks &hooks(AppModel &model) { return model.m_hooks; }
     static void setSettings(AppModel &model, DriveSettings settings) { model.m_settings = std::move(settings); }
-    static void setConflicts(AppModel &model, QList<DriveConflict> conflicts) { model.m_conflicts = std::move(conflicts); }
+    static void setConflicts(AppModel &model, QList<DriveConflict> conflicts)
+    {
+        model.m_conflicts = std::move(conflicts);
+    }
     static void setDeleted(AppModel &model, QList<DeletedItem> deleted) { model.m_deleted = std::move(deleted); }
     static void setTrashStats(AppModel &model, std::optional<TrashStats> stats) { model.m_deletedTrashStats = stats; }
     static void setOnline(AppModel &model, bool online) { model.m_online = online; }
@@ -132,7 +135,7 @@ public:
     int nextPort = 4001;
     std::optional<DriveCore::SupervisorState> failWith;
     std::shared_ptr<Gate> startGate; // start waits here when set
-    std::shared_ptr<Gate> stopGate;  // stop waits here when set
+    std::shared_ptr<Gate> stopGate; // stop waits here when set
     QStringList events; // "start nfs", "stop wait", "stop", "health", "reconnect"
 };
 
@@ -178,7 +181,7 @@ public:
 class FakeConnection : public DriveCore::SetupConnecting {
 public:
     QCoro::Task<std::optional<DriveCore::ConnectionError>> testStorage(DriveCore::StorageSecrets,
-                                                                      DriveCore::CancelToken) override;
+                                                                       DriveCore::CancelToken) override;
     QCoro::Task<DriveCore::PassphraseCheck> checkPassphrase(QString, DriveCore::StorageSecrets,
                                                             DriveCore::CancelToken) override;
     QCoro::Task<> prepareNewDrive(QString, DriveCore::StorageSecrets, DriveCore::CancelToken) override;
@@ -232,7 +235,10 @@ protected:
         return TestSupport::spinUntil(done, limit);
     }
     // Lets queued events run.
-    void settle() { TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20)); }
+    void settle()
+    {
+        TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
+    }
     // Counts a signal's emissions from now on.
     std::shared_ptr<int> count(void (DriveCore::AppModel::*signal)());
 

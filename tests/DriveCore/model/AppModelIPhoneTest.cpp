@@ -68,11 +68,7 @@ protected:
     AppModelIPhone::Deps deps()
     {
         return {
-            [this] { return settings; },
-            store,
-            defaults,
-            [this] { return now; },
-            phone,
+            [this] { return settings; }, store, defaults, [this] { return now; }, phone,
         };
     }
 
@@ -121,8 +117,9 @@ TEST_F(AppModelIPhoneTest, TurningSyncOnWritesTheItemThenStoresTheSwitch)
     await(model.setIPhoneSync(true, passphrase));
     EXPECT_TRUE(model.iPhoneSyncOn());
     EXPECT_EQ(defaults->boolean(QStringLiteral("iPhoneSync")), true);
-    EXPECT_EQ(phone->item, (PhoneSyncItem{1, secrets.endpoint, secrets.bucket, secrets.accessKeyID, secrets.secretAccessKey,
-                                          passphrase, QStringLiteral("Ada's drive"), QStringLiteral("Ada's laptop"), now}));
+    EXPECT_EQ(phone->item,
+              (PhoneSyncItem{1, secrets.endpoint, secrets.bucket, secrets.accessKeyID, secrets.secretAccessKey,
+                             passphrase, QStringLiteral("Ada's drive"), QStringLiteral("Ada's laptop"), now}));
     EXPECT_FALSE(phone->item->toJson().contains("cf-token")) << "the synced item never holds the token";
 
     // Again: an update with the new time and the computer's current name.
@@ -155,7 +152,8 @@ TEST_F(AppModelIPhoneTest, TurningSyncOnRefusesAndLeavesTheSwitch)
         QString expected;
     };
     const std::vector<Case> cases{
-        {"unavailable", [this] { phone->available = false; }, passphrase, QStringLiteral("Not available in this version.")},
+        {"unavailable", [this] { phone->available = false; }, passphrase,
+         QStringLiteral("Not available in this version.")},
         {"no settings", [this] { settings.reset(); }, passphrase, AppModelIPhone::keysUnreadableText},
         {"no passphrase", [] {}, std::nullopt, QStringLiteral("That passphrase doesn't match this drive.")},
         {"a trailing space", [] {}, passphrase + u' ', AppModelIPhone::passphraseMismatchText},

@@ -2,19 +2,19 @@
 // Debian's rclone (rcd, and one-shot commands over an S3 server) for the rest, and a private
 // session bus for the posts to the file-manager plug-in. Runs under keyring-session, which
 // provides that bus.
+#include "../services/UpstreamDrive.h"
 #include "AppModelFixture.h"
 #include "DriveCore/engine/DriveLayout.h"
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/model/AppModelHooks.h"
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
+#include "DriveCore/support/AppModelError.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/FuseMount.h"
 #include "support/LogCapture.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
-#include "../services/UpstreamDrive.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -48,10 +48,7 @@ QJsonObject transferredReply(int count)
 
 class LiveHooksTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        AppModelTest::useHome(env, home);
-    }
+    void SetUp() override { AppModelTest::useHome(env, home); }
 
     QString rclone() const { return QStandardPaths::findExecutable(QStringLiteral("rclone")); }
 
@@ -62,8 +59,9 @@ protected:
 
 TEST_F(LiveHooksTest, TheSnapshotTakesTheThreeRepliesAndFailsAsAWhole)
 {
-    TestSupport::FakeEngine engine({{"diskCache", QJsonObject{{"uploadsInProgress", 1}, {"uploadsQueued", 2}, {"erroredFiles", 0}}},
-                                    {"methods", QJsonObject{{"core/transferred", QJsonObject{{"reply", transferredReply(3)}}}}}});
+    TestSupport::FakeEngine engine(
+        {{"diskCache", QJsonObject{{"uploadsInProgress", 1}, {"uploadsQueued", 2}, {"erroredFiles", 0}}},
+         {"methods", QJsonObject{{"core/transferred", QJsonObject{{"reply", transferredReply(3)}}}}}});
     ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
     const UploadSnapshot snapshot = await(hooks.snapshot(engine.client(), {}));
     EXPECT_EQ(snapshot.transferred.size(), 3);
@@ -73,8 +71,9 @@ TEST_F(LiveHooksTest, TheSnapshotTakesTheThreeRepliesAndFailsAsAWhole)
     EXPECT_EQ(await(hooks.trashStats(engine.client(), {})), (TrashStats{.pending = 0, .failing = 0}))
         << "no trash section counts as nothing moving";
 
-    engine.setScenario({{"trash", QJsonObject{{"pending", 4}, {"failing", 1}}},
-                        {"methods", QJsonObject{{"core/transferred", QJsonObject{{"status", 500}, {"error", "boom"}}}}}});
+    engine.setScenario(
+        {{"trash", QJsonObject{{"pending", 4}, {"failing", 1}}},
+         {"methods", QJsonObject{{"core/transferred", QJsonObject{{"status", 500}, {"error", "boom"}}}}}});
     EXPECT_EQ(await(hooks.trashStats(engine.client(), {})), (TrashStats{.pending = 4, .failing = 1}));
     try {
         await(hooks.snapshot(engine.client(), {}));
@@ -96,7 +95,8 @@ TEST_F(LiveHooksTest, RecentlyDeletedThroughTheEngine)
     drive.put(trash, today + QStringLiteral("/Docs/new.txt"), "12345");
 
     EXPECT_EQ(await(hooks.purgeExpired(drive.client(), {})), 1);
-    const QList<DeletedItem> items = await(hooks.listDeleted(drive.client(), home.filePath(QStringLiteral("Mounts/D")), {}));
+    const QList<DeletedItem> items =
+        await(hooks.listDeleted(drive.client(), home.filePath(QStringLiteral("Mounts/D")), {}));
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(items[0].originalPath, QStringLiteral("Docs/new.txt"));
     EXPECT_EQ(items[0].size, 5);
@@ -118,8 +118,8 @@ TEST_F(LiveHooksTest, AStorageWithoutADriveDoesNotVerify)
 
 TEST_F(LiveHooksTest, TheShareStorageSeesOnlyThePlainRemote)
 {
-    const auto storage = std::dynamic_pointer_cast<RcloneShareStorage>(hooks.shareStorage(
-        StorageSecrets{.endpoint = "http://127.0.0.1:9", .bucket = "b", .accessKeyID = "id", .secretAccessKey = "secret"}));
+    const auto storage = std::dynamic_pointer_cast<RcloneShareStorage>(hooks.shareStorage(StorageSecrets{
+        .endpoint = "http://127.0.0.1:9", .bucket = "b", .accessKeyID = "id", .secretAccessKey = "secret"}));
     ASSERT_TRUE(storage);
     EXPECT_EQ(storage->sharesFs, QStringLiteral("drive:b/ovra-shares"));
     EXPECT_EQ(storage->environment.value(QStringLiteral("RCLONE_CONFIG")), QStringLiteral("/dev/null"));
@@ -160,8 +160,8 @@ TEST_F(LiveHooksTest, TheLoginItemIsAnAutostartEntryPerProfile)
 TEST_F(LiveHooksTest, TheGeneralTabsSwitchWritesAndRemovesTheAutostartEntry)
 {
     auto defaults = std::make_shared<UserDefaults>(home.filePath(QStringLiteral("config/com.corvane.drive.json")));
-    AppModel model(std::make_shared<AppModelTest::FakeSupervisor>(), std::make_shared<AppModelTest::FakeSecrets>(), defaults,
-                   std::make_shared<AppModelTest::FakeNetwork>(), hooks, true, nullptr);
+    AppModel model(std::make_shared<AppModelTest::FakeSupervisor>(), std::make_shared<AppModelTest::FakeSecrets>(),
+                   defaults, std::make_shared<AppModelTest::FakeNetwork>(), hooks, true, nullptr);
     DriveCore::AppModelTestAccess::setSettings(model, DriveSettings{.driveName = "D", .deviceID = QUuid::createUuid()});
     const QString entry = home.filePath(QStringLiteral("config/autostart/com.corvane.drive.desktop"));
     model.setStartAtLogin(false);
@@ -195,17 +195,20 @@ public:
     // The keep state and the badges, as the plug-in takes them.
     bool listen(QDBusConnection bus)
     {
-        return bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.keep"),
-                           QStringLiteral("state"), this, SLOT(take(QDBusMessage)))
-            && bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"), QStringLiteral("com.corvane.drive.finder"),
-                           QStringLiteral("badges"), this, SLOT(take(QDBusMessage)));
+        return bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"),
+                           QStringLiteral("com.corvane.drive.keep"), QStringLiteral("state"), this,
+                           SLOT(take(QDBusMessage)))
+            && bus.connect(QString(), QStringLiteral("/com/corvane/drive/Keep"),
+                           QStringLiteral("com.corvane.drive.finder"), QStringLiteral("badges"), this,
+                           SLOT(take(QDBusMessage)));
     }
 
 public slots:
     void take(const QDBusMessage &message)
     {
-        received.append(message.interface() + u'.' + message.member() + u' '
-                        + (message.arguments().isEmpty() ? QStringLiteral("<none>") : message.arguments()[0].toString()));
+        received.append(
+            message.interface() + u'.' + message.member() + u' '
+            + (message.arguments().isEmpty() ? QStringLiteral("<none>") : message.arguments()[0].toString()));
     }
 };
 
@@ -217,8 +220,10 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     BusListener listener;
     ASSERT_TRUE(listener.listen(bus));
 
-    hooks.postKeepState(KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
-    hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
+    hooks.postKeepState(
+        KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
+    hooks.postFinderBadges(
+        KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
     // Too many pins for one notification: the reduced snapshot goes out instead.
     std::vector<KeepShared::FinderBadgePin> many;
     for (int i = 0; i < 5000; ++i)
@@ -237,9 +242,12 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     // Signals of two match rules may be handed over in either order.
     QStringList states = listener.received.filter(QStringLiteral("com.corvane.drive.keep.state "));
     states.sort();
-    EXPECT_EQ(states,
-              (QStringList{QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"),
-                           QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":[],"pins":{}})")}))
+    EXPECT_EQ(
+        states,
+        (QStringList{
+            QStringLiteral(
+                R"(com.corvane.drive.keep.state {"mounts":["\/home\/a\/Mounts\/D"],"pins":{"\/home\/a\/Mounts\/D":["Photos"]}})"),
+            QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":[],"pins":{}})")}))
         << states.join(u'\n').toStdString();
     QStringList snapshots = listener.received.filter(QStringLiteral("com.corvane.drive.finder.badges "));
     ASSERT_EQ(snapshots.size(), 2);
@@ -262,7 +270,8 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
         KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", kept}}});
     EXPECT_GT(size, KeepShared::KeepBridge::maxPayloadBytes);
     EXPECT_EQ(logs.messages(QStringLiteral("app")),
-              QStringList{QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)});
+              QStringList{
+                  QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)});
 }
 
 TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsThePlugIn)
@@ -274,8 +283,9 @@ TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsTh
     TestSupport::FakeEngine engine;
     ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
     const QString today = DriveLayout::dateFolder(QDateTime::currentDateTime());
-    for (const QString &file : {QStringLiteral("Drive/a.txt"), QStringLiteral("Drive/Docs/b.txt"), QStringLiteral("Drive/plan.txt"),
-                                QStringLiteral("Drive/plan (conflict from Mac).txt"), QStringLiteral("Recently Deleted/") + today + QStringLiteral("/c.txt"),
+    for (const QString &file : {QStringLiteral("Drive/a.txt"), QStringLiteral("Drive/Docs/b.txt"),
+                                QStringLiteral("Drive/plan.txt"), QStringLiteral("Drive/plan (conflict from Mac).txt"),
+                                QStringLiteral("Recently Deleted/") + today + QStringLiteral("/c.txt"),
                                 QStringLiteral("Recently Deleted/") + today + QStringLiteral("/Old/d.txt")})
         ASSERT_TRUE(engine.writeFile(file, file.toUtf8()));
 
@@ -291,9 +301,9 @@ TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsTh
     const QString mount = *model.mountPath();
 
     // Kept from the file manager's menu, then one of them let go from the settings list.
-    AppModelTest::finishWithin(model.handle(KeepShared::KeepRequest{
-                                   KeepShared::KeepRequest::Action::keep,
-                                   {(mount + QStringLiteral("/a.txt")).toStdString(), (mount + QStringLiteral("/Docs")).toStdString()}}),
+    AppModelTest::finishWithin(model.handle(KeepShared::KeepRequest{KeepShared::KeepRequest::Action::keep,
+                                                                    {(mount + QStringLiteral("/a.txt")).toStdString(),
+                                                                     (mount + QStringLiteral("/Docs")).toStdString()}}),
                                30s);
     ASSERT_EQ(model.keptItems().size(), 2);
     EXPECT_TRUE(model.keptItems()[1].isDir);
@@ -302,30 +312,38 @@ TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsTh
     EXPECT_EQ(model.keptItems()[0].path, QStringLiteral("Docs"));
     EXPECT_EQ(model.keepAlert(), std::nullopt);
     const QString escapedMount = QString(mount).replace(u'/', QStringLiteral("\\/"));
-    const QString kept = QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["a.txt","Docs"]}})").arg(escapedMount);
-    const QString left = QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["Docs"]}})").arg(escapedMount);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.contains(left); }, 10s)) << listener.received.join(u'\n').toStdString();
+    const QString kept =
+        QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["a.txt","Docs"]}})")
+            .arg(escapedMount);
+    const QString left =
+        QStringLiteral(R"(com.corvane.drive.keep.state {"mounts":["%1"],"pins":{"%1":["Docs"]}})").arg(escapedMount);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return listener.received.contains(left); }, 10s))
+        << listener.received.join(u'\n').toStdString();
     EXPECT_TRUE(listener.received.contains(kept));
-    EXPECT_EQ(listener.received.filter(QStringLiteral("com.corvane.drive.finder.badges ")).size(), 2) << "one per re-read";
+    EXPECT_EQ(listener.received.filter(QStringLiteral("com.corvane.drive.finder.badges ")).size(), 2)
+        << "one per re-read";
 
     // Recently Deleted: listed, one restored, one deleted for good, the rest emptied.
     AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
     ASSERT_EQ(model.deleted().size(), 2);
     const auto byPath = [&](const QString &path) {
-        return *std::find_if(model.deleted().begin(), model.deleted().end(), [&](const DeletedItem &item) { return item.originalPath == path; });
+        return *std::find_if(model.deleted().begin(), model.deleted().end(),
+                             [&](const DeletedItem &item) { return item.originalPath == path; });
     };
     AppModelTest::finishWithin(model.restore(byPath(QStringLiteral("c.txt"))), 30s);
     EXPECT_TRUE(QFile::exists(engine.bucket() + QStringLiteral("/Drive/c.txt")));
     EXPECT_EQ(model.deleted().size(), 1);
     AppModelTest::finishWithin(model.deleteNow(byPath(QStringLiteral("Old/d.txt"))), 30s);
-    EXPECT_FALSE(QFile::exists(engine.bucket() + QStringLiteral("/Recently Deleted/") + today + QStringLiteral("/Old/d.txt")));
+    EXPECT_FALSE(
+        QFile::exists(engine.bucket() + QStringLiteral("/Recently Deleted/") + today + QStringLiteral("/Old/d.txt")));
     ASSERT_TRUE(engine.writeFile(QStringLiteral("Recently Deleted/") + today + QStringLiteral("/e.txt"), "e"));
     AppModelTest::finishWithin(model.emptyRecentlyDeleted(), 30s);
     AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
     EXPECT_TRUE(model.deleted().isEmpty());
 
     // A conflict settled for this computer's version: the other one goes to Recently Deleted.
-    const std::optional<DriveConflict> conflict = DriveConflict::fromCopyPath(QStringLiteral("plan (conflict from Mac).txt"));
+    const std::optional<DriveConflict> conflict =
+        DriveConflict::fromCopyPath(QStringLiteral("plan (conflict from Mac).txt"));
     ASSERT_TRUE(conflict);
     DriveCore::AppModelTestAccess::setConflicts(model, {*conflict});
     EXPECT_EQ(AppModelTest::finishWithin(model.resolveConflict(ConflictChoice::keepThisMac), 30s), std::nullopt);
@@ -334,7 +352,8 @@ TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsTh
     EXPECT_TRUE(QFile::exists(engine.bucket() + QStringLiteral("/Drive/plan.txt")));
     AppModelTest::finishWithin(model.refreshDeleted(true), 30s);
     ASSERT_EQ(model.deleted().size(), 1);
-    EXPECT_EQ(model.deleted()[0].originalPath, QStringLiteral("plan.txt")) << "the version not kept, under the file's name";
+    EXPECT_EQ(model.deleted()[0].originalPath, QStringLiteral("plan.txt"))
+        << "the version not kept, under the file's name";
 }
 
 TEST_F(LiveHooksTest, LocalFoldersAndCacheFoldersOfADrive)

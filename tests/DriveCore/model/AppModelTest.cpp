@@ -2,8 +2,8 @@
 // derived values, launch, following the supervisor, the loops, the network and the stops.
 #include "AppModelFixture.h"
 
-#include "DriveCore/support/AppModelError.h"
 #include "DriveCore/keys/OrganisePending.h"
+#include "DriveCore/support/AppModelError.h"
 
 #include <QThread>
 
@@ -41,19 +41,29 @@ TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
         void (AppModel::*signal)();
         std::function<void(bool differ)> set;
     };
-    const DriveConflict conflict{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"), QStringLiteral("Mac")};
+    const DriveConflict conflict{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"),
+                                 QStringLiteral("Mac")};
     const std::vector<Row> table = {
         {"phase", &AppModel::phaseChanged,
-         [&](bool differ) { Access::assign(m, Access::phase(m), differ ? problem("B") : problem("A"), &AppModel::phaseChanged); }},
+         [&](bool differ) {
+             Access::assign(m, Access::phase(m), differ ? problem("B") : problem("A"), &AppModel::phaseChanged);
+         }},
         {"statusLine", &AppModel::statusLineChanged,
-         [&](bool differ) { Access::assign(m, Access::statusLine(m), differ ? QStringLiteral("x") : QStringLiteral("w"), &AppModel::statusLineChanged); }},
+         [&](bool differ) {
+             Access::assign(m, Access::statusLine(m), differ ? QStringLiteral("x") : QStringLiteral("w"),
+                            &AppModel::statusLineChanged);
+         }},
         {"pendingUploads", &AppModel::pendingUploadsChanged,
-         [&](bool differ) { Access::assign(m, Access::pendingUploads(m), differ ? qint64(2) : qint64(1), &AppModel::pendingUploadsChanged); }},
+         [&](bool differ) {
+             Access::assign(m, Access::pendingUploads(m), differ ? qint64(2) : qint64(1),
+                            &AppModel::pendingUploadsChanged);
+         }},
         {"online", &AppModel::onlineChanged,
          [&](bool differ) { Access::assign(m, Access::online(m), !differ, &AppModel::onlineChanged); }},
         {"queuedSummary", &AppModel::queuedSummaryChanged,
          [&](bool differ) {
-             Access::assign(m, Access::queuedSummary(m), differ ? std::optional<QString>() : std::optional(QStringLiteral("s")),
+             Access::assign(m, Access::queuedSummary(m),
+                            differ ? std::optional<QString>() : std::optional(QStringLiteral("s")),
                             &AppModel::queuedSummaryChanged);
          }},
         {"settings", &AppModel::settingsChanged,
@@ -64,7 +74,8 @@ TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
          }},
         {"conflicts", &AppModel::conflictsChanged,
          [&](bool differ) {
-             Access::assign(m, Access::conflicts(m), differ ? QList<DriveConflict>{conflict, conflict} : QList<DriveConflict>{conflict},
+             Access::assign(m, Access::conflicts(m),
+                            differ ? QList<DriveConflict>{conflict, conflict} : QList<DriveConflict>{conflict},
                             &AppModel::conflictsChanged);
          }},
         {"signOutStep", &AppModel::signOutStepChanged,
@@ -74,7 +85,8 @@ TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
          }},
         {"deletedTrashStats", &AppModel::deletedTrashStatsChanged,
          [&](bool differ) {
-             Access::assign(m, Access::trashStats(m), std::optional(TrashStats{.pending = 1, .failing = differ ? 1 : 0}),
+             Access::assign(m, Access::trashStats(m),
+                            std::optional(TrashStats{.pending = 1, .failing = differ ? 1 : 0}),
                             &AppModel::deletedTrashStatsChanged);
          }},
         {"lastKeepState", &AppModel::lastKeepStateChanged,
@@ -84,7 +96,10 @@ TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
          }},
         {"uploads", &AppModel::uploadsChanged,
          [&](bool differ) {
-             UploadRow row{.id = QStringLiteral("a"), .name = QStringLiteral("a"), .size = differ ? 2 : 1, .state = UploadRow::Safe{}};
+             UploadRow row{.id = QStringLiteral("a"),
+                           .name = QStringLiteral("a"),
+                           .size = differ ? 2 : 1,
+                           .state = UploadRow::Safe{}};
              Access::assign(m, Access::uploads(m), QList<UploadRow>{row}, &AppModel::uploadsChanged);
          }},
         {"searchIndexedAt", &AppModel::searchIndexedAtChanged,
@@ -160,9 +175,11 @@ TEST_F(ModelTest, DerivedValues)
 
     for (const auto &[bytes, text] : std::vector<std::pair<qint64, const char *>>{
              {0, "0"}, {9'500'000'000, "9.5"}, {9'960'000'000, "10.0"}, {12'400'000'000, "12"}})
-        EXPECT_EQ(AppModel::trashFooter(bytes), QStringLiteral("Recently Deleted is using %1 GB").arg(QLatin1String(text)));
-    Access::setDeleted(m, {DeletedItem{.id = QStringLiteral("a"), .size = 4'000'000'000},
-                           DeletedItem{.id = QStringLiteral("b"), .size = 1'000'000'000}});
+        EXPECT_EQ(AppModel::trashFooter(bytes),
+                  QStringLiteral("Recently Deleted is using %1 GB").arg(QLatin1String(text)));
+    Access::setDeleted(m,
+                       {DeletedItem{.id = QStringLiteral("a"), .size = 4'000'000'000},
+                        DeletedItem{.id = QStringLiteral("b"), .size = 1'000'000'000}});
     EXPECT_EQ(m.trashFooter(), QStringLiteral("Recently Deleted is using 5.0 GB"));
 
     struct TrashRow {
@@ -174,8 +191,10 @@ TEST_F(ModelTest, DerivedValues)
              {std::nullopt, true, QStringLiteral("Checking deleted files\u2026")},
              {TrashStats{.pending = 1}, true, QStringLiteral("Moving 1 file to Recently Deleted\u2026")},
              {TrashStats{.pending = 3}, true, QStringLiteral("Moving 3 files to Recently Deleted\u2026")},
-             {TrashStats{.pending = 3}, false, QStringLiteral("Waiting for internet to move deleted files to Recently Deleted\u2026")},
-             {TrashStats{.pending = 0, .failing = 2}, true, QStringLiteral("Some deleted files are still moving. Ovra will keep trying.")},
+             {TrashStats{.pending = 3}, false,
+              QStringLiteral("Waiting for internet to move deleted files to Recently Deleted\u2026")},
+             {TrashStats{.pending = 0, .failing = 2}, true,
+              QStringLiteral("Some deleted files are still moving. Ovra will keep trying.")},
              {TrashStats{.pending = 0}, true, std::nullopt},
          }) {
         Access::setTrashStats(m, row.stats);
@@ -184,8 +203,10 @@ TEST_F(ModelTest, DerivedValues)
     }
     Access::setOnline(m, true);
 
-    const DriveConflict first{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"), QStringLiteral("Mac")};
-    const DriveConflict second{QStringLiteral("b.txt"), QStringLiteral("b (conflict from Mac).txt"), QStringLiteral("Mac")};
+    const DriveConflict first{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"),
+                              QStringLiteral("Mac")};
+    const DriveConflict second{QStringLiteral("b.txt"), QStringLiteral("b (conflict from Mac).txt"),
+                               QStringLiteral("Mac")};
     EXPECT_EQ(m.conflictCounter(), std::nullopt);
     EXPECT_EQ(m.currentConflict(), std::nullopt);
     Access::setConflicts(m, {first});
@@ -328,12 +349,14 @@ TEST_F(ModelTest, LaunchStopsAtWhatIsMissing)
         AppModel m(supervisor, secrets, defaults, network, hooks, rcloneFound, connection);
         finish(m.launch());
         EXPECT_EQ(m.phase(), row.expected) << row.name;
-        EXPECT_EQ(m.statusLine(), row.expected.isProblem() ? row.expected.text : QStringLiteral("Not set up yet")) << row.name;
+        EXPECT_EQ(m.statusLine(), row.expected.isProblem() ? row.expected.text : QStringLiteral("Not set up yet"))
+            << row.name;
         EXPECT_TRUE(supervisor->events.isEmpty()) << row.name;
         EXPECT_EQ(network->starts, 0) << row.name;
     }
-    EXPECT_THAT(logs.messages(QStringLiteral("app")),
-                ElementsAre(QStringLiteral("Keychain read failed: ") + KeychainError(Keychain::notAvailable).description()));
+    EXPECT_THAT(
+        logs.messages(QStringLiteral("app")),
+        ElementsAre(QStringLiteral("Keychain read failed: ") + KeychainError(Keychain::notAvailable).description()));
 }
 
 TEST_F(ModelTest, LaunchStartsTheNetworkTheDriveAndTheLoops)
@@ -369,18 +392,40 @@ TEST_F(ModelTest, OrganiseStep)
         bool canRetry = false;
     };
     const std::vector<Row> table = {
-        {"a new drive whose bucket has the drive already", "newDrive", [&] { connection->check = PassphraseCheck::correct; },
-         std::nullopt, {QStringLiteral("check")}, false},
-        {"a new drive on an empty bucket", "newDrive", [&] { connection->check = PassphraseCheck::newDrive; },
-         std::nullopt, {QStringLiteral("check"), QStringLiteral("prepare")}, false},
-        {"an existing drive", "existingDrive", [] {}, std::nullopt, {QStringLiteral("migrate")}, false},
-        {"a wrong passphrase", "newDrive", [&] { connection->check = PassphraseCheck::wrong; },
-         problem(AppModel::passphraseMismatchText), {QStringLiteral("check")}, true, false},
-        {"a passphrase the move cannot confirm", "existingDrive", [&] { connection->migrateUnconfirmed = true; },
-         problem(QStringLiteral("Your passphrase doesn't open the drive in that storage.")), {QStringLiteral("migrate")}, true,
+        {"a new drive whose bucket has the drive already",
+         "newDrive",
+         [&] { connection->check = PassphraseCheck::correct; },
+         std::nullopt,
+         {QStringLiteral("check")},
          false},
-        {"no connection", "existingDrive", [&] { connection->offline = true; }, problem(AppModel::organiseProblemText),
-         {QStringLiteral("migrate")}, true, true},
+        {"a new drive on an empty bucket",
+         "newDrive",
+         [&] { connection->check = PassphraseCheck::newDrive; },
+         std::nullopt,
+         {QStringLiteral("check"), QStringLiteral("prepare")},
+         false},
+        {"an existing drive", "existingDrive", [] {}, std::nullopt, {QStringLiteral("migrate")}, false},
+        {"a wrong passphrase",
+         "newDrive",
+         [&] { connection->check = PassphraseCheck::wrong; },
+         problem(AppModel::passphraseMismatchText),
+         {QStringLiteral("check")},
+         true,
+         false},
+        {"a passphrase the move cannot confirm",
+         "existingDrive",
+         [&] { connection->migrateUnconfirmed = true; },
+         problem(QStringLiteral("Your passphrase doesn't open the drive in that storage.")),
+         {QStringLiteral("migrate")},
+         true,
+         false},
+        {"no connection",
+         "existingDrive",
+         [&] { connection->offline = true; },
+         problem(AppModel::organiseProblemText),
+         {QStringLiteral("migrate")},
+         true,
+         true},
         {"an unknown step", "somethingElse", [] {}, std::nullopt, {}, true},
     };
     setUpDrive();
@@ -547,9 +592,9 @@ TEST_F(ModelTest, OneChangeSyncPerEngineLaunch)
     Access::reconnectChangeSync(model());
     supervisor->run(4002);
     Access::reconnectChangeSync(model());
-    EXPECT_THAT(*changeSyncEvents, ElementsAre(QStringLiteral("make 4001"), QStringLiteral("start 4001"),
-                                               QStringLiteral("stop 4001"), QStringLiteral("make 4002"),
-                                               QStringLiteral("start 4002")));
+    EXPECT_THAT(*changeSyncEvents,
+                ElementsAre(QStringLiteral("make 4001"), QStringLiteral("start 4001"), QStringLiteral("stop 4001"),
+                            QStringLiteral("make 4002"), QStringLiteral("start 4002")));
     Access::setStopping(model(), true);
     supervisor->run(4003);
     Access::reconnectChangeSync(model());
@@ -570,7 +615,9 @@ TEST_F(ModelTest, ARefreshDoesNothingBeforeSetupDuringSignOutOrADriveChange)
     Access::setSettings(model(), settings);
     const std::vector<std::function<void(bool)>> guards = {
         [&](bool on) { Access::setPhase(model(), on ? phase(Phase::needsSetup) : phase(Phase::running)); },
-        [&](bool on) { Access::setSignOutStep(model(), on ? std::optional(SignOutStep{SignOutStep::stopping}) : std::nullopt); },
+        [&](bool on) {
+            Access::setSignOutStep(model(), on ? std::optional(SignOutStep{SignOutStep::stopping}) : std::nullopt);
+        },
         [&](bool on) { Access::setChangingDrive(model(), on); },
     };
     for (const auto &guard : guards) {
@@ -846,8 +893,9 @@ TEST_F(ModelTest, TwoStartsLeaveOneRescue)
     finish(model().launch());
     supervisor->nextPort = 4002;
     finish(Access::restartDrive(model()));
-    EXPECT_THAT(rescues, ElementsAre(QStringLiteral("start 4001"), QStringLiteral("cancelled 4001"),
-                                     QStringLiteral("start 4002")));
+    EXPECT_THAT(
+        rescues,
+        ElementsAre(QStringLiteral("start 4001"), QStringLiteral("cancelled 4001"), QStringLiteral("start 4002")));
     // restartDrive without settings throws the Keychain text without reading the Keychain.
     AppModel fresh(supervisor, secrets, defaults, network, hooks, true, connection);
     const int loads = secrets->loads;

@@ -5,13 +5,13 @@
 
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
-#include "DriveCore/platform/ProcessRunner.h"
 #include "DriveCore/engine/RcloneCommand.h"
 #include "DriveCore/keys/DriveConnection.h"
-#include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/keys/OrganisePending.h"
+#include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/mount/LeftoverDrive.h"
 #include "DriveCore/platform/MountTable.h"
+#include "DriveCore/platform/ProcessRunner.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
 #include "support/StopProcess.h"
@@ -38,10 +38,10 @@ protected:
         ASSERT_TRUE(server.start()) << server.output().toStdString();
         // One program for both roles: the mount command goes to the engine wrapper, every
         // one-shot command to rclone itself.
-        program = TestSupport::writeScript(home.filePath(QStringLiteral("engine")),
-                                           QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                                               .arg(TestSupport::UpstreamEngine::program(),
-                                                    QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::writeScript(
+            home.filePath(QStringLiteral("engine")),
+            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
+                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
@@ -143,7 +143,10 @@ TEST_F(AppModelUpstreamTest, ALaunchedDriveUploadsEncryptedAndShutdownLeavesNoth
         ASSERT_EQ(file.write(text), text.size());
     }
     ASSERT_TRUE(TestSupport::spinUntil(
-        [&] { return rclone({QStringLiteral("lsf"), QStringLiteral("drivecrypt:Drive")}).stdoutBytes == "notes.txt\n"; }, 60s));
+        [&] {
+            return rclone({QStringLiteral("lsf"), QStringLiteral("drivecrypt:Drive")}).stdoutBytes == "notes.txt\n";
+        },
+        60s));
     const RcloneResult plain = rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/notes.txt")});
     ASSERT_EQ(plain.status, 0) << plain.stderrText().toStdString();
     EXPECT_EQ(plain.stdoutBytes, text);
@@ -211,7 +214,12 @@ TEST_F(AppModelUpstreamTest, SettingsChangesKeysAndSignOutOnARunningDrive)
     launch();
     model->windowOpened();
     write(mountFolder + QStringLiteral("/notes.txt"), "kept across renames\n");
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return model->pendingUploads() == 0 && rclone({QStringLiteral("lsf"), QStringLiteral("drivecrypt:Drive")}).stdoutBytes == "notes.txt\n"; }, 60s));
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] {
+            return model->pendingUploads() == 0
+                && rclone({QStringLiteral("lsf"), QStringLiteral("drivecrypt:Drive")}).stdoutBytes == "notes.txt\n";
+        },
+        60s));
 
     // A bigger cache: stored, and the drive comes back. The room for it is this disk's free
     // space, which other work on the machine changes; the test gives it plenty.
@@ -260,7 +268,8 @@ TEST_F(AppModelUpstreamTest, SettingsChangesKeysAndSignOutOnARunningDrive)
         EXPECT_FALSE(QFileInfo::exists(folder)) << folder.toStdString();
     EXPECT_EQ(model->phase(), AppModelPhase{AppModelPhase::needsSetup});
     EXPECT_FALSE(UserDefaults::standard()->contains(QStringLiteral("driveSettings")));
-    EXPECT_EQ(rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/notes.txt")}).stdoutBytes, "kept across renames\n")
+    EXPECT_EQ(rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/notes.txt")}).stdoutBytes,
+              "kept across renames\n")
         << "the files in the bucket stay";
 }
 
@@ -271,10 +280,12 @@ TEST_F(AppModelUpstreamTest, AForcedSignOutDiscardsUploadsThatCannotFinish)
     // Saved, then the storage goes away within the engine's 5 s write-back: it cannot upload.
     write(mountFolder + QStringLiteral("/stuck.txt"), "never uploaded\n");
     server.stop();
-    ASSERT_TRUE(TestSupport::spinUntil([&] {
-        finishWithin(model->refresh(), 30s);
-        return model->pendingUploads() >= 1;
-    }, 60s));
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] {
+            finishWithin(model->refresh(), 30s);
+            return model->pendingUploads() >= 1;
+        },
+        60s));
     const std::optional<SignOutStep> last = finishWithin(model->signOut(true), 120s);
     ASSERT_EQ(last, SignOutStep{SignOutStep::done});
     EXPECT_TRUE(model->signOutDiscardedFiles());

@@ -49,9 +49,10 @@ protected:
 TEST_F(AppSignOutDepsTest, RemovesLocalFoldersAndOnlyEmptyMountFolders)
 {
     log.emplace();
-    const QStringList local{makeFolder(QStringLiteral("Cache"), {QStringLiteral("vfs/a/b.txt"), QStringLiteral("vfsMeta/x")}),
-                            path(QStringLiteral("Logs")), // already gone
-                            makeFolder(QStringLiteral("Keep"), {QStringLiteral("id.json")})};
+    const QStringList local{
+        makeFolder(QStringLiteral("Cache"), {QStringLiteral("vfs/a/b.txt"), QStringLiteral("vfsMeta/x")}),
+        path(QStringLiteral("Logs")), // already gone
+        makeFolder(QStringLiteral("Keep"), {QStringLiteral("id.json")})};
     const QString mount = makeFolder(QStringLiteral("Mounts/Ovra"), {QStringLiteral("left behind.txt")});
     const QString backing = makeFolder(QStringLiteral("Backing/ID"));
 
@@ -76,7 +77,8 @@ TEST_F(AppSignOutDepsTest, AMountFolderStillMountedIsLeftInPlace)
     const QString source = makeFolder(QStringLiteral("source"), {QStringLiteral("file")});
     const QString mount = makeFolder(QStringLiteral("Mounts/Ovra"));
     ASSERT_EQ(QProcess::execute(bindfs, {source, mount}), 0);
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount}); });
+    const auto unmount =
+        qScopeGuard([&] { QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), mount}); });
 
     AppSignOutDeps::removeLocalData({}, mount, std::nullopt);
     EXPECT_TRUE(QFileInfo::exists(mount + QStringLiteral("/file")));
@@ -105,8 +107,9 @@ TEST_F(AppSignOutDepsTest, DepsReachTheStoreTheScansAndTheDefaults)
 {
     const auto keychain = std::make_shared<TestSupport::InMemoryKeychain>();
     const auto store = std::make_shared<KeychainSecretStore>(QStringLiteral("com.corvane.drive"), keychain);
-    await(store->save(StorageSecrets{QStringLiteral("e"), QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("s")},
-                      QStringLiteral("p")));
+    await(
+        store->save(StorageSecrets{QStringLiteral("e"), QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("s")},
+                    QStringLiteral("p")));
     UserDefaults defaults(path(QStringLiteral("defaults.json")));
     DriveSettings{QStringLiteral("d"), 30, QUuid::createUuid(), QStringLiteral("m"), true}.save(defaults);
     OrganisePending::save(OrganiseKind::newDrive, defaults);
@@ -130,7 +133,9 @@ TEST_F(AppSignOutDepsTest, DepsReachTheStoreTheScansAndTheDefaults)
 
     EXPECT_TRUE(await(deps->hasUnuploadedFiles()));
     EXPECT_FALSE(await(deps->hasPendingTrashMoves()));
-    EXPECT_EQ(scanned, (QStringList{QStringLiteral("unuploaded ") + deps->cacheFolder, QStringLiteral("trash ") + deps->cacheFolder}));
+    EXPECT_EQ(
+        scanned,
+        (QStringList{QStringLiteral("unuploaded ") + deps->cacheFolder, QStringLiteral("trash ") + deps->cacheFolder}));
     await(deps->deleteSecrets());
     EXPECT_EQ(await(store->load()), std::nullopt);
     await(deps->deleteLocalData());

@@ -30,10 +30,22 @@ TEST(PathMonitorRoutes, ADefaultRouteMustBeUpUsableAndOffLoopback)
         bool online;
     };
     for (const Row &row : std::vector<Row>{
-             {"an IPv4 default route", ipv4Header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", {}, true},
-             {"only a local network", ipv4Header + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", {}, false},
-             {"a default route that is down", ipv4Header + "eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n", {}, false},
-             {"a default route on loopback", ipv4Header + "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n", {}, false},
+             {"an IPv4 default route",
+              ipv4Header + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n",
+              {},
+              true},
+             {"only a local network",
+              ipv4Header + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n",
+              {},
+              false},
+             {"a default route that is down",
+              ipv4Header + "eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n",
+              {},
+              false},
+             {"a default route on loopback",
+              ipv4Header + "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n",
+              {},
+              false},
              {"an IPv6 default route", ipv4Header, v6Default, true},
              {"only the IPv6 reject route", ipv4Header, v6Reject, false},
              {"nothing readable", {}, {}, false},
@@ -51,22 +63,25 @@ protected:
 
     PathMonitor::Setup setup()
     {
-        return PathMonitor::Setup{.bus = bus.connection(), .ipv4Routes = routes.filePath(QStringLiteral("route")),
+        return PathMonitor::Setup{.bus = bus.connection(),
+                                  .ipv4Routes = routes.filePath(QStringLiteral("route")),
                                   .ipv6Routes = routes.filePath(QStringLiteral("ipv6_route"))};
     }
 
     void setNetworkState(uint state)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.NetworkManager"),
-                                                           QStringLiteral("/org/freedesktop"),
-                                                           QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                           QStringLiteral("SetGlobalConnectionState"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.NetworkManager"), QStringLiteral("/org/freedesktop"),
+            QStringLiteral("org.freedesktop.DBus.Mock"), QStringLiteral("SetGlobalConnectionState"));
         call << state;
         const QDBusMessage reply = bus.connection().call(call, QDBus::Block, 10000);
         ASSERT_NE(reply.type(), QDBusMessage::ErrorMessage) << reply.errorMessage().toStdString();
     }
 
-    bool reportsReach(size_t count) { return TestSupport::spinUntil([&] { return reports.size() >= count; }, 10s); }
+    bool reportsReach(size_t count)
+    {
+        return TestSupport::spinUntil([&] { return reports.size() >= count; }, 10s);
+    }
 
     std::function<void(bool)> record()
     {

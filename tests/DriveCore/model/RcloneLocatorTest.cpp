@@ -41,14 +41,16 @@ TEST_F(RcloneLocatorTest, TheInstalledHelperWinsThenTheVariableThenTheDevelopmen
     make(QStringLiteral("prefix/libexec/corvane-drive/rclone"), false);
     EXPECT_EQ(RcloneLocator::locate(app, variable), other) << "a helper that cannot run is passed over";
 
-    const QMap<QString, QString> missing{{QStringLiteral("CORVANE_DRIVE_RCLONE"), root.filePath(QStringLiteral("nothing"))}};
+    const QMap<QString, QString> missing{
+        {QStringLiteral("CORVANE_DRIVE_RCLONE"), root.filePath(QStringLiteral("nothing"))}};
     EXPECT_EQ(RcloneLocator::locate(app, missing), std::nullopt);
     make(QStringLiteral("app/CMakeLists.txt"), false);
     const QString build = make(QStringLiteral("build/rclone"));
     EXPECT_EQ(RcloneLocator::locate(app, missing), build) << "a missing program falls through to the development build";
     EXPECT_EQ(RcloneLocator::locate(app, {}), build);
     QDir(root.filePath(QStringLiteral("elsewhere"))).mkpath(QStringLiteral("folder"));
-    const QMap<QString, QString> folder{{QStringLiteral("CORVANE_DRIVE_RCLONE"), root.filePath(QStringLiteral("elsewhere/folder"))}};
+    const QMap<QString, QString> folder{
+        {QStringLiteral("CORVANE_DRIVE_RCLONE"), root.filePath(QStringLiteral("elsewhere/folder"))}};
     EXPECT_EQ(RcloneLocator::locate(app, folder), build) << "a folder is not a program";
 }
 

@@ -17,10 +17,12 @@ TEST(DateTimeFormat, WordsTheDateAndTimeAsTheLocaleDoes)
         QString date;
         QString time;
     } cases[] = {
-        {"en_US", utc, QStringLiteral("Jan 2, 2026, 3:04\u202fPM"), QStringLiteral("Jan 2, 2026"), QStringLiteral("3:04\u202fPM")},
+        {"en_US", utc, QStringLiteral("Jan 2, 2026, 3:04\u202fPM"), QStringLiteral("Jan 2, 2026"),
+         QStringLiteral("3:04\u202fPM")},
         {"en_GB", utc, QStringLiteral("2 Jan 2026, 15:04"), QStringLiteral("2 Jan 2026"), QStringLiteral("15:04")},
         {"de_DE", utc, QStringLiteral("02.01.2026, 15:04"), QStringLiteral("02.01.2026"), QStringLiteral("15:04")},
-        {"en_US", tokyo, QStringLiteral("Jan 3, 2026, 12:04\u202fAM"), QStringLiteral("Jan 3, 2026"), QStringLiteral("12:04\u202fAM")},
+        {"en_US", tokyo, QStringLiteral("Jan 3, 2026, 12:04\u202fAM"), QStringLiteral("Jan 3, 2026"),
+         QStringLiteral("12:04\u202fAM")},
     };
     for (const auto &c : cases) {
         const QLocale locale(QString::fromLatin1(c.locale));

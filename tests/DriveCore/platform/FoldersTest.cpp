@@ -51,8 +51,9 @@ TEST(Folders, RemovesOnlyRegularFilesReachedInsideTheFolderWithoutLinks)
         write(folder + QStringLiteral("/Photos/2026/short.bin"), "123");
         write(folder + QStringLiteral("/short.bin"), "123");
         write(folder + QStringLiteral("/whole.bin"), "12345");
-        EXPECT_EQ(Folders::removeFileBeneath(folder, QString::fromUtf8(c.relative), [](qint64 size) { return size != 5; }),
-                  c.removed)
+        EXPECT_EQ(
+            Folders::removeFileBeneath(folder, QString::fromUtf8(c.relative), [](qint64 size) { return size != 5; }),
+            c.removed)
             << c.relative;
         EXPECT_EQ(QFile::exists(folder + QStringLiteral("/Photos/2026/short.bin")), !c.removed) << c.relative;
     }

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 using namespace DriveCore;
-using TestSupport::LoopbackHTTPServer;
 using TestSupport::await;
+using TestSupport::LoopbackHTTPServer;
 
 namespace {
 

@@ -27,7 +27,8 @@ TEST(KeychainTest, NoSessionBusMeansNoKeychain)
 
 TEST(KeychainTest, MessagesForKnownCodesOnly)
 {
-    EXPECT_EQ(Keychain::message(Keychain::duplicateItem), QStringLiteral("The specified item already exists in the keychain."));
+    EXPECT_EQ(Keychain::message(Keychain::duplicateItem),
+              QStringLiteral("The specified item already exists in the keychain."));
     EXPECT_EQ(Keychain::message(Keychain::interactionNotAllowed), QStringLiteral("User interaction is not allowed."));
     EXPECT_EQ(Keychain::message(-1), std::nullopt);
 }

@@ -11,13 +11,14 @@ using namespace DriveCore;
 TEST(LocalizedText, SortsNamesAsAFileManagerDoes)
 {
     QStringList names{QStringLiteral("file10.txt"), QStringLiteral("File2.txt"), QStringLiteral("file1.txt"),
-                      QStringLiteral("éclair"), QStringLiteral("Zebra"), QStringLiteral("eclair"),
+                      QStringLiteral("éclair"),     QStringLiteral("Zebra"),     QStringLiteral("eclair"),
                       QStringLiteral("apple")};
     std::sort(names.begin(), names.end(),
               [](const QString &a, const QString &b) { return LocalizedText::compare(a, b) < 0; });
-    EXPECT_EQ(names, (QStringList{QStringLiteral("apple"), QStringLiteral("eclair"), QStringLiteral("éclair"),
-                                  QStringLiteral("file1.txt"), QStringLiteral("File2.txt"),
-                                  QStringLiteral("file10.txt"), QStringLiteral("Zebra")}));
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("apple"), QStringLiteral("eclair"), QStringLiteral("éclair"),
+                           QStringLiteral("file1.txt"), QStringLiteral("File2.txt"), QStringLiteral("file10.txt"),
+                           QStringLiteral("Zebra")}));
 }
 
 TEST(LocalizedText, OnlyEqualTextsCompareEqual)
@@ -51,11 +52,11 @@ TEST(LocalizedText, ContainsIgnoringCaseAccentsAndWidth)
 
 TEST(LocalizedText, SortKeysOrderAsCompareDoes)
 {
-    const QStringList texts{QStringLiteral("file10"), QStringLiteral("file2"), QStringLiteral("File2"),
-                            QStringLiteral("éclair"), QStringLiteral("eclair"), QStringLiteral("Eclair"),
-                            QStringLiteral("e\u0301clair"), QStringLiteral("a b"), QStringLiteral("a-b"),
-                            QStringLiteral("ab"), QStringLiteral(""), QStringLiteral("\U0001F600"),
-                            QStringLiteral("\uFB01"), QStringLiteral("Straße"), QStringLiteral("strasse")};
+    const QStringList texts{QStringLiteral("file10"),       QStringLiteral("file2"),  QStringLiteral("File2"),
+                            QStringLiteral("éclair"),       QStringLiteral("eclair"), QStringLiteral("Eclair"),
+                            QStringLiteral("e\u0301clair"), QStringLiteral("a b"),    QStringLiteral("a-b"),
+                            QStringLiteral("ab"),           QStringLiteral(""),       QStringLiteral("\U0001F600"),
+                            QStringLiteral("\uFB01"),       QStringLiteral("Straße"), QStringLiteral("strasse")};
     for (const QString &a : texts) {
         for (const QString &b : texts) {
             const int byKey = LocalizedText::sortKey(a).compare(LocalizedText::sortKey(b));

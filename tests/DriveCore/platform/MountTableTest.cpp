@@ -17,16 +17,16 @@ using TestSupport::FuseMount;
 
 TEST(MountTable, ParsesTheKernelsLines)
 {
-    const QByteArray text =
-        "28 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-        "46 28 0:41 / /tmp/a\\040b/mnt\\011\\134x\\303\\251 rw,nosuid shared:12 master:3 - fuse.ovra ovra rw,user_id=0\n"
-        "47 46 0:42 /sub /home/u/Mounts/Drive rw - fuse.rclone drivecrypt:Drive rw\n"
-        "48 28 0:43 / /run/user rw - fuse none rw\n"
-        "49 28 0:44 / /empty\\040source rw - tmpfs  rw\n"
-        "broken line\n"
-        "50 28 x:1 / /bad-device rw - ext4 /dev/x rw\n"
-        "51 28 0:45 / /no-separator rw ext4 /dev/x rw\n"
-        "\n";
+    const QByteArray text = "28 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                            "46 28 0:41 / /tmp/a\\040b/mnt\\011\\134x\\303\\251 rw,nosuid shared:12 master:3 - "
+                            "fuse.ovra ovra rw,user_id=0\n"
+                            "47 46 0:42 /sub /home/u/Mounts/Drive rw - fuse.rclone drivecrypt:Drive rw\n"
+                            "48 28 0:43 / /run/user rw - fuse none rw\n"
+                            "49 28 0:44 / /empty\\040source rw - tmpfs  rw\n"
+                            "broken line\n"
+                            "50 28 x:1 / /bad-device rw - ext4 /dev/x rw\n"
+                            "51 28 0:45 / /no-separator rw ext4 /dev/x rw\n"
+                            "\n";
     const std::vector<MountEntry> entries = MountTable::parse(text);
     ASSERT_EQ(entries.size(), 5u);
     EXPECT_EQ(entries[0], (MountEntry{28, 1, makedev(254, 0), "/", "/", "ext4", "/dev/vda"}));
@@ -52,7 +52,7 @@ TEST(MountTable, DecodesEscapesStrictly)
         {"a\\040b", "a b"},
         {"\\134040", "\\040"}, // an escaped backslash is not the start of another escape
         {"end\\04", "end\\04"}, // too short to be an escape
-        {"x\\09y", "x\\09y"},   // 9 is not octal
+        {"x\\09y", "x\\09y"}, // 9 is not octal
         {"\\303\\251t\\303\\251", "\u00e9t\u00e9"},
         {"\\377", "\ufffd"},
     };
@@ -98,7 +98,8 @@ TEST_F(MountTableMounts, ListsStackedMountsInOrderAndFindsThemThroughALinkedPare
     // empty folder.
     ASSERT_TRUE(QDir(root.path()).mkdir(QStringLiteral("empty")));
     FuseMount lower(mountPoint);
-    ASSERT_TRUE(lower.mountBindfs(root.filePath(QStringLiteral("empty")), {"-o", "subtype=lower"})) << lower.output().toStdString();
+    ASSERT_TRUE(lower.mountBindfs(root.filePath(QStringLiteral("empty")), {"-o", "subtype=lower"}))
+        << lower.output().toStdString();
     FuseMount upper(mountPoint);
     ASSERT_TRUE(QFile::link(root.path(), root.filePath(QStringLiteral("link"))));
     const QString throughLink = root.filePath(QStringLiteral("link/My Dr\u00efve"));

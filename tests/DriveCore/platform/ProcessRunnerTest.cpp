@@ -75,17 +75,19 @@ TEST(ProcessRunner, RunFeedsStandardInputAndClosesIt)
 
 TEST(ProcessRunner, ChildGetsExactlyTheGivenEnvironmentAndArgumentsWithoutAShell)
 {
-    const RcloneResult env = await(
-        ProcessRunner::run(QStringLiteral("/usr/bin/env"), {}, {{QStringLiteral("ONLY"), QStringLiteral("this value")}}));
+    const RcloneResult env = await(ProcessRunner::run(QStringLiteral("/usr/bin/env"), {},
+                                                      {{QStringLiteral("ONLY"), QStringLiteral("this value")}}));
     EXPECT_EQ(env.stdoutBytes, "ONLY=this value\n");
 
-    const RcloneResult echo = await(ProcessRunner::run(QStringLiteral("/bin/echo"), {QStringLiteral("$HOME; `id` *")}, {}));
+    const RcloneResult echo =
+        await(ProcessRunner::run(QStringLiteral("/bin/echo"), {QStringLiteral("$HOME; `id` *")}, {}));
     EXPECT_EQ(echo.stdoutBytes, "$HOME; `id` *\n");
 }
 
 TEST(ProcessRunner, StreamReportsEveryLineAndKeepsTheLastFive)
 {
-    const Streamed streamed = streamShell(QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do echo line$i >&2; done; exit 3"));
+    const Streamed streamed =
+        streamShell(QStringLiteral("for i in 1 2 3 4 5 6 7 8 9 10; do echo line$i >&2; done; exit 3"));
     EXPECT_EQ(streamed.lines.size(), 10);
     EXPECT_EQ(streamed.lines.first(), QStringLiteral("line1"));
     EXPECT_EQ(streamed.result.status, 3);
@@ -126,8 +128,8 @@ TEST(ProcessRunner, CancellingInterruptsTheChildAndStillReturnsItsResult)
 
     CancelSource runSource;
     QTimer::singleShot(50ms, [&] { runSource.request_stop(); });
-    const RcloneResult run = await(ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, std::nullopt,
-                                                      runSource.get_token()));
+    const RcloneResult run = await(ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {},
+                                                      std::nullopt, runSource.get_token()));
     EXPECT_EQ(run.signal, SIGINT) << "ended by the interrupt";
     EXPECT_EQ(run.status, -1);
 }
@@ -153,8 +155,8 @@ TEST(ProcessRunner, TokenCancelledBeforeTheStartInterruptsAtOnce)
 {
     CancelSource source;
     source.request_stop();
-    const RcloneResult run =
-        await(ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, std::nullopt, source.get_token()));
+    const RcloneResult run = await(
+        ProcessRunner::run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, std::nullopt, source.get_token()));
     EXPECT_EQ(run.signal, SIGINT);
 }
 

@@ -1,5 +1,5 @@
-#include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/RealLauncher.h"
+#include "DriveCore/platform/MountTable.h"
 #include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
@@ -69,8 +69,10 @@ TEST(RealLauncher, AProgramThatCannotStartThrowsAndNeverReportsAnExit)
 {
     RealLauncher launcher;
     Exits exits;
-    EXPECT_THROW(launcher.launch(QStringLiteral("/nonexistent/rclone"), {}, {}, exits.callback()), ProcessRunner::LaunchError);
-    EXPECT_THROW(launcher.launch(QStringLiteral("/etc/hostname"), {}, {}, exits.callback()), ProcessRunner::LaunchError);
+    EXPECT_THROW(launcher.launch(QStringLiteral("/nonexistent/rclone"), {}, {}, exits.callback()),
+                 ProcessRunner::LaunchError);
+    EXPECT_THROW(launcher.launch(QStringLiteral("/etc/hostname"), {}, {}, exits.callback()),
+                 ProcessRunner::LaunchError);
     TestSupport::spinUntil([] { return false; }, 100ms);
     EXPECT_EQ(exits.calls, 0);
 }
@@ -97,20 +99,27 @@ TEST(RealLauncher, TheChildGetsExactlyItsEnvironmentAndNothingElseOfOurs)
     ::signal(SIGUSR1, SIG_IGN);
     RealLauncher launcher;
     Exits exits;
-    const auto process = launcher.launch(QStringLiteral("/bin/sleep"), {"30"},
-                                         {{"RCLONE_CONFIG", "/dev/null"}, {"SPACED", "a b"}, {"TEXT", "caf\u00e9"}},
-                                         exits.callback());
+    const auto process =
+        launcher.launch(QStringLiteral("/bin/sleep"), {"30"},
+                        {{"RCLONE_CONFIG", "/dev/null"}, {"SPACED", "a b"}, {"TEXT", "caf\u00e9"}}, exits.callback());
     const pid_t pid = process->pid();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return procFile(pid, "cmdline") == QByteArray("/bin/sleep\0" "30\0", 14); }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] {
+        return procFile(pid, "cmdline")
+            == QByteArray("/bin/sleep\0"
+                          "30\0",
+                          14);
+    }));
 
     EXPECT_EQ(QString::fromUtf8(procFile(pid, "environ")).split(QChar(u'\0'), Qt::SkipEmptyParts),
               (QStringList{"RCLONE_CONFIG=/dev/null", "SPACED=a b", "TEXT=caf\u00e9"}));
     // Right after the exec the loader may still hold a library open: wait for it to settle.
     QStringList descriptors;
-    TestSupport::spinUntil([&] {
-        descriptors = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System);
-        return descriptors == QStringList{"0", "1", "2"};
-    }, 2s);
+    TestSupport::spinUntil(
+        [&] {
+            descriptors = QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::NoDotAndDotDot | QDir::System);
+            return descriptors == QStringList{"0", "1", "2"};
+        },
+        2s);
     EXPECT_EQ(descriptors, (QStringList{"0", "1", "2"}));
     for (const QString &fd : descriptors)
         EXPECT_EQ(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd)), QStringLiteral("/dev/null"));
@@ -144,17 +153,20 @@ protected:
     {
         RealLauncher launcher;
         launcher.umountProgram = TestSupport::writeScript(
-            root.filePath(QStringLiteral("umount")), QStringLiteral("echo umount \"$@\" >> '%1'; exit %2").arg(calls).arg(umountStatus));
-        launcher.fusermountProgram = TestSupport::writeScript(
-            root.filePath(QStringLiteral("fusermount3")), QStringLiteral("echo fusermount3 \"$@\" >> '%1'; exit 1").arg(calls));
+            root.filePath(QStringLiteral("umount")),
+            QStringLiteral("echo umount \"$@\" >> '%1'; exit %2").arg(calls).arg(umountStatus));
+        launcher.fusermountProgram =
+            TestSupport::writeScript(root.filePath(QStringLiteral("fusermount3")),
+                                     QStringLiteral("echo fusermount3 \"$@\" >> '%1'; exit 1").arg(calls));
         return launcher;
     }
 
     QStringList takeCalls()
     {
         QFile file(calls);
-        const QStringList lines =
-            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        const QStringList lines = file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+            : QStringList();
         file.remove();
         return lines;
     }
@@ -177,7 +189,8 @@ TEST_F(RealLauncherUnmount, FallsBackToFusermountWhenUmountFails)
     await(fails.unmount(path, false));
     EXPECT_EQ(takeCalls(), (QStringList{"umount /home/u/Mounts/My Drive", "fusermount3 -u /home/u/Mounts/My Drive"}));
     await(fails.unmount(path, true));
-    EXPECT_EQ(takeCalls(), (QStringList{"umount -l /home/u/Mounts/My Drive", "fusermount3 -u -z /home/u/Mounts/My Drive"}));
+    EXPECT_EQ(takeCalls(),
+              (QStringList{"umount -l /home/u/Mounts/My Drive", "fusermount3 -u -z /home/u/Mounts/My Drive"}));
 
     RealLauncher missing = fakeCommands(0);
     missing.umountProgram = root.filePath(QStringLiteral("no-umount"));
@@ -199,7 +212,8 @@ TEST_F(RealLauncherUnmount, UnmountsARealMountForcingItWhenBusyOrDead)
 
     // Busy: a folder inside it is open.
     ASSERT_TRUE(mount.mountBindfs(source)) << mount.output().toStdString();
-    const int busy = ::open(QFile::encodeName(mountPoint + QStringLiteral("/folder")).constData(), O_RDONLY | O_DIRECTORY);
+    const int busy =
+        ::open(QFile::encodeName(mountPoint + QStringLiteral("/folder")).constData(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(busy, 0);
     await(launcher.unmount(mountPoint, false));
     EXPECT_TRUE(MountTable::isListedMountPoint(mountPoint));

@@ -25,8 +25,8 @@ public:
 
     bool start()
     {
-        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                       QStringLiteral("--print-address")});
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         if (!m_daemon.waitForReadyRead(10'000))
             return false;
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
@@ -47,9 +47,9 @@ private:
 
 void announce(QDBusConnection &bus, bool goingToSleep)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(SleepWatch::path),
-                                                     QString::fromLatin1(SleepWatch::interface),
-                                                     QString::fromLatin1(SleepWatch::signal));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(SleepWatch::path), QString::fromLatin1(SleepWatch::interface),
+                                   QString::fromLatin1(SleepWatch::signal));
     signal << goingToSleep;
     bus.send(signal);
 }

@@ -43,7 +43,7 @@ TEST(StandardFolders, TemporaryFolderIsPrivateAndRemovedWithItsContents)
         TemporaryFolder folder(QStringLiteral("CorvaneDrive-test"));
         path = folder.path();
         EXPECT_TRUE(path.startsWith(root.path() + QStringLiteral("/CorvaneDrive-test-")));
-        struct stat info {};
+        struct stat info{};
         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0700u);
         QDir(path).mkpath(QStringLiteral("a/b"));

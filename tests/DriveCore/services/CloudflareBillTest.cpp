@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 using namespace DriveCore;
-using TestSupport::LoopbackHTTPServer;
 using TestSupport::await;
+using TestSupport::LoopbackHTTPServer;
 using Failure = CloudflareBill::Failure;
 
 namespace {
@@ -38,14 +38,10 @@ TEST(R2Pricing, BillsWholeUnitsBeyondTheFreeOnes)
         qint64 classA, classB;
         double storage, a, b;
     } cases[] = {
-        {10.0000000005, 0, 0, 0, 0, 0},
-        {10.5, 0, 0, 0.015, 0, 0},
-        {11, 0, 0, 0.015, 0, 0},
-        {0, 1'000'000, 0, 0, 0, 0},
-        {0, 1'000'001, 0, 0, 4.5, 0},
-        {0, 0, 10'000'000, 0, 0, 0},
-        {0, 0, 10'000'001, 0, 0, 0.36},
-        {22.5, 1'550'000, 12'400'000, 0.195, 4.5, 1.08},
+        {10.0000000005, 0, 0, 0, 0, 0}, {10.5, 0, 0, 0.015, 0, 0},
+        {11, 0, 0, 0.015, 0, 0},        {0, 1'000'000, 0, 0, 0, 0},
+        {0, 1'000'001, 0, 0, 4.5, 0},   {0, 0, 10'000'000, 0, 0, 0},
+        {0, 0, 10'000'001, 0, 0, 0.36}, {22.5, 1'550'000, 12'400'000, 0.195, 4.5, 1.08},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.gbMonths << " " << c.classA << " " << c.classB);
@@ -58,7 +54,8 @@ TEST(R2Pricing, ClassifiesActionTypesExactly)
     EXPECT_EQ(R2Pricing::classA().size(), 15);
     EXPECT_EQ(R2Pricing::classB().size(), 8);
     EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("PutObject")), R2Pricing::OperationClass::a);
-    EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("PutBucketLifecycleConfiguration")), R2Pricing::OperationClass::a);
+    EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("PutBucketLifecycleConfiguration")),
+              R2Pricing::OperationClass::a);
     EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("GetObject")), R2Pricing::OperationClass::b);
     EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("UsageSummary")), R2Pricing::OperationClass::b);
     EXPECT_EQ(R2Pricing::operationClass(QStringLiteral("putobject")), std::nullopt);
@@ -67,9 +64,10 @@ TEST(R2Pricing, ClassifiesActionTypesExactly)
 
 TEST(R2MonthUsage, ForecastsTheWholeMonth)
 {
-    const R2MonthUsage usage{{{QStringLiteral("2026-12-09"), 15'000'000'000}, {QStringLiteral("2026-12-10"), 30'000'000'000}},
-                             500'000,
-                             4'000'000};
+    const R2MonthUsage usage{
+        {{QStringLiteral("2026-12-09"), 15'000'000'000}, {QStringLiteral("2026-12-10"), 30'000'000'000}},
+        500'000,
+        4'000'000};
     const BillingMonth month(utc(2026, 12, 10, 18));
     ASSERT_EQ(month.daysInMonth, 31);
     ASSERT_EQ(month.daysSoFar, 10);
@@ -120,8 +118,8 @@ TEST(CloudflareBill, ShowsAmountsInDollarsAndCents)
         double dollars;
         const char *text;
     } cases[] = {
-        {0, "$0.00"}, {0.004, "less than $0.01"}, {0.0049, "less than $0.01"}, {0.005, "$0.01"},
-        {1.234, "$1.23"}, {1234.5, "$1234.50"},
+        {0, "$0.00"},     {0.004, "less than $0.01"}, {0.0049, "less than $0.01"},
+        {0.005, "$0.01"}, {1.234, "$1.23"},           {1234.5, "$1234.50"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(CloudflareBill::amount(c.dollars), QString::fromUtf8(c.text)) << c.dollars;
@@ -129,8 +127,9 @@ TEST(CloudflareBill, ShowsAmountsInDollarsAndCents)
 
 TEST(CloudflareBill, TextsAreAsWritten)
 {
-    EXPECT_EQ(CloudflareBill::noKeyText,
-              QStringLiteral("To see what Cloudflare measured, use Change storage keys\u2026 \u2192 Cloudflare API token."));
+    EXPECT_EQ(
+        CloudflareBill::noKeyText,
+        QStringLiteral("To see what Cloudflare measured, use Change storage keys\u2026 \u2192 Cloudflare API token."));
     EXPECT_TRUE(CloudflareBill::note.startsWith(QLatin1String("From Cloudflare's own usage figures for all R2")));
     EXPECT_TRUE(CloudflareBill::notAllowedText.contains(
         QStringLiteral("Account \u00b7 Account Analytics \u00b7 Read, and save. Then press Refresh.")));
@@ -178,7 +177,9 @@ const QByteArray recordedReply = R"({
 })";
 
 const R2MonthUsage recordedUsage{
-    {{QStringLiteral("2026-12-05"), 152}, {QStringLiteral("2026-12-06"), 0}, {QStringLiteral("2026-12-07"), 7000}}, 2020, 300};
+    {{QStringLiteral("2026-12-05"), 152}, {QStringLiteral("2026-12-06"), 0}, {QStringLiteral("2026-12-07"), 7000}},
+    2020,
+    300};
 
 // The parse outcome as a comparable value.
 struct Outcome {
@@ -216,9 +217,13 @@ TEST(CloudflareBill, ParsesTheFirstAccountsFiguresAndErrors)
          Failure(Failure::notAllowed)},
         {"permission", withErrors(R"([{"message": "Missing Permission for account", "extensions": {"code": "x"}}])"),
          std::nullopt, Failure(Failure::notAllowed)},
-        {"not authorized", withErrors(R"([{"message": "NOT AUTHORIZED"}])"), std::nullopt, Failure(Failure::notAllowed)},
-        {"unauthorized", withErrors(R"([{"message": "Unauthorized access"}])"), std::nullopt, Failure(Failure::notAllowed)},
-        {"plain", withErrors(R"([{"message": "Query Too Complex", "extensions": {"code": "AUTHZ"}}, {"message": "x", "extensions": {"code": "authz"}}])"),
+        {"not authorized", withErrors(R"([{"message": "NOT AUTHORIZED"}])"), std::nullopt,
+         Failure(Failure::notAllowed)},
+        {"unauthorized", withErrors(R"([{"message": "Unauthorized access"}])"), std::nullopt,
+         Failure(Failure::notAllowed)},
+        {"plain",
+         withErrors(
+             R"([{"message": "Query Too Complex", "extensions": {"code": "AUTHZ"}}, {"message": "x", "extensions": {"code": "authz"}}])"),
          std::nullopt, Failure(Failure::cloudflare, QStringLiteral("Query Too Complex"))},
         {"no data", R"({"errors": []})", std::nullopt, Failure(Failure::notAllowed)},
         {"no viewer", R"({"data": {"viewer": null}})", std::nullopt, Failure(Failure::notAllowed)},
@@ -256,8 +261,8 @@ class CloudflareBillFetchTest : public ::testing::Test {
 protected:
     QCoro::Task<R2MonthUsage> fetch(LoopbackHTTPServer &server)
     {
-        return CloudflareBill::fetch(QStringLiteral("0123456789abcdef0123456789abcdef"), QStringLiteral("cf-token"), now,
-                                     liveHTTPSend, server.url(QStringLiteral("/client/v4/graphql")));
+        return CloudflareBill::fetch(QStringLiteral("0123456789abcdef0123456789abcdef"), QStringLiteral("cf-token"),
+                                     now, liveHTTPSend, server.url(QStringLiteral("/client/v4/graphql")));
     }
     Outcome outcome(LoopbackHTTPServer &server)
     {

@@ -1,11 +1,11 @@
 #include "DriveCore/services/ConflictResolver.h"
 
 #include "DriveCore/engine/DriveLayout.h"
-#include "UpstreamDrive.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/FakeHttpServer.h"
 #include "support/FreePort.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
+#include "UpstreamDrive.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,9 +16,9 @@
 #include <memory>
 
 using namespace DriveCore;
+using ServicesTest::done;
 using TestSupport::await;
 using TestSupport::failureOf;
-using ServicesTest::done;
 
 namespace {
 
@@ -63,7 +63,8 @@ TEST(DriveConflict, ReadsCopyNames)
             EXPECT_EQ(conflict, std::nullopt) << c.copy;
             continue;
         }
-        EXPECT_EQ(conflict, (DriveConflict{QString::fromUtf8(c.original), copy, QString::fromUtf8(c.device)})) << c.copy;
+        EXPECT_EQ(conflict, (DriveConflict{QString::fromUtf8(c.original), copy, QString::fromUtf8(c.device)}))
+            << c.copy;
     }
     const DriveConflict conflict = *DriveConflict::fromCopyPath(QStringLiteral("Docs/report (conflict from Mac).txt"));
     EXPECT_EQ(conflict.id(), conflict.copy);
@@ -72,11 +73,12 @@ TEST(DriveConflict, ReadsCopyNames)
 
 TEST(ConflictText, Texts)
 {
-    const DriveConflict conflict{QStringLiteral("Docs/report.txt"), QStringLiteral("Docs/report (conflict from Mac).txt"),
-                                 QStringLiteral("Mac")};
+    const DriveConflict conflict{QStringLiteral("Docs/report.txt"),
+                                 QStringLiteral("Docs/report (conflict from Mac).txt"), QStringLiteral("Mac")};
     EXPECT_EQ(ConflictText::title(conflict), QStringLiteral("\u201Creport.txt\u201D was changed on two Macs"));
-    EXPECT_EQ(ConflictText::occupied(conflict.fileName()),
-              QStringLiteral("\u201Creport.txt\u201D changed again while you were choosing, so both versions were kept."));
+    EXPECT_EQ(
+        ConflictText::occupied(conflict.fileName()),
+        QStringLiteral("\u201Creport.txt\u201D changed again while you were choosing, so both versions were kept."));
     EXPECT_EQ(ConflictText::counter(2), QStringLiteral("1 of 2"));
     EXPECT_STREQ(ConflictText::keepThisMac, "Keep This Mac's Version");
     EXPECT_STREQ(ConflictText::smallPrint, "The version you don't keep goes to Recently Deleted for 30 days.");
@@ -86,9 +88,11 @@ TEST(ConflictResolver, KeepBothSendsNothing)
 {
     // Nothing listens there: any request would fail.
     const RCClient nobody(TestSupport::freePort(), QStringLiteral("u"), QStringLiteral("p"));
-    const ConflictResolver resolver(nobody, QStringLiteral("drivecrypt:Drive"), QStringLiteral("drivecrypt:Recently Deleted"),
+    const ConflictResolver resolver(nobody, QStringLiteral("drivecrypt:Drive"),
+                                    QStringLiteral("drivecrypt:Recently Deleted"),
                                     [](QString, QString) { return done(); });
-    const DriveConflict conflict{QStringLiteral("a.txt"), QStringLiteral("a (conflict from M).txt"), QStringLiteral("M")};
+    const DriveConflict conflict{QStringLiteral("a.txt"), QStringLiteral("a (conflict from M).txt"),
+                                 QStringLiteral("M")};
     EXPECT_EQ(await(resolver.resolve(conflict, ConflictChoice::keepBoth)), ConflictOutcome::keptBoth());
 }
 
@@ -118,7 +122,8 @@ private:
             const QJsonObject reply = co_await self->m_engine.call(method, params);
             response.body = QJsonDocument(reply).toJson();
         } catch (const RCError &error) {
-            response = {error.status, QJsonDocument(QJsonObject{{"error", error.message}}).toJson(), "application/json", {}};
+            response = {
+                error.status, QJsonDocument(QJsonObject{{"error", error.message}}).toJson(), "application/json", {}};
         }
         if (self->after)
             self->after(method, params);
@@ -126,11 +131,11 @@ private:
     }
 
     RCClient m_engine;
-    TestSupport::FakeHttpServer m_server{[this](const TestSupport::FakeHttpRequest &request,
-                                                TestSupport::FakeHttpServer::Respond respond) {
-        forward(this, QString::fromUtf8(request.path.mid(1)), QJsonDocument::fromJson(request.body).object(),
-                std::move(respond));
-    }};
+    TestSupport::FakeHttpServer m_server{
+        [this](const TestSupport::FakeHttpRequest &request, TestSupport::FakeHttpServer::Respond respond) {
+            forward(this, QString::fromUtf8(request.path.mid(1)), QJsonDocument::fromJson(request.body).object(),
+                    std::move(respond));
+        }};
 };
 
 } // namespace
@@ -147,21 +152,22 @@ protected:
 
     ConflictResolver resolver(QSet<QString> queued = {}, std::optional<RCClient> rc = std::nullopt)
     {
-        return ConflictResolver(rc.value_or(drive->client()), filesFs, trashFs, recordNudges(), mount.path(),
-                                [this] { return now; }, [queued](CancelToken) { return queueOf(queued); },
-                                recordForgets());
+        return ConflictResolver(
+            rc.value_or(drive->client()), filesFs, trashFs, recordNudges(), mount.path(), [this] { return now; },
+            [queued](CancelToken) { return queueOf(queued); }, recordForgets());
     }
 
     QString trashed(const QString &path) const { return DriveLayout::dateFolder(now) + u'/' + path; }
 
-    const DriveConflict conflict{QStringLiteral("Docs/report.txt"), QStringLiteral("Docs/report (conflict from Mac).txt"),
-                                 QStringLiteral("Mac")};
+    const DriveConflict conflict{QStringLiteral("Docs/report.txt"),
+                                 QStringLiteral("Docs/report (conflict from Mac).txt"), QStringLiteral("Mac")};
     QTemporaryDir mount;
 };
 
 TEST_F(ConflictResolverTest, KeepOtherSendsTheCopyToRecentlyDeleted)
 {
-    EXPECT_EQ(await(resolver().resolve(conflict, ConflictChoice::keepOther)), ConflictOutcome::resolved(QStringLiteral("Docs")));
+    EXPECT_EQ(await(resolver().resolve(conflict, ConflictChoice::keepOther)),
+              ConflictOutcome::resolved(QStringLiteral("Docs")));
     EXPECT_EQ(drive->files(filesFs), QStringList{conflict.original});
     EXPECT_EQ(drive->contents(filesFs, conflict.original), "theirs");
     EXPECT_EQ(drive->contents(trashFs, trashed(conflict.copy)), "mine!");
@@ -171,7 +177,8 @@ TEST_F(ConflictResolverTest, KeepOtherSendsTheCopyToRecentlyDeleted)
 
 TEST_F(ConflictResolverTest, KeepThisMacPutsTheCopyInPlace)
 {
-    EXPECT_EQ(await(resolver().resolve(conflict, ConflictChoice::keepThisMac)), ConflictOutcome::resolved(QStringLiteral("Docs")));
+    EXPECT_EQ(await(resolver().resolve(conflict, ConflictChoice::keepThisMac)),
+              ConflictOutcome::resolved(QStringLiteral("Docs")));
     EXPECT_EQ(drive->files(filesFs), QStringList{conflict.original});
     EXPECT_EQ(drive->contents(filesFs, conflict.original), "mine!");
     EXPECT_EQ(drive->contents(trashFs, trashed(conflict.original)), "theirs");
@@ -196,7 +203,8 @@ TEST_F(ConflictResolverTest, AlreadySortedOutWhenEitherFileIsGone)
         for (const ConflictChoice choice : {ConflictChoice::keepThisMac, ConflictChoice::keepOther}) {
             SetUp();
             await(drive->client().deleteFile(filesFs, gone));
-            EXPECT_EQ(await(resolver().resolve(conflict, choice)), ConflictOutcome::alreadySortedOut()) << gone.toStdString();
+            EXPECT_EQ(await(resolver().resolve(conflict, choice)), ConflictOutcome::alreadySortedOut())
+                << gone.toStdString();
             EXPECT_TRUE(drive->files(trashFs).isEmpty());
         }
     }
@@ -232,7 +240,8 @@ TEST_F(ConflictResolverTest, KeepThisMacStaysOccupiedWhenANewOriginalArrives)
         if (method == u"operations/movefile" && params.value(u"srcRemote").toString() == conflict.original)
             drive->put(filesFs, conflict.original, "newest");
     };
-    EXPECT_EQ(await(resolver({}, proxy.client()).resolve(conflict, ConflictChoice::keepThisMac)), ConflictOutcome::occupied());
+    EXPECT_EQ(await(resolver({}, proxy.client()).resolve(conflict, ConflictChoice::keepThisMac)),
+              ConflictOutcome::occupied());
     EXPECT_EQ(drive->contents(filesFs, conflict.original), "newest");
     EXPECT_EQ(drive->contents(filesFs, conflict.copy), "mine!");
     EXPECT_EQ(drive->contents(trashFs, trashed(conflict.original)), "theirs");
@@ -244,7 +253,8 @@ TEST_F(ConflictResolverTest, WithoutAQueueTheEnginesOwnIsReadAndItsAbsenceIsNoQu
 {
     // Upstream rclone has no "vfs/queue": nothing counts as waiting.
     const ConflictResolver resolver(drive->client(), filesFs, trashFs, [](QString, QString) { return done(); });
-    EXPECT_EQ(await(resolver.resolve(conflict, ConflictChoice::keepOther)), ConflictOutcome::resolved(QStringLiteral("Docs")));
+    EXPECT_EQ(await(resolver.resolve(conflict, ConflictChoice::keepOther)),
+              ConflictOutcome::resolved(QStringLiteral("Docs")));
 }
 
 // The drive's own engine reports its upload queue.
@@ -258,15 +268,18 @@ TEST(ConflictResolverEngine, ReadsTheEnginesUploadQueue)
     }
     ASSERT_TRUE(engine.start()) << engine.server().output().toStdString();
     engine.setScenario(QJsonDocument::fromJson(R"({"methods": {"vfs/queue": {"reply": {"queue": [
-        {"name": "a (conflict from Mac).txt", "size": 1}]}}}})").object());
+        {"name": "a (conflict from Mac).txt", "size": 1}]}}}})")
+                           .object());
 
     const DriveConflict conflict = *DriveConflict::fromCopyPath(QStringLiteral("a (conflict from Mac).txt"));
     const ConflictResolver resolver(engine.client(), QString::fromLatin1(RCClient::mountFs),
-                                    QStringLiteral("drivecrypt:Recently Deleted"), [](QString, QString) { return done(); });
+                                    QStringLiteral("drivecrypt:Recently Deleted"),
+                                    [](QString, QString) { return done(); });
     EXPECT_EQ(await(resolver.resolve(conflict, ConflictChoice::keepOther)), ConflictOutcome::occupied());
 
     // A failing stat fails the resolve before anything moves.
-    engine.setScenario(QJsonDocument::fromJson(R"({"methods": {"operations/stat": {"status": 500, "error": "boom"}}})").object());
+    engine.setScenario(
+        QJsonDocument::fromJson(R"({"methods": {"operations/stat": {"status": 500, "error": "boom"}}})").object());
     const auto error = failureOf<RCError>(resolver.resolve(conflict, ConflictChoice::keepThisMac));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, QStringLiteral("boom"));

@@ -131,9 +131,9 @@ TEST_F(CopyAllFilesEngineTest, AStoppedOrFailedCopyLeavesNoFileCutShortAndTheNex
     // first report arrives. The wrapper leaves the engine's process id behind.
     const QString pidFile = target.filePath(QStringLiteral("engine.pid"));
     DriveConnection slow = connection;
-    slow.rclone = TestSupport::writeScript(target.filePath(QStringLiteral("slow-rclone")),
-                                           QStringLiteral("echo $$ > '%1'\nRCLONE_BWLIMIT=1M exec '%2' \"$@\"\n")
-                                               .arg(pidFile, rclone));
+    slow.rclone = TestSupport::writeScript(
+        target.filePath(QStringLiteral("slow-rclone")),
+        QStringLiteral("echo $$ > '%1'\nRCLONE_BWLIMIT=1M exec '%2' \"$@\"\n").arg(pidFile, rclone));
     // The engine writes the file in flight in place, under its final name.
     const struct {
         const char *name;
@@ -235,7 +235,8 @@ protected:
     {
         const QString path = folder.filePath(QStringLiteral("stderr"));
         QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(stderrText) == stderrText.size());
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && file.write(stderrText) == stderrText.size());
         return script(QStringLiteral("cat '%1' >&2\nexit 1\n").arg(path));
     }
 
@@ -247,10 +248,11 @@ protected:
 TEST_F(CopyAllFilesScriptTest, RunsTheDesignedCommandLinesWithTheDestinationUnchanged)
 {
     const QString record = folder.filePath(QStringLiteral("arguments"));
-    const DriveConnection program = script(QStringLiteral("for a in \"$@\"; do echo \"$a\" >> '%1'; done\n"
-                                                          "[ \"$1\" = size ] && echo '{\"count\":2,\"bytes\":1234,\"sizeless\":0}'\n"
-                                                          "exit 0\n")
-                                               .arg(record));
+    const DriveConnection program =
+        script(QStringLiteral("for a in \"$@\"; do echo \"$a\" >> '%1'; done\n"
+                              "[ \"$1\" = size ] && echo '{\"count\":2,\"bytes\":1234,\"sizeless\":0}'\n"
+                              "exit 0\n")
+                   .arg(record));
     const QString destination = QStringLiteral("/media/My Disk/Ovra files");
     await(CopyAllFiles::copyAll(program, destination, secrets, passphrase, {}));
     EXPECT_EQ(await(CopyAllFiles::driveSize(program, secrets, passphrase)), 1234);
@@ -275,9 +277,10 @@ TEST_F(CopyAllFilesScriptTest, CommandsRunInTheConnectionsEnvironment)
     await(CopyAllFiles::driveSize(program, secrets, passphrase));
 
     const QStringList lines = QString::fromUtf8(readFile(record)).split(u'\n', Qt::SkipEmptyParts);
-    for (const QString &entry : {QStringLiteral("RCLONE_CONFIG_DRIVE_TYPE=local"),
-                                 QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_PASSWORD=") + RcloneCommand::obscure(passphrase),
-                                 QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_REMOTE=drive:bucket")})
+    for (const QString &entry :
+         {QStringLiteral("RCLONE_CONFIG_DRIVE_TYPE=local"),
+          QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_PASSWORD=") + RcloneCommand::obscure(passphrase),
+          QStringLiteral("RCLONE_CONFIG_DRIVECRYPT_REMOTE=drive:bucket")})
         EXPECT_EQ(lines.count(entry), 2) << entry.toStdString();
     EXPECT_FALSE(QString::fromUtf8(readFile(record)).contains(QLatin1String("RCLONE_CONFIG_DRIVE_ENDPOINT")));
 }
@@ -287,7 +290,9 @@ TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedWithTheKeysRedacted)
     StorageSecrets bucketLikeKey = secrets;
     bucketLikeKey.accessKeyID = QStringLiteral("NoSuchBucket-AKID");
     const StorageSecrets anonymous{secrets.endpoint, secrets.bucket, QString(), QString()};
-    const auto other = [](const char *detail) { return ConnectionError(ConnectionError::other, QString::fromUtf8(detail)); };
+    const auto other = [](const char *detail) {
+        return ConnectionError(ConnectionError::other, QString::fromUtf8(detail));
+    };
     const struct {
         const char *name;
         QByteArray stderrText;
@@ -296,9 +301,11 @@ TEST_F(CopyAllFilesScriptTest, FailuresAreClassifiedWithTheKeysRedacted)
         ConnectionError size;
     } cases[] = {
         // The copy reads only the last five lines of standard error, the measurement all of it.
-        {"keys in the last line", "ERROR : AccessDenied\nline 2\nline 3\nline 4\nline 5\nline 6\n"
-                                  "ERROR : key AKID-1234 secret s3cr3t/+key s3cr3t/+key\n",
-         secrets, other("ERROR : key <redacted> secret <redacted> <redacted>"), ConnectionError(ConnectionError::badKeys)},
+        {"keys in the last line",
+         "ERROR : AccessDenied\nline 2\nline 3\nline 4\nline 5\nline 6\n"
+         "ERROR : key AKID-1234 secret s3cr3t/+key s3cr3t/+key\n",
+         secrets, other("ERROR : key <redacted> secret <redacted> <redacted>"),
+         ConnectionError(ConnectionError::badKeys)},
         // Classified only once the key is gone: it is no missing bucket.
         {"a key that reads like a refusal", "ERROR : key NoSuchBucket-AKID refused\n", bucketLikeKey,
          other("ERROR : key <redacted> refused"), other("ERROR : key <redacted> refused")},
@@ -333,7 +340,8 @@ TEST_F(CopyAllFilesScriptTest, AnEngineEndedByASignalFailsWithThatSignal)
 
 TEST_F(CopyAllFilesScriptTest, ACancelledCopyFailsEvenWhenTheEngineSucceeded)
 {
-    const DriveConnection program = script(QStringLiteral("echo '{\"stats\":{\"bytes\":5,\"totalBytes\":5}}' >&2\nexit 0\n"));
+    const DriveConnection program =
+        script(QStringLiteral("echo '{\"stats\":{\"bytes\":5,\"totalBytes\":5}}' >&2\nexit 0\n"));
     CancelSource cancel;
     std::vector<CopyProgress> reports;
     const auto failure = TestSupport::failureOf<CancelledError>(CopyAllFiles::copyAll(
@@ -352,8 +360,7 @@ TEST_F(CopyAllFilesScriptTest, ACancelledMeasurementIsCancelledNotAStorageFailur
     const DriveConnection program = script(QStringLiteral("exec sleep 30\n"));
     CancelSource cancel;
     QTimer::singleShot(200, [&] { cancel.request_stop(); });
-    EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase, cancel.get_token())),
-                 CancelledError);
+    EXPECT_THROW(await(CopyAllFiles::driveSize(program, secrets, passphrase, cancel.get_token())), CancelledError);
 }
 
 TEST_F(CopyAllFilesScriptTest, ASizeReplyThatDoesNotDecodeFails)
@@ -367,7 +374,8 @@ TEST_F(CopyAllFilesScriptTest, ASizeReplyThatDoesNotDecodeFails)
 TEST_F(CopyAllFilesScriptTest, AMissingProgramIsALaunchFailure)
 {
     const DriveConnection missing(folder.filePath(QStringLiteral("no-such-rclone")));
-    EXPECT_THROW(await(CopyAllFiles::copyAll(missing, folder.path(), secrets, passphrase, {})), ProcessRunner::LaunchError);
+    EXPECT_THROW(await(CopyAllFiles::copyAll(missing, folder.path(), secrets, passphrase, {})),
+                 ProcessRunner::LaunchError);
     EXPECT_THROW(await(CopyAllFiles::driveSize(missing, secrets, passphrase)), ProcessRunner::LaunchError);
 }
 

@@ -1,7 +1,7 @@
 #include "DriveCore/services/DriveSearch.h"
 
-#include "support/TestSupport.h"
 #include "support/fake-engine/FakeEngine.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -26,8 +26,8 @@ protected:
 
     void answerQueue(const char *answer)
     {
-        engine.setScenario(QJsonDocument::fromJson(
-                               QByteArrayLiteral(R"({"methods": {"vfs/queue": )") + answer + QByteArrayLiteral("}}"))
+        engine.setScenario(QJsonDocument::fromJson(QByteArrayLiteral(R"({"methods": {"vfs/queue": )") + answer
+                                                   + QByteArrayLiteral("}}"))
                                .object());
     }
 
@@ -48,7 +48,8 @@ TEST_F(DriveSearchListingTest, ListsTheDriveAndItsWaitingUploads)
     EXPECT_TRUE(entries[1].modified.has_value());
     EXPECT_EQ(entries[2].path, QStringLiteral("Work/Caf\u00e9.txt")) << "paths are composed";
     EXPECT_EQ(entries[2].size, 2);
-    EXPECT_EQ(entries[3], (DriveSearchEntry{"Work/Q1 report.pdf", "Q1 report.pdf", false, std::nullopt, std::nullopt, true}));
+    EXPECT_EQ(entries[3],
+              (DriveSearchEntry{"Work/Q1 report.pdf", "Q1 report.pdf", false, std::nullopt, std::nullopt, true}));
 }
 
 TEST_F(DriveSearchListingTest, FailsWithTheErrorOfEitherRequest)

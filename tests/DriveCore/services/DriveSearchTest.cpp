@@ -36,7 +36,8 @@ QStringList paths(const QList<DriveSearchEntry> &entries)
 
 const DriveSearchEntry *findEntry(const QList<DriveSearchEntry> &entries, const QString &path)
 {
-    const auto found = std::find_if(entries.begin(), entries.end(), [&](const auto &entry) { return entry.path == path; });
+    const auto found =
+        std::find_if(entries.begin(), entries.end(), [&](const auto &entry) { return entry.path == path; });
     return found == entries.end() ? nullptr : &*found;
 }
 
@@ -58,16 +59,18 @@ TEST(DriveSearch, BuildsEntriesFromTheListingAndTheUploadQueue)
     const QString decomposed = QStringLiteral("Cafe\u0301/Menu.pdf");
     const QString composed = QStringLiteral("Caf\u00e9/Menu.pdf");
     const QList<DriveSearchEntry> entries = DriveSearch::entries(
-        {folder(QStringLiteral("Work")), file(QStringLiteral("Work/a.txt"), 12, QStringLiteral("2026-12-09T10:08:29.123456789Z")),
-         file(decomposed, 5), file(composed, 7), file(QStringLiteral("Work/b.txt"), 3, QStringLiteral("yesterday"))},
+        {folder(QStringLiteral("Work")),
+         file(QStringLiteral("Work/a.txt"), 12, QStringLiteral("2026-12-09T10:08:29.123456789Z")), file(decomposed, 5),
+         file(composed, 7), file(QStringLiteral("Work/b.txt"), 3, QStringLiteral("yesterday"))},
         {QStringLiteral("Work/b.txt"), QStringLiteral("New/upload.bin")});
 
     EXPECT_EQ(entries.size(), 5);
     EXPECT_EQ(*findEntry(entries, QStringLiteral("Work")),
-              (DriveSearchEntry{"Work", "Work", true, std::nullopt, QDateTime(QDate(2026, 12, 9), QTime(10, 8, 29), Qt::UTC), false}));
+              (DriveSearchEntry{"Work", "Work", true, std::nullopt,
+                                QDateTime(QDate(2026, 12, 9), QTime(10, 8, 29), Qt::UTC), false}));
     EXPECT_EQ(*findEntry(entries, QStringLiteral("Work/a.txt")),
-              (DriveSearchEntry{"Work/a.txt", "a.txt", false, 12, QDateTime(QDate(2026, 12, 9), QTime(10, 8, 29, 123), Qt::UTC),
-                                false}));
+              (DriveSearchEntry{"Work/a.txt", "a.txt", false, 12,
+                                QDateTime(QDate(2026, 12, 9), QTime(10, 8, 29, 123), Qt::UTC), false}));
     // Two spellings of one path are one entry, the later one.
     ASSERT_TRUE(findEntry(entries, composed));
     EXPECT_EQ(findEntry(entries, composed)->size, 7);
@@ -103,7 +106,8 @@ TEST(DriveSearch, ReadsModificationTimesAsInternetDates)
         {"", std::nullopt},
     };
     for (const auto &c : cases) {
-        const QList<DriveSearchEntry> entries = DriveSearch::entries({file(QStringLiteral("a"), 1, QString::fromUtf8(c.text))}, {});
+        const QList<DriveSearchEntry> entries =
+            DriveSearch::entries({file(QStringLiteral("a"), 1, QString::fromUtf8(c.text))}, {});
         ASSERT_EQ(entries.size(), 1);
         EXPECT_EQ(entries.front().modified, c.date) << c.text;
     }
@@ -112,7 +116,8 @@ TEST(DriveSearch, ReadsModificationTimesAsInternetDates)
 TEST(DriveSearch, UnusablePathsAreDroppedAndNeverRevealed)
 {
     const QUrl mount = QUrl::fromLocalFile(QStringLiteral("/home/me/Mounts/My Drive"));
-    const QStringList unusable{"/a", "a//b", "a/./b", "a/../b", "a/", "", ".", "..", QStringLiteral("a") + QChar(0) + "b"};
+    const QStringList unusable{
+        "/a", "a//b", "a/./b", "a/../b", "a/", "", ".", "..", QStringLiteral("a") + QChar(0) + "b"};
     for (const QString &path : unusable) {
         EXPECT_TRUE(DriveSearch::entries({file(path)}, {path}).isEmpty()) << path.toStdString();
         EXPECT_EQ(DriveSearch::revealURL(path, mount), std::nullopt) << path.toStdString();
@@ -216,8 +221,9 @@ TEST(DriveSearch, PreparedIndexAnswersAsThePlainRule)
         const QString query = randomText(1 + random.bounded(4));
         const QStringList words = query.split(u' ', Qt::SkipEmptyParts);
         const auto holdsAll = [&](const QString &text) {
-            return !words.isEmpty()
-                && std::all_of(words.begin(), words.end(), [&](const QString &word) { return LocalizedText::contains(text, word); });
+            return !words.isEmpty() && std::all_of(words.begin(), words.end(), [&](const QString &word) {
+                return LocalizedText::contains(text, word);
+            });
         };
         std::vector<qsizetype> order;
         for (qsizetype i = 0; i < entries.size(); ++i) {
@@ -253,7 +259,8 @@ public:
     bool isOnline = true;
     bool running = true;
     std::optional<RCClient> client = RCClient(5572, QStringLiteral("u"), QStringLiteral("p"));
-    std::optional<DriveSettings> driveSettings = DriveSettings{QStringLiteral("Drive"), 30, QUuid::createUuid(), QStringLiteral("Mac"), true};
+    std::optional<DriveSettings> driveSettings =
+        DriveSettings{QStringLiteral("Drive"), 30, QUuid::createUuid(), QStringLiteral("Mac"), true};
     bool changing = false;
     bool signOut = false;
     QDateTime clock = QDateTime(QDate(2026, 12, 9), QTime(10, 8, 29), Qt::UTC);
@@ -310,7 +317,12 @@ TEST(DriveSearchRefresh, IsRefusedUnlessTheDriveRuns)
         QString message;
     } cases[] = {
         {"offline", [](Model &m) { m.isOnline = false; }, DriveSearch::offlineText},
-        {"offline and stopped", [](Model &m) { m.isOnline = false; m.running = false; }, DriveSearch::offlineText},
+        {"offline and stopped",
+         [](Model &m) {
+             m.isOnline = false;
+             m.running = false;
+         },
+         DriveSearch::offlineText},
         {"stopped", [](Model &m) { m.running = false; }, DriveSearch::notConnectedText},
         {"no client", [](Model &m) { m.client.reset(); }, DriveSearch::notConnectedText},
         {"no settings", [](Model &m) { m.driveSettings.reset(); }, DriveSearch::notConnectedText},
@@ -337,7 +349,8 @@ TEST(DriveSearchRefresh, ADriveChangedDuringTheListingKeepsThePreviousIndex)
     } cases[] = {
         {"stopped", [](Model &m) { m.running = false; }},
         {"client gone", [](Model &m) { m.client.reset(); }},
-        {"restarted on another port", [](Model &m) { m.client = RCClient(5573, QStringLiteral("u"), QStringLiteral("p")); }},
+        {"restarted on another port",
+         [](Model &m) { m.client = RCClient(5573, QStringLiteral("u"), QStringLiteral("p")); }},
         {"settings gone", [](Model &m) { m.driveSettings.reset(); }},
         {"another drive", [](Model &m) { m.driveSettings->deviceID = QUuid::createUuid(); }},
         {"signing out", [](Model &m) { m.signOut = true; }},
@@ -369,7 +382,8 @@ TEST(DriveSearchRefresh, CancellingOrAFailingListingKeepsThePreviousIndex)
     EXPECT_FALSE(model.index);
 
     model.duringListing = [] {};
-    model.listingFailure = std::make_exception_ptr(RCError(QStringLiteral("operations/list"), 500, QStringLiteral("boom")));
+    model.listingFailure =
+        std::make_exception_ptr(RCError(QStringLiteral("operations/list"), 500, QStringLiteral("boom")));
     EXPECT_THROW(await(DriveSearch::refreshSearchIndex(model)), RCError);
     EXPECT_FALSE(model.index);
     EXPECT_FALSE(model.indexedAt);

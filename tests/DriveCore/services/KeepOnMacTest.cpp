@@ -16,7 +16,8 @@ namespace {
 
 constexpr qint64 GB = 1'000'000'000;
 
-PinStatus pinOf(const QString &path, bool isDir, qint64 bytes, qint64 bytesDone, const QString &state = QStringLiteral("keeping"))
+PinStatus pinOf(const QString &path, bool isDir, qint64 bytes, qint64 bytesDone,
+                const QString &state = QStringLiteral("keeping"))
 {
     return {path, isDir, 1, 0, bytes, bytesDone, state};
 }
@@ -38,19 +39,24 @@ TEST(KeepOnMac, ProgressLine)
         PinsReply reply;
         std::optional<QString> line;
     } cases[] = {
-        {"paused for space, even when complete", {complete, QStringLiteral("lowSpace")},
+        {"paused for space, even when complete",
+         {complete, QStringLiteral("lowSpace")},
          QStringLiteral("Keeping on this Mac paused: this Mac is almost full")},
         {"done, even when the sums differ", {keeping, QStringLiteral("done")}, std::nullopt},
         {"keeping", {keeping, QStringLiteral("keeping")}, QStringLiteral("Keeping on this Mac: 3 GB of 5 GB")},
-        {"any other state is keeping", {keeping, QStringLiteral("offline")}, QStringLiteral("Keeping on this Mac: 3 GB of 5 GB")},
+        {"any other state is keeping",
+         {keeping, QStringLiteral("offline")},
+         QStringLiteral("Keeping on this Mac: 3 GB of 5 GB")},
         {"every pin complete", {complete, QStringLiteral("keeping")}, std::nullopt},
         {"no pins", {{}, QStringLiteral("keeping")}, std::nullopt},
         // A file kept on its own inside a kept folder is counted once, through the folder.
         {"a file inside a kept folder",
-         {{pinOf(QStringLiteral("Docs"), true, 4 * GB, 1 * GB), pinOf(QStringLiteral("Docs/big.mov"), false, 2 * GB, 1 * GB)},
+         {{pinOf(QStringLiteral("Docs"), true, 4 * GB, 1 * GB),
+           pinOf(QStringLiteral("Docs/big.mov"), false, 2 * GB, 1 * GB)},
           QStringLiteral("keeping")},
          QStringLiteral("Keeping on this Mac: 1 GB of 4 GB")},
-        {"decimal file sizes", {{pinOf(QStringLiteral("x"), false, 1'500'000, 250'000)}, QStringLiteral("keeping")},
+        {"decimal file sizes",
+         {{pinOf(QStringLiteral("x"), false, 1'500'000, 250'000)}, QStringLiteral("keeping")},
          QStringLiteral("Keeping on this Mac: 250 kB of 1.5 MB")},
         // Sizes from the engine whose sum leaves 64 bits stop at the largest count.
         {"sums beyond 64 bits",
@@ -65,14 +71,16 @@ TEST(KeepOnMac, ProgressLine)
 
 TEST(KeepOnMac, NotEnoughSpaceTextNamesNeededThenFree)
 {
-    EXPECT_EQ(KeepOnMac::notEnoughSpaceText(12'300'000'000, 800'000'000),
-              QStringLiteral("Not enough space to keep these on this Mac. They need 12.3 GB; this Mac has 800 MB free."));
+    EXPECT_EQ(
+        KeepOnMac::notEnoughSpaceText(12'300'000'000, 800'000'000),
+        QStringLiteral("Not enough space to keep these on this Mac. They need 12.3 GB; this Mac has 800 MB free."));
 }
 
 TEST(KeepOnMac, DrivePathOfALocationInTheMount)
 {
-    EXPECT_EQ(KeepOnMac::drivePath(QStringLiteral("/home/u/Mounts/Drive/Docs/a.txt"), QStringLiteral("/home/u/Mounts/Drive")),
-              QStringLiteral("Docs/a.txt"));
+    EXPECT_EQ(
+        KeepOnMac::drivePath(QStringLiteral("/home/u/Mounts/Drive/Docs/a.txt"), QStringLiteral("/home/u/Mounts/Drive")),
+        QStringLiteral("Docs/a.txt"));
     EXPECT_EQ(KeepOnMac::drivePath(QStringLiteral("/home/u/Mounts/Drive2/a"), QStringLiteral("/home/u/Mounts/Drive")),
               std::nullopt);
 }
@@ -95,7 +103,8 @@ protected:
     // Scripts one method's reply.
     void reply(const char *method, const char *replyJSON)
     {
-        engine.setScenario({{"methods", QJsonObject{{QLatin1String(method), QJsonObject{{"reply", json(replyJSON)}}}}}});
+        engine.setScenario(
+            {{"methods", QJsonObject{{QLatin1String(method), QJsonObject{{"reply", json(replyJSON)}}}}}});
     }
 
     RCClient rc() const { return engine.client(); }
@@ -111,8 +120,9 @@ TEST_F(KeepOnMacEngineTest, PinsListsAndUnpinsInTheCallersOrder)
 
     const PinsReply kept = await(pins(rc(), fs));
     EXPECT_EQ(kept.state, QStringLiteral("done"));
-    EXPECT_EQ(kept.pins, (QList<PinStatus>{{QStringLiteral("top.bin"), false, 1, 1, 5, 5, QStringLiteral("done")},
-                                           {QStringLiteral("Docs"), true, 2, 2, 10, 10, QStringLiteral("done")}}));
+    EXPECT_EQ(kept.pins,
+              (QList<PinStatus>{{QStringLiteral("top.bin"), false, 1, 1, 5, 5, QStringLiteral("done")},
+                                {QStringLiteral("Docs"), true, 2, 2, 10, 10, QStringLiteral("done")}}));
 
     EXPECT_EQ(await(unpin(rc(), {QStringLiteral("Docs")}, fs)), 0);
     EXPECT_EQ(await(pins(rc(), fs)).pins.size(), 1);

@@ -84,8 +84,8 @@ TEST(KeptBrowser, SortsByNameSizeAndFolder)
     EXPECT_EQ(shown({QStringLiteral("Photos 10/a.jpg"), QStringLiteral("Photos 2/b.jpg"), QStringLiteral("top.txt"),
                      QStringLiteral("Photos 2/a.jpg")},
                     {}, Sort::folder),
-              (QStringList{QStringLiteral("top.txt"), QStringLiteral("Photos 2/a.jpg"), QStringLiteral("Photos 2/b.jpg"),
-                           QStringLiteral("Photos 10/a.jpg")}));
+              (QStringList{QStringLiteral("top.txt"), QStringLiteral("Photos 2/a.jpg"),
+                           QStringLiteral("Photos 2/b.jpg"), QStringLiteral("Photos 10/a.jpg")}));
 }
 
 TEST(KeptBrowser, KeepsInputOrderOfRowsItCannotTellApart)
@@ -115,17 +115,23 @@ TEST(KeptBrowser, LocalBytesCountNestedRowsOnceThroughTheirFolder)
         qint64 bytes;
     } cases[] = {
         {"a file kept inside a kept folder",
-         {row(QStringLiteral("Docs"), 0, true, 3 * GB), row(QStringLiteral("Docs/big.mov"), 0, false, 2 * GB)}, 3 * GB},
+         {row(QStringLiteral("Docs"), 0, true, 3 * GB), row(QStringLiteral("Docs/big.mov"), 0, false, 2 * GB)},
+         3 * GB},
         {"only folders contain",
-         {row(QStringLiteral("Docs"), 0, false, 3 * GB), row(QStringLiteral("Docs/a.txt"), 0, false, 2 * GB)}, 5 * GB},
+         {row(QStringLiteral("Docs"), 0, false, 3 * GB), row(QStringLiteral("Docs/a.txt"), 0, false, 2 * GB)},
+         5 * GB},
         {"a sibling that only shares a prefix",
-         {row(QStringLiteral("Docs"), 0, true, 3 * GB), row(QStringLiteral("Docs2/a"), 0, false, 2 * GB)}, 5 * GB},
-        {"nested folders", {row(QStringLiteral("a/b/c"), 0, false, 1), row(QStringLiteral("a"), 0, true, 7),
-                            row(QStringLiteral("a/b"), 0, true, 5)}, 7},
+         {row(QStringLiteral("Docs"), 0, true, 3 * GB), row(QStringLiteral("Docs2/a"), 0, false, 2 * GB)},
+         5 * GB},
+        {"nested folders",
+         {row(QStringLiteral("a/b/c"), 0, false, 1), row(QStringLiteral("a"), 0, true, 7),
+          row(QStringLiteral("a/b"), 0, true, 5)},
+         7},
         {"negative figures", {row(QStringLiteral("x"), 0, false, -4), row(QStringLiteral("y"), 0, false, 2)}, 2},
         // The engine's figures are taken as they come; absurd ones hold the total at the top.
         {"figures past the range",
-         {row(QStringLiteral("x"), 0, false, std::numeric_limits<qint64>::max()), row(QStringLiteral("y"), 0, false, 2 * GB)},
+         {row(QStringLiteral("x"), 0, false, std::numeric_limits<qint64>::max()),
+          row(QStringLiteral("y"), 0, false, 2 * GB)},
          std::numeric_limits<qint64>::max()},
         {"nothing kept", {}, 0},
     };

@@ -1,10 +1,10 @@
 #include "DriveCore/services/RecentlyDeleted.h"
 
 #include "DriveCore/engine/DriveLayout.h"
-#include "UpstreamDrive.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
+#include "UpstreamDrive.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,9 +17,9 @@
 #include <utility>
 
 using namespace DriveCore;
+using ServicesTest::done;
 using TestSupport::await;
 using TestSupport::failureOf;
-using ServicesTest::done;
 
 namespace {
 
@@ -33,12 +33,14 @@ QDateTime day(int year, int month, int dayOfMonth, int hour = 12)
 TEST(RecentlyDeletedNames, ParsesOnlyRealDaysInAsciiDigits)
 {
     const QTimeZone zone = QTimeZone::systemTimeZone();
-    EXPECT_EQ(RecentlyDeletedService::parseDateFolder(QStringLiteral("2026-03-04")), QDate(2026, 3, 4).startOfDay(zone));
-    EXPECT_EQ(RecentlyDeletedService::parseDateFolder(QStringLiteral("2024-02-29")), QDate(2024, 2, 29).startOfDay(zone));
-    for (const char16_t *name : {u"2026-02-30", u"2025-02-29", u"2026-13-01", u"2026-00-10", u"2026-2-03", u"2026-02-03b",
-                                 u"02026-02-03", u"+026-02-03", u"2026-02--3", u"2026-02-03-", u"2026/02/03", u"",
-                                 u"\u0662\u0660\u0662\u0666-\u0660\u0663-\u0660\u0664", u"\uFF12026-03-04",
-                                 u"0000-01-01"}) {
+    EXPECT_EQ(RecentlyDeletedService::parseDateFolder(QStringLiteral("2026-03-04")),
+              QDate(2026, 3, 4).startOfDay(zone));
+    EXPECT_EQ(RecentlyDeletedService::parseDateFolder(QStringLiteral("2024-02-29")),
+              QDate(2024, 2, 29).startOfDay(zone));
+    for (const char16_t *name :
+         {u"2026-02-30", u"2025-02-29", u"2026-13-01", u"2026-00-10", u"2026-2-03", u"2026-02-03b", u"02026-02-03",
+          u"+026-02-03", u"2026-02--3", u"2026-02-03-", u"2026/02/03", u"",
+          u"\u0662\u0660\u0662\u0666-\u0660\u0663-\u0660\u0664", u"\uFF12026-03-04", u"0000-01-01"}) {
         EXPECT_EQ(RecentlyDeletedService::parseDateFolder(QString::fromUtf16(name)), std::nullopt)
             << QString::fromUtf16(name).toStdString();
     }
@@ -60,7 +62,8 @@ TEST(RecentlyDeletedNames, DaysLeftCountCalendarDays)
     // Across a daylight-saving change, days are days whatever the hours between them.
     const QTimeZone berlin("Europe/Berlin");
     ASSERT_TRUE(berlin.isValid());
-    const DeletedItem spring{QStringLiteral("2026-03-28/a"), QStringLiteral("a"), QDate(2026, 3, 28).startOfDay(berlin), 1};
+    const DeletedItem spring{QStringLiteral("2026-03-28/a"), QStringLiteral("a"), QDate(2026, 3, 28).startOfDay(berlin),
+                             1};
     EXPECT_EQ(spring.daysLeft(QDateTime(QDate(2026, 3, 30), QTime(0, 30), berlin), berlin), 28);
     EXPECT_EQ(RecentlyDeletedService::daysBetween(QDateTime(QDate(2026, 3, 29), QTime(23, 30), berlin),
                                                   QDateTime(QDate(2026, 3, 30), QTime(0, 10), berlin), berlin),
@@ -83,7 +86,8 @@ TEST(RecentlyDeletedNames, RestoredNamesAndExtensions)
         {"archive.tar.gz", 1, "archive.tar (restored).gz"},
     };
     for (const auto &c : restored) {
-        EXPECT_EQ(RecentlyDeletedService::restoredName(QString::fromUtf8(c.path), c.attempt), QString::fromUtf8(c.restored));
+        EXPECT_EQ(RecentlyDeletedService::restoredName(QString::fromUtf8(c.path), c.attempt),
+                  QString::fromUtf8(c.restored));
     }
 
     const struct {
@@ -115,13 +119,16 @@ TEST(RecentlyDeletedNames, ForgetTargetIsTheShallowestMissingFolder)
     };
 
     existing = {QStringLiteral("a")};
-    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("a/b/c/d.txt"), exists)), QStringLiteral("a/b"));
+    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("a/b/c/d.txt"), exists)),
+              QStringLiteral("a/b"));
     EXPECT_EQ(asked, (QStringList{QStringLiteral("a"), QStringLiteral("a/b")}));
 
     existing = {QStringLiteral("a"), QStringLiteral("a/b")};
-    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("a/b/d.txt"), exists)), QStringLiteral("a/b/d.txt"));
+    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("a/b/d.txt"), exists)),
+              QStringLiteral("a/b/d.txt"));
     asked.clear();
-    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("top.txt"), exists)), QStringLiteral("top.txt"));
+    EXPECT_EQ(await(RecentlyDeletedService::forgetTarget(QStringLiteral("top.txt"), exists)),
+              QStringLiteral("top.txt"));
     EXPECT_TRUE(asked.isEmpty());
 
     failing = QStringLiteral("a/b");
@@ -134,8 +141,9 @@ protected:
     // A service whose forgets and nudges are recorded; no mount folder unless given.
     RecentlyDeletedService service(std::optional<QString> mount = std::nullopt, bool recordingForgets = true)
     {
-        return RecentlyDeletedService(drive->client(), trashFs, filesFs, std::move(mount), recordNudges(),
-                                      [this] { return now; }, recordingForgets ? recordForgets() : nullptr);
+        return RecentlyDeletedService(
+            drive->client(), trashFs, filesFs, std::move(mount), recordNudges(), [this] { return now; },
+            recordingForgets ? recordForgets() : nullptr);
     }
 
     QString todayFolder() const { return DriveLayout::dateFolder(now); }
@@ -147,7 +155,8 @@ TEST_F(RecentlyDeletedTest, WithoutATrashFolderTheTrashIsEmpty)
     // In a bucket the missing folder lists as empty; in a local folder rclone says "directory
     // not found".
     const QString local = QString::fromLatin1(ServicesTest::UpstreamDrive::localRemote);
-    const auto missing = failureOf<RCError>(drive->client().list(local + QStringLiteral(":Recently Deleted"), {}, false));
+    const auto missing =
+        failureOf<RCError>(drive->client().list(local + QStringLiteral(":Recently Deleted"), {}, false));
     ASSERT_TRUE(missing && missing->message.contains(u"directory not found"));
     for (const QString &trash : {trashFs, local + QStringLiteral(":Recently Deleted")}) {
         const RecentlyDeletedService service(drive->client(), trash, filesFs, std::nullopt,
@@ -169,11 +178,12 @@ TEST_F(RecentlyDeletedTest, ListsOnlyFilesInsideDateFolders)
 
     QList<DeletedItem> items = await(service().list());
     std::sort(items.begin(), items.end(), [](const DeletedItem &a, const DeletedItem &b) { return a.id < b.id; });
-    EXPECT_EQ(items, (QList<DeletedItem>{
-                         {QStringLiteral("2026-03-04/Photos/beach.jpg"), QStringLiteral("Photos/beach.jpg"),
-                          QDate(2026, 3, 4).startOfDay(), 5},
-                         {QStringLiteral("2026-03-05/a.txt"), QStringLiteral("a.txt"), QDate(2026, 3, 5).startOfDay(), 2},
-                     }));
+    EXPECT_EQ(items,
+              (QList<DeletedItem>{
+                  {QStringLiteral("2026-03-04/Photos/beach.jpg"), QStringLiteral("Photos/beach.jpg"),
+                   QDate(2026, 3, 4).startOfDay(), 5},
+                  {QStringLiteral("2026-03-05/a.txt"), QStringLiteral("a.txt"), QDate(2026, 3, 5).startOfDay(), 2},
+              }));
     EXPECT_EQ(await(service().totalSize()), 7);
 }
 
@@ -189,7 +199,8 @@ TEST_F(RecentlyDeletedTest, PurgesDateFoldersFrom31DaysOn)
 
     EXPECT_EQ(await(service().purgeExpired()), 3);
     EXPECT_EQ(drive->files(trashFs),
-              (QStringList{folder(30) + QStringLiteral("/kept.txt"), QStringLiteral("Misc/old.txt"), QStringLiteral("loose.txt")}));
+              (QStringList{folder(30) + QStringLiteral("/kept.txt"), QStringLiteral("Misc/old.txt"),
+                           QStringLiteral("loose.txt")}));
 
     // Emptying takes everything at the top level, date folder or not.
     await(service().empty());
@@ -222,12 +233,14 @@ TEST_F(RecentlyDeletedTest, RestoresToTheFirstFreeName)
     drive->put(trashFs, QStringLiteral("2026-03-04/Docs/report.pdf"), "second");
     EXPECT_EQ(await(service(mount.path()).restore(item)), QStringLiteral("Docs/report (restored 3).pdf"));
 
-    EXPECT_EQ(drive->files(filesFs), (QStringList{QStringLiteral("Docs/report (restored 3).pdf"),
-                                                  QStringLiteral("Docs/report (restored).pdf"),
-                                                  QStringLiteral("Docs/report.pdf")}));
+    EXPECT_EQ(drive->files(filesFs),
+              (QStringList{QStringLiteral("Docs/report (restored 3).pdf"), QStringLiteral("Docs/report (restored).pdf"),
+                           QStringLiteral("Docs/report.pdf")}));
     EXPECT_TRUE(drive->files(trashFs).isEmpty());
     // Every folder was there: the file itself is forgotten and its folder nudged.
-    EXPECT_EQ(forgotten, (QStringList{QStringLiteral("Docs/report (restored).pdf"), QStringLiteral("Docs/report (restored 3).pdf")}));
+    EXPECT_EQ(
+        forgotten,
+        (QStringList{QStringLiteral("Docs/report (restored).pdf"), QStringLiteral("Docs/report (restored 3).pdf")}));
     const std::pair<QString, QString> docs{mount.path(), QStringLiteral("Docs")};
     EXPECT_EQ(nudged, (QList<std::pair<QString, QString>>{docs, docs}));
 }
@@ -263,7 +276,8 @@ TEST_F(RecentlyDeletedTest, AFailingForgetIsLoggedAndTheRestoreStands)
     TestSupport::LogCapture log;
     EXPECT_EQ(await(service(mount.path(), false).restore(item)), QStringLiteral("a.txt"));
     EXPECT_TRUE(drive->isFile(filesFs, QStringLiteral("a.txt")));
-    EXPECT_EQ(log.messages(QStringLiteral("recently-deleted")), QStringList{QStringLiteral("Could not refresh folder listing: <private>")});
+    EXPECT_EQ(log.messages(QStringLiteral("recently-deleted")),
+              QStringList{QStringLiteral("Could not refresh folder listing: <private>")});
     EXPECT_TRUE(nudged.isEmpty());
 }
 

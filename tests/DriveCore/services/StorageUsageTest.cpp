@@ -25,7 +25,8 @@ TEST(StorageUsage, TextsAndPriceRule)
         double monthly;
     } cases[] = {
         {0, 0, "Used: 0 GB · Recently Deleted: 0 GB", "About $0.00 this month (the first 10 GB are free)", 0},
-        {4'000'000'000, 0, "Used: 4 GB · Recently Deleted: 0 GB", "About $0.00 this month (the first 10 GB are free)", 0},
+        {4'000'000'000, 0, "Used: 4 GB · Recently Deleted: 0 GB", "About $0.00 this month (the first 10 GB are free)",
+         0},
         {9'000'000'000, 1'000'000'000, "Used: 9 GB · Recently Deleted: 1 GB",
          "About $0.00 this month (the first 10 GB are free)", 0},
         {10'000'000'000, 300'000'000, "Used: 10 GB · Recently Deleted: 300 MB", "Less than $0.01 this month", 0.0045},
@@ -40,8 +41,9 @@ TEST(StorageUsage, TextsAndPriceRule)
     }
     EXPECT_EQ(StorageUsage::monthlyCost(110'000'000'000), (StorageUsage{110'000'000'000, 0}.estimatedMonthlyCost()));
     EXPECT_EQ(QString::fromUtf8(StorageUsage::estimateNote),
-              QStringLiteral("An estimate at Cloudflare R2 Standard prices ($0.015 per GB a month, first 10 GB free). "
-                             "Storage only: uploads and downloads can add a little. Your Cloudflare bill is the real figure."));
+              QStringLiteral(
+                  "An estimate at Cloudflare R2 Standard prices ($0.015 per GB a month, first 10 GB free). "
+                  "Storage only: uploads and downloads can add a little. Your Cloudflare bill is the real figure."));
 }
 
 // The two folders of a real bucket, through the drive's encrypting remote.
@@ -121,8 +123,13 @@ TEST(StorageUsage, AMissingFolderIsEmptyAndOtherFailuresFail)
         std::optional<StorageUsage> usage;
         QString failingMethodMessage;
     } cases[] = {
-        {"no trash yet", 200, R"({"bytes": 7})", 404, R"({"error": "error in ListJSON: directory not found"})",
-         StorageUsage{7, 0}, {}},
+        {"no trash yet",
+         200,
+         R"({"bytes": 7})",
+         404,
+         R"({"error": "error in ListJSON: directory not found"})",
+         StorageUsage{7, 0},
+         {}},
         {"the drive fails, the trash does not", 500, R"({"error": "AccessDenied"})", 200, R"({"bytes": 1})",
          std::nullopt, QStringLiteral("AccessDenied")},
         {"both fail: the drive's error", 500, R"({"error": "first"})", 500, R"({"error": "second"})", std::nullopt,

@@ -26,7 +26,8 @@ bool UpstreamDrive::start(QString *failure)
     }
     const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
     // Exactly the drive's configuration: no AWS_CA_BUNDLE or other variables of the sandbox.
-    Environment environment = RcloneCommand::environment(m_s3.secrets(), RcloneCommand::obscure(QStringLiteral("passphrase")));
+    Environment environment =
+        RcloneCommand::environment(m_s3.secrets(), RcloneCommand::obscure(QStringLiteral("passphrase")));
     environment.insert(RcloneCommand::rcEnvironment(user, pass));
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     environment.insert(QStringLiteral("HOME"), m_home.path());
@@ -35,7 +36,8 @@ bool UpstreamDrive::start(QString *failure)
     const bool started = m_engine.start(
         rclone,
         [](int port) {
-            return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"), QStringLiteral("127.0.0.1:%1").arg(port)};
+            return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"),
+                               QStringLiteral("127.0.0.1:%1").arg(port)};
         },
         environment, user, pass);
     if (!started)

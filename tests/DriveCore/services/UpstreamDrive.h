@@ -2,8 +2,8 @@
 
 #include "DriveCore/engine/RCClient.h"
 #include "DriveCore/services/RecentlyDeleted.h"
-#include "support/S3Server.h"
 #include "support/fake-engine/RCServerProcess.h"
+#include "support/S3Server.h"
 
 #include <QByteArray>
 #include <QDateTime>

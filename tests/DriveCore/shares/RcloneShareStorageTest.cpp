@@ -48,12 +48,13 @@ protected:
     // A stand-in engine that logs "interrupted" on SIGINT and otherwise reads its input to the end.
     QString interruptibleEngine()
     {
-        return bucket.script(QStringLiteral("interruptible"), QStringLiteral(R"(trap 'echo interrupted >> "%1"; exit 130' INT
+        return bucket.script(QStringLiteral("interruptible"),
+                             QStringLiteral(R"(trap 'echo interrupted >> "%1"; exit 130' INT
 echo ready >> "%1"
 dd of=/dev/null bs=65536 2>/dev/null
 echo "read to the end" >> "%1"
 )")
-                                                                  .arg(runLog()));
+                                 .arg(runLog()));
     }
 
     TestSupport::ShareBucket bucket;
@@ -64,8 +65,10 @@ TEST_F(RcloneShareStorageTest, ChecksIdsAndObjectNamesBeforeAnythingRuns)
 {
     EXPECT_EQ(RcloneShareStorage::forDrive(QStringLiteral("rclone"), {}, QStringLiteral("photos")).sharesFs,
               QStringLiteral("drive:photos/ovra-shares"));
-    const auto storage = bucket.storage(bucket.script(QStringLiteral("engine"), QStringLiteral("echo \"$*\" >> '%1'\n").arg(runLog())));
-    EXPECT_EQ(storage->path(id, QStringLiteral("f/12")), QStringLiteral("drive:bucket/ovra-shares/") + id + QStringLiteral("/f/12"));
+    const auto storage =
+        bucket.storage(bucket.script(QStringLiteral("engine"), QStringLiteral("echo \"$*\" >> '%1'\n").arg(runLog())));
+    EXPECT_EQ(storage->path(id, QStringLiteral("f/12")),
+              QStringLiteral("drive:bucket/ovra-shares/") + id + QStringLiteral("/f/12"));
     EXPECT_EQ(storage->path(id, std::nullopt), QStringLiteral("drive:bucket/ovra-shares/") + id);
     for (const char *name : {"f/0", "f/+3", "f/007", "manifest", "meta.json"})
         EXPECT_NO_THROW(storage->path(id, QString::fromUtf8(name))) << name;
@@ -110,20 +113,22 @@ TEST_F(RcloneShareStorageTest, RunsTheEngineWithItsArgumentsInputAndExactEnviron
     EXPECT_EQ(readText(runLog()).split(u'\n', Qt::SkipEmptyParts),
               (QStringList{rcat.arg(5) + folder + QStringLiteral("/f/3"), "input 5", "leak none",
                            rcat.arg(0) + folder + QStringLiteral("/manifest"), "input 0", "leak none",
-                           QStringLiteral("deletefile ") + folder + QStringLiteral("/meta.json"), "input 0", "leak none",
-                           QStringLiteral("purge ") + folder, "input 0", "leak none"}));
+                           QStringLiteral("deletefile ") + folder + QStringLiteral("/meta.json"), "input 0",
+                           "leak none", QStringLiteral("purge ") + folder, "input 0", "leak none"}));
 }
 
 TEST_F(RcloneShareStorageTest, AFailedRunShowsTheEndOfTheEngineError)
 {
     const QByteArray stderrBytes = QByteArray(9600, 'x') + "END of the engine's error\n  ";
-    const auto storage = bucket.storage(bucket.script(
-        QStringLiteral("engine"),
-        QStringLiteral("cat > /dev/null; head -c 9600 /dev/zero | tr '\\0' x >&2; printf \"END of the engine's error\\n  \" >&2; exit 3\n")));
+    const auto storage =
+        bucket.storage(bucket.script(QStringLiteral("engine"),
+                                     QStringLiteral("cat > /dev/null; head -c 9600 /dev/zero | tr '\\0' x >&2; printf "
+                                                    "\"END of the engine's error\\n  \" >&2; exit 3\n")));
     const QString tail = QString::fromUtf8(stderrBytes.right(400)).trimmed();
     ASSERT_TRUE(tail.endsWith(u"error") && tail.size() == 400 - 3);
 
-    const auto upload = failureOf<RcloneShareStorage::Failure>(storage->upload(id, QStringLiteral("f/0"), 3, writing({"abc"})));
+    const auto upload =
+        failureOf<RcloneShareStorage::Failure>(storage->upload(id, QStringLiteral("f/0"), 3, writing({"abc"})));
     ASSERT_TRUE(upload);
     EXPECT_EQ(upload->description, QStringLiteral("upload failed: ") + tail);
     const auto put = failureOf<RcloneShareStorage::Failure>(storage->put(id, QStringLiteral("meta.json"), "{}"));
@@ -162,7 +167,8 @@ TEST_F(RcloneShareStorageTest, AnEngineEndedByASignalFailsWhateverItWrote)
         QStringLiteral("engine"),
         QStringLiteral("ulimit -c 0; cat > /dev/null; echo 'object not found' >&2; kill -QUIT $$; exit 0\n")));
     const QString why = QStringLiteral("the engine was stopped by signal 3 (SIGQUIT)");
-    const auto upload = failureOf<RcloneShareStorage::Failure>(storage->upload(id, QStringLiteral("f/0"), 3, writing({"abc"})));
+    const auto upload =
+        failureOf<RcloneShareStorage::Failure>(storage->upload(id, QStringLiteral("f/0"), 3, writing({"abc"})));
     const auto put = failureOf<RcloneShareStorage::Failure>(storage->put(id, QStringLiteral("meta.json"), "{}"));
     const auto one = failureOf<RcloneShareStorage::Failure>(storage->deleteObject(id, QStringLiteral("meta.json")));
     const auto all = failureOf<RcloneShareStorage::Failure>(storage->deleteAll(id));
@@ -212,7 +218,8 @@ TEST_F(RcloneShareStorageTest, CancellingInterruptsTheEngineAndStopsAWaitingWrit
 
     // Cancelled before it starts: nothing runs.
     QFile::remove(log);
-    EXPECT_TRUE(failureOf<CancelledError>(storage->upload(id, QStringLiteral("f/0"), 1, writing({"a"}), cancel.get_token())));
+    EXPECT_TRUE(
+        failureOf<CancelledError>(storage->upload(id, QStringLiteral("f/0"), 1, writing({"a"}), cancel.get_token())));
     EXPECT_TRUE(failureOf<CancelledError>(storage->put(id, QStringLiteral("f/0"), "a", cancel.get_token())));
     EXPECT_FALSE(QFile::exists(log));
 }
@@ -220,8 +227,8 @@ TEST_F(RcloneShareStorageTest, CancellingInterruptsTheEngineAndStopsAWaitingWrit
 TEST_F(RcloneShareStorageTest, AnEngineThatStopsReadingIsReportedByItsOwnError)
 {
     const QList<QByteArray> eightMegabytes(128, QByteArray(1 << 16, 'a'));
-    const auto failing = bucket.storage(
-        bucket.script(QStringLiteral("failing"), QStringLiteral("echo 'quota exceeded' >&2; exit 7\n")));
+    const auto failing =
+        bucket.storage(bucket.script(QStringLiteral("failing"), QStringLiteral("echo 'quota exceeded' >&2; exit 7\n")));
     const auto failure = failureOf<RcloneShareStorage::Failure>(
         failing->upload(id, QStringLiteral("f/0"), 8 << 20, writing(eightMegabytes)));
     ASSERT_TRUE(failure);
@@ -229,8 +236,8 @@ TEST_F(RcloneShareStorageTest, AnEngineThatStopsReadingIsReportedByItsOwnError)
 
     // One that ends well without taking everything leaves the writer's error: never a success.
     const auto quitting = bucket.storage(bucket.script(QStringLiteral("quitting"), QStringLiteral("exit 0\n")));
-    const auto broken = failureOf<std::system_error>(
-        quitting->upload(id, QStringLiteral("f/0"), 8 << 20, writing(eightMegabytes)));
+    const auto broken =
+        failureOf<std::system_error>(quitting->upload(id, QStringLiteral("f/0"), 8 << 20, writing(eightMegabytes)));
     ASSERT_TRUE(broken);
     EXPECT_EQ(broken->code(), std::errc::broken_pipe);
 }
@@ -239,8 +246,8 @@ TEST_F(RcloneShareStorageTest, AnEngineThatCannotStartIsALaunchError)
 {
     const auto storage = bucket.storage(QStringLiteral("/nonexistent/rclone"));
     bool produced = false;
-    EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->upload(
-        id, QStringLiteral("f/0"), 1, [&](const ShareStorage::Write &) { produced = true; })));
+    EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(
+        storage->upload(id, QStringLiteral("f/0"), 1, [&](const ShareStorage::Write &) { produced = true; })));
     EXPECT_FALSE(produced);
     EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->put(id, QStringLiteral("manifest"), "a")));
     EXPECT_TRUE(failureOf<ProcessRunner::LaunchError>(storage->deleteAll(id)));
@@ -259,7 +266,8 @@ TEST_F(RcloneShareStorageTest, StreamsPutsAndRemovesObjectsInTheBucket)
     await(storage->upload(id, QStringLiteral("f/0"), data.size(),
                           writing({data.left(1), data.mid(1, 65536), data.mid(65537)})));
     await(storage->put(id, QStringLiteral("manifest"), "sealed"));
-    EXPECT_EQ(bucket.server().objectNames(), (QStringList{folder + QStringLiteral("/f/0"), folder + QStringLiteral("/manifest")}));
+    EXPECT_EQ(bucket.server().objectNames(),
+              (QStringList{folder + QStringLiteral("/f/0"), folder + QStringLiteral("/manifest")}));
     EXPECT_EQ(bucket.object(folder + QStringLiteral("/f/0")), data);
 
     await(storage->deleteObject(id, QStringLiteral("meta.json"))); // not there

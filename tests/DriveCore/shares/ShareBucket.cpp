@@ -42,8 +42,8 @@ std::shared_ptr<DriveCore::RcloneShareStorage> ShareBucket::storage(const QStrin
     DriveCore::Environment variables = environment();
     if (!failPattern.isEmpty())
         variables.insert(QStringLiteral("SHARE_TEST_FAIL"), failPattern);
-    return std::make_shared<DriveCore::RcloneShareStorage>(DriveCore::RcloneShareStorage::forDrive(
-        program.isEmpty() ? rclone() : program, variables, secrets().bucket));
+    return std::make_shared<DriveCore::RcloneShareStorage>(
+        DriveCore::RcloneShareStorage::forDrive(program.isEmpty() ? rclone() : program, variables, secrets().bucket));
 }
 
 QByteArray ShareBucket::object(const QString &key) const
@@ -57,7 +57,8 @@ QByteArray ShareBucket::object(const QString &key) const
 
 QString ShareBucket::failingEngine()
 {
-    return script(QStringLiteral("failing-engine"), QStringLiteral(R"(line="$*"
+    return script(QStringLiteral("failing-engine"),
+                  QStringLiteral(R"(line="$*"
 echo "$line" >> '%1'
 set -f
 IFS='
@@ -69,7 +70,7 @@ for pattern in $SHARE_TEST_FAIL; do
 done
 exec '%2' "$@"
 )")
-                                                        .arg(callsLog(), rclone()));
+                      .arg(callsLog(), rclone()));
 }
 
 QStringList ShareBucket::calls() const

@@ -76,7 +76,7 @@ protected:
         QFile file(local);
         if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
             qFatal("cannot write %s", qPrintable(local));
-        struct stat status {};
+        struct stat status{};
         if (::stat(QFile::encodeName(local).constData(), &status) != 0)
             qFatal("cannot look at %s", qPrintable(local));
         return {path, local, data.size(), modified, FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}};
@@ -84,13 +84,13 @@ protected:
 
     QCoro::Task<ShareRecord> create(const std::shared_ptr<const ShareStorage> &storage, QList<ShareItem> items,
                                     ShareOptions options, QDateTime now, Reports &reports, CancelToken token = {},
-                                    uint32_t rounds = testRounds,
-                                    std::function<void()> whileSaving = {})
+                                    uint32_t rounds = testRounds, std::function<void()> whileSaving = {})
     {
         return ShareCreator(storage, rounds)
             .create(
-                std::move(items), QStringLiteral("Holiday / photos"), {QStringLiteral("Photos"), QStringLiteral("a.txt")},
-                std::move(options), workerURL, QStringLiteral("Test machine"), std::move(now), ShareFormat::chunkSize,
+                std::move(items), QStringLiteral("Holiday / photos"),
+                {QStringLiteral("Photos"), QStringLiteral("a.txt")}, std::move(options), workerURL,
+                QStringLiteral("Test machine"), std::move(now), ShareFormat::chunkSize,
                 [&reports](const ShareProgress &progress) {
                     const std::lock_guard lock(reports.lock);
                     reports.progress.append(progress);
@@ -127,15 +127,17 @@ TEST_F(ShareCreatorTest, MakesALinkWhoseObjectsOpenWithItsKeys)
 
     const QString folder = QStringLiteral("ovra-shares/") + record.id;
     EXPECT_EQ(bucket.server().objectNames(),
-              (QStringList{folder + QStringLiteral("/f/0"), folder + QStringLiteral("/f/1"), folder + QStringLiteral("/f/2"), folder + QStringLiteral("/f/3"),
+              (QStringList{folder + QStringLiteral("/f/0"), folder + QStringLiteral("/f/1"),
+                           folder + QStringLiteral("/f/2"), folder + QStringLiteral("/f/3"),
                            folder + QStringLiteral("/manifest"), folder + QStringLiteral("/meta.json")}));
     ASSERT_TRUE(reports.saved);
     EXPECT_EQ(*reports.saved, record);
-    EXPECT_FALSE(reports.objectsWhenSaved.contains(folder + QStringLiteral("/meta.json"))) << "meta.json is written last";
+    EXPECT_FALSE(reports.objectsWhenSaved.contains(folder + QStringLiteral("/meta.json")))
+        << "meta.json is written last";
     EXPECT_TRUE(reports.objectsWhenSaved.contains(folder + QStringLiteral("/manifest")));
 
-    const ShareFormat::Keys keys = ShareFormat::deriveKeys(record.id, *Base64URL::decode(record.secret),
-                                                           QStringLiteral("pässword"), testRounds);
+    const ShareFormat::Keys keys =
+        ShareFormat::deriveKeys(record.id, *Base64URL::decode(record.secret), QStringLiteral("pässword"), testRounds);
     QList<qint64> sealedSizes;
     for (qsizetype i = 0; i < data.size(); ++i) {
         const QByteArray sealed = bucket.object(folder + QStringLiteral("/f/") + QString::number(i));
@@ -146,13 +148,15 @@ TEST_F(ShareCreatorTest, MakesALinkWhoseObjectsOpenWithItsKeys)
     }
     EXPECT_EQ(sealedSizes, (QList<qint64>{16, 17, 1048609, 3145797}));
 
-    const ShareManifest manifest = ShareFormat::decryptManifest(bucket.object(folder + QStringLiteral("/manifest")), keys.contentKey);
+    const ShareManifest manifest =
+        ShareFormat::decryptManifest(bucket.object(folder + QStringLiteral("/manifest")), keys.contentKey);
     const QString modifiedText = QStringLiteral("2026-03-04T05:06:07Z");
-    EXPECT_EQ(manifest, ShareManifest(QStringLiteral("Holiday / photos"), ShareFormat::chunkSize,
-                                      {{QStringLiteral("empty.txt"), 0, modifiedText},
-                                       {QStringLiteral("one.bin"), 1, std::nullopt},
-                                       {QStringLiteral("Photos/chunk and one.bin"), (1 << 20) + 1, modifiedText},
-                                       {QStringLiteral("Photos/sub/three.bin"), (3 << 20) + 5, modifiedText}}));
+    EXPECT_EQ(manifest,
+              ShareManifest(QStringLiteral("Holiday / photos"), ShareFormat::chunkSize,
+                            {{QStringLiteral("empty.txt"), 0, modifiedText},
+                             {QStringLiteral("one.bin"), 1, std::nullopt},
+                             {QStringLiteral("Photos/chunk and one.bin"), (1 << 20) + 1, modifiedText},
+                             {QStringLiteral("Photos/sub/three.bin"), (3 << 20) + 5, modifiedText}}));
 
     const QJsonObject meta = json(bucket.object(folder + QStringLiteral("/meta.json")));
     EXPECT_EQ(meta.value(u"accessHash").toString(), keys.accessHash);
@@ -196,10 +200,12 @@ TEST_F(ShareCreatorTest, TimesPasswordAndLimitsComeFromTheOptions)
         await(create(bucket.storage(), {}, {ShareExpiry::oneHour, std::nullopt, QString()}, now, reports));
 
     const QString folder = QStringLiteral("ovra-shares/") + record.id;
-    EXPECT_EQ(bucket.server().objectNames(), (QStringList{folder + QStringLiteral("/manifest"), folder + QStringLiteral("/meta.json")}));
+    EXPECT_EQ(bucket.server().objectNames(),
+              (QStringList{folder + QStringLiteral("/manifest"), folder + QStringLiteral("/meta.json")}));
     const ShareFormat::Keys keys =
         ShareFormat::deriveKeys(record.id, *Base64URL::decode(record.secret), std::nullopt, testRounds);
-    EXPECT_TRUE(ShareFormat::decryptManifest(bucket.object(folder + QStringLiteral("/manifest")), keys.contentKey).files.isEmpty());
+    EXPECT_TRUE(ShareFormat::decryptManifest(bucket.object(folder + QStringLiteral("/manifest")), keys.contentKey)
+                    .files.isEmpty());
 
     const QJsonObject meta = json(bucket.object(folder + QStringLiteral("/meta.json")));
     EXPECT_EQ(meta.value(u"accessHash").toString(), keys.accessHash) << "an empty password is none";
@@ -224,13 +230,17 @@ TEST_F(ShareCreatorTest, StoppingDeletesMetaFirstAndNothingMoreWhenThatFails)
     const QString engine = bucket.failingEngine();
     const QList<ShareItem> items{item(QStringLiteral("a.txt"), "hello")};
     Reports reports;
-    const ShareRecord first = await(create(bucket.storage(engine), items, {}, QDateTime::currentDateTimeUtc(), reports));
-    const ShareRecord second = await(create(bucket.storage(engine), items, {}, QDateTime::currentDateTimeUtc(), reports));
+    const ShareRecord first =
+        await(create(bucket.storage(engine), items, {}, QDateTime::currentDateTimeUtc(), reports));
+    const ShareRecord second =
+        await(create(bucket.storage(engine), items, {}, QDateTime::currentDateTimeUtc(), reports));
     const QString firstFolder = QStringLiteral("drive:bucket/ovra-shares/") + first.id;
     QFile::remove(bucket.callsLog());
 
     await(ShareCreator::stop(first.id, bucket.storage(engine)));
-    EXPECT_EQ(bucket.calls(), (QStringList{QStringLiteral("deletefile ") + firstFolder + QStringLiteral("/meta.json"), QStringLiteral("purge ") + firstFolder}));
+    EXPECT_EQ(bucket.calls(),
+              (QStringList{QStringLiteral("deletefile ") + firstFolder + QStringLiteral("/meta.json"),
+                           QStringLiteral("purge ") + firstFolder}));
     for (const QString &name : bucket.server().objectNames())
         EXPECT_FALSE(name.contains(first.id)) << name.toStdString();
 
@@ -266,15 +276,26 @@ std::string outcome(const std::exception_ptr &error)
 
 TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
 {
-    enum Fault { none, failedSave, cancelInSecondFile, cancelWhileSaving, grown, shrunk, gone, linked, replaced,
-                 pipe, noPasswordKey };
+    enum Fault {
+        none,
+        failedSave,
+        cancelInSecondFile,
+        cancelWhileSaving,
+        grown,
+        shrunk,
+        gone,
+        linked,
+        replaced,
+        pipe,
+        noPasswordKey
+    };
     struct Case {
         const char *name;
         QString failPattern;
         Fault fault;
         std::string expected;
-        bool saved;   // the record was saved (and stays: the share model removes it)
-        int purges;   // clean-ups started
+        bool saved; // the record was saved (and stays: the share model removes it)
+        int purges; // clean-ups started
         QStringList left; // objects that remain, by name inside the share's folder
     };
     const QString rcatFailed = QStringLiteral("storage: upload failed: injected failure: rcat");
@@ -283,7 +304,12 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
         {"the manifest", "rcat*/manifest", none, rcatFailed.toStdString(), false, 1, {}},
         {"saving the record", "", failedSave, "record not saved", false, 1, {}},
         {"meta.json, cleaned up", "rcat*/meta.json", none, rcatFailed.toStdString(), true, 1, {}},
-        {"meta.json and the clean-up", "rcat*/meta.json\npurge *", none, "mayStillBeLive", true, 1,
+        {"meta.json and the clean-up",
+         "rcat*/meta.json\npurge *",
+         none,
+         "mayStillBeLive",
+         true,
+         1,
          {"f/0", "f/1", "manifest"}},
         {"a file that grew", "", grown, "fileChanged: Photos/b.bin", false, 1, {}},
         {"a file that shrank", "", shrunk, "fileChanged: Photos/b.bin", false, 1, {}},
@@ -319,10 +345,12 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
             if (row.fault == linked)
                 ASSERT_TRUE(QFile::remove(items[1].url) && QFile::link(other, items[1].url));
             else
-                ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(items[1].url).constData()), 0);
+                ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(items[1].url).constData()),
+                          0);
         }
         if (row.fault == pipe)
-            ASSERT_TRUE(QFile::remove(items[1].url) && ::mkfifo(QFile::encodeName(items[1].url).constData(), 0600) == 0);
+            ASSERT_TRUE(QFile::remove(items[1].url)
+                        && ::mkfifo(QFile::encodeName(items[1].url).constData(), 0600) == 0);
         CancelSource cancel;
         Reports reports;
         const auto storage = bucket.storage(engine, row.failPattern);
@@ -330,19 +358,20 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
             if (row.fault == cancelInSecondFile && report.done > first.size())
                 cancel.request_stop();
         };
-        auto task = ShareCreator(storage, row.fault == noPasswordKey ? 0 : testRounds)
-                        .create(items, QStringLiteral("t"), {}, {ShareExpiry::oneDay, std::nullopt, QStringLiteral("pw")},
-                                workerURL, QStringLiteral("m"), QDateTime::currentDateTimeUtc(),
-                                ShareFormat::chunkSize, progress,
-                                [&](ShareRecord record) -> QCoro::Task<> {
-                                    if (row.fault == failedSave)
-                                        throw std::runtime_error("record not saved");
-                                    reports.saved = record;
-                                    if (row.fault == cancelWhileSaving)
-                                        cancel.request_stop();
-                                    co_return;
-                                },
-                                cancel.get_token());
+        auto task =
+            ShareCreator(storage, row.fault == noPasswordKey ? 0 : testRounds)
+                .create(
+                    items, QStringLiteral("t"), {}, {ShareExpiry::oneDay, std::nullopt, QStringLiteral("pw")},
+                    workerURL, QStringLiteral("m"), QDateTime::currentDateTimeUtc(), ShareFormat::chunkSize, progress,
+                    [&](ShareRecord record) -> QCoro::Task<> {
+                        if (row.fault == failedSave)
+                            throw std::runtime_error("record not saved");
+                        reports.saved = record;
+                        if (row.fault == cancelWhileSaving)
+                            cancel.request_stop();
+                        co_return;
+                    },
+                    cancel.get_token());
         std::exception_ptr error;
         try {
             await(std::move(task));
@@ -361,7 +390,8 @@ TEST_F(ShareCreatorTest, AFailedCreationRemovesTheShareOnceAndSaysWhy)
             try {
                 std::rethrow_exception(error);
             } catch (const ShareCreator::Failure &failure) {
-                EXPECT_EQ(QStringLiteral("ovra-shares/") + failure.text + QStringLiteral("/manifest"), bucket.server().objectNames().last());
+                EXPECT_EQ(QStringLiteral("ovra-shares/") + failure.text + QStringLiteral("/manifest"),
+                          bucket.server().objectNames().last());
             }
             await(bucket.storage()->deleteAll(bucket.server().objectNames().first().section(u'/', 1, 1)));
         }

@@ -19,7 +19,8 @@ bool ShareEngine::start()
     return m_engine.start(
         ShareBucket::rclone(),
         [](int port) {
-            return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"), QStringLiteral("127.0.0.1:%1").arg(port)};
+            return QStringList{QStringLiteral("rcd"), QStringLiteral("--rc-addr"),
+                               QStringLiteral("127.0.0.1:%1").arg(port)};
         },
         environment, user, pass);
 }

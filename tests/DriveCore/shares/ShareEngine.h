@@ -2,8 +2,8 @@
 
 #include "DriveCore/engine/RCClient.h"
 #include "ShareBucket.h"
-#include "support/ScopedEnvironment.h"
 #include "support/fake-engine/RCServerProcess.h"
+#include "support/ScopedEnvironment.h"
 
 #include <QByteArray>
 #include <QString>

@@ -98,11 +98,13 @@ TEST_F(ShareFilesTest, KeepsThePickedOrderAndSortsEachFolderAsTheFileManagerDoes
                 std::array<timespec, 2>{timespec{0, UTIME_OMIT}, timespec{1'772'600'767, 250'000'000}}.data(), 0);
 
     const QList<ShareItem> items = ShareFiles::collect({b, path(QStringLiteral("F/")), a});
-    EXPECT_EQ(paths(items), (QStringList{"B.txt", "F/one/two/three/name", "F/sub/a.txt", "F/x2.txt", "F/x10.txt", "A.txt"}));
-    struct stat status {};
+    EXPECT_EQ(paths(items),
+              (QStringList{"B.txt", "F/one/two/three/name", "F/sub/a.txt", "F/x2.txt", "F/x10.txt", "A.txt"}));
+    struct stat status{};
     ASSERT_EQ(::stat(QFile::encodeName(b).constData(), &status), 0);
-    EXPECT_EQ(items[0], (ShareItem{"B.txt", b, 2, QDateTime::fromMSecsSinceEpoch(1'772'600'767'250, Qt::UTC),
-                                   FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}}));
+    EXPECT_EQ(items[0],
+              (ShareItem{"B.txt", b, 2, QDateTime::fromMSecsSinceEpoch(1'772'600'767'250, Qt::UTC),
+                         FileIdentity{quint64(status.st_dev), quint64(status.st_ino)}}));
     EXPECT_EQ(items[2].url, path(QStringLiteral("F/sub/a.txt")));
     EXPECT_EQ(items[2].size, 3);
 }
@@ -180,7 +182,8 @@ TEST(ShareFiles, TitleNamesTheFirstPickAndCountsTheRest)
 {
     EXPECT_EQ(ShareFiles::title({}), QStringLiteral("Shared files"));
     EXPECT_EQ(ShareFiles::title({QStringLiteral("/drive/Photos/")}), QStringLiteral("Photos"));
-    EXPECT_EQ(ShareFiles::title({QStringLiteral("/drive/Photos"), QStringLiteral("/drive/a.txt"), QStringLiteral("/drive/b")}),
+    EXPECT_EQ(ShareFiles::title(
+                  {QStringLiteral("/drive/Photos"), QStringLiteral("/drive/a.txt"), QStringLiteral("/drive/b")}),
               QStringLiteral("Photos and 2 more"));
 }
 

@@ -1,7 +1,7 @@
+#include "DriveCore/shares/ShareFormat.h"
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/support/Base64URL.h"
 #include "DriveCore/support/Hex.h"
-#include "DriveCore/shares/ShareFormat.h"
 
 #include <QList>
 #include <QRegularExpression>
@@ -111,8 +111,12 @@ TEST(ShareFormat, RecognisesShareIDs)
     }
     EXPECT_TRUE(ShareFormat::isShareID(shareID));
     const QStringList notIDs{
-        shareID.left(21), shareID + u'A',
-        shareID.left(21) + u'+', shareID.left(21) + u'/', shareID.left(21) + u'=', shareID.left(21) + u' ',
+        shareID.left(21),
+        shareID + u'A',
+        shareID.left(21) + u'+',
+        shareID.left(21) + u'/',
+        shareID.left(21) + u'=',
+        shareID.left(21) + u' ',
         shareID.left(21) + QStringLiteral("\u00e9"), // 22 characters, 23 bytes in UTF-8
         QStringLiteral("../../../../../../../x"),
     };
@@ -199,11 +203,8 @@ TEST(ShareFormat, LaysOutChunks)
         qint64 sealed;
     };
     const qint64 mib = ShareFormat::chunkSize;
-    for (const Case &c : QList<Case>{{0, 1, 16},
-                                     {1, 1, 17},
-                                     {mib, 1, 1048592},
-                                     {mib + 1, 2, 1048609},
-                                     {5 * mib / 2, 3, 5 * mib / 2 + 48}}) {
+    for (const Case &c : QList<Case>{
+             {0, 1, 16}, {1, 1, 17}, {mib, 1, 1048592}, {mib + 1, 2, 1048609}, {5 * mib / 2, 3, 5 * mib / 2 + 48}}) {
         EXPECT_EQ(ShareFormat::chunkCount(c.plainSize, mib), c.chunks) << c.plainSize;
         EXPECT_EQ(ShareFormat::encryptedSize(c.plainSize, mib), c.sealed) << c.plainSize;
     }

@@ -45,7 +45,8 @@ TEST(ShareInfo, TheRequestProvesTheLinkWithItsAccessToken)
     const ShareFormat::Keys keys =
         ShareFormat::deriveKeys(id, QByteArray(32, '\x07'), std::nullopt, ShareFormat::passwordRounds);
     EXPECT_EQ(header, Base64URL::encode(keys.accessToken).toLatin1());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z")).match(QString::fromLatin1(header)).hasMatch());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z")).match(QString::fromLatin1(header)).hasMatch());
 
     ShareRecord withPassword = record(id, QUrl(QStringLiteral("https://x.workers.dev")));
     withPassword.password = QStringLiteral("pw");
@@ -66,8 +67,7 @@ TEST(ShareInfo, TheAnswerDecidesTheStatus)
     const std::vector<std::tuple<int, QByteArray, Status>> cases{
         {404, "{}", {Status::ended, std::nullopt}},
         {410, "gone", {Status::ended, std::nullopt}},
-        {200,
-         R"({"expiresAt":1800000000,"maxDownloads":10,"downloads":3,"fileCount":2,"totalBytes":12345,"other":1})",
+        {200, R"({"expiresAt":1800000000,"maxDownloads":10,"downloads":3,"fileCount":2,"totalBytes":12345,"other":1})",
          Status::makeLive(figures)},
         {200, R"({"expiresAt":null,"downloads":0,"fileCount":1,"totalBytes":5})",
          Status::makeLive({std::nullopt, std::nullopt, 0, 1, 5})},
@@ -125,7 +125,8 @@ TEST(ShareInfo, FetchesTheStatusFromTheLinkPage)
 
     // A request that cannot be built is unknown, without asking.
     const qsizetype asked = page.requests().size();
-    EXPECT_EQ(await(ShareInfo::fetch(record(QStringLiteral("short"), base), send)), (Status{Status::unknown, std::nullopt}));
+    EXPECT_EQ(await(ShareInfo::fetch(record(QStringLiteral("short"), base), send)),
+              (Status{Status::unknown, std::nullopt}));
     EXPECT_EQ(page.requests().size(), asked);
 }
 

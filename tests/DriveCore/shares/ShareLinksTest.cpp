@@ -29,10 +29,8 @@ ShareRecord minimalRecord()
 TEST(ShareLinks, ExpiryChoicesAreStoredByTheirExactNames)
 {
     const std::vector<std::tuple<ShareExpiry::Value, QString, std::optional<qint64>>> cases{
-        {ShareExpiry::oneHour, "oneHour", 3600},
-        {ShareExpiry::oneDay, "oneDay", 86400},
-        {ShareExpiry::sevenDays, "sevenDays", 604800},
-        {ShareExpiry::thirtyDays, "thirtyDays", 2592000},
+        {ShareExpiry::oneHour, "oneHour", 3600},       {ShareExpiry::oneDay, "oneDay", 86400},
+        {ShareExpiry::sevenDays, "sevenDays", 604800}, {ShareExpiry::thirtyDays, "thirtyDays", 2592000},
         {ShareExpiry::never, "never", std::nullopt},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
@@ -61,7 +59,8 @@ TEST(ShareLinks, TheLinkCarriesTheSecretOnlyInItsFragment)
     const QUrl withPath = ShareLink::url(QUrl(QStringLiteral("https://host.example/links/")), id, secret);
     EXPECT_EQ(withPath.path(), QStringLiteral("/links/s/") + id);
     EXPECT_EQ(withPath.fragment(), secret);
-    EXPECT_EQ(minimalRecord().link().toString(), QStringLiteral("https://ovra-share-b.alice.workers.dev/s/") + id + u'#' + secret);
+    EXPECT_EQ(minimalRecord().link().toString(),
+              QStringLiteral("https://ovra-share-b.alice.workers.dev/s/") + id + u'#' + secret);
 }
 
 TEST(ShareLinks, ALinkExpiresAtItsExpiry)
@@ -77,11 +76,11 @@ TEST(ShareLinks, ALinkExpiresAtItsExpiry)
 
 TEST(ShareRecords, ARecordIsWrittenSortedWithWholeSecondsAndWithoutAbsentFields)
 {
-    EXPECT_EQ(ShareRecords::encoded(minimalRecord()),
-              QByteArray(R"({"createdAt":"2026-01-31T09:05:00Z","createdBy":"Kitchen Mac","fileCount":2,"id":")")
-                  + id.toUtf8()
-                  + R"(","items":["Photos","Notes\/a.txt"],"secret":")" + secret.toUtf8()
-                  + R"(","title":"Photos and 1 more","totalBytes":10,"workerURL":"https:\/\/ovra-share-b.alice.workers.dev"})");
+    EXPECT_EQ(
+        ShareRecords::encoded(minimalRecord()),
+        QByteArray(R"({"createdAt":"2026-01-31T09:05:00Z","createdBy":"Kitchen Mac","fileCount":2,"id":")")
+            + id.toUtf8() + R"(","items":["Photos","Notes\/a.txt"],"secret":")" + secret.toUtf8()
+            + R"(","title":"Photos and 1 more","totalBytes":10,"workerURL":"https:\/\/ovra-share-b.alice.workers.dev"})");
 
     ShareRecord full = minimalRecord();
     full.password = QStringLiteral("pässword");

@@ -1,6 +1,6 @@
+#include "DriveCore/shares/ShareManifest.h"
 #include "DriveCore/platform/Crypto.h"
 #include "DriveCore/shares/ShareFormat.h"
-#include "DriveCore/shares/ShareManifest.h"
 #include "DriveCore/shares/ShareMeta.h"
 
 #include <QList>
@@ -77,8 +77,9 @@ TEST(ShareManifest, ReadsRequiredKeysAndIgnoresOthers)
     const ShareManifest read = ShareManifest::fromJson(
         R"({"v":1,"title":"T","chunkSize":16,"extra":{"x":1},)"
         R"("files":[{"path":"a","size":9007199254740993,"modified":null,"more":true},{"path":"b/c","size":0}]})");
-    EXPECT_EQ(read, ShareManifest(QStringLiteral("T"), 16,
-                                  {{"a", 9007199254740993, std::nullopt}, {"b/c", 0, std::nullopt}}));
+    EXPECT_EQ(
+        read,
+        ShareManifest(QStringLiteral("T"), 16, {{"a", 9007199254740993, std::nullopt}, {"b/c", 0, std::nullopt}}));
 
     const QList<QByteArray> bad{
         "",

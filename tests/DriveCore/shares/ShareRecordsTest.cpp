@@ -44,7 +44,6 @@ protected:
         record.createdBy = QStringLiteral("Kitchen Mac");
         return record;
     }
-
 };
 
 TEST_F(ShareRecordsTest, SavesListsNewestFirstAndRemoves)
@@ -60,8 +59,9 @@ TEST_F(ShareRecordsTest, SavesListsNewestFirstAndRemoves)
     await(records().save(withFraction)); // replaces
 
     const QList<ShareRecord> all = await(records().all());
-    EXPECT_EQ(all, (QList<ShareRecord>{record(c, 1'800'000'100, QStringLiteral("renamed")), record(a, 1'800'000'000),
-                                       record(b, 1'800'000'000)}));
+    EXPECT_EQ(all,
+              (QList<ShareRecord>{record(c, 1'800'000'100, QStringLiteral("renamed")), record(a, 1'800'000'000),
+                                  record(b, 1'800'000'000)}));
     for (const QString &name : engine->bucket().server().objectNames())
         EXPECT_FALSE(name.contains(a) || name.contains(u"shares")) << "stored encrypted: " << name.toStdString();
 
@@ -87,8 +87,10 @@ TEST_F(ShareRecordsTest, LeavesOutWhatIsNotARecord)
 
 TEST_F(ShareRecordsTest, RefusesIdsThatAreNotShareIDsBeforeAskingTheEngine)
 {
-    const ShareRecords unreachable(RCClient(1, TestSupport::ShareEngine::user, TestSupport::ShareEngine::pass), metaFs); // nothing listens on port 1
-    for (const QString &id : {QString(21, u'A'), QString(23, u'A'), QString(21, u'A') + u'+', QString(21, u'A') + u'/'}) {
+    const ShareRecords unreachable(RCClient(1, TestSupport::ShareEngine::user, TestSupport::ShareEngine::pass),
+                                   metaFs); // nothing listens on port 1
+    for (const QString &id :
+         {QString(21, u'A'), QString(23, u'A'), QString(21, u'A') + u'+', QString(21, u'A') + u'/'}) {
         const auto saved = failureOf<ShareFormat::Failure>(unreachable.save(record(id, 1)));
         ASSERT_TRUE(saved) << id.toStdString();
         EXPECT_EQ(saved->code, ShareFormat::Failure::badShareID);
@@ -102,7 +104,10 @@ TEST_F(ShareRecordsTest, EngineFailuresPassOnAndLeaveNoScratchFolder)
     TestSupport::ScopedEnvironment environment;
     environment.set("TMPDIR", QFile::encodeName(temporary.path()));
     const auto left = [&] {
-        return QDir(temporary.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(u' ').toStdString();
+        return QDir(temporary.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+            .join(u' ')
+            .toStdString();
     };
 
     const ShareRecords nowhere(engine->client(), QStringLiteral("noSuchRemote:"));
@@ -127,8 +132,9 @@ TEST(ScratchFolder, IsPrivateAndGoesAwayWithItsFiles)
         path = folder.path();
         EXPECT_TRUE(QFileInfo(path).fileName().startsWith(u"CorvaneDrive-shares-"));
         EXPECT_EQ(QFileInfo(path).path(), temporary.path());
-        EXPECT_EQ(QFileInfo(path).permissions() & 0x7777, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                             | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+        EXPECT_EQ(QFileInfo(path).permissions() & 0x7777,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser
+                      | QFile::ExeUser);
         folder.write(QStringLiteral("a.json"), "secret");
         EXPECT_EQ(QFileInfo(path + QStringLiteral("/a.json")).permissions() & 0x7777,
                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);

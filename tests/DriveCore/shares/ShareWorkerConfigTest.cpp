@@ -9,7 +9,8 @@ namespace {
 TEST(ShareWorkerConfigTest, OnlyAnOlderBuildsOtherVersionIsOutdated)
 {
     const auto record = [](std::optional<qint64> build) {
-        return ShareWorkerConfig{QUrl(QStringLiteral("https://x.alice.workers.dev")), QStringLiteral("aaaa"), build, {}};
+        return ShareWorkerConfig{
+            QUrl(QStringLiteral("https://x.alice.workers.dev")), QStringLiteral("aaaa"), build, {}};
     };
     struct Case {
         std::optional<qint64> recordBuild;
@@ -19,11 +20,9 @@ TEST(ShareWorkerConfigTest, OnlyAnOlderBuildsOtherVersionIsOutdated)
     };
     const std::vector<Case> cases{
         {120, "aaaa", 500, false}, // same modules, whatever the builds
-        {120, "bbbb", 121, true},
-        {120, "bbbb", 120, false},
+        {120, "bbbb", 121, true},        {120, "bbbb", 120, false},
         {120, "bbbb", 119, false}, // a newer build's link page stays
-        {std::nullopt, "bbbb", 1, true},
-        {std::nullopt, "bbbb", 0, false},
+        {std::nullopt, "bbbb", 1, true}, {std::nullopt, "bbbb", 0, false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(record(c.recordBuild).isOutdated(c.version, c.build), c.outdated)

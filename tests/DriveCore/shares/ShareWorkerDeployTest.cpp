@@ -18,8 +18,8 @@
 #include <system_error>
 
 using namespace DriveCore;
-using TestSupport::LoopbackHTTPServer;
 using TestSupport::await;
+using TestSupport::LoopbackHTTPServer;
 
 namespace {
 
@@ -69,9 +69,9 @@ TEST(ShareWorkerDeployTest, AnythingElseHasNoAccountID)
         "https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com.evil.example",
         "https://0123456789abcdef0123456789abcdef.xr2.cloudflarestorage.com",
         "https://0123456789abcdef0123456789abcdef.s3.amazonaws.com",
-        "https://0123456789abcdef0123456789abcde.r2.cloudflarestorage.com",   // 31 digits
+        "https://0123456789abcdef0123456789abcde.r2.cloudflarestorage.com", // 31 digits
         "https://0123456789abcdef0123456789abcdef0.r2.cloudflarestorage.com", // 33 digits
-        "https://0123456789abcdef0123456789abcdeg.r2.cloudflarestorage.com",  // not hex
+        "https://0123456789abcdef0123456789abcdeg.r2.cloudflarestorage.com", // not hex
     };
     for (const QString &endpoint : endpoints) {
         SCOPED_TRACE(endpoint.toStdString());
@@ -108,36 +108,36 @@ TEST(ShareWorkerDeployTest, ScriptNameFollowsTheBucketName)
 TEST(ShareWorkerDeployTest, UploadIsTheMultipartFormByteForByte)
 {
     const QUrl api(QStringLiteral("http://127.0.0.1:9/client/v4/"));
-    const HTTPRequest upload = ShareWorkerDeploy::uploadRequest(account, QStringLiteral("tok"), QStringLiteral("Photos"),
-                                                                smallModules, QStringLiteral("ovra-B"), api);
-    const QByteArray expected =
-        "--ovra-B\r\n"
-        "Content-Disposition: form-data; name=\"metadata\"\r\n"
-        "Content-Type: application/json\r\n"
-        "\r\n"
-        R"({"bindings":[{"bucket_name":"Photos","name":"BUCKET","type":"r2_bucket"}],)"
-        R"("compatibility_date":"2026-10-01","main_module":"worker.js"})"
-        "\r\n"
-        "--ovra-B\r\n"
-        "Content-Disposition: form-data; name=\"worker.js\"; filename=\"worker.js\"\r\n"
-        "Content-Type: application/javascript+module\r\n"
-        "\r\n"
-        "export default {};\n\r\n"
-        "--ovra-B\r\n"
-        "Content-Disposition: form-data; name=\"format.js\"; filename=\"format.js\"\r\n"
-        "Content-Type: application/javascript+module\r\n"
-        "\r\n"
-        "// f\n\r\n"
-        "--ovra-B\r\n"
-        "Content-Disposition: form-data; name=\"assets.js\"; filename=\"assets.js\"\r\n"
-        "Content-Type: application/javascript+module\r\n"
-        "\r\n"
-        "// \xc3\xa9\r\n"
-        "--ovra-B--\r\n";
+    const HTTPRequest upload = ShareWorkerDeploy::uploadRequest(
+        account, QStringLiteral("tok"), QStringLiteral("Photos"), smallModules, QStringLiteral("ovra-B"), api);
+    const QByteArray expected = "--ovra-B\r\n"
+                                "Content-Disposition: form-data; name=\"metadata\"\r\n"
+                                "Content-Type: application/json\r\n"
+                                "\r\n"
+                                R"({"bindings":[{"bucket_name":"Photos","name":"BUCKET","type":"r2_bucket"}],)"
+                                R"("compatibility_date":"2026-10-01","main_module":"worker.js"})"
+                                "\r\n"
+                                "--ovra-B\r\n"
+                                "Content-Disposition: form-data; name=\"worker.js\"; filename=\"worker.js\"\r\n"
+                                "Content-Type: application/javascript+module\r\n"
+                                "\r\n"
+                                "export default {};\n\r\n"
+                                "--ovra-B\r\n"
+                                "Content-Disposition: form-data; name=\"format.js\"; filename=\"format.js\"\r\n"
+                                "Content-Type: application/javascript+module\r\n"
+                                "\r\n"
+                                "// f\n\r\n"
+                                "--ovra-B\r\n"
+                                "Content-Disposition: form-data; name=\"assets.js\"; filename=\"assets.js\"\r\n"
+                                "Content-Type: application/javascript+module\r\n"
+                                "\r\n"
+                                "// \xc3\xa9\r\n"
+                                "--ovra-B--\r\n";
     EXPECT_EQ(upload.body, expected);
     EXPECT_EQ(upload.method, "PUT");
-    EXPECT_EQ(upload.request.url().toString(),
-              QStringLiteral("http://127.0.0.1:9/client/v4/accounts/%1/workers/scripts/ovra-share-photos").arg(account));
+    EXPECT_EQ(
+        upload.request.url().toString(),
+        QStringLiteral("http://127.0.0.1:9/client/v4/accounts/%1/workers/scripts/ovra-share-photos").arg(account));
     EXPECT_EQ(upload.request.rawHeader("Content-Type"), "multipart/form-data; boundary=ovra-B");
     EXPECT_EQ(upload.request.rawHeader("Authorization"), "Bearer tok");
     EXPECT_EQ(upload.request.transferTimeout(), 30000);
@@ -146,7 +146,8 @@ TEST(ShareWorkerDeployTest, UploadIsTheMultipartFormByteForByte)
 TEST(ShareWorkerDeployTest, OtherRequestsHaveTheirPathMethodAndBody)
 {
     const QUrl api(QStringLiteral("https://api.example/client/v4/"));
-    const QString script = QStringLiteral("https://api.example/client/v4/accounts/%1/workers/scripts/ovra-share-b").arg(account);
+    const QString script =
+        QStringLiteral("https://api.example/client/v4/accounts/%1/workers/scripts/ovra-share-b").arg(account);
     struct Case {
         HTTPRequest request;
         QByteArray method;
@@ -276,7 +277,8 @@ const LoopbackHTTPServer::Answer alice{200, R"({"success":true,"errors":[],"resu
 TEST(ShareWorkerDeployTest, DeploysUploadsSchedulesAndRoutesInThatOrder)
 {
     Cloudflare cloudflare({{subdomainPath, alice}});
-    EXPECT_EQ(await(cloudflare.deploy(QStringLiteral(" tok\r\n"))), QUrl("https://ovra-share-photos.alice.workers.dev"));
+    EXPECT_EQ(await(cloudflare.deploy(QStringLiteral(" tok\r\n"))),
+              QUrl("https://ovra-share-photos.alice.workers.dev"));
 
     const QList<QByteArray> expected{
         "GET /workers/subdomain",
@@ -293,8 +295,9 @@ TEST(ShareWorkerDeployTest, DeploysUploadsSchedulesAndRoutesInThatOrder)
     const QRegularExpressionMatch match = form.match(QString::fromUtf8(upload.header("Content-Type")));
     ASSERT_TRUE(match.hasMatch()) << upload.header("Content-Type").toStdString();
     EXPECT_EQ(match.captured(1).size(), 41);
-    EXPECT_EQ(upload.body, ShareWorkerDeploy::uploadRequest(account, {}, QStringLiteral("Photos"), smallModules,
-                                                            match.captured(1)).body);
+    EXPECT_EQ(
+        upload.body,
+        ShareWorkerDeploy::uploadRequest(account, {}, QStringLiteral("Photos"), smallModules, match.captured(1)).body);
     EXPECT_EQ(cloudflare.requests().at(2).body, R"([{"cron":"17 3 * * *"}])");
     EXPECT_EQ(cloudflare.requests().at(3).body, R"({"enabled":true})");
 }
@@ -321,8 +324,10 @@ TEST(ShareWorkerDeployTest, AnAccountWithoutAWorkersNameIsToldSoBeforeAnyUpload)
 
 TEST(ShareWorkerDeployTest, TheDigits10007ElsewhereInTheAnswerAreNoMissingName)
 {
-    Cloudflare cloudflare({{subdomainPath, {200, R"({"success":true,"errors":[],"messages":["request 10007"],)"
-                                                 R"("result":{"subdomain":"alice","id":"a10007b"}})"}}});
+    Cloudflare cloudflare({{subdomainPath,
+                            {200,
+                             R"({"success":true,"errors":[],"messages":["request 10007"],)"
+                             R"("result":{"subdomain":"alice","id":"a10007b"}})"}}});
     EXPECT_EQ(await(cloudflare.deploy()), QUrl("https://ovra-share-photos.alice.workers.dev"));
     EXPECT_EQ(cloudflare.requests().size(), 4u);
 }
@@ -338,11 +343,19 @@ TEST(ShareWorkerDeployTest, ARefusalStopsTheSequenceWithItsText)
         size_t requests;
     };
     const std::vector<Case> cases{
-        {subdomainPath, {403, R"({"success":false,"errors":[{"code":10000,"message":"Authentication error"}]})"}, permission, 1},
-        {subdomainPath, {400, R"({"success":false,"errors":[{"code":9109,"message":"Invalid access token"}]})"}, permission, 1},
+        {subdomainPath,
+         {403, R"({"success":false,"errors":[{"code":10000,"message":"Authentication error"}]})"},
+         permission,
+         1},
+        {subdomainPath,
+         {400, R"({"success":false,"errors":[{"code":9109,"message":"Invalid access token"}]})"},
+         permission,
+         1},
         {subdomainPath, {200, R"({"success":false,"result":{"subdomain":"alice"}})"}, saidNo + "HTTP 200", 1},
-        {script, {400, R"({"success":false,"errors":[{"code":10021,"message":"Uncaught SyntaxError"}]})"},
-         saidNo + "Uncaught SyntaxError", 2},
+        {script,
+         {400, R"({"success":false,"errors":[{"code":10021,"message":"Uncaught SyntaxError"}]})"},
+         saidNo + "Uncaught SyntaxError",
+         2},
         {script, {403, "Forbidden"}, permission, 2},
         {script + "/schedules", {200, R"({"success":false,"errors":[{"code":10000}]})"}, permission, 3},
         {script + "/subdomain", {500, "upstream"}, saidNo + "HTTP 500", 4},
@@ -441,7 +454,8 @@ TEST(ShareWorkerDeployTest, VersionChangesWithAnyNameSourceOrOrder)
     changed[3][0] = {QStringLiteral("worker.jsexport"), QStringLiteral(" default {};\n")};
     for (const auto &modules : changed) {
         EXPECT_NE(ShareWorkerDeploy::version(modules), version);
-        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{16}$")).match(ShareWorkerDeploy::version(modules)).hasMatch());
+        EXPECT_TRUE(
+            QRegularExpression(QStringLiteral("^[0-9a-f]{16}$")).match(ShareWorkerDeploy::version(modules)).hasMatch());
     }
 }
 

@@ -20,9 +20,9 @@ protected:
     // The stored object's plain bytes.
     QByteArray stored()
     {
-        const RcloneResult result = await(ProcessRunner::run(TestSupport::ShareBucket::rclone(),
-                                                             {QStringLiteral("cat"), metaFs + QStringLiteral("/share-worker.json")},
-                                                             engine->bucket().environment()));
+        const RcloneResult result = await(ProcessRunner::run(
+            TestSupport::ShareBucket::rclone(), {QStringLiteral("cat"), metaFs + QStringLiteral("/share-worker.json")},
+            engine->bucket().environment()));
         EXPECT_EQ(result.status, 0) << result.stderrText().toStdString();
         return result.stdoutBytes;
     }
@@ -42,7 +42,9 @@ TEST_F(ShareWorkerRecordTest, ADriveWithoutALinkPageHasNoRecord)
 TEST_F(ShareWorkerRecordTest, SavesAndReadsBackToTheSecond)
 {
     await(record(120).save(engine->client(), metaFs));
-    EXPECT_EQ(stored(), R"({"appBuild":120,"deployedAt":"2026-12-09T10:00:00Z","url":"https:\/\/ovra-share-bucket.alice.workers.dev","version":"0123456789abcdef"})");
+    EXPECT_EQ(
+        stored(),
+        R"({"appBuild":120,"deployedAt":"2026-12-09T10:00:00Z","url":"https:\/\/ovra-share-bucket.alice.workers.dev","version":"0123456789abcdef"})");
     ShareWorkerConfig expected = record(120);
     expected.deployedAt = expected.deployedAt.addMSecs(-750);
     EXPECT_EQ(load(), expected);
@@ -54,16 +56,19 @@ TEST_F(ShareWorkerRecordTest, SavesAndReadsBackToTheSecond)
 
 TEST_F(ShareWorkerRecordTest, AnObjectThatIsNoRecordFailsToLoad)
 {
-    for (const QByteArray &json : {QByteArray("{"), QByteArray(R"({"url":"https://x.example","version":"a"})"),
-                                   QByteArray(R"({"url":"not absolute","version":"a","deployedAt":"2026-12-09T10:00:00Z"})")}) {
+    for (const QByteArray &json :
+         {QByteArray("{"), QByteArray(R"({"url":"https://x.example","version":"a"})"),
+          QByteArray(R"({"url":"not absolute","version":"a","deployedAt":"2026-12-09T10:00:00Z"})")}) {
         engine->put(metaFs, QStringLiteral("share-worker.json"), json);
-        EXPECT_TRUE(failureOf<JsonDecodingError>(ShareWorkerConfig::load(engine->client(), metaFs))) << json.toStdString();
+        EXPECT_TRUE(failureOf<JsonDecodingError>(ShareWorkerConfig::load(engine->client(), metaFs)))
+            << json.toStdString();
     }
 }
 
 TEST_F(ShareWorkerRecordTest, EngineFailuresPassOn)
 {
-    const RCClient stopped(1, TestSupport::ShareEngine::user, TestSupport::ShareEngine::pass); // nothing listens on port 1
+    const RCClient stopped(1, TestSupport::ShareEngine::user,
+                           TestSupport::ShareEngine::pass); // nothing listens on port 1
     EXPECT_TRUE(failureOf<HTTPTransportError>(ShareWorkerConfig::load(stopped, metaFs)));
     EXPECT_TRUE(failureOf<HTTPTransportError>(record(1).save(stopped, metaFs)));
     EXPECT_TRUE(failureOf<RCError>(ShareWorkerConfig::load(engine->client(), QStringLiteral("noSuchRemote:"))));

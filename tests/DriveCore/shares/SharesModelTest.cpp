@@ -28,7 +28,9 @@ void PrintTo(const SharesModel::Row &row, std::ostream *out)
     if (!row.status)
         *out << "not asked";
     else
-        *out << (row.status->kind == ShareInfo::Status::live ? "live" : row.status->kind == ShareInfo::Status::ended ? "ended" : "unknown");
+        *out << (row.status->kind == ShareInfo::Status::live        ? "live"
+                     : row.status->kind == ShareInfo::Status::ended ? "ended"
+                                                                    : "unknown");
 }
 
 void PrintTo(const SharesModel::CreateState &state, std::ostream *out)
@@ -125,7 +127,10 @@ class SteppedStorage : public ShareStorage {
 public:
     using Step = std::function<QCoro::Task<>(QString id, QString name, CancelToken token)>;
 
-    SteppedStorage(std::shared_ptr<const ShareStorage> inner, Step step) : m_inner(std::move(inner)), m_step(std::move(step)) {}
+    SteppedStorage(std::shared_ptr<const ShareStorage> inner, Step step)
+        : m_inner(std::move(inner)), m_step(std::move(step))
+    {
+    }
 
     QCoro::Task<> upload(QString id, QString name, qint64 size, Produce produce, CancelToken token = {}) const override
     {
@@ -187,8 +192,9 @@ protected:
     {
         if (notConnected)
             throw AppModelError(notConnectedText);
-        co_return ShareContext{engine->client(), storage, QStringLiteral("Kitchen Mac"), mount.path(),
-                               driveEndpoint, QStringLiteral("photos"), blockedReason, keptKey};
+        co_return ShareContext{engine->client(), storage,       QStringLiteral("Kitchen Mac"),
+                               mount.path(),     driveEndpoint, QStringLiteral("photos"),
+                               blockedReason,    keptKey};
     }
 
     QCoro::Task<> keep(QString token)
@@ -211,7 +217,10 @@ protected:
     }
 
     // Waits until the model's creation has ended.
-    static void finish(SharesModel &model) { ASSERT_TRUE(spinUntil([&] { return !model.isCreating(); }, 60s)); }
+    static void finish(SharesModel &model)
+    {
+        ASSERT_TRUE(spinUntil([&] { return !model.isCreating(); }, 60s));
+    }
 
     QList<ShareRecord> storedRecords() { return await(ShareRecords(engine->client(), metaFs).all()); }
 
@@ -257,7 +266,8 @@ TEST_F(SharesModelTest, PicksOnlyWhatLiesInsideTheDrive)
     const QString linkOut = mount.filePath(QStringLiteral("out"));
     const QString linkIn = outside.filePath(QStringLiteral("in"));
     ASSERT_TRUE(QFile::link(away, linkOut) && QFile::link(a, linkIn));
-    const QString escaping = mount.path() + QStringLiteral("/F/../../") + QFileInfo(outside.path()).fileName() + QStringLiteral("/o.txt");
+    const QString escaping =
+        mount.path() + QStringLiteral("/F/../../") + QFileInfo(outside.path()).fileName() + QStringLiteral("/o.txt");
 
     const std::vector<std::pair<QStringList, bool>> cases{
         {{a}, true},
@@ -334,7 +344,8 @@ TEST_F(SharesModelTest, MakesALinkListedFirstWithItsProgress)
     const QList<ShareRecord> stored = storedRecords();
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(stored[0].id, made.id);
-    EXPECT_TRUE(engine->bucket().server().objectNames().contains(QStringLiteral("ovra-shares/%1/meta.json").arg(made.id)));
+    EXPECT_TRUE(
+        engine->bucket().server().objectNames().contains(QStringLiteral("ovra-shares/%1/meta.json").arg(made.id)));
 }
 
 TEST_F(SharesModelTest, RefusesALinkItCannotMake)
@@ -346,13 +357,21 @@ TEST_F(SharesModelTest, RefusesALinkItCannotMake)
         QString text;
     };
     const std::vector<Case> cases{
-        {"a blocked drive, before all else", {ShareExpiry::oneHour, 0, std::nullopt},
-         [this] { blockedReason = notConnectedText; }, notConnectedText},
+        {"a blocked drive, before all else",
+         {ShareExpiry::oneHour, 0, std::nullopt},
+         [this] { blockedReason = notConnectedText; },
+         notConnectedText},
         {"a limit of 0", {ShareExpiry::oneHour, 0, std::nullopt}, [] {}, SharesModel::downloadLimitText},
         {"a limit of 10,001", {ShareExpiry::oneHour, 10'001, std::nullopt}, [] {}, SharesModel::downloadLimitText},
         {"a limit of 1, but no link page", {ShareExpiry::oneHour, 1, std::nullopt}, [] {}, SharesModel::noLinkPageText},
-        {"a limit of 10,000, but no link page", {ShareExpiry::oneHour, 10'000, std::nullopt}, [] {}, SharesModel::noLinkPageText},
-        {"no limit, but no link page", {ShareExpiry::never, std::nullopt, std::nullopt}, [] {}, SharesModel::noLinkPageText},
+        {"a limit of 10,000, but no link page",
+         {ShareExpiry::oneHour, 10'000, std::nullopt},
+         [] {},
+         SharesModel::noLinkPageText},
+        {"no limit, but no link page",
+         {ShareExpiry::never, std::nullopt, std::nullopt},
+         [] {},
+         SharesModel::noLinkPageText},
         {"a drive that stopped", {}, [this] { notConnected = true; }, notConnectedText},
     };
     const QString a = file(mount.path(), QStringLiteral("a.txt"));
@@ -399,9 +418,12 @@ TEST_F(SharesModelTest, NamesWhatCouldNotBeShared)
     await(model->pick({grows}));
     model->create({});
     finish(*model);
-    EXPECT_EQ(model->createState(), SharesModel::CreateState::makeFailed(SharesModel::fileChangedText(QStringLiteral("grows.txt"))));
-    EXPECT_EQ(model->createState().text,
-              QStringLiteral("“grows.txt” changed while it was being shared. Wait until it has finished copying, then try again."));
+    EXPECT_EQ(model->createState(),
+              SharesModel::CreateState::makeFailed(SharesModel::fileChangedText(QStringLiteral("grows.txt"))));
+    EXPECT_EQ(
+        model->createState().text,
+        QStringLiteral(
+            "“grows.txt” changed while it was being shared. Wait until it has finished copying, then try again."));
     EXPECT_EQ(stepped->removed, stepped->written.mid(0, 1)) << "the link's folder is removed";
     EXPECT_TRUE(storedRecords().isEmpty());
     EXPECT_TRUE(model->rows().isEmpty());
@@ -417,7 +439,8 @@ TEST_F(SharesModelTest, AFailedLinkTakesItsRecordAlongUnlessItMayStillWork)
         qsizetype recordsKept;
     };
     const std::vector<Case> cases{
-        {QStringLiteral("rcat *meta.json"), SharesModel::storagePrefix + QStringLiteral("upload failed: injected failure: rcat"), 0},
+        {QStringLiteral("rcat *meta.json"),
+         SharesModel::storagePrefix + QStringLiteral("upload failed: injected failure: rcat"), 0},
         {QStringLiteral("rcat *meta.json\npurge *"), SharesModel::mayStillBeLiveText, 1},
     };
     for (const Case &c : cases) {
@@ -604,8 +627,10 @@ TEST_F(SharesModelTest, SetsUpTheLinkPageAndKeepsANewToken)
 TEST_F(SharesModelTest, KeepsTheTokenOnlyWhenItIsNew)
 {
     keptKey = QStringLiteral("tok");
-    for (const auto &[typed, kept] : std::vector<std::pair<QString, QStringList>>{
-             {QStringLiteral("tok"), {}}, {QStringLiteral("tok "), {}}, {QStringLiteral("other"), {QStringLiteral("other")}}}) {
+    for (const auto &[typed, kept] :
+         std::vector<std::pair<QString, QStringList>>{{QStringLiteral("tok"), {}},
+                                                      {QStringLiteral("tok "), {}},
+                                                      {QStringLiteral("other"), {QStringLiteral("other")}}}) {
         keptTokens.clear();
         await(makeModel()->setUpWorker(typed));
         EXPECT_EQ(keptTokens, kept) << typed.toStdString();
@@ -637,7 +662,8 @@ TEST_F(SharesModelTest, LeavesALinkPageOfANewerBuildAlone)
         qint64 build;
         bool deploys;
     };
-    for (const Case &c : std::vector<Case>{{130, 129, false}, {130, 130, true}, {130, 131, true}, {std::nullopt, 1, true}}) {
+    for (const Case &c :
+         std::vector<Case>{{130, 129, false}, {130, 130, true}, {130, 131, true}, {std::nullopt, 1, true}}) {
         SCOPED_TRACE(c.build);
         saveWorkerRecord(QStringLiteral("other"), c.recordBuild);
         web.requests.clear();
@@ -705,8 +731,9 @@ TEST_F(SharesModelTest, LooksUpTheLinkPageAndSetsItUpWithTheKeptToken)
     keptKey = QStringLiteral("tok");
     const auto withKey = makeModel();
     bool setUpBeforeChecked = false;
-    QObject::connect(withKey.get(), &SharesModel::changed,
-                     [&] { setUpBeforeChecked = setUpBeforeChecked || (withKey->worker() && !withKey->workerChecked()); });
+    QObject::connect(withKey.get(), &SharesModel::changed, [&] {
+        setUpBeforeChecked = setUpBeforeChecked || (withKey->worker() && !withKey->workerChecked());
+    });
     await(withKey->loadWorker());
     EXPECT_EQ(web.cloudflareRequests(), 4);
     EXPECT_TRUE(withKey->worker());
@@ -755,9 +782,11 @@ TEST(SharesModelMessage, WordsEveryFailure)
          QStringLiteral("Share links aren't available.")},
         {std::make_exception_ptr(RcloneShareStorage::Failure(QStringLiteral("upload failed: no space"))),
          QStringLiteral("Couldn't reach your storage: upload failed: no space")},
-        {std::make_exception_ptr(HTTPTransportError(QNetworkReply::HostNotFoundError, QStringLiteral("Host x not found"))),
+        {std::make_exception_ptr(
+             HTTPTransportError(QNetworkReply::HostNotFoundError, QStringLiteral("Host x not found"))),
          QStringLiteral("You're offline. Try again when you're back online.")},
-        {std::make_exception_ptr(HTTPTransportError(QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"))),
+        {std::make_exception_ptr(
+             HTTPTransportError(QNetworkReply::ConnectionRefusedError, QStringLiteral("Connection refused"))),
          QStringLiteral("Connection refused")},
         {std::make_exception_ptr(RCError(QStringLiteral("operations/list"), 500, QStringLiteral("boom"))),
          QStringLiteral("rclone rc operations/list failed (HTTP 500): boom")},

@@ -42,12 +42,13 @@ TEST(JsonReader, ParsesOnlyAnObjectAndNamesWhatItRead)
 
 TEST(JsonReader, IntegersAreWholeNumbersInRange)
 {
-    const JsonReader reader = JsonReader::parse(
-        R"({"whole": 30, "point": 30.0, "exp": 3e1, "half": 30.5, "huge": 1e300, "text": "30"})");
+    const JsonReader reader =
+        JsonReader::parse(R"({"whole": 30, "point": 30.0, "exp": 3e1, "half": 30.5, "huge": 1e300, "text": "30"})");
     for (const char16_t *key : {u"whole", u"point", u"exp"})
         EXPECT_EQ(reader.value<qint64>(key), 30);
     for (const char16_t *key : {u"half", u"huge", u"text"})
-        EXPECT_EQ(failure([&] { reader.value<qint64>(key); }), "Expected an integer at " + QString::fromUtf16(key).toStdString());
+        EXPECT_EQ(failure([&] { reader.value<qint64>(key); }),
+                  "Expected an integer at " + QString::fromUtf16(key).toStdString());
     EXPECT_EQ(failure([&] { reader.value<qint64>(u"missing"); }), "The reply has no value at missing");
 }
 

@@ -175,9 +175,8 @@ TEST(Tasks, HandleCancelAndResult)
 TEST(Tasks, EveryWaiterSeesTheEndEvenAfterTheHandleIsGone)
 {
     CancelSource release;
-    auto handle = std::make_unique<TaskHandle<>>(TaskHandle<>::start([&](CancelToken) -> QCoro::Task<> {
-        co_await sleep(10s, release.get_token());
-    }));
+    auto handle = std::make_unique<TaskHandle<>>(
+        TaskHandle<>::start([&](CancelToken) -> QCoro::Task<> { co_await sleep(10s, release.get_token()); }));
     int ended = 0;
     const auto waiter = [&ended](QCoro::Task<> end) -> QCoro::Task<> {
         co_await std::move(end);
@@ -305,8 +304,8 @@ TEST(Tasks, CleanupOnFailureRunsBeforeTheFailureGoesOn)
         } catch (const std::runtime_error &error) {
             steps.push_back(QString::fromUtf8(error.what()) + QStringLiteral(" thrown"));
         }
-        const std::vector<QString> expected =
-            c.taskFails ? std::vector<QString>{"task", "cleanup", "task thrown"} : std::vector<QString>{"task", "returned"};
+        const std::vector<QString> expected = c.taskFails ? std::vector<QString>{"task", "cleanup", "task thrown"}
+                                                          : std::vector<QString>{"task", "returned"};
         EXPECT_EQ(steps, expected);
     }
 }

@@ -1,6 +1,6 @@
+#include "DriveCore/support/UserError.h"
 #include "DriveCore/support/AppModelError.h"
 #include "DriveCore/support/Cancellation.h"
-#include "DriveCore/support/UserError.h"
 #include "DriveCore/support/UserTextError.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +33,17 @@ TEST(UserError, EveryFailureHasATextAndACancellationHasNone)
         bool cancelled = false;
     };
     const Case cases[] = {
-        {.name = "user error", .error = thrown([] { throw UserError(QStringLiteral("“Bucket” is full…")); }),
+        {.name = "user error",
+         .error = thrown([] { throw UserError(QStringLiteral("“Bucket” is full…")); }),
          .text = QStringLiteral("“Bucket” is full…")},
-        {.name = "tagged", .error = thrown([] { throw Problem(QStringLiteral("No folder.")); }), .text = QStringLiteral("No folder.")},
-        {.name = "app model", .error = thrown([] { throw AppModelError(QStringLiteral("Try again.")); }),
+        {.name = "tagged",
+         .error = thrown([] { throw Problem(QStringLiteral("No folder.")); }),
+         .text = QStringLiteral("No folder.")},
+        {.name = "app model",
+         .error = thrown([] { throw AppModelError(QStringLiteral("Try again.")); }),
          .text = QStringLiteral("Try again.")},
-        {.name = "other exception", .error = thrown([] { throw std::runtime_error("disk full"); }),
+        {.name = "other exception",
+         .error = thrown([] { throw std::runtime_error("disk full"); }),
          .text = QStringLiteral("disk full")},
         {.name = "not an exception", .error = thrown([] { throw 5; }), .text = QStringLiteral("unknown error")},
         {.name = "cancelled", .error = thrown([] { throw CancelledError(); }), .text = std::nullopt, .cancelled = true},
