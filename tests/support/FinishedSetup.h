@@ -18,4 +18,10 @@ QString storeFinishedSetup(const QString &configFile, const DriveCore::DriveSett
                            std::optional<DriveCore::DriveEngine> engine, const DriveCore::StorageSecrets &secrets,
                            const QString &passphrase);
 
+// Stores, for this process, what setup leaves for a new drive: the keys and passphrase in the
+// keyring (the default profile's service), the drive's settings and the engine in the user
+// defaults, and the organising of the new drive still owed.
+void storeNewDrive(const DriveCore::DriveSettings &settings, const DriveCore::StorageSecrets &secrets,
+                   const QString &passphrase);
+
 } // namespace TestSupport

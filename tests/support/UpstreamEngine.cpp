@@ -7,11 +7,13 @@
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/StopProcess.h"
+#include "support/TestSupport.h"
 
 #include <QCoroTask>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QThread>
 #include <QUuid>
 
@@ -61,6 +63,13 @@ private:
 QString UpstreamEngine::program()
 {
     return QStringLiteral(CORVANE_TOOLS_DIR "/upstream-engine");
+}
+
+QString UpstreamEngine::programForBothRoles(const QString &folder)
+{
+    return writeScript(QDir(folder).filePath(QStringLiteral("engine")),
+                       QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
+                           .arg(program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
 }
 
 bool UpstreamEngine::isMounted(const QString &path)

@@ -37,6 +37,9 @@ public:
     static constexpr const char *user = "corvane";
     // The wrapper program, which takes the engine's command line.
     static QString program();
+    // Writes into `folder` one program for both of the application's uses of its engine: the
+    // mount command goes to the wrapper, every one-shot command to rclone itself. Gives its path.
+    static QString programForBothRoles(const QString &folder);
     // Whether the engine's FUSE mount ("fuse.rclone" in /proc/self/mountinfo) is at `path`.
     static bool isMounted(const QString &path);
 

@@ -18,6 +18,7 @@
 
 #include "../../DriveCore/model/AppModelFixture.h"
 #include "SettingsDriver.h"
+#include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
 #include "support/Screenshots.h"
@@ -53,10 +54,7 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
         AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        program = TestSupport::writeScript(
-            home.filePath(QStringLiteral("engine")),
-            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
@@ -78,11 +76,7 @@ protected:
     // A new drive as setup leaves it, launched.
     void launch()
     {
-        finishWithin(store.save(server.secrets(), passphrase), 30s);
-        auto defaults = UserDefaults::standard();
-        settings.save(*defaults);
-        DriveEngine(DriveEngine::nfs).save(*defaults);
-        OrganisePending::save(OrganiseKind::newDrive, *defaults);
+        TestSupport::storeNewDrive(settings, server.secrets(), passphrase);
         model = AppModel::live(program);
         finishWithin(model->launch(), stepLimit);
         ASSERT_EQ(model->phase(), AppModelPhase{AppModelPhase::running}) << model->statusLine().toStdString();

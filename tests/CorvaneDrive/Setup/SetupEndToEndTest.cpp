@@ -125,12 +125,7 @@ protected:
     {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        // One program for both roles: the mount command goes to the engine wrapper, every
-        // one-shot command to rclone itself.
-        program = TestSupport::writeScript(
-            tools.filePath(QStringLiteral("engine")),
-            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::UpstreamEngine::programForBothRoles(tools.path());
         clearKeyring();
     }
 

@@ -14,6 +14,7 @@
 #include "DriveCore/platform/RealLauncher.h"
 #include "DriveCore/platform/UserDefaults.h"
 
+#include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
@@ -64,22 +65,15 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
     TestSupport::S3Server server;
     ASSERT_TRUE(server.start()) << server.output().toStdString();
-    // The mount command goes to the upstream engine's wrapper, every one-shot command to rclone.
-    const QString program = TestSupport::writeScript(
-        home.filePath(QStringLiteral("engine")),
-        QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-            .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+    const QString program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
     const DriveSettings settings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
                                  .deviceName = QStringLiteral("Laptop")};
     const QString passphrase = QStringLiteral("correct horse battery staple");
     auto secrets = std::make_shared<KeychainSecretStore>(DriveProfile::keychainService(std::nullopt));
-    ASSERT_TRUE(finish(secrets->save(server.secrets(), passphrase), 30s));
+    TestSupport::storeNewDrive(settings, server.secrets(), passphrase);
     auto defaults = UserDefaults::standard();
-    settings.save(*defaults);
-    DriveEngine(DriveEngine::nfs).save(*defaults);
-    OrganisePending::save(OrganiseKind::newDrive, *defaults);
 
     AppModelHooks hooks = AppModelHooks::live(program);
     // Upstream has no upload queue ("vfs/queue"): the listing alone makes the index.

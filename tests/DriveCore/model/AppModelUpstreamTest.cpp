@@ -12,6 +12,7 @@
 #include "DriveCore/mount/LeftoverDrive.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessRunner.h"
+#include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
 #include "support/StopProcess.h"
@@ -36,12 +37,7 @@ protected:
     {
         AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        // One program for both roles: the mount command goes to the engine wrapper, every
-        // one-shot command to rclone itself.
-        program = TestSupport::writeScript(
-            home.filePath(QStringLiteral("engine")),
-            QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                .arg(TestSupport::UpstreamEngine::program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
+        program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
@@ -67,14 +63,7 @@ protected:
         return finishWithin(ProcessRunner::run(QStringLiteral("/usr/bin/rclone"), arguments, environment), 60s);
     }
 
-    // As setup leaves a new drive: keys in the keyring, settings stored, organising still owed.
-    void storeNewDrive()
-    {
-        finishWithin(store.save(server.secrets(), passphrase), 30s);
-        settings.save(*UserDefaults::standard());
-        DriveEngine(DriveEngine::nfs).save(*UserDefaults::standard());
-        OrganisePending::save(OrganiseKind::newDrive, *UserDefaults::standard());
-    }
+    void storeNewDrive() { TestSupport::storeNewDrive(settings, server.secrets(), passphrase); }
 
     // The production model, launched and mounted.
     void launch()
