@@ -17,7 +17,7 @@ namespace TestSupport {
 // show on the screen.
 struct Accessible {
     // AtspiStateType: the bit numbers of GetState's two words taken as one.
-    enum State : int { checked = 4, enabled = 8, focused = 12, sensitive = 24, showing = 25 };
+    enum State : int { active = 1, checked = 4, enabled = 8, focused = 12, sensitive = 24, showing = 25 };
 
     QString service;
     QString path;

@@ -159,6 +159,8 @@ protected:
         for (const pid_t pid : engines())
             TestSupport::stopProcess(pid);
         TestSupport::FuseMount(mountFolder).unmount();
+        // The engine's own mount below the layer, left behind when the engine was killed.
+        TestSupport::FuseMount(DriveLayout::backingPath(settings.deviceID)).unmount();
         if (!keyService.isEmpty())
             TestSupport::await(KeychainSecretStore(keyService).deleteAll());
     }
@@ -247,7 +249,7 @@ protected:
                 window = accessibility->window(app.processId(), name);
                 if (window && shows(*window))
                     return true;
-                // Each reading asks the application a few hundred questions: not on end.
+                // Each reading asks the application a few hundred questions: a pause between readings.
                 TestSupport::spinUntil([] { return false; }, 100ms);
                 return false;
             },
@@ -260,22 +262,40 @@ protected:
         return std::nullopt;
     }
 
-    // The setup window, once it shows the screen titled `title` and `button` takes input: the
-    // window takes none while a step runs.
+    // The setup window, once it shows the screen titled `title`, has the keyboard and `button`
+    // takes input: the window takes none while a step runs.
     std::optional<Accessible> awaitSetupScreen(QProcess &app, const QString &title, const QString &button)
     {
         return awaitAccessible(app, SetupFlowPresenter::windowTitle, [&](const Accessible &window) {
             const Accessible *pressable = window.find(QStringLiteral("push button"), button);
-            return window.find(QStringLiteral("label"), title) && pressable && pressable->usable();
+            return window.has(Accessible::active) && window.find(QStringLiteral("label"), title) && pressable
+                && pressable->usable();
         });
     }
 
-    // The setup window, once the field `name` in it holds `text`.
-    bool awaitField(QProcess &app, const QString &name, const QString &text)
+    // The window `name` of `app`, once it has the keyboard; key presses sent before would meet
+    // the window that had it (and be lost there while a dialog blocks it).
+    std::optional<Accessible> awaitKeyboard(QProcess &app, const QString &name, const QString &id)
+    {
+        focusWindow(id);
+        return awaitAccessible(app, name, [](const Accessible &window) { return window.has(Accessible::active); });
+    }
+
+    static const Accessible *focusedField(const Accessible &window)
+    {
+        return window.find([](const Accessible &object) {
+            return object.role == QStringLiteral("text") && object.has(Accessible::focused);
+        });
+    }
+
+    // The window `window` of `app`, once its field `name` (the focused one when `name` is
+    // empty) holds `text`.
+    bool awaitField(QProcess &app, const QString &window, const QString &name, const QString &text)
     {
         QString shown;
-        const bool held = awaitAccessible(app, SetupFlowPresenter::windowTitle, [&](const Accessible &window) {
-            const Accessible *field = window.find(QStringLiteral("text"), name);
+        const bool held = awaitAccessible(app, window, [&](const Accessible &shownWindow) {
+            const Accessible *field =
+                name.isEmpty() ? focusedField(shownWindow) : shownWindow.find(QStringLiteral("text"), name);
             shown = field ? accessibility->text(*field) : QString();
             return shown == text;
         }).has_value();
@@ -292,7 +312,7 @@ protected:
         const QString windowPattern = u'^' + SetupFlowPresenter::windowTitle + u'$';
         const QString setup = display.awaitWindow(windowPattern, {}, 60s);
         ASSERT_FALSE(setup.isEmpty()) << "no setup window: " << app.readAll().toStdString();
-        ASSERT_NO_FATAL_FAILURE(focusWindow(setup));
+        ASSERT_TRUE(awaitKeyboard(app, SetupFlowPresenter::windowTitle, setup));
 
         // Return takes the new-drive road.
         ASSERT_TRUE(awaitSetupScreen(app, WelcomePresenter::title, WelcomePresenter::newDriveTitle));
@@ -320,15 +340,18 @@ protected:
         ASSERT_NO_FATAL_FAILURE(type(TestSupport::S3Server::accessKeyID));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
         ASSERT_NO_FATAL_FAILURE(type(TestSupport::S3Server::secretAccessKey));
-        ASSERT_TRUE(awaitField(app, StoragePresenter::endpointTitle, server.endpoint()));
-        ASSERT_TRUE(awaitField(app, StoragePresenter::bucketTitle, server.bucket()));
-        ASSERT_TRUE(awaitField(app, StoragePresenter::accessKeyIDTitle, TestSupport::S3Server::accessKeyID));
+        const QString &setupTitle = SetupFlowPresenter::windowTitle;
+        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::endpointTitle, server.endpoint()));
+        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::bucketTitle, server.bucket()));
+        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::accessKeyIDTitle, TestSupport::S3Server::accessKeyID));
         display.saveScreenshot(QStringLiteral("whole-app-setup-2-storage-keys"));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
 
-        // The passphrase, typed twice, and the box that says it cannot be recovered.
+        // The passphrase, typed twice (the first field has the keyboard), and the box that says
+        // it cannot be recovered.
         window = awaitSetupScreen(app, PassphrasePresenter::newTitle, SetupFlowPresenter::continueTitle);
         ASSERT_TRUE(window);
+        ASSERT_TRUE(focusedField(*window)) << "no field has the keyboard";
         ASSERT_NO_FATAL_FAILURE(type(passphrase));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
         ASSERT_NO_FATAL_FAILURE(type(passphrase));
@@ -356,18 +379,22 @@ protected:
         const Accessible *save = window->find(QStringLiteral("push button"), RecoveryKitPresenter::saveTitle);
         ASSERT_TRUE(save) << window->names().join(u", ").toStdString();
         ASSERT_NO_FATAL_FAILURE(clickOn(*save));
-        const QString dialog = display.awaitWindow(QStringLiteral("^Save As$"));
+        const QString saveAs = QStringLiteral("Save As");
+        const QString dialog = display.awaitWindow(u'^' + saveAs + u'$', {}, 60s);
         ASSERT_FALSE(dialog.isEmpty()) << "no save dialog";
-        ASSERT_NO_FATAL_FAILURE(focusWindow(dialog));
-        // The name field has the keyboard, holding the suggested name.
+        // The name field has the keyboard, holding the suggested name once the dialog has
+        // read its folder.
+        ASSERT_TRUE(awaitKeyboard(app, saveAs, dialog));
+        ASSERT_TRUE(awaitField(app, saveAs, {}, RecoveryKitPresenter::fileName));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("ctrl+a")));
         ASSERT_NO_FATAL_FAILURE(type(kitPath));
+        ASSERT_TRUE(awaitField(app, saveAs, {}, kitPath));
         display.saveScreenshot(QStringLiteral("whole-app-setup-6-save-recovery-kit"));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
         ASSERT_TRUE(TestSupport::spinUntil(
-            [&] { return QFile::exists(kitPath) && display.windows(QStringLiteral("^Save As$")).isEmpty(); }, 60s))
+            [&] { return QFile::exists(kitPath) && display.windows(u'^' + saveAs + u'$').isEmpty(); }, 60s))
             << "the kit was not saved";
-        ASSERT_NO_FATAL_FAILURE(focusWindow(setup));
+        ASSERT_TRUE(awaitKeyboard(app, setupTitle, setup));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
 
         window = awaitSetupScreen(app, DonePresenter::title, DonePresenter::closeTitle);
