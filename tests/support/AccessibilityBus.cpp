@@ -228,8 +228,9 @@ std::optional<Accessible> AccessibilityBus::window(qint64 pid, const QString &na
 QRect AccessibilityBus::extents(const Accessible &object)
 {
     // Coordinates on the screen (ATSPI_COORD_TYPE_SCREEN).
-    const std::optional<QDBusMessage> reply = call(object.service, object.path, QStringLiteral("org.a11y.atspi.Component"),
-                                                   QStringLiteral("GetExtents"), {QVariant::fromValue(uint(0))});
+    const std::optional<QDBusMessage> reply =
+        call(object.service, object.path, QStringLiteral("org.a11y.atspi.Component"), QStringLiteral("GetExtents"),
+             {QVariant::fromValue(uint(0))});
     if (!reply || reply->arguments().isEmpty())
         return {};
     int x = 0, y = 0, width = 0, height = 0;
@@ -242,8 +243,8 @@ QRect AccessibilityBus::extents(const Accessible &object)
 
 QString AccessibilityBus::text(const Accessible &object)
 {
-    const std::optional<QDBusMessage> reply = call(object.service, object.path, QStringLiteral("org.a11y.atspi.Text"),
-                                                   QStringLiteral("GetText"), {0, -1});
+    const std::optional<QDBusMessage> reply =
+        call(object.service, object.path, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"), {0, -1});
     return reply && !reply->arguments().isEmpty() ? reply->arguments().first().toString() : QString();
 }
 

@@ -343,7 +343,8 @@ protected:
         const QString &setupTitle = SetupFlowPresenter::windowTitle;
         ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::endpointTitle, server.endpoint()));
         ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::bucketTitle, server.bucket()));
-        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::accessKeyIDTitle, TestSupport::S3Server::accessKeyID));
+        ASSERT_TRUE(
+            awaitField(app, setupTitle, StoragePresenter::accessKeyIDTitle, TestSupport::S3Server::accessKeyID));
         display.saveScreenshot(QStringLiteral("whole-app-setup-2-storage-keys"));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
 
@@ -805,9 +806,8 @@ TEST_F(AppShellTest, SetUpThroughTheWindowsThenTheDriveKeepsItsFilesAcrossQuitAn
     EXPECT_EQ(stored->first, server.secrets());
     EXPECT_EQ(stored->second, passphrase);
     const QList<QByteArray> kitLines = readFile(kitPath).split('\n');
-    const auto codeLine = std::ranges::find_if(kitLines, [](const QByteArray &line) {
-        return line.startsWith(RecoveryKit::prefix);
-    });
+    const auto codeLine =
+        std::ranges::find_if(kitLines, [](const QByteArray &line) { return line.startsWith(RecoveryKit::prefix); });
     ASSERT_NE(codeLine, kitLines.end()) << "no code in the saved kit: " << kitLines.join('\n').toStdString();
     EXPECT_EQ(RecoveryKit::decode(QString::fromUtf8(*codeLine), passphrase),
               RecoveryKitPayload::make(server.secrets(), settings.driveName));
