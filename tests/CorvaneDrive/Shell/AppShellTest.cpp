@@ -2,18 +2,31 @@
 // (keyring-session), logind from python3-dbusmock on a bus of its own and the fake engine:
 // the tray item seen from a StatusNotifier host's side, the home window without a tray, one
 // instance per user, quitting with uploads pending, power-off, and the file-manager plug-in's
-// requests. Then a real drive, as a user has it after setup: the file-system layer over
-// Debian's rclone (tools/upstream-engine) and the loopback S3 service.
+// requests. Then a real drive, the file-system layer over Debian's rclone (tools/upstream-engine)
+// and the loopback S3 service: set up through the setup window with X input (xdotool) as a user
+// does, each screen read back as a screen reader reads it (the desktop's accessibility bus).
 #include "../../DriveCore/model/AppModelFixture.h"
+
+#include "CorvaneDrive/Setup/DonePresenter.h"
+#include "CorvaneDrive/Setup/NameAndCachePresenter.h"
+#include "CorvaneDrive/Setup/PassphrasePresenter.h"
+#include "CorvaneDrive/Setup/RecoveryKitPresenter.h"
+#include "CorvaneDrive/Setup/SetupFlowPresenter.h"
+#include "CorvaneDrive/Setup/StoragePresenter.h"
+#include "CorvaneDrive/Setup/WelcomePresenter.h"
 
 #include "DriveCore/engine/DriveEngine.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/engine/DriveSettings.h"
+#include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/keys/SetupState.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessListing.h"
+#include "DriveCore/platform/UserDefaults.h"
 #include "KeepShared/KeepBus.h"
+#include "support/AccessibilityBus.h"
 #include "support/BusMock.h"
 #include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
@@ -43,8 +56,10 @@
 
 #include <csignal>
 
+using namespace CorvaneDrive;
 using namespace DriveCore;
 using namespace std::chrono_literals;
+using TestSupport::Accessible;
 using TestSupport::StatusNotifierStandIn;
 
 namespace {
@@ -88,6 +103,10 @@ void readLayout(const QDBusArgument &argument, std::vector<MenuItem> &items)
 }
 
 const QString safeToolTip = QStringLiteral("Ovra — All files safe in cloud ✓");
+
+// A setup step runs the engine's one-shot commands or the Recovery Kit's key derivation:
+// slowest in sanitizer builds on a loaded machine.
+constexpr std::chrono::seconds setupStepLimit(180);
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -133,13 +152,30 @@ protected:
 
     void TearDown() override
     {
+        // Setup, when it got that far, chose the drive's name and device.
+        followSavedSettings();
         for (QProcess *app : {&first, &second})
             TestSupport::stopProcess(*app, 0ms);
         for (const pid_t pid : engines())
             TestSupport::stopProcess(pid);
         TestSupport::FuseMount(mountFolder).unmount();
+        // The engine's own mount below the layer, left behind when the engine was killed.
+        TestSupport::FuseMount(DriveLayout::backingPath(settings.deviceID)).unmount();
         if (!keyService.isEmpty())
             TestSupport::await(KeychainSecretStore(keyService).deleteAll());
+    }
+
+    QString configFile() const { return home.filePath(QStringLiteral("config/com.corvane.drive.json")); }
+
+    // The drive's folders follow the settings the application saved.
+    void followSavedSettings()
+    {
+        const std::optional<DriveSettings> saved = DriveSettings::load(UserDefaults(configFile()));
+        if (!saved)
+            return;
+        settings = *saved;
+        mountFolder = DriveLayout::mountPath(settings.driveName);
+        cacheDir = DriveLayout::cacheDir(settings.deviceID);
     }
 
     // Stores settings and keys as setup leaves them, and the fake engine as the engine.
@@ -153,7 +189,7 @@ protected:
                                                           {QStringLiteral("pendingUploads"), QJsonArray{pendingUploads}}});
         engine = TestSupport::FakeEngine::writeWrapper(home.filePath(QStringLiteral("engine")), scenario);
         keyService = TestSupport::storeFinishedSetup(
-            home.filePath(QStringLiteral("config/com.corvane.drive.json")), settings, DriveEngine::nfs,
+            configFile(), settings, DriveEngine::nfs,
             StorageSecrets{.endpoint = QStringLiteral("http://127.0.0.1:9"),
                            .bucket = QStringLiteral("bucket"),
                            .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
@@ -166,8 +202,7 @@ protected:
     void setUpRealDrive(const TestSupport::S3Server &server)
     {
         engine = TestSupport::UpstreamEngine::program();
-        keyService = TestSupport::storeFinishedSetup(home.filePath(QStringLiteral("config/com.corvane.drive.json")),
-                                                     settings, std::nullopt, server.secrets(),
+        keyService = TestSupport::storeFinishedSetup(configFile(), settings, std::nullopt, server.secrets(),
                                                      QStringLiteral("correct horse battery staple"));
     }
 
@@ -178,6 +213,199 @@ protected:
         ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
         setUpRealDrive(server);
         startUntilSafe(tray, first, item);
+    }
+
+    // Input through the X server, as a person gives it: to the window that has the keyboard.
+    void focusWindow(const QString &id)
+    {
+        ASSERT_TRUE(display.xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), id}));
+    }
+    void type(const QString &text)
+    {
+        ASSERT_TRUE(display.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text}))
+            << text.toStdString();
+    }
+    void key(const QString &name) { ASSERT_TRUE(display.xdotool({QStringLiteral("key"), name})) << name.toStdString(); }
+    // A click with the pointer in the middle of where `object` shows.
+    void clickOn(const Accessible &object)
+    {
+        const QRect box = accessibility->extents(object);
+        ASSERT_FALSE(box.isEmpty()) << object.name.toStdString() << " has no place on the screen";
+        ASSERT_TRUE(display.xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                                     QString::number(box.center().x()), QString::number(box.center().y()),
+                                     QStringLiteral("click"), QStringLiteral("1")}))
+            << object.name.toStdString();
+    }
+
+    // Reads the window `name` of `app` until `shows` holds for it; the window then, or none
+    // (with a failure naming what the window showed) when it did not within `limit`.
+    std::optional<Accessible> awaitAccessible(QProcess &app, const QString &name,
+                                              const std::function<bool(const Accessible &)> &shows,
+                                              std::chrono::milliseconds limit = setupStepLimit)
+    {
+        std::optional<Accessible> window;
+        const bool done = TestSupport::spinUntil(
+            [&] {
+                window = accessibility->window(app.processId(), name);
+                if (window && shows(*window))
+                    return true;
+                // Each reading asks the application a few hundred questions: a pause between readings.
+                TestSupport::spinUntil([] { return false; }, 100ms);
+                return false;
+            },
+            limit);
+        if (done)
+            return window;
+        ADD_FAILURE() << name.toStdString() << " shows: "
+                      << (window ? window->names().join(u", ").toStdString() : std::string("no such window"))
+                      << "\n" << app.readAll().toStdString();
+        return std::nullopt;
+    }
+
+    // The setup window, once it shows the screen titled `title`, has the keyboard and `button`
+    // takes input: the window takes none while a step runs.
+    std::optional<Accessible> awaitSetupScreen(QProcess &app, const QString &title, const QString &button)
+    {
+        return awaitAccessible(app, SetupFlowPresenter::windowTitle, [&](const Accessible &window) {
+            const Accessible *pressable = window.find(QStringLiteral("push button"), button);
+            return window.has(Accessible::active) && window.find(QStringLiteral("label"), title) && pressable
+                && pressable->usable();
+        });
+    }
+
+    // The window `name` of `app`, once it has the keyboard; key presses sent before would meet
+    // the window that had it (and be lost there while a dialog blocks it).
+    std::optional<Accessible> awaitKeyboard(QProcess &app, const QString &name, const QString &id)
+    {
+        focusWindow(id);
+        return awaitAccessible(app, name, [](const Accessible &window) { return window.has(Accessible::active); });
+    }
+
+    static const Accessible *focusedField(const Accessible &window)
+    {
+        return window.find([](const Accessible &object) {
+            return object.role == QStringLiteral("text") && object.has(Accessible::focused);
+        });
+    }
+
+    // The window `window` of `app`, once its field `name` (the focused one when `name` is
+    // empty) holds `text`.
+    bool awaitField(QProcess &app, const QString &window, const QString &name, const QString &text)
+    {
+        QString shown;
+        const bool held = awaitAccessible(app, window, [&](const Accessible &shownWindow) {
+            const Accessible *field =
+                name.isEmpty() ? focusedField(shownWindow) : shownWindow.find(QStringLiteral("text"), name);
+            shown = field ? accessibility->text(*field) : QString();
+            return shown == text;
+        }).has_value();
+        EXPECT_TRUE(held) << name.toStdString() << " holds \"" << shown.toStdString() << '"';
+        return held;
+    }
+
+    // First-run setup through the setup window of `app`, as a user goes through it: a new drive
+    // in the loopback S3 service with its storage keys, `passphrase`, the Recovery Kit saved as
+    // `kitPath` through the save dialog. Every screen is saved as a screenshot.
+    void setUpThroughTheWindows(QProcess &app, const TestSupport::S3Server &server, const QString &passphrase,
+                                const QString &kitPath)
+    {
+        const QString windowPattern = u'^' + SetupFlowPresenter::windowTitle + u'$';
+        const QString setup = display.awaitWindow(windowPattern, {}, 60s);
+        ASSERT_FALSE(setup.isEmpty()) << "no setup window: " << app.readAll().toStdString();
+        ASSERT_TRUE(awaitKeyboard(app, SetupFlowPresenter::windowTitle, setup));
+
+        // Return takes the new-drive road.
+        ASSERT_TRUE(awaitSetupScreen(app, WelcomePresenter::title, WelcomePresenter::newDriveTitle));
+        display.saveScreenshot(QStringLiteral("whole-app-setup-1-welcome"));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+
+        // The storage: its own keys rather than a Cloudflare token; the fields in tab order.
+        std::optional<Accessible> window = awaitSetupScreen(app, StoragePresenter::title, StoragePresenter::testTitle);
+        ASSERT_TRUE(window);
+        const Accessible *storageKeys =
+            window->find(QStringLiteral("radio button"), StoragePresenter::storageKeysSegment);
+        ASSERT_TRUE(storageKeys) << window->names().join(u", ").toStdString();
+        ASSERT_NO_FATAL_FAILURE(clickOn(*storageKeys));
+        window = awaitAccessible(app, SetupFlowPresenter::windowTitle, [](const Accessible &shown) {
+            return shown.find(QStringLiteral("text"), StoragePresenter::accessKeyIDTitle) != nullptr;
+        });
+        ASSERT_TRUE(window);
+        const Accessible *endpoint = window->find(QStringLiteral("text"), StoragePresenter::endpointTitle);
+        ASSERT_TRUE(endpoint) << window->names().join(u", ").toStdString();
+        ASSERT_NO_FATAL_FAILURE(clickOn(*endpoint));
+        ASSERT_NO_FATAL_FAILURE(type(server.endpoint()));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
+        ASSERT_NO_FATAL_FAILURE(type(server.bucket()));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
+        ASSERT_NO_FATAL_FAILURE(type(TestSupport::S3Server::accessKeyID));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
+        ASSERT_NO_FATAL_FAILURE(type(TestSupport::S3Server::secretAccessKey));
+        const QString &setupTitle = SetupFlowPresenter::windowTitle;
+        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::endpointTitle, server.endpoint()));
+        ASSERT_TRUE(awaitField(app, setupTitle, StoragePresenter::bucketTitle, server.bucket()));
+        ASSERT_TRUE(
+            awaitField(app, setupTitle, StoragePresenter::accessKeyIDTitle, TestSupport::S3Server::accessKeyID));
+        display.saveScreenshot(QStringLiteral("whole-app-setup-2-storage-keys"));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+
+        // The passphrase, typed twice (the first field has the keyboard), and the box that says
+        // it cannot be recovered.
+        window = awaitSetupScreen(app, PassphrasePresenter::newTitle, SetupFlowPresenter::continueTitle);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(focusedField(*window)) << "no field has the keyboard";
+        ASSERT_NO_FATAL_FAILURE(type(passphrase));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Tab")));
+        ASSERT_NO_FATAL_FAILURE(type(passphrase));
+        const Accessible *understood = window->find(QStringLiteral("check box"), SetupState::mustTickText);
+        ASSERT_TRUE(understood) << window->names().join(u", ").toStdString();
+        ASSERT_NO_FATAL_FAILURE(clickOn(*understood));
+        window = awaitAccessible(app, SetupFlowPresenter::windowTitle, [](const Accessible &shown) {
+            const Accessible *box = shown.find(QStringLiteral("check box"), SetupState::mustTickText);
+            return box && box->has(Accessible::checked);
+        });
+        ASSERT_TRUE(window);
+        display.saveScreenshot(QStringLiteral("whole-app-setup-3-passphrase"));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+
+        // The file-system layer is usable here: the screen that asks to switch it on moves on
+        // by itself, to the drive's name and cache.
+        ASSERT_TRUE(awaitSetupScreen(app, NameAndCachePresenter::title, NameAndCachePresenter::finishTitle));
+        display.saveScreenshot(QStringLiteral("whole-app-setup-4-name-and-cache"));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+
+        // The drive starts; the Recovery Kit, saved through the save dialog.
+        window = awaitSetupScreen(app, RecoveryKitPresenter::title, RecoveryKitPresenter::savedTitle);
+        ASSERT_TRUE(window);
+        display.saveScreenshot(QStringLiteral("whole-app-setup-5-recovery-kit"));
+        const Accessible *save = window->find(QStringLiteral("push button"), RecoveryKitPresenter::saveTitle);
+        ASSERT_TRUE(save) << window->names().join(u", ").toStdString();
+        ASSERT_NO_FATAL_FAILURE(clickOn(*save));
+        const QString saveAs = QStringLiteral("Save As");
+        const QString dialog = display.awaitWindow(u'^' + saveAs + u'$', {}, 60s);
+        ASSERT_FALSE(dialog.isEmpty()) << "no save dialog";
+        // The name field has the keyboard, holding the suggested name once the dialog has
+        // read its folder.
+        ASSERT_TRUE(awaitKeyboard(app, saveAs, dialog));
+        ASSERT_TRUE(awaitField(app, saveAs, {}, RecoveryKitPresenter::fileName));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("ctrl+a")));
+        ASSERT_NO_FATAL_FAILURE(type(kitPath));
+        ASSERT_TRUE(awaitField(app, saveAs, {}, kitPath));
+        display.saveScreenshot(QStringLiteral("whole-app-setup-6-save-recovery-kit"));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+        ASSERT_TRUE(TestSupport::spinUntil(
+            [&] { return QFile::exists(kitPath) && display.windows(u'^' + saveAs + u'$').isEmpty(); }, 60s))
+            << "the kit was not saved";
+        ASSERT_TRUE(awaitKeyboard(app, setupTitle, setup));
+        ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
+
+        window = awaitSetupScreen(app, DonePresenter::title, DonePresenter::closeTitle);
+        ASSERT_TRUE(window);
+        display.saveScreenshot(QStringLiteral("whole-app-setup-7-done"));
+        const Accessible *close = window->find(QStringLiteral("push button"), DonePresenter::closeTitle);
+        ASSERT_TRUE(close);
+        ASSERT_NO_FATAL_FAILURE(clickOn(*close));
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return display.windows(windowPattern).isEmpty(); }, 30s))
+            << "the setup window stayed";
     }
 
     void start(QProcess &app)
@@ -308,6 +536,8 @@ protected:
     QTemporaryDir home;
     TestSupport::ScopedEnvironment env;
     TestSupport::XvfbDisplay display;
+    // Only for the tests that read windows as a screen reader does.
+    std::optional<TestSupport::AccessibilityBus> accessibility;
     TestSupport::BusMock system;
     DriveSettings settings;
     QString mountFolder;
@@ -544,15 +774,46 @@ TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
     EXPECT_FALSE(engineRunning());
 }
 
-// As a user meets it: the drive set up (settings and keys as setup stores them), files written
-// through the mount reach the storage, quitting from the menu stops the drive, and the next
-// start brings the drive and its files back without setup.
-TEST_F(AppShellTest, ARealDriveKeepsItsFilesAcrossQuitAndStartWithoutASecondSetup)
+// As a user meets it: the first start with nothing set up opens setup; the user goes through
+// it with keyboard and pointer to a running drive, files written through the mount reach the
+// storage, quitting from the menu stops the drive, and the next start brings the drive and its
+// files back without setup.
+TEST_F(AppShellTest, SetUpThroughTheWindowsThenTheDriveKeepsItsFilesAcrossQuitAndStart)
 {
     TestSupport::S3Server server(QStringLiteral("my-drive"));
+    ASSERT_TRUE(server.start()) << server.output().toStdString();
     StatusNotifierStandIn tray;
-    QString item;
-    ASSERT_NO_FATAL_FAILURE(startRealDrive(server, tray, item));
+    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+    accessibility.emplace(display.display());
+    ASSERT_TRUE(accessibility->start()) << accessibility->output().toStdString();
+    engine = TestSupport::UpstreamEngine::program();
+    keyService = DriveProfile::keychainService(std::nullopt);
+    ASSERT_FALSE(QFile::exists(configFile()));
+
+    start(first);
+    QString item = awaitItem(tray);
+    ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
+    const QString passphrase = QStringLiteral("a slow boat along the quiet river");
+    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Documents")));
+    const QString kitPath = home.filePath(QStringLiteral("Documents/My Ovra Recovery Kit.txt"));
+    ASSERT_NO_FATAL_FAILURE(setUpThroughTheWindows(first, server, passphrase, kitPath));
+
+    // What setup left: the keys in the keyring, and a kit that opens the drive's storage with
+    // the passphrase.
+    followSavedSettings();
+    const auto stored = TestSupport::await(KeychainSecretStore(keyService).load());
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->first, server.secrets());
+    EXPECT_EQ(stored->second, passphrase);
+    const QList<QByteArray> kitLines = readFile(kitPath).split('\n');
+    const auto codeLine =
+        std::ranges::find_if(kitLines, [](const QByteArray &line) { return line.startsWith(RecoveryKit::prefix); });
+    ASSERT_NE(codeLine, kitLines.end()) << "no code in the saved kit: " << kitLines.join('\n').toStdString();
+    EXPECT_EQ(RecoveryKit::decode(QString::fromUtf8(*codeLine), passphrase),
+              RecoveryKitPayload::make(server.secrets(), settings.driveName));
+
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return toolTip(item) == safeToolTip && mounted(); }, 90s))
+        << toolTip(item).toStdString() << first.readAll().toStdString();
     display.saveScreenshot(QStringLiteral("whole-app-1-drive-running"));
 
     const qint64 storedBefore = server.bytesStored();
