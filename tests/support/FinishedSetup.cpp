@@ -24,7 +24,8 @@ QString storeFinishedSetup(const QString &configFile, const DriveCore::DriveSett
 void storeNewDrive(const DriveCore::DriveSettings &settings, const DriveCore::StorageSecrets &secrets,
                    const QString &passphrase)
 {
-    await(DriveCore::KeychainSecretStore(DriveCore::DriveProfile::keychainService(std::nullopt)).save(secrets, passphrase));
+    await(DriveCore::KeychainSecretStore(DriveCore::DriveProfile::keychainService(std::nullopt))
+              .save(secrets, passphrase));
     const auto defaults = DriveCore::UserDefaults::standard();
     settings.save(*defaults);
     DriveCore::DriveEngine(DriveCore::DriveEngine::nfs).save(*defaults);

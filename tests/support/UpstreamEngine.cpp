@@ -7,13 +7,11 @@
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/StopProcess.h"
-#include "support/TestSupport.h"
 
 #include <QCoroTask>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QThread>
 #include <QUuid>
 
@@ -65,13 +63,6 @@ QString UpstreamEngine::program()
     return QStringLiteral(CORVANE_TOOLS_DIR "/upstream-engine");
 }
 
-QString UpstreamEngine::programForBothRoles(const QString &folder)
-{
-    return writeScript(QDir(folder).filePath(QStringLiteral("engine")),
-                       QStringLiteral("if [ \"$1\" = nfsmount ]; then exec '%1' \"$@\"; fi\nexec '%2' \"$@\"\n")
-                           .arg(program(), QStandardPaths::findExecutable(QStringLiteral("rclone"))));
-}
-
 bool UpstreamEngine::isMounted(const QString &path)
 {
     QFile table(QStringLiteral("/proc/self/mountinfo"));
@@ -95,9 +86,8 @@ UpstreamEngine::UpstreamEngine(const S3Server &server, Options options)
     using namespace DriveCore;
     {
         const MachineHome machine(m_home.path());
-        m_mountPoint = m_options.engine == DriveEngine::nfs
-            ? DriveLayout::mountPath(m_options.settings.driveName)
-            : DriveLayout::backingPath(m_options.settings.deviceID);
+        m_mountPoint = m_options.engine == DriveEngine::nfs ? DriveLayout::mountPath(m_options.settings.driveName)
+                                                            : DriveLayout::backingPath(m_options.settings.deviceID);
         m_cacheDir = DriveLayout::cacheDir(m_options.settings.deviceID);
         m_logFile = DriveLayout::logFile();
     }

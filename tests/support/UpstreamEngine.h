@@ -35,11 +35,9 @@ public:
     };
 
     static constexpr const char *user = "corvane";
-    // The wrapper program, which takes the engine's command line.
+    // The wrapper program, which takes the engine's command lines: the mount and every one-shot
+    // command.
     static QString program();
-    // Writes into `folder` one program for both of the application's uses of its engine: the
-    // mount command goes to the wrapper, every one-shot command to rclone itself. Gives its path.
-    static QString programForBothRoles(const QString &folder);
     // Whether the engine's FUSE mount ("fuse.rclone" in /proc/self/mountinfo) is at `path`.
     static bool isMounted(const QString &path);
 

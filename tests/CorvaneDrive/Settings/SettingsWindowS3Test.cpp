@@ -29,7 +29,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardPaths>
 #include <QTabBar>
 #include <QTest>
 
@@ -54,7 +53,7 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
         AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
+        program = TestSupport::UpstreamEngine::program();
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),

@@ -38,7 +38,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -125,7 +124,7 @@ protected:
     {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) << "run under keyring-session";
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        program = TestSupport::UpstreamEngine::programForBothRoles(tools.path());
+        program = TestSupport::UpstreamEngine::program();
         clearKeyring();
     }
 

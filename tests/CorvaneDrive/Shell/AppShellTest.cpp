@@ -28,16 +28,16 @@
 #include "KeepShared/KeepBus.h"
 #include "support/AccessibilityBus.h"
 #include "support/BusMock.h"
+#include "support/fake-engine/FakeEngine.h"
 #include "support/FinishedSetup.h"
 #include "support/FuseMount.h"
 #include "support/S3Server.h"
-#include "support/StatusNotifierStandIn.h"
 #include "support/ScopedEnvironment.h"
+#include "support/StatusNotifierStandIn.h"
 #include "support/StopProcess.h"
 #include "support/TestSupport.h"
 #include "support/UpstreamEngine.h"
 #include "support/XvfbDisplay.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -184,17 +184,18 @@ protected:
         const QString bucket = home.filePath(QStringLiteral("bucket"));
         ASSERT_TRUE(QDir().mkpath(bucket + QStringLiteral("/Drive")));
         const QString scenario = home.filePath(QStringLiteral("scenario.json"));
-        TestSupport::FakeEngine::writeScenario(scenario, {{QStringLiteral("mount"), true},
-                                                          {QStringLiteral("bucket"), bucket},
-                                                          {QStringLiteral("pendingUploads"), QJsonArray{pendingUploads}}});
+        TestSupport::FakeEngine::writeScenario(scenario,
+                                               {{QStringLiteral("mount"), true},
+                                                {QStringLiteral("bucket"), bucket},
+                                                {QStringLiteral("pendingUploads"), QJsonArray{pendingUploads}}});
         engine = TestSupport::FakeEngine::writeWrapper(home.filePath(QStringLiteral("engine")), scenario);
-        keyService = TestSupport::storeFinishedSetup(
-            configFile(), settings, DriveEngine::nfs,
-            StorageSecrets{.endpoint = QStringLiteral("http://127.0.0.1:9"),
-                           .bucket = QStringLiteral("bucket"),
-                           .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
-                           .secretAccessKey = QStringLiteral("fakeSecret/123")},
-            QStringLiteral("correct horse battery staple"));
+        keyService =
+            TestSupport::storeFinishedSetup(configFile(), settings, DriveEngine::nfs,
+                                            StorageSecrets{.endpoint = QStringLiteral("http://127.0.0.1:9"),
+                                                           .bucket = QStringLiteral("bucket"),
+                                                           .accessKeyID = QStringLiteral("AKIAFAKEKEYID"),
+                                                           .secretAccessKey = QStringLiteral("fakeSecret/123")},
+                                            QStringLiteral("correct horse battery staple"));
     }
 
     // The same for a real drive as setup leaves it (the file-system layer over the engine's
@@ -231,9 +232,9 @@ protected:
     {
         const QRect box = accessibility->extents(object);
         ASSERT_FALSE(box.isEmpty()) << object.name.toStdString() << " has no place on the screen";
-        ASSERT_TRUE(display.xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"),
-                                     QString::number(box.center().x()), QString::number(box.center().y()),
-                                     QStringLiteral("click"), QStringLiteral("1")}))
+        ASSERT_TRUE(
+            display.xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(box.center().x()),
+                             QString::number(box.center().y()), QStringLiteral("click"), QStringLiteral("1")}))
             << object.name.toStdString();
     }
 
@@ -257,8 +258,8 @@ protected:
         if (done)
             return window;
         ADD_FAILURE() << name.toStdString() << " shows: "
-                      << (window ? window->names().join(u", ").toStdString() : std::string("no such window"))
-                      << "\n" << app.readAll().toStdString();
+                      << (window ? window->names().join(u", ").toStdString() : std::string("no such window")) << "\n"
+                      << app.readAll().toStdString();
         return std::nullopt;
     }
 
@@ -294,11 +295,11 @@ protected:
     {
         QString shown;
         const bool held = awaitAccessible(app, window, [&](const Accessible &shownWindow) {
-            const Accessible *field =
-                name.isEmpty() ? focusedField(shownWindow) : shownWindow.find(QStringLiteral("text"), name);
-            shown = field ? accessibility->text(*field) : QString();
-            return shown == text;
-        }).has_value();
+                              const Accessible *field = name.isEmpty() ? focusedField(shownWindow)
+                                                                       : shownWindow.find(QStringLiteral("text"), name);
+                              shown = field ? accessibility->text(*field) : QString();
+                              return shown == text;
+                          }).has_value();
         EXPECT_TRUE(held) << name.toStdString() << " holds \"" << shown.toStdString() << '"';
         return held;
     }
@@ -474,9 +475,9 @@ protected:
 
     QVariant itemProperty(const QString &item, const QString &name)
     {
-        QDBusMessage get = QDBusMessage::createMethodCall(item, QStringLiteral("/StatusNotifierItem"),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("Get"));
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(item, QStringLiteral("/StatusNotifierItem"),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QStringLiteral("org.kde.StatusNotifierItem") << name;
         const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 10000);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -570,9 +571,10 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuit
     for (const MenuItem &entry : entries)
         if (entry.type != QStringLiteral("separator"))
             labels << entry.label;
-    EXPECT_EQ(labels.mid(2), (QStringList{"Search drive…", "Open in Finder", "Uploads…", "Recently Deleted…",
-                                          "Copy all my files to this Mac…", "Share Files…", "Shared Links…",
-                                          "Check for Updates…", "Settings…", "Quit Ovra"}));
+    EXPECT_EQ(labels.mid(2),
+              (QStringList{"Search drive…", "Open in Finder", "Uploads…", "Recently Deleted…",
+                           "Copy all my files to this Mac…", "Share Files…", "Shared Links…", "Check for Updates…",
+                           "Settings…", "Quit Ovra"}));
     EXPECT_TRUE(display.windows(QStringLiteral(".")).isEmpty()) << "no window opens at launch with a tray";
 
     // The search hot key, pressed anywhere, opens search once the drive is set up.
@@ -876,7 +878,8 @@ TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrive
     EXPECT_TRUE(TestSupport::spinUntil(
         [&] {
             const std::vector<pid_t> now = engines();
-            return !now.empty() && std::ranges::none_of(now, [&](pid_t pid) { return std::ranges::count(killed, pid) > 0; });
+            return !now.empty()
+                && std::ranges::none_of(now, [&](pid_t pid) { return std::ranges::count(killed, pid) > 0; });
         },
         60s))
         << "the engine was not started again: " << first.readAll().toStdString();

@@ -28,7 +28,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,7 +64,7 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     env.set("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toUtf8());
     TestSupport::S3Server server;
     ASSERT_TRUE(server.start()) << server.output().toStdString();
-    const QString program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
+    const QString program = TestSupport::UpstreamEngine::program();
     const DriveSettings settings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),

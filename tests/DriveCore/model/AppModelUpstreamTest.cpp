@@ -37,7 +37,7 @@ protected:
     {
         AppModelTest::useHome(env, home);
         ASSERT_TRUE(server.start()) << server.output().toStdString();
-        program = TestSupport::UpstreamEngine::programForBothRoles(home.path());
+        program = TestSupport::UpstreamEngine::program();
         settings = DriveSettings{.driveName = QStringLiteral("My Drive"),
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
