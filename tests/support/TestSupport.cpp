@@ -35,9 +35,9 @@ void hung(std::shared_ptr<void> state, std::chrono::milliseconds limit)
     static std::vector<std::shared_ptr<void>> kept;
     kept.push_back(std::move(state));
     const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string name = test ? std::string(test->test_suite_name()) + '.' + test->name() : std::string("(no test)");
-    const std::string message =
-        name + ": an await did not finish within " + std::to_string(limit.count()) + " ms";
+    const std::string name =
+        test ? std::string(test->test_suite_name()) + '.' + test->name() : std::string("(no test)");
+    const std::string message = name + ": an await did not finish within " + std::to_string(limit.count()) + " ms";
     ADD_FAILURE() << message;
     throw std::runtime_error(message);
 }
@@ -55,6 +55,15 @@ bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
         QThread::msleep(1);
     }
     return true;
+}
+
+void settle()
+{
+    for (int turn = 0; turn < 10; ++turn) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+    spinUntil([] { return false; }, std::chrono::milliseconds(20));
 }
 
 QString writeScript(const QString &path, const QString &body)

@@ -84,6 +84,10 @@ std::optional<Error> failureOf(QCoro::Task<T> &&task)
 // Runs the event loop until `done` holds or `limit` passes; returns whether it held.
 bool spinUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// Lets queued events run: a few turns of the event loop whatever the time they take (what one
+// turn posts runs in the next, so a cancelled task's chain of wake-ups ends), then 20 ms more.
+void settle();
+
 // Writes an executable shell script and returns its path.
 QString writeScript(const QString &path, const QString &body);
 

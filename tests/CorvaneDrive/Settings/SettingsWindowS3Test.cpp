@@ -123,7 +123,8 @@ TEST_F(SettingsWindowS3Test, StorageKeysRecoveryKitAndSigningOut)
     typeInto(kit->passphraseField(), passphrase);
     QTest::keyClick(kit->passphraseField(), Qt::Key_Return);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return kit->code().has_value(); }, stepLimit));
-    EXPECT_TRUE(kit->codeView()->isVisible());
+    // A widget added to a shown layout shows on the next turn of the event loop.
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return kit->codeView()->isVisible(); }));
     EXPECT_FALSE(kit->failureLine()->isVisible());
     const RecoveryKitPayload opened = RecoveryKit::decode(*kit->code(), passphrase);
     EXPECT_EQ(opened.endpoint, server.endpoint());

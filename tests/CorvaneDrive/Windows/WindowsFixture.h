@@ -38,10 +38,6 @@ private:
     DriveCore::detail::Waker m_waker;
 };
 
-// Lets queued events run for a moment.
-inline void settle()
-{
-    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
-}
+using TestSupport::settle;
 
 } // namespace WindowsFixture

@@ -235,10 +235,7 @@ protected:
         return TestSupport::spinUntil(done, limit);
     }
     // Lets queued events run.
-    void settle()
-    {
-        TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
-    }
+    void settle() { TestSupport::settle(); }
     // Counts a signal's emissions from now on.
     std::shared_ptr<int> count(void (DriveCore::AppModel::*signal)());
 
