@@ -39,7 +39,8 @@ struct Setup {
 };
 
 // bindfs's arguments: ["-r"] "-o" <options> <backing> <mount>, with the kernel's attribute
-// and entry caches off, so that changes made below the layer show at once. Throws Problem
+// and entry caches off, so that changes made below the layer show at once, writes in large
+// pieces and extended attributes not supported (the engine keeps none). Throws Problem
 // for a volume name that is empty or holds "," or "=" (the name once went into the mount
 // options, and the rule stays).
 QStringList mountArguments(const QString &backing, const QString &mount, const QString &volumeName, bool readOnly);

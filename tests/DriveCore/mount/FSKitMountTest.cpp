@@ -17,6 +17,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace DriveCore;
@@ -71,9 +73,9 @@ protected:
 TEST_F(FSKitMountTest, BuildsTheCommandLine)
 {
     EXPECT_EQ(FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), false),
-              (QStringList{"-o", "subtype=ovra,attr_timeout=0,entry_timeout=0", backing, mountPoint}));
+              (QStringList{"-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing, mountPoint}));
     EXPECT_EQ(FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), true),
-              (QStringList{"-r", "-o", "subtype=ovra,attr_timeout=0,entry_timeout=0", backing, mountPoint}));
+              (QStringList{"-r", "-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing, mountPoint}));
     EXPECT_EQ(failedText.toUtf8().size(), 190);
 }
 
@@ -103,10 +105,42 @@ TEST_F(FSKitMountTest, MountsTheLayerAndShowsChangesBelowItAtOnce)
     writeFile(backing + QStringLiteral("/notes \u00e9.txt"), "second version");
     EXPECT_EQ(QFileInfo(through).size(), 14);
     EXPECT_EQ(readFile(through), "second version");
+    // Same size and the same modification time: only a page cache dropped at open shows it.
+    const QByteArray below = QFile::encodeName(backing + QStringLiteral("/notes \u00e9.txt"));
+    struct stat before {};
+    ASSERT_EQ(::stat(below.constData(), &before), 0);
+    writeFile(backing + QStringLiteral("/notes \u00e9.txt"), "SECOND VERSION");
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, below.constData(), times, 0), 0);
+    EXPECT_EQ(readFile(through), "SECOND VERSION");
     writeFile(backing + QStringLiteral("/new.txt"), "n");
     EXPECT_TRUE(QFileInfo::exists(mountPoint + QStringLiteral("/new.txt")));
     QFile::remove(backing + QStringLiteral("/new.txt"));
     EXPECT_FALSE(QFileInfo::exists(mountPoint + QStringLiteral("/new.txt")));
+}
+
+TEST_F(FSKitMountTest, LargeWritesArriveWholeAndExtendedAttributesAreNotSupported)
+{
+    await(FSKitMount::mount(backing, mountPoint, QStringLiteral("My Drive"), false));
+
+    // Larger than one piece the layer passes on, and not a multiple of one.
+    QByteArray contents(3 * 1024 * 1024 + 4097, Qt::Uninitialized);
+    for (qsizetype i = 0; i < contents.size(); ++i)
+        contents[i] = char((i * 7919) >> 3);
+    writeFile(mountPoint + QStringLiteral("/large.bin"), contents);
+    EXPECT_EQ(readFile(backing + QStringLiteral("/large.bin")), contents);
+    EXPECT_EQ(readFile(mountPoint + QStringLiteral("/large.bin")), contents);
+
+    // Not supported rather than an I/O error, so copies that keep attributes where they can
+    // (cp -a) go through.
+    const QByteArray through = QFile::encodeName(mountPoint + QStringLiteral("/large.bin"));
+    char value[16];
+    EXPECT_EQ(::getxattr(through.constData(), "user.note", value, sizeof value), -1);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(::setxattr(through.constData(), "user.note", "v", 1, 0), -1);
+    EXPECT_EQ(errno, EOPNOTSUPP);
+    EXPECT_EQ(::listxattr(through.constData(), value, sizeof value), -1);
+    EXPECT_EQ(errno, EOPNOTSUPP);
 }
 
 TEST_F(FSKitMountTest, MountsReadOnly)
@@ -129,7 +163,7 @@ TEST_F(FSKitMountTest, AFailingCommandIsLoggedAndReportedWithTheFailureText)
     EXPECT_EQ(problem->description, failedText);
     EXPECT_EQ(log.messages(QStringLiteral("fskit-mount")), QStringList{"mount -t ovra failed (status 3): <private>"});
     // The command got the layer's arguments and nothing else.
-    EXPECT_EQ(readFile(calls), "-o\nsubtype=ovra,attr_timeout=0,entry_timeout=0\n" + QFile::encodeName(backing) + '\n'
+    EXPECT_EQ(readFile(calls), "-o\nsubtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none\n" + QFile::encodeName(backing) + '\n'
                                    + QFile::encodeName(mountPoint) + '\n');
 }
 
