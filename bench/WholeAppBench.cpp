@@ -141,9 +141,9 @@ int main(int argc, char *argv[])
                                  .cacheGB = 5,
                                  .deviceID = QUuid::createUuid(),
                                  .deviceName = QStringLiteral("Bench")};
-    const QString keyService = TestSupport::storeFinishedSetup(home.filePath(QStringLiteral("config/com.corvane.drive.json")),
-                                                               settings, std::nullopt, server.secrets(),
-                                                               QStringLiteral("bench passphrase"));
+    const QString keyService =
+        TestSupport::storeFinishedSetup(home.filePath(QStringLiteral("config/com.corvane.drive.json")), settings,
+                                        std::nullopt, server.secrets(), QStringLiteral("bench passphrase"));
     const QString layer = DriveLayout::mountPath(settings.driveName);
     const QString backing = DriveLayout::backingPath(settings.deviceID);
 
@@ -219,7 +219,9 @@ int main(int argc, char *argv[])
     }
     for (int round = 0; round < readRounds; ++round) {
         const auto readLayer = [&] { layerReads.push_back(readRate(fileIn(layer, "layer", round % writeRounds))); };
-        const auto readEngine = [&] { engineReads.push_back(readRate(fileIn(backing, "engine", round % writeRounds))); };
+        const auto readEngine = [&] {
+            engineReads.push_back(readRate(fileIn(backing, "engine", round % writeRounds)));
+        };
         if (round % 2 == 0) {
             readLayer();
             readEngine();
@@ -232,7 +234,8 @@ int main(int argc, char *argv[])
                            const char *note) {
         std::string runs;
         for (size_t i = 0; i < layerRates.size(); ++i)
-            runs += (i == 0 ? "" : ", ") + std::to_string(int(layerRates[i])) + '/' + std::to_string(int(engineRates[i]));
+            runs +=
+                (i == 0 ? "" : ", ") + std::to_string(int(layerRates[i])) + '/' + std::to_string(int(engineRates[i]));
         const double layerRate = median(std::move(layerRates));
         const double engineRate = median(std::move(engineRates));
         std::printf("1 GiB %s layer %.0f MB/s, engine's mount %.0f MB/s, ratio %.2f (goal >= 0.9); runs %s%s\n", what,

@@ -129,7 +129,8 @@ QCoro::Task<> FSKitMount::mount(QString backing, QString at, QString volumeName,
     const RcloneResult result = co_await ProcessRunner::run(setup.program, arguments, environment, std::nullopt, token);
     if (result.status != 0) {
         log.error("mount -t ovra failed (%{public}s): %{private}s",
-                  result.signal != 0 ? ProcessRunner::signalText(result.signal) : QStringLiteral("status %1").arg(result.status),
+                  result.signal != 0 ? ProcessRunner::signalText(result.signal)
+                                     : QStringLiteral("status %1").arg(result.status),
                   result.stderrText().left(500));
         throw Problem(QString::fromUtf8(mountFailedText));
     }
@@ -191,8 +192,12 @@ QCoro::Task<bool> FSKitMount::answer(std::chrono::milliseconds limit, std::funct
 {
     auto first = std::make_shared<FirstAnswer>();
     // Neither task is awaited here: both run to their own end, holding the shared answer.
-    { auto detached = answerWith(first, std::move(body)); }
-    { auto detached = answerWhenLate(first, limit, std::move(sleep)); }
+    {
+        auto detached = answerWith(first, std::move(body));
+    }
+    {
+        auto detached = answerWhenLate(first, limit, std::move(sleep));
+    }
     co_return co_await first->taken();
 }
 

@@ -55,8 +55,8 @@ QCoro::Task<> mount(QString backing, QString at, QString volumeName, bool readOn
 // Polls every 0.2 s until isMounted(path) holds, testing before the deadline (so a limit of 0
 // still tests once); Problem(mountFailedText) once `limit` has passed; CancelledError when
 // `token` is cancelled.
-QCoro::Task<> waitForMount(QString path, std::chrono::milliseconds limit, std::function<bool(const QString &)> isMounted,
-                           CancelToken token = {});
+QCoro::Task<> waitForMount(QString path, std::chrono::milliseconds limit,
+                           std::function<bool(const QString &)> isMounted, CancelToken token = {});
 
 // Whether the layer (type "ovra", any case) is mounted at exactly `path`.
 bool isFSKitMounted(const QString &path);

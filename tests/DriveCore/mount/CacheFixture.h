@@ -44,8 +44,8 @@ inline std::string metaJson(long long size, const std::vector<std::pair<long lon
 {
     std::string rs = "[";
     for (const auto &[pos, length] : ranges)
-        rs += (rs.size() > 1 ? "," : "") + std::string("{\"Pos\":") + std::to_string(pos) + ",\"Size\":"
-            + std::to_string(length) + "}";
+        rs += (rs.size() > 1 ? "," : "") + std::string("{\"Pos\":") + std::to_string(pos)
+            + ",\"Size\":" + std::to_string(length) + "}";
     rs += "]";
     return "{\"ModTime\":\"2024-03-01T10:00:00Z\",\"ATime\":\"2024-03-01T10:00:00Z\",\"Size\":" + std::to_string(size)
         + ",\"Rs\":" + rs + ",\"Fingerprint\":\"\",\"Dirty\":" + (dirty ? "true" : "false") + "}";

@@ -35,8 +35,9 @@ struct Drive {
     {
         fs::create_directories(backing());
         fs::create_directories(mount());
-        const bool mounted = engine ? fuse.mountEngine(qpath(backing()))
-                                    : fuse.mountBindfs(qpath(backing()), {QStringLiteral("-o"), QStringLiteral("subtype=") + type});
+        const bool mounted = engine
+            ? fuse.mountEngine(qpath(backing()))
+            : fuse.mountBindfs(qpath(backing()), {QStringLiteral("-o"), QStringLiteral("subtype=") + type});
         EXPECT_TRUE(mounted) << fuse.output().toStdString();
     }
 
@@ -60,10 +61,9 @@ std::optional<CacheRecovery::Outcome> rescueInto(const CacheFixture::Cache &cach
     const Sleep pause = [](std::chrono::milliseconds, CancelToken cancel) {
         return DriveCore::sleep(std::chrono::milliseconds(1), std::move(cancel));
     };
-    return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()),
-                                                                qpath(mount), attempts, activeName,
-                                                                CacheRecovery::isDriveMounted, copier, pause,
-                                                                std::move(token)));
+    return TestSupport::await(
+        CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()), qpath(mount), attempts,
+                                          activeName, CacheRecovery::isDriveMounted, copier, pause, std::move(token)));
 }
 
 } // namespace
@@ -80,10 +80,13 @@ TEST(CacheRecoveryMount, RescuedFilesLandInTheLayerUnderFreeNames)
 
     const auto outcome = rescueInto(cache, drive.mount());
 
-    EXPECT_EQ(outcome, (CacheRecovery::Outcome{{"Photos/2024/new.jpg", "Reports/q3 (recovered).pdf"}, {"drivecrypt{old}"}, {}, false}));
+    EXPECT_EQ(outcome,
+              (CacheRecovery::Outcome{
+                  {"Photos/2024/new.jpg", "Reports/q3 (recovered).pdf"}, {"drivecrypt{old}"}, {}, false}));
     // What the layer shows is what its backing folder holds: nothing else, nothing written over.
-    EXPECT_EQ(tree(drive.backing()), (Names{"Photos", "Photos/2024", "Photos/2024/new.jpg", "Reports",
-                                            "Reports/q3 (recovered).pdf", "Reports/q3.pdf"}));
+    EXPECT_EQ(tree(drive.backing()),
+              (Names{"Photos", "Photos/2024", "Photos/2024/new.jpg", "Reports", "Reports/q3 (recovered).pdf",
+                     "Reports/q3.pdf"}));
     EXPECT_EQ(contents(drive.backing() / "Reports/q3.pdf"), "q3 in the drive");
     EXPECT_EQ(contents(drive.backing() / "Reports/q3 (recovered).pdf"), "rescued q3");
     EXPECT_EQ(contents(drive.backing() / "Photos/2024/new.jpg"), "jpeg");
@@ -136,7 +139,8 @@ TEST(CacheRecoveryMount, TheDriveGoingAwayStopsTheRescueKeepsTheCacheAndLeavesNo
     const auto outcome = rescueInto(cache, drive.mount(), copyThenEject);
 
     EXPECT_EQ(outcome, (CacheRecovery::Outcome{{}, {}, {}, true}));
-    EXPECT_EQ(tree(cache.root() / "vfsMeta/drivecrypt{old}/Drive"), (Names{"Reports", "Reports/1.txt", "Reports/2.txt"}));
+    EXPECT_EQ(tree(cache.root() / "vfsMeta/drivecrypt{old}/Drive"),
+              (Names{"Reports", "Reports/1.txt", "Reports/2.txt"}));
     EXPECT_EQ(tree(cache.root() / "vfs/drivecrypt{old}/Drive"), (Names{"Reports", "Reports/1.txt", "Reports/2.txt"}));
     EXPECT_TRUE(tree(drive.mount()).empty());
     EXPECT_EQ(tree(drive.backing()), Names{"Reports"});

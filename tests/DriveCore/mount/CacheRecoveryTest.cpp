@@ -82,10 +82,14 @@ TEST(CacheRecovery, OtherNamesKeepTheExtension)
         const char *other;
     };
     const std::vector<Case> cases = {
-        {"q3.pdf", 1, "q3 (recovered).pdf"},   {"q3.pdf", 2, "q3 (recovered 2).pdf"},
-        {"archive.tar.gz", 1, "archive.tar (recovered).gz"}, {"Makefile", 1, "Makefile (recovered)"},
-        {".profile", 1, ".profile (recovered)"}, {".env.local", 3, ".env (recovered 3).local"},
-        {"trailing.", 1, "trailing. (recovered)"}, {"Caf\u00e9 \u2713.txt", 1, "Caf\u00e9 \u2713 (recovered).txt"},
+        {"q3.pdf", 1, "q3 (recovered).pdf"},
+        {"q3.pdf", 2, "q3 (recovered 2).pdf"},
+        {"archive.tar.gz", 1, "archive.tar (recovered).gz"},
+        {"Makefile", 1, "Makefile (recovered)"},
+        {".profile", 1, ".profile (recovered)"},
+        {".env.local", 3, ".env (recovered 3).local"},
+        {"trailing.", 1, "trailing. (recovered)"},
+        {"Caf\u00e9 \u2713.txt", 1, "Caf\u00e9 \u2713 (recovered).txt"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(CacheRecovery::recoveredName(c.name, c.n), c.other) << c.name << " " << c.n;
@@ -113,13 +117,13 @@ TEST(CacheRecovery, RescuesPendingFilesWithoutWritingOverAnything)
     rescue.drive.write("Reports/q3.pdf", "old q3");
     rescue.drive.write("Reports/q3 (recovered).pdf", "older q3");
 
-    const CacheRecovery::Outcome outcome =
-        rescue.run({"drivecrypt", "drivecrypt{old}", "other"});
+    const CacheRecovery::Outcome outcome = rescue.run({"drivecrypt", "drivecrypt{old}", "other"});
 
-    EXPECT_EQ(outcome, (CacheRecovery::Outcome{{"Reports/q3 (recovered 2).pdf", "a/b/c.txt"}, {"drivecrypt{old}"}, {}, false}));
+    EXPECT_EQ(outcome,
+              (CacheRecovery::Outcome{{"Reports/q3 (recovered 2).pdf", "a/b/c.txt"}, {"drivecrypt{old}"}, {}, false}));
     EXPECT_EQ(tree(rescue.drive.root()),
-              (Names{"Reports", "Reports/q3 (recovered 2).pdf", "Reports/q3 (recovered).pdf", "Reports/q3.pdf", "a", "a/b",
-                     "a/b/c.txt"}));
+              (Names{"Reports", "Reports/q3 (recovered 2).pdf", "Reports/q3 (recovered).pdf", "Reports/q3.pdf", "a",
+                     "a/b", "a/b/c.txt"}));
     EXPECT_EQ(contents(rescue.drive.root() / "Reports/q3.pdf"), "old q3");
     EXPECT_EQ(contents(rescue.drive.root() / "Reports/q3 (recovered).pdf"), "older q3");
     EXPECT_EQ(contents(rescue.drive.root() / "Reports/q3 (recovered 2).pdf"), "new q3");
@@ -139,7 +143,8 @@ TEST(CacheRecovery, FoldersAndFilesGoInNameOrder)
         for (const char *file : {"a/b", "B", "A/z"})
             rescue.cache.pending(folder, std::string(folder) + "/" + file, "x");
     }
-    const CacheRecovery::Outcome outcome = rescue.run({"drivecrypt", "drivecrypt{b}", "drivecrypt{c}"}, "drivecrypt{z}");
+    const CacheRecovery::Outcome outcome =
+        rescue.run({"drivecrypt", "drivecrypt{b}", "drivecrypt{c}"}, "drivecrypt{z}");
     EXPECT_EQ(outcome.recovered,
               (Names{"drivecrypt/A/z", "drivecrypt/B", "drivecrypt/a/b", "drivecrypt{b}/A/z", "drivecrypt{b}/B",
                      "drivecrypt{b}/a/b", "drivecrypt{c}/A/z", "drivecrypt{c}/B", "drivecrypt{c}/a/b"}));
@@ -154,13 +159,19 @@ TEST(CacheRecovery, KeepsAFolderWithAnythingItCannotRescue)
         Names leftInCache; // below vfsMeta/drivecrypt{old}/Drive and vfs/drivecrypt{old}/Drive
     };
     const std::vector<Case> cases = {
-        {"partly cached", [](auto &cache) { cache.item("drivecrypt{old}", "part.bin", metaJson(10, {{0, 4}, {6, 4}}, true), "0123456789"); },
+        {"partly cached",
+         [](auto &cache) {
+             cache.item("drivecrypt{old}", "part.bin", metaJson(10, {{0, 4}, {6, 4}}, true), "0123456789");
+         },
          {"meta part.bin", "data part.bin"}},
-        {"data of the wrong size", [](auto &cache) { cache.item("drivecrypt{old}", "short.bin", metaJson(10, {{0, 10}}, true), "01234"); },
+        {"data of the wrong size",
+         [](auto &cache) { cache.item("drivecrypt{old}", "short.bin", metaJson(10, {{0, 10}}, true), "01234"); },
          {"meta short.bin", "data short.bin"}},
-        {"no data at all", [](auto &cache) { cache.item("drivecrypt{old}", "none.bin", metaJson(3, {{0, 3}}, true)); },
+        {"no data at all",
+         [](auto &cache) { cache.item("drivecrypt{old}", "none.bin", metaJson(3, {{0, 3}}, true)); },
          {"meta none.bin"}},
-        {"unreadable metadata", [](auto &cache) { cache.item("drivecrypt{old}", "bad.bin", "{\"Dirty\":true}", "abc"); },
+        {"unreadable metadata",
+         [](auto &cache) { cache.item("drivecrypt{old}", "bad.bin", "{\"Dirty\":true}", "abc"); },
          {"meta bad.bin", "data bad.bin"}},
         {"a pending item outside the drive folder",
          [](auto &cache) {
@@ -169,7 +180,8 @@ TEST(CacheRecovery, KeepsAFolderWithAnythingItCannotRescue)
          },
          {}},
         {"a pending item beside the drive folder",
-         [](auto &cache) { cache.write("vfsMeta/drivecrypt{old}/top.txt", metaJson(0, {}, true)); }, {}},
+         [](auto &cache) { cache.write("vfsMeta/drivecrypt{old}/top.txt", metaJson(0, {}, true)); },
+         {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -302,9 +314,9 @@ struct Driver {
             checkCancelled(token);
             co_return;
         };
-        return TestSupport::await(CacheRecovery::recoverWhenMounted(cache.dir(), std::move(folders), drive.dir(),
-                                                                    attempts, activeName, isMounted,
-                                                                    CacheRecovery::fileCopier, sleep, cancel.get_token()));
+        return TestSupport::await(
+            CacheRecovery::recoverWhenMounted(cache.dir(), std::move(folders), drive.dir(), attempts, activeName,
+                                              isMounted, CacheRecovery::fileCopier, sleep, cancel.get_token()));
     }
 };
 

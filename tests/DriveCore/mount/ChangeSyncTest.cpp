@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sys/stat.h>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace DriveCore;
 using namespace std::chrono_literals;
@@ -243,8 +243,9 @@ TEST(ChangeMarker, EncodesSortedKeysWholeSecondsAndEscapedSlashes)
 {
     const QUuid id = QUuid::fromString(QStringLiteral("0c3f5d2a-1b2c-4d5e-8f90-a1b2c3d4e5f6"));
     const ChangeMarker marker{id, noon.addMSecs(26'789), {QStringLiteral("Work/2024"), QString()}};
-    EXPECT_EQ(marker.encoded(),
-              R"({"deviceID":"0C3F5D2A-1B2C-4D5E-8F90-A1B2C3D4E5F6","dirs":["Work\/2024",""],"time":"2026-12-09T12:00:26Z"})");
+    EXPECT_EQ(
+        marker.encoded(),
+        R"({"deviceID":"0C3F5D2A-1B2C-4D5E-8F90-A1B2C3D4E5F6","dirs":["Work\/2024",""],"time":"2026-12-09T12:00:26Z"})");
     const ChangeMarker read = ChangeMarker::decode(marker.encoded());
     EXPECT_EQ(read, (ChangeMarker{id, noon.addSecs(26), marker.dirs}));
 }
@@ -285,9 +286,12 @@ TEST(ChangeMarker, DecodesOnlyTheNotesOwnForm)
 TEST(ChangeSync, ParentOfADriveRelativePath)
 {
     const std::pair<QString, QString> cases[] = {
-        {QStringLiteral("a/b/c.txt"), QStringLiteral("a/b")}, {QStringLiteral("/a/b/"), QStringLiteral("a")},
-        {QStringLiteral("a//b"), QStringLiteral("a")},         {QStringLiteral("c.txt"), QString()},
-        {QStringLiteral("/"), QString()},                      {QString(), QString()},
+        {QStringLiteral("a/b/c.txt"), QStringLiteral("a/b")},
+        {QStringLiteral("/a/b/"), QStringLiteral("a")},
+        {QStringLiteral("a//b"), QStringLiteral("a")},
+        {QStringLiteral("c.txt"), QString()},
+        {QStringLiteral("/"), QString()},
+        {QString(), QString()},
     };
     for (const auto &[path, parent] : cases)
         EXPECT_EQ(ChangeSync::parent(path), parent) << path.toStdString();
@@ -312,8 +316,9 @@ TEST_F(ChangeSyncTest, PublishesTheChangedFoldersNewestFirstInOneNoteAfterTheQui
     const ChangeMarker note = bucket->note();
     EXPECT_EQ(note.deviceID, a->deviceID);
     EXPECT_EQ(note.time, noon.addSecs(5));
-    EXPECT_EQ(note.dirs, (QStringList{QStringLiteral("Photos"), QString(), QStringLiteral("Work"),
-                                      QStringLiteral("a/b"), QStringLiteral("x")}));
+    EXPECT_EQ(note.dirs,
+              (QStringList{QStringLiteral("Photos"), QString(), QStringLiteral("Work"), QStringLiteral("a/b"),
+                           QStringLiteral("x")}));
     EXPECT_EQ(a->remote->uploads, 1);
 }
 
@@ -501,10 +506,11 @@ TEST_F(ChangeSyncTest, OverlappingDownloadsEachReadTheirOwnCopyInAPrivateFolder)
     const QString folder = b->remote->downloadFolders.first();
     EXPECT_EQ(b->remote->downloadFolders.last(), folder);
     EXPECT_TRUE(QFileInfo(folder).fileName().startsWith(u"CorvaneDrive-changes-"));
-    struct stat info {};
+    struct stat info{};
     ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) << "downloads are removed";
+    EXPECT_TRUE(QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        << "downloads are removed";
 
     b->sync.reset();
     EXPECT_FALSE(QFileInfo::exists(folder));

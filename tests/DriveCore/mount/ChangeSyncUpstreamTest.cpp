@@ -53,20 +53,20 @@ void write(const QString &path, const QByteArray &bytes)
 // One machine: its engine, mounted over FUSE, and its change sync with the production sources.
 struct Machine {
     Machine(const TestSupport::S3Server &server, const QString &name)
-        : engine(server, {.settings = {.driveName = QStringLiteral("Drive"),
-                                       .deviceID = QUuid::createUuid(),
-                                       .deviceName = name},
-                          // Upstream names no destination for its uploads, so only the file
-                          // events carry a change: the upload must land before that note.
-                          .extraArguments = {QStringLiteral("--vfs-write-back"), QStringLiteral("1s")}})
+        : engine(
+              server,
+              {.settings = {.driveName = QStringLiteral("Drive"), .deviceID = QUuid::createUuid(), .deviceName = name},
+               // Upstream names no destination for its uploads, so only the file
+               // events carry a change: the upload must land before that note.
+               .extraArguments = {QStringLiteral("--vfs-write-back"), QStringLiteral("1s")}})
     {
     }
 
     void startSync()
     {
         sync = ChangeSync::make(
-            engine.client(), engine.settings().deviceID, engine.mountPoint(), QStringLiteral("drivecrypt:.corvane"),
-            1s, 600s, engine.logFile(),
+            engine.client(), engine.settings().deviceID, engine.mountPoint(), QStringLiteral("drivecrypt:.corvane"), 1s,
+            600s, engine.logFile(),
             [this](const QString &, const QString &folder) {
                 nudged.append(folder);
                 return done();
@@ -80,9 +80,8 @@ struct Machine {
     bool uploaded(const QString &name)
     {
         const QList<Transferred> list = QCoro::waitFor(engine.client().transferred());
-        return std::any_of(list.begin(), list.end(), [&](const Transferred &record) {
-            return record.name == name && record.error.isEmpty();
-        });
+        return std::any_of(list.begin(), list.end(),
+                           [&](const Transferred &record) { return record.name == name && record.error.isEmpty(); });
     }
 
     UpstreamEngine engine;
@@ -130,7 +129,8 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
     await(b->engine.client().forgetDirs({}, mountFs));
     await(b->engine.client().forgetFiles({QStringLiteral(".corvane-refresh")}, mountFs));
     EXPECT_EQ(listing(b->path(QString())), QStringList{QStringLiteral("Work")});
-    EXPECT_EQ(listing(b->path(QStringLiteral("Work"))), (QStringList{QStringLiteral("Sub"), QStringLiteral("intro.txt")}));
+    EXPECT_EQ(listing(b->path(QStringLiteral("Work"))),
+              (QStringList{QStringLiteral("Sub"), QStringLiteral("intro.txt")}));
     EXPECT_EQ(listing(b->path(QStringLiteral("Work/Sub"))), QStringList{QStringLiteral("s.txt")});
 
     // Upstream's finished uploads name no destination, so the uploads source finds none.
@@ -139,7 +139,8 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
     write(a->path(QStringLiteral("Work/before.txt")), "before\n");
     ASSERT_TRUE(eventually([&] { return a->uploaded(QStringLiteral("Work/before.txt")); }));
     EXPECT_TRUE(await(uploads->readNewChanges()).isEmpty());
-    EXPECT_EQ(listing(b->path(QStringLiteral("Work"))), (QStringList{QStringLiteral("Sub"), QStringLiteral("intro.txt")}))
+    EXPECT_EQ(listing(b->path(QStringLiteral("Work"))),
+              (QStringList{QStringLiteral("Sub"), QStringLiteral("intro.txt")}))
         << "B's cache is stale";
 
     a->startSync();
@@ -158,8 +159,9 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
     QElapsedTimer seen;
     seen.start();
     write(a->path(QStringLiteral("Work/new.txt")), "new\n");
-    ASSERT_TRUE(eventually([&] { return listing(b->path(QStringLiteral("Work"))).contains(QStringLiteral("new.txt")); }))
-        << a->engine.output().toStdString();
+    ASSERT_TRUE(eventually([&] {
+        return listing(b->path(QStringLiteral("Work"))).contains(QStringLiteral("new.txt"));
+    })) << a->engine.output().toStdString();
     const qint64 millis = seen.elapsed();
     RecordProperty("newFileSeenAfterMs", int(millis));
     std::cout << "[ measure  ] B listed A's new file " << millis << " ms after A wrote it\n";
@@ -179,8 +181,9 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
 
     // A deletion.
     ASSERT_TRUE(QFile::remove(a->path(QStringLiteral("Work/new.txt"))));
-    ASSERT_TRUE(eventually([&] { return !listing(b->path(QStringLiteral("Work"))).contains(QStringLiteral("new.txt")); }))
-        << b->engine.output().toStdString();
+    ASSERT_TRUE(eventually([&] {
+        return !listing(b->path(QStringLiteral("Work"))).contains(QStringLiteral("new.txt"));
+    })) << b->engine.output().toStdString();
 
     // A folder renamed.
     ASSERT_TRUE(QDir(a->path(QStringLiteral("Work"))).rename(QStringLiteral("Sub"), QStringLiteral("Renamed")));

@@ -72,10 +72,12 @@ protected:
 
 TEST_F(FSKitMountTest, BuildsTheCommandLine)
 {
-    EXPECT_EQ(FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), false),
-              (QStringList{"-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing, mountPoint}));
+    EXPECT_EQ(
+        FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), false),
+        (QStringList{"-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing, mountPoint}));
     EXPECT_EQ(FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), true),
-              (QStringList{"-r", "-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing, mountPoint}));
+              (QStringList{"-r", "-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing,
+                           mountPoint}));
     EXPECT_EQ(failedText.toUtf8().size(), 190);
 }
 
@@ -107,7 +109,7 @@ TEST_F(FSKitMountTest, MountsTheLayerAndShowsChangesBelowItAtOnce)
     EXPECT_EQ(readFile(through), "second version");
     // Same size and the same modification time: only a page cache dropped at open shows it.
     const QByteArray below = QFile::encodeName(backing + QStringLiteral("/notes \u00e9.txt"));
-    struct stat before {};
+    struct stat before{};
     ASSERT_EQ(::stat(below.constData(), &before), 0);
     writeFile(backing + QStringLiteral("/notes \u00e9.txt"), "SECOND VERSION");
     const struct timespec times[2] = {before.st_atim, before.st_mtim};
@@ -146,7 +148,8 @@ TEST_F(FSKitMountTest, LargeWritesArriveWholeAndExtendedAttributesAreNotSupporte
 TEST_F(FSKitMountTest, MountsReadOnly)
 {
     await(FSKitMount::mount(backing, mountPoint, QStringLiteral("My Drive"), true));
-    const int fd = ::open(QFile::encodeName(mountPoint + QStringLiteral("/other.txt")).constData(), O_CREAT | O_WRONLY, 0644);
+    const int fd =
+        ::open(QFile::encodeName(mountPoint + QStringLiteral("/other.txt")).constData(), O_CREAT | O_WRONLY, 0644);
     EXPECT_EQ(fd, -1);
     EXPECT_EQ(errno, EROFS);
     if (fd >= 0)
@@ -157,22 +160,23 @@ TEST_F(FSKitMountTest, AFailingCommandIsLoggedAndReportedWithTheFailureText)
 {
     TestSupport::LogCapture log;
     const FSKitMount::Setup setup = fakeProgram(QStringLiteral("echo 'fuse: device not found' >&2; exit 3"));
-    const auto problem =
-        failureOf<FSKitMount::Problem>(FSKitMount::mount(backing, mountPoint, QStringLiteral("My Drive"), false, setup));
+    const auto problem = failureOf<FSKitMount::Problem>(
+        FSKitMount::mount(backing, mountPoint, QStringLiteral("My Drive"), false, setup));
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->description, failedText);
     EXPECT_EQ(log.messages(QStringLiteral("fskit-mount")), QStringList{"mount -t ovra failed (status 3): <private>"});
     // The command got the layer's arguments and nothing else.
-    EXPECT_EQ(readFile(calls), "-o\nsubtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none\n" + QFile::encodeName(backing) + '\n'
-                                   + QFile::encodeName(mountPoint) + '\n');
+    EXPECT_EQ(readFile(calls),
+              "-o\nsubtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none\n" + QFile::encodeName(backing)
+                  + '\n' + QFile::encodeName(mountPoint) + '\n');
 }
 
 TEST_F(FSKitMountTest, ACommandThatSucceedsWithoutAMountFailsAfterTheLimit)
 {
     QElapsedTimer timer;
     timer.start();
-    const auto problem = failureOf<FSKitMount::Problem>(
-        FSKitMount::mount(backing, mountPoint, QStringLiteral("My Drive"), false, fakeProgram(QStringLiteral("exit 0"))));
+    const auto problem = failureOf<FSKitMount::Problem>(FSKitMount::mount(
+        backing, mountPoint, QStringLiteral("My Drive"), false, fakeProgram(QStringLiteral("exit 0"))));
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->description, failedText);
     EXPECT_GE(timer.elapsed(), 300);
@@ -213,13 +217,9 @@ TEST(FSKitMount, DriveTypes)
         bool mounted;
     };
     const std::vector<Case> cases{
-        {{"ovra"}, true},
-        {{"OVRA"}, true},
-        {{"ext4", "rclone"}, true},
+        {{"ovra"}, true},    {{"OVRA"}, true},          {{"ext4", "rclone"}, true},
         {{"RCLONE"}, false}, // the engine's type is exact
-        {{"nfs"}, false},
-        {{"ext4", "fuse"}, false},
-        {{}, false},
+        {{"nfs"}, false},    {{"ext4", "fuse"}, false}, {{}, false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(FSKitMount::isDriveMounted(c.types), c.mounted) << c.types.join(u',').toStdString();
@@ -252,7 +252,9 @@ TEST(FSKitMount, AnswerWithinALimit)
         const auto keep = [](QCoro::Task<bool> task, std::shared_ptr<std::optional<bool>> into) -> QCoro::Task<> {
             into->emplace(co_await std::move(task));
         };
-        { auto detached = keep(FSKitMount::answer(limit, std::move(body), sleeps.sleep()), answer); }
+        {
+            auto detached = keep(FSKitMount::answer(limit, std::move(body), sleeps.sleep()), answer);
+        }
         return answer;
     };
 
@@ -281,7 +283,12 @@ TEST(FSKitMount, AnswerWithinALimit)
     // A body that answers at once; a failing body answers false.
     EXPECT_TRUE(await(FSKitMount::answer(100ms, []() -> QCoro::Task<bool> { co_return true; }, sleeps.sleep())));
     EXPECT_FALSE(await(FSKitMount::answer(
-        100ms, []() -> QCoro::Task<bool> { throw std::runtime_error("no"); co_return true; }, sleeps.sleep())));
+        100ms,
+        []() -> QCoro::Task<bool> {
+            throw std::runtime_error("no");
+            co_return true;
+        },
+        sleeps.sleep())));
     sleeps.releaseAll();
     EXPECT_TRUE(TestSupport::spinUntil([&] { return sleeps.idle(); }));
 }

@@ -84,7 +84,8 @@ TEST(LeftoverDrive, TellsTheEngineProgram)
         {"/usr/bin/dash", "dash", {}, false},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(LeftoverDrive::isEngineProgram(QString::fromUtf8(c.executable), QString::fromUtf8(c.shortName), c.arguments),
+        EXPECT_EQ(LeftoverDrive::isEngineProgram(QString::fromUtf8(c.executable), QString::fromUtf8(c.shortName),
+                                                 c.arguments),
                   c.engine)
             << c.executable << " " << c.shortName;
 }
@@ -147,7 +148,8 @@ protected:
     // The engine's shape of command line after the program.
     QStringList engineArguments(const QString &cacheDir) const
     {
-        return {"nfsmount", "drivecrypt:Drive", root.filePath(QStringLiteral("mount")), "--cache-dir", cacheDir, "--rc"};
+        return {"nfsmount",    "drivecrypt:Drive", root.filePath(QStringLiteral("mount")),
+                "--cache-dir", cacheDir,           "--rc"};
     }
 
     // A program file called rclone (a copy of the shell) running `script`.
@@ -166,7 +168,8 @@ protected:
     QStringList signalLog() const
     {
         QFile file(root.filePath(QStringLiteral("received")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList();
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
     }
 
     QTemporaryDir root;
@@ -195,7 +198,8 @@ TEST_F(LeftoverDriveProcesses, FindsOrphanedEnginesOfThisCacheFolderOnly)
     child.start(engine, asEngine(loop("child", true), cache).mid(1));
     ASSERT_TRUE(child.waitForStarted());
 
-    EXPECT_EQ(sorted(pids(LeftoverDrive::find(cache))), sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
+    EXPECT_EQ(sorted(pids(LeftoverDrive::find(cache))),
+              sorted({copy.pid(), scripted.pid(), renamed.pid(), replaced.pid()}));
     EXPECT_EQ(pids(LeftoverDrive::find(cache + QStringLiteral("2"))), std::vector<pid_t>{otherCache.pid()});
     EXPECT_TRUE(LeftoverDrive::find(root.filePath(QStringLiteral("Cache"))).empty());
     TestSupport::stopProcess(child, 0ms);
@@ -250,7 +254,9 @@ TEST_F(LeftoverDriveProcesses, TheScansAnswerNeverReachesALaterProcessWithTheSam
     ASSERT_EQ(::getpid(), 1);
     const auto spawn = [&](const QString &name) {
         const QString log = quoted(root.filePath(QStringLiteral("received")));
-        const QString script = loop(name, false).replace(QStringLiteral("while"), QStringLiteral("echo %1 ready >> %2; while").arg(name, log));
+        const QString script =
+            loop(name, false)
+                .replace(QStringLiteral("while"), QStringLiteral("echo %1 ready >> %2; while").arg(name, log));
         std::vector<QByteArray> strings;
         for (const QString &argument : asEngine(script, cache))
             strings.push_back(argument.toUtf8());
@@ -259,7 +265,8 @@ TEST_F(LeftoverDriveProcesses, TheScansAnswerNeverReachesALaterProcessWithTheSam
             argv.push_back(string.data());
         argv.push_back(nullptr);
         pid_t pid = -1;
-        EXPECT_EQ(::posix_spawn(&pid, QFile::encodeName(engine).constData(), nullptr, nullptr, argv.data(), environ), 0);
+        EXPECT_EQ(::posix_spawn(&pid, QFile::encodeName(engine).constData(), nullptr, nullptr, argv.data(), environ),
+                  0);
         EXPECT_TRUE(TestSupport::spinUntil([&] { return signalLog().contains(name + QStringLiteral(" ready")); }));
         return pid;
     };

@@ -1,10 +1,10 @@
 #include "DriveCore/mount/LocalChangeSources.h"
 
+#include "support/fake-engine/FakeEngine.h"
 #include "support/LogCapture.h"
 #include "support/OwnNamespaces.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
-#include "support/fake-engine/FakeEngine.h"
 
 #include <QDir>
 #include <QFile>
@@ -236,8 +236,8 @@ TEST_F(FSEventsOnAFolder, AQueueOverflowReportsTheWholeDrive)
 
     changes.clear();
     write(path(QStringLiteral("Unseen/after.txt")));
-    EXPECT_TRUE(spinUntil([&] { return changes.contains(LocalChange::changed(QStringLiteral("Unseen/after.txt"))); },
-                          15s));
+    EXPECT_TRUE(
+        spinUntil([&] { return changes.contains(LocalChange::changed(QStringLiteral("Unseen/after.txt"))); }, 15s));
 }
 
 // A drive with more folders than the user may watch: the folders past the limit go unwatched,
@@ -255,8 +255,9 @@ TEST_F(FSEventsOnAFolder, ReachingTheWatchLimitIsLoggedOnceWithTheLimit)
 
     const TestSupport::LogCapture log;
     start();
-    const QString expected = QStringLiteral("Not every folder of the drive is watched for changes: the limit of 8 inotify "
-                                            "watches per user is reached (fs.inotify.max_user_watches)");
+    const QString expected =
+        QStringLiteral("Not every folder of the drive is watched for changes: the limit of 8 inotify "
+                       "watches per user is reached (fs.inotify.max_user_watches)");
     EXPECT_TRUE(spinUntil([&] { return !log.messages(QStringLiteral("change-sync")).isEmpty(); }));
     EXPECT_TRUE(spinUntil([&] { return source->watchedFolders() == std::optional<std::size_t>(8); }))
         << source->watchedFolders().value_or(0);
@@ -286,9 +287,10 @@ QJsonObject record(const QString &name, const QString &completedAt, QJsonObject 
 
 QJsonObject transferred(const QJsonArray &records)
 {
-    return {{QStringLiteral("methods"),
-             QJsonObject{{QStringLiteral("core/transferred"),
-                          QJsonObject{{QStringLiteral("reply"), QJsonObject{{QStringLiteral("transferred"), records}}}}}}}};
+    return {
+        {QStringLiteral("methods"),
+         QJsonObject{{QStringLiteral("core/transferred"),
+                      QJsonObject{{QStringLiteral("reply"), QJsonObject{{QStringLiteral("transferred"), records}}}}}}}};
 }
 
 class CompletedUploadsFromTheEngine : public ::testing::Test {
@@ -318,22 +320,26 @@ TEST_F(CompletedUploadsFromTheEngine, ReportsUploadsIntoTheDriveThatFinishedAfte
         record(QStringLiteral("job.txt"), at, {{QStringLiteral("group"), QStringLiteral("job/4")}}),
         record(QStringLiteral("nodest.txt"), at, {{QStringLiteral("dstFs"), QJsonValue::Null}}),
         record(QStringLiteral("nogroup.txt"), at, {{QStringLiteral("group"), QJsonValue::Null}}),
-        record(QStringLiteral("elsewhere.txt"), at, {{QStringLiteral("dstFs"), QStringLiteral("drivecrypt:Recently Deleted")}}),
+        record(QStringLiteral("elsewhere.txt"), at,
+               {{QStringLiteral("dstFs"), QStringLiteral("drivecrypt:Recently Deleted")}}),
     }));
-    EXPECT_EQ(await(source->readNewChanges()), (QList<LocalChange>{LocalChange::changed(QStringLiteral("Work/new.txt")),
-                                                                   LocalChange::changed(QStringLiteral("Work/again.txt"))}));
+    EXPECT_EQ(await(source->readNewChanges()),
+              (QList<LocalChange>{LocalChange::changed(QStringLiteral("Work/new.txt")),
+                                  LocalChange::changed(QStringLiteral("Work/again.txt"))}));
     EXPECT_TRUE(await(source->readNewChanges()).isEmpty()) << "reported once while it stays listed";
 
     // The same file uploaded again finishes at another time.
     engine.setScenario(transferred({record(QStringLiteral("Work/new.txt"), QStringLiteral("2026-12-10T14:54:00Z"))}));
-    EXPECT_EQ(await(source->readNewChanges()), QList<LocalChange>{LocalChange::changed(QStringLiteral("Work/new.txt"))});
+    EXPECT_EQ(await(source->readNewChanges()),
+              QList<LocalChange>{LocalChange::changed(QStringLiteral("Work/new.txt"))});
 }
 
 TEST_F(CompletedUploadsFromTheEngine, StaysUnprimedWhileTheEngineFails)
 {
     engine.setScenario({{QStringLiteral("methods"),
                          QJsonObject{{QStringLiteral("core/transferred"),
-                                      QJsonObject{{QStringLiteral("status"), 500}, {QStringLiteral("error"), QStringLiteral("busy")}}}}}});
+                                      QJsonObject{{QStringLiteral("status"), 500},
+                                                  {QStringLiteral("error"), QStringLiteral("busy")}}}}}});
     const auto source = makeSource();
     EXPECT_TRUE(await(source->readNewChanges()).isEmpty());
     engine.setScenario(transferred({earlier}));

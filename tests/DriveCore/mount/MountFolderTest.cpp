@@ -1,5 +1,5 @@
-#include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountFolder.h"
+#include "DriveCore/mount/FSKitMount.h"
 #include "support/FuseMount.h"
 #include "support/QtPrinters.h"
 #include "support/TestSupport.h"
@@ -26,7 +26,8 @@ void writeFile(const QString &path, const QByteArray &contents = "x")
     file.write(contents);
 }
 
-std::optional<QString> problemOf(const QString &folder, const MountFolder::PathTest &isMountPoint = MountFolder::isMountPoint)
+std::optional<QString> problemOf(const QString &folder,
+                                 const MountFolder::PathTest &isMountPoint = MountFolder::isMountPoint)
 {
     try {
         MountFolder::check(folder, QStringLiteral("My Drive"), isMountPoint);
@@ -36,11 +37,14 @@ std::optional<QString> problemOf(const QString &folder, const MountFolder::PathT
     return std::nullopt;
 }
 
-const QString inUse = QStringLiteral("My Drive's folder is already in use. Quit any other copy of the drive, then try again.");
+const QString inUse =
+    QStringLiteral("My Drive's folder is already in use. Quit any other copy of the drive, then try again.");
 
 QString strayFiles(const QString &folder)
 {
-    return QStringLiteral("There are files in %1 that aren't in your drive yet. Move them somewhere else, then try again.").arg(folder);
+    return QStringLiteral(
+               "There are files in %1 that aren't in your drive yet. Move them somewhere else, then try again.")
+        .arg(folder);
 }
 
 } // namespace

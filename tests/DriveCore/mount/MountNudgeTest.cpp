@@ -1,5 +1,5 @@
-#include "DriveCore/mount/FSKitRefresh.h"
 #include "DriveCore/mount/MountNudge.h"
+#include "DriveCore/mount/FSKitRefresh.h"
 #include "support/FuseMount.h"
 #include "support/LogCapture.h"
 #include "support/QtPrinters.h"
@@ -58,8 +58,8 @@ private:
 void expectNudge(const QStringList &events)
 {
     ASSERT_EQ(events.size(), 2) << events.join(u' ').toStdString();
-    static const QRegularExpression name(QStringLiteral(
-        "^\\+\\.corvane-refresh-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}/$"));
+    static const QRegularExpression name(
+        QStringLiteral("^\\+\\.corvane-refresh-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}/$"));
     EXPECT_TRUE(name.match(events[0]).hasMatch()) << events[0].toStdString();
     EXPECT_EQ(events[1], u'-' + events[0].mid(1));
 }
@@ -79,11 +79,12 @@ protected:
     // Nudges with the layer said to be there or not, noting the folders refreshed.
     void nudge(const QString &folder, bool fskit)
     {
-        MountNudge::nudge(mount, folder, [fskit](const QString &) { return fskit; },
-                          [this](const QString &target) {
-                              refreshed << target;
-                              return 0;
-                          });
+        MountNudge::nudge(
+            mount, folder, [fskit](const QString &) { return fskit; },
+            [this](const QString &target) {
+                refreshed << target;
+                return 0;
+            });
     }
 
     QTemporaryDir root;
@@ -99,12 +100,9 @@ TEST(MountNudge, NamesTheDrivesMachineryMakes)
         bool ignored;
     };
     const std::vector<Case> cases{
-        {".corvane-refresh-1234", true, true},
-        {".corvane-recovering", false, true},
-        {".corvane-recovering-a.txt", false, true},
-        {"a.txt.corvane-recovering", false, true},
-        {"corvane-refresh-1234", false, false},
-        {".corvane-refres", false, false},
+        {".corvane-refresh-1234", true, true},      {".corvane-recovering", false, true},
+        {".corvane-recovering-a.txt", false, true}, {"a.txt.corvane-recovering", false, true},
+        {"corvane-refresh-1234", false, false},     {".corvane-refres", false, false},
         {"a.corvane-recovering.txt", false, false},
     };
     for (const Case &c : cases) {
@@ -116,7 +114,8 @@ TEST(MountNudge, NamesTheDrivesMachineryMakes)
 TEST_F(MountNudgeTest, NudgesTheNamedFolderHowEverItIsWritten)
 {
     FolderEvents events(mount + QStringLiteral("/Photos/2024"));
-    for (const QString &folder : {QStringLiteral("Photos/2024/"), QStringLiteral("/Photos/2024"), QStringLiteral("Photos//2024")}) {
+    for (const QString &folder :
+         {QStringLiteral("Photos/2024/"), QStringLiteral("/Photos/2024"), QStringLiteral("Photos//2024")}) {
         nudge(folder, false);
         expectNudge(events.take());
     }
@@ -153,11 +152,12 @@ TEST_F(MountNudgeTest, AFolderThatCannotBeMadeIsLoggedAndTheFilesAreStillRefresh
     FuseMount layer(readOnly);
     ASSERT_TRUE(layer.mountBindfs(mount, {"-r"})) << layer.output().toStdString();
     LogCapture log;
-    MountNudge::nudge(readOnly, QStringLiteral("Photos"), [](const QString &) { return true; },
-                      [this](const QString &target) {
-                          refreshed << target;
-                          return 0;
-                      });
+    MountNudge::nudge(
+        readOnly, QStringLiteral("Photos"), [](const QString &) { return true; },
+        [this](const QString &target) {
+            refreshed << target;
+            return 0;
+        });
     EXPECT_EQ(log.messages(QStringLiteral("mount-nudge")), QStringList{"Could not nudge folder: <private>"});
     EXPECT_EQ(refreshed, QStringList{readOnly + QStringLiteral("/Photos")});
 }
@@ -227,8 +227,8 @@ TEST_F(FSKitRefreshTest, RefreshesFilesLeftAloneForThirtySecondsWithoutChangingT
     EXPECT_FALSE(FSKitRefresh::refresh(root.filePath(QStringLiteral("missing")), at(modified + 3600)));
 
     // Nothing reaches the disk: not even the change time moves.
-    struct stat before {};
-    struct stat after {};
+    struct stat before{};
+    struct stat after{};
     ::stat(QFile::encodeName(path).constData(), &before);
     EXPECT_TRUE(FSKitRefresh::refresh(path, at(modified + 3600)));
     ::stat(QFile::encodeName(path).constData(), &after);

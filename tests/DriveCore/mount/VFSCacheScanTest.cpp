@@ -49,9 +49,10 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
              cache.item("drivecrypt{old}", "Sub/b.txt", clean, "hello");
          },
          false, false},
-        {"clean but only partly cached", [](auto &cache) { cache.item("drivecrypt", "a.txt", metaJson(100, {{0, 40}}, false)); },
-         false, false},
-        {"dirty in the active folder", [](auto &cache) { cache.item("drivecrypt", "Deep/er/a.txt", dirty); }, true, false},
+        {"clean but only partly cached",
+         [](auto &cache) { cache.item("drivecrypt", "a.txt", metaJson(100, {{0, 40}}, false)); }, false, false},
+        {"dirty in the active folder", [](auto &cache) { cache.item("drivecrypt", "Deep/er/a.txt", dirty); }, true,
+         false},
         {"dirty in an old folder",
          [](auto &cache) {
              cache.item("drivecrypt", "a.txt", clean);
@@ -61,12 +62,15 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
         {"dirty in a folder of another name", [](auto &cache) { cache.write("vfsMeta/other/x", dirty); }, true, false},
         {"dirty and hidden", [](auto &cache) { cache.item("drivecrypt", ".hidden", dirty); }, true, false},
         {"metadata of the wrong size: still only Dirty counts",
-         [](auto &cache) { cache.item("drivecrypt", "a.txt", metaJson(100, {{0, 100}}, false), "short"); }, false, false},
+         [](auto &cache) { cache.item("drivecrypt", "a.txt", metaJson(100, {{0, 100}}, false), "short"); }, false,
+         false},
         {"metadata without Dirty", [](auto &cache) { cache.item("drivecrypt", "a.txt", "{}"); }, true, false},
-        {"metadata that is not JSON", [](auto &cache) { cache.item("drivecrypt", "a.txt", "Dirty: false"); }, true, false},
+        {"metadata that is not JSON", [](auto &cache) { cache.item("drivecrypt", "a.txt", "Dirty: false"); }, true,
+         false},
         {"metadata that goes on after a NUL",
          [](auto &cache) { cache.item("drivecrypt", "a.txt", clean + std::string(1, '\0') + "x"); }, true, false},
-        {"Dirty as a string", [](auto &cache) { cache.item("drivecrypt", "a.txt", R"({"Dirty":"true"})"); }, true, false},
+        {"Dirty as a string", [](auto &cache) { cache.item("drivecrypt", "a.txt", R"({"Dirty":"true"})"); }, true,
+         false},
         {"Dirty null", [](auto &cache) { cache.item("drivecrypt", "a.txt", R"({"Dirty":null})"); }, true, false},
         {"unreadable metadata file",
          [](auto &cache) {
@@ -95,12 +99,19 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
              cache.write("vfsTrash", "");
          },
          true, true},
-        {"moves all finished", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"add\":{\"id\":2,\"path\":\"x\"}}\n{\"done\":1}\n{\"done\":2}\n"); },
+        {"moves all finished",
+         [](auto &cache) {
+             cache.write("vfsTrash/a.jsonl",
+                         "{\"add\":{\"id\":1}}\n{\"add\":{\"id\":2,\"path\":\"x\"}}\n{\"done\":1}\n{\"done\":2}\n");
+         },
          false, false},
-        {"a move not finished", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"add\":{\"id\":2}}\n{\"done\":1}"); },
+        {"a move not finished",
+         [](auto &cache) {
+             cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"add\":{\"id\":2}}\n{\"done\":1}");
+         },
          false, true},
-        {"a line that finishes its own move", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":7},\"done\":7}\n"); },
-         false, false},
+        {"a line that finishes its own move",
+         [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":7},\"done\":7}\n"); }, false, false},
         {"ids count within one journal only",
          [](auto &cache) {
              cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":5}}\n");
@@ -109,7 +120,8 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
          false, true},
         {"ids use all 64 bits",
          [](auto &cache) {
-             cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":18446744073709551615}}\n{\"done\":18446744073709551614}\n");
+             cache.write("vfsTrash/a.jsonl",
+                         "{\"add\":{\"id\":18446744073709551615}}\n{\"done\":18446744073709551614}\n");
          },
          false, true},
         {"empty and blank journals, other names",
@@ -121,14 +133,16 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
              cache.write("vfsTrash/nested/deep.jsonl", "{\"add\":{\"id\":1}}\n");
          },
          false, false},
-        {"a line with neither key", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"other\":true}\n{\"add\":null}\n"); },
-         false, false},
+        {"a line with neither key",
+         [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"other\":true}\n{\"add\":null}\n"); }, false, false},
         {"a negative id", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"done\":-1}\n"); }, false, true},
-        {"a fractional id", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1.5}}\n{\"done\":1.5}\n"); },
-         false, true},
+        {"a fractional id",
+         [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1.5}}\n{\"done\":1.5}\n"); }, false, true},
         {"an add without its id", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{}}\n"); }, false, true},
         {"a line that goes on after a NUL",
-         [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"done\":1}" + std::string(1, '\0') + "x\n"); },
+         [](auto &cache) {
+             cache.write("vfsTrash/a.jsonl", "{\"add\":{\"id\":1}}\n{\"done\":1}" + std::string(1, '\0') + "x\n");
+         },
          false, true},
         {"a line that is not JSON", [](auto &cache) { cache.write("vfsTrash/a.jsonl", "{\"done\":1}\nnot json\n"); },
          false, true},
@@ -138,8 +152,8 @@ TEST(VFSCacheScan, AnswersForEachCacheLayout)
              unreadable(cache, "vfsTrash/a.jsonl");
          },
          false, true},
-        {"a folder named like a journal", [](auto &cache) { fs::create_directories(cache.root() / "vfsTrash/x.jsonl"); },
-         false, true},
+        {"a folder named like a journal",
+         [](auto &cache) { fs::create_directories(cache.root() / "vfsTrash/x.jsonl"); }, false, true},
         {"an unlistable trash folder",
          [](auto &cache) {
              cache.write("vfsTrash/a.jsonl", "");
