@@ -32,8 +32,12 @@ async function share(spec = {}, meta = {}) {
   return made;
 }
 
+// Each request on a connection of its own, as each visitor has. The runtime closes a connection
+// after 5 idle seconds, and Node's fetch keeps one for 4: when sealing a share holds this
+// process's event loop past that, a kept connection is sent a request as the runtime closes it,
+// and the request fails ("fetch failed", the other side closed).
 function call(path, { access, ticket, range, method = 'GET' } = {}) {
-  const headers = {};
+  const headers = { Connection: 'close' };
   if (access !== undefined) headers['X-Ovra-Access'] = access;
   if (ticket !== undefined) headers['X-Ovra-Ticket'] = ticket;
   if (range !== undefined) headers.Range = range;
