@@ -626,7 +626,7 @@ function runPage(format, saveAt) {
           const answer = await (await api('/ticket', { method: 'POST', headers: access() })).json();
           ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
         }
-        const key = await format.aesKey(await format.fileKey(keys.contentKey, index)); 
+        const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
         const fetchRange = (range) => api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal: stop.signal });
         try {
           for await (const plain of plainChunks(fetchRange, key, file.size, chunkSize)) {
@@ -640,7 +640,7 @@ function runPage(format, saveAt) {
           const damaged = failure.damaged || (failure instanceof Refusal && failure.key === 'damagedLink');
           throw damaged ? Object.assign(new Error('damaged'), { damaged: file.path }) : failure;
         }
-        await save.close(); 
+        await save.close();
         running = false;
         setState('saved', 'Saved');
         saved.textContent = `Saved “${file.path}”.`;
