@@ -40,20 +40,24 @@ async function openLink(made, { fragment = `#${made.secret}` } = {}) {
   return page;
 }
 
-// Holds back the page's requests that `test` picks until release(); `seen` resolves with the first.
+// Holds back the page's requests for sealed chunks that `test` picks, given the request's
+// address and headers, until release(); `seen` resolves with the first. Only those requests
+// are paused: pausing all of them would also pause the page's workers' script loads, which
+// nothing here would let go on.
 async function holdRequests(page, test) {
-  await page.setRequestInterception(true);
+  const session = await page.createCDPSession();
   let release;
   const released = new Promise((resolve) => (release = resolve));
   let seen;
   const first = new Promise((resolve) => (seen = resolve));
-  page.on('request', async (request) => {
+  session.on('Fetch.requestPaused', async ({ requestId, request }) => {
     if (test(request)) {
       seen(request);
       await released;
     }
-    await request.continue();
+    await session.send('Fetch.continueRequest', { requestId }).catch(() => {}); // the page may be gone
   });
+  await session.send('Fetch.enable', { patterns: [{ urlPattern: '*/api/s/*/f/*' }] });
   return { seen: first, release };
 }
 
@@ -126,7 +130,7 @@ describe('a share link opened in the browser', () => {
     };
     // Hold back the request that brings chunk 30.
     const sealedChunk = MiB + 16;
-    const range = (request) => request.headers().range?.match(/^bytes=(\d+)-(\d+)$/)?.slice(1).map(Number);
+    const range = (request) => (request.headers.Range ?? request.headers.range)?.match(/^bytes=(\d+)-(\d+)$/)?.slice(1).map(Number);
     const hold = await holdRequests(page, (request) => {
       const [first, last] = range(request) ?? [];
       return first <= 30 * sealedChunk && 30 * sealedChunk <= last;
