@@ -523,6 +523,56 @@ function runPage(format, saveAt) {
       }
     }
 
+    // Reads a response's body into buffers of the caller's: fill(view) fills the view as far as
+    // the body goes and gives back what it filled, in the same memory, which may now belong to
+    // another buffer object. Where the browser can, the body is read straight into the view:
+    // a buffer of the browser's for every piece read would cost more than the reading.
+    function bodyReader(response) {
+      let reader;
+      try {
+        reader = response.body.getReader({ mode: 'byob' });
+      } catch {
+        reader = null;
+      }
+      if (reader) {
+        return {
+          async fill(view) {
+            // Each read takes the buffer away, and the view with it.
+            let { buffer, byteOffset, length } = view;
+            let filled = 0;
+            while (filled < length) {
+              const { done, value } = await reader.read(new Uint8Array(buffer, byteOffset + filled, length - filled));
+              buffer = value.buffer;
+              if (done) break;
+              filled += value.length;
+            }
+            return new Uint8Array(buffer, byteOffset, filled);
+          },
+          release: () => reader.releaseLock(),
+        };
+      }
+      reader = response.body.getReader();
+      let piece = new Uint8Array(0);
+      return {
+        async fill(view) {
+          let filled = 0;
+          while (filled < view.length) {
+            if (!piece.length) {
+              const { done, value } = await reader.read();
+              if (done) break;
+              piece = value;
+            }
+            const taken = Math.min(piece.length, view.length - filled);
+            view.set(piece.subarray(0, taken), filled);
+            piece = piece.subarray(taken);
+            filled += taken;
+          }
+          return view.subarray(0, filled);
+        },
+        release: () => reader.releaseLock(),
+      };
+    }
+
     // The plain chunks of one sealed file in order, as they are fetched and decrypted. Requests
     // bring a few chunks each, and the next one is on its way while one is read; up to
     // CHUNKS_AHEAD chunks are fetched and decrypted ahead of the one taken, and no more, so the
@@ -548,31 +598,18 @@ function runPage(format, saveAt) {
         };
         let next = request(0);
         for (let first = 0; first < count; first += CHUNKS_A_REQUEST) {
-          const reader = (await next).body.getReader();
+          const body = bodyReader(await next);
           if (first + CHUNKS_A_REQUEST < count) next = request(first + CHUNKS_A_REQUEST);
-          let piece = new Uint8Array(0);
           for (let k = first; k < Math.min(count, first + CHUNKS_A_REQUEST); k++) {
             const { length } = format.chunkRange(size, chunkSize, k);
             buffers[k % CHUNKS_AHEAD] ??= new Uint8Array(format.chunkRange(size, chunkSize, 0).length);
-            const sealed = buffers[k % CHUNKS_AHEAD].subarray(0, length);
-            let filled = 0;
-            while (filled < length) {
-              if (!piece.length) {
-                const { done, value } = await reader.read();
-                if (done) {
-                  yield sealed.subarray(0, filled);
-                  return;
-                }
-                piece = value;
-              }
-              const taken = Math.min(piece.length, length - filled);
-              sealed.set(piece.subarray(0, taken), filled);
-              piece = piece.subarray(taken);
-              filled += taken;
-            }
+            const sealed = await body.fill(buffers[k % CHUNKS_AHEAD].subarray(0, length));
+            buffers[k % CHUNKS_AHEAD] = new Uint8Array(sealed.buffer);
+            const short = sealed.length < length; // the chunk is gone to be decrypted after yield
             yield sealed;
+            if (short) return;
           }
-          reader.releaseLock();
+          body.release();
         }
       }
 
