@@ -1,6 +1,7 @@
-// What the browser gets: the page, its style sheet and its script. The script runs
-// runPage() below, written out from its own source text, with the share format of format.js
-// as its one import; so runPage uses nothing else of this module.
+// What the browser gets: the page, its style sheet, its script and the scripts of its workers.
+// The page's script runs runPage() below, written out from its own source text, with the share
+// format of format.js as its one import; so runPage uses nothing else of this module. The same
+// goes for the workers' scripts, runSaveWorker() and runOpener().
 
 import { pageModule } from './format.js';
 
@@ -319,10 +320,11 @@ function runPage(format, saveAt) {
     show('This link needs a password', input, element('p', {}, TEXT.noPassword), form);
   }
 
-  // Files are saved as they are decrypted, chunk by chunk: the page's service worker answers a
-  // save address of its own with the bytes the page hands it, and the browser's download takes
-  // them from there, so no file is ever held whole. A browser without service workers gets
-  // each file whole from memory instead.
+  // Files are saved as they are decrypted, chunk by chunk: the page reads the sealed chunks,
+  // its decryption workers open them, and the page's service worker answers a save address of
+  // its own with the bytes the page hands it; the browser's download takes them from there, so
+  // no file is ever held whole. A browser without service workers gets each file whole from
+  // memory instead.
   let registering = null; // the service worker's registration, once asked for
 
   function saveWorkerReady() {
