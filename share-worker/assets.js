@@ -367,16 +367,17 @@ function runPage(format, saveAt) {
       return (opening = inPage);
     }
     const waiting = new Map(); // id -> the chunk's key, index and last, and its promise's ends
+    let failed = false; // from then on the page opens the chunks itself
     for (const worker of workers) {
       worker.addEventListener('message', ({ data }) => {
         const { key, index, last, resolve } = waiting.get(data.id);
         waiting.delete(data.id);
-        if (data.unable) opening = inPage;
+        if (data.unable) failed = true;
         resolve(data.unable ? inPage(key, data.sealed, index, last) : data);
       });
-      // The chunks it had went down with it; the page opens the ones after them itself.
+      // The chunks it had went down with it.
       worker.addEventListener('error', () => {
-        opening = inPage;
+        failed = true;
         for (const [id, { reject }] of waiting) {
           if (id % OPENERS !== workers.indexOf(worker)) continue;
           reject(new Error('a decryption worker stopped'));
@@ -385,7 +386,7 @@ function runPage(format, saveAt) {
       });
     }
     let next = 0;
-    return (opening = (key, sealed, index, last) => new Promise((resolve, reject) => {
+    return (opening = (key, sealed, index, last) => failed ? inPage(key, sealed, index, last) : new Promise((resolve, reject) => {
       const id = next++;
       waiting.set(id, { key, index, last, resolve, reject });
       workers[id % OPENERS].postMessage({ id, key, sealed, index, last }, [sealed.buffer]);
