@@ -1,6 +1,7 @@
-// What the browser gets: the page, its style sheet and its script. The script runs
-// runPage() below, written out from its own source text, with the share format of format.js
-// as its one import; so runPage uses nothing else of this module.
+// What the browser gets: the page, its style sheet, its script and the scripts of its workers.
+// The page's script runs runPage() below, written out from its own source text, with the share
+// format of format.js as its one import; so runPage uses nothing else of this module. The same
+// goes for the workers' scripts, runSaveWorker() and runOpener().
 
 import { pageModule } from './format.js';
 
@@ -68,9 +69,11 @@ form p { margin: 0.5rem 0; }
 
 // The page's service worker, for saving files as they are decrypted: the page posts a save
 // (an id, the file's name and size, and a message port), then opens the save's address; the
-// answer is a download whose bytes come down that port one chunk at a time, each asked for
-// once the download has taken the one before. A damaged file errors the download, which makes
-// the browser drop what it had of it. Runs in the browser on its own; uses nothing else here.
+// answer is a download whose bytes come down that port one chunk at a time, transferred, not
+// copied. The worker says `taken` for each chunk the download has taken in, and the page keeps
+// only a few chunks on their way, so the download never waits for the page while the page
+// decrypts the next chunks. A damaged file errors the download, which makes the browser drop
+// what it had of it. Runs in the browser on its own; uses nothing else here.
 function runSaveWorker(scope) {
   const saves = new Map(); // id -> { name, size, port }, until its address is opened
 
@@ -101,30 +104,43 @@ function runSaveWorker(scope) {
     }));
   });
 
+  // Chunks wait here until the download asks for one; a damaged file ends it at once.
   function stream(port) {
-    let taken = null;
+    const arrived = [];
+    let done = false;
+    let damaged = false;
+    let wake = null;
     return new ReadableStream({
       start(controller) {
         port.onmessage = ({ data }) => {
-          if (data.bytes) controller.enqueue(data.bytes);
-          else if (data.done) controller.close();
-          else controller.error(new Error('the file is damaged'));
-          if (!data.bytes) port.close();
-          taken?.();
-          taken = null;
+          if (data.bytes) arrived.push(data.bytes);
+          else if (data.done) done = true;
+          else {
+            damaged = true;
+            arrived.splice(0);
+            controller.error(new Error('the file is damaged'));
+            port.close();
+          }
+          wake?.();
+          wake = null;
         };
       },
-      pull() {
-        return new Promise((resolve) => {
-          taken = resolve;
-          port.postMessage({ more: true });
-        });
+      async pull(controller) {
+        while (!arrived.length && !done && !damaged) await new Promise((resolve) => (wake = resolve));
+        if (damaged) return;
+        if (arrived.length) {
+          controller.enqueue(arrived.shift());
+          port.postMessage({ taken: true });
+          return;
+        }
+        controller.close();
+        port.close();
       },
       cancel() {
         port.postMessage({ cancelled: true });
         port.close();
       },
-    }, { highWaterMark: 4 });
+    }, { highWaterMark: 1 });
   }
 
   // The name as typed, and a plain-ASCII stand-in for browsers that do not read the first.
@@ -135,15 +151,43 @@ function runSaveWorker(scope) {
   }
 }
 
+// The page's decryption worker: it opens the sealed chunks the page posts, so that decryption,
+// which can hold a thread for a while, never holds up the page's requests or the download.
+// Each message is { id, key, sealed, index, last }; the answer gives the chunk's buffer back,
+// with `plain` when the chunk opened, null when it did not, and `unable` set when this worker
+// could not load the share format. Runs in the browser on its own; `formatAt` is the address
+// of the share format module.
+function runOpener(formatAt) {
+  const loaded = import(formatAt);
+  loaded.catch(() => {});
+  self.addEventListener('message', async ({ data: { id, key, sealed, index, last } }) => {
+    let format;
+    try {
+      format = await loaded;
+    } catch {
+      self.postMessage({ id, sealed, unable: true }, [sealed.buffer]);
+      return;
+    }
+    let plain = null;
+    try {
+      plain = await format.openChunk(key, sealed, index, last);
+    } catch {}
+    self.postMessage({ id, plain, sealed }, plain ? [plain.buffer, sealed.buffer] : [sealed.buffer]);
+  });
+}
+
 // The service worker's script, and the addresses of saves, which only it answers.
 const saveWorker = '/assets/save.js';
 export const saveScope = '/assets/save/';
+const opener = '/assets/open.js';
 
 // Runs in the browser. `format` is the share format module (pageModule() of format.js);
-// `saveAt` names the service worker's script and its scope.
+// `saveAt` names the service worker's script and its scope, and the decryption worker's script.
 function runPage(format, saveAt) {
   const CHUNKS_A_REQUEST = 16;
-  const CHUNKS_AHEAD = 4;
+  const CHUNKS_AHEAD = 6; // fetched and decrypted ahead of the one handed on
+  const OPENERS = 2; // decryption workers
+  const CHUNKS_ON_THEIR_WAY = 4; // handed to the service worker, not yet taken by the download
   const TEXT = {
     incomplete: 'This link is incomplete. Copy the whole link, including everything after the # sign, and open it again.',
     // The secret reads, but the link page does not know it: a character of the link was changed.
@@ -177,6 +221,15 @@ function runPage(format, saveAt) {
     return TEXT.failed;
   };
 
+  // The server's error answer, as a Refusal.
+  function refusal(status, code) {
+    if (status === 404) return new Refusal('notFound');
+    if (status === 410) return new Refusal(code === 'used' ? 'used' : 'expired');
+    if (status === 409 || (status === 500 && code === 'damaged')) return new Refusal('damagedLink');
+    if (status === 403) return new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongLink');
+    return new Refusal('failed');
+  }
+
   async function api(path, options = {}) {
     const response = await fetch(`/api/s/${id}${path}`, { cache: 'no-store', ...options });
     if (response.ok) return response;
@@ -184,11 +237,7 @@ function runPage(format, saveAt) {
     try {
       code = (await response.json()).error;
     } catch {}
-    if (response.status === 404) throw new Refusal('notFound');
-    if (response.status === 410) throw new Refusal(code === 'used' ? 'used' : 'expired');
-    if (response.status === 409 || (response.status === 500 && code === 'damaged')) throw new Refusal('damagedLink');
-    if (response.status === 403) throw new Refusal(code === 'ticket' ? 'ticketTimedOut' : 'wrongLink');
-    throw new Refusal('failed');
+    throw refusal(response.status, code);
   }
 
   function element(tag, attributes = {}, ...children) {
@@ -271,10 +320,11 @@ function runPage(format, saveAt) {
     show('This link needs a password', input, element('p', {}, TEXT.noPassword), form);
   }
 
-  // Files are saved as they are decrypted, chunk by chunk: the page's service worker answers a
-  // save address of its own with the bytes the page hands it, and the browser's download takes
-  // them from there, so no file is ever held whole. A browser without service workers gets each
-  // file whole from memory instead.
+  // Files are saved as they are decrypted, chunk by chunk: the page reads the sealed chunks,
+  // its decryption workers open them, and the page's service worker answers a save address of
+  // its own with the bytes the page hands it; the browser's download takes them from there, so
+  // no file is ever held whole. A browser without service workers gets each file whole from
+  // memory instead.
   let registering = null; // the service worker's registration, once asked for
 
   function saveWorkerReady() {
@@ -291,71 +341,134 @@ function runPage(format, saveAt) {
       if (!registration.active) throw new Error('the save worker did not start');
       return registration;
     })();
+    registering.catch(() => {}); // a download that needs it sees the failure
     return registering;
   }
 
-  // A save in the browser's downloads, fed one chunk at a time: write() waits until the download
-  // has taken the chunk before, close() ends it, abort() makes the browser drop it unfinished.
-  async function streamedSave(name, size) {
-    if (!navigator.serviceWorker) return heldSave(name);
+  // Opens sealed chunks in the decryption worker, or in the page where it can't: a function of
+  // (key, sealed, index, last) that resolves with { plain, sealed }, `plain` null for a chunk
+  // that does not open, `sealed` the chunk again, in a buffer that may be used again.
+  let opening = null;
+
+  function chunkOpener() {
+    const inPage = async (key, sealed, index, last) => {
+      try {
+        return { plain: await format.openChunk(key, sealed, index, last), sealed };
+      } catch {
+        return { plain: null, sealed };
+      }
+    };
+    if (opening) return opening;
+    const workers = [];
+    try {
+      for (let n = 0; n < OPENERS; n++) workers.push(new Worker(saveAt.opener));
+    } catch {
+      for (const worker of workers) worker.terminate();
+      return (opening = inPage);
+    }
+    const waiting = new Map(); // id -> the chunk's key, index and last, and its promise's ends
+    let failed = false; // from then on the page opens the chunks itself
+    for (const worker of workers) {
+      worker.addEventListener('message', ({ data }) => {
+        const { key, index, last, resolve } = waiting.get(data.id);
+        waiting.delete(data.id);
+        if (data.unable) failed = true;
+        resolve(data.unable ? inPage(key, data.sealed, index, last) : data);
+      });
+      // The chunks it had went down with it.
+      worker.addEventListener('error', () => {
+        failed = true;
+        for (const [id, { reject }] of waiting) {
+          if (id % OPENERS !== workers.indexOf(worker)) continue;
+          reject(new Error('a decryption worker stopped'));
+          waiting.delete(id);
+        }
+      });
+    }
+    let next = 0;
+    return (opening = (key, sealed, index, last) => failed ? inPage(key, sealed, index, last) : new Promise((resolve, reject) => {
+      const id = next++;
+      waiting.set(id, { key, index, last, resolve, reject });
+      workers[id % OPENERS].postMessage({ id, key, sealed, index, last }, [sealed.buffer]);
+    }));
+  }
+
+  function follow(attributes) {
+    const link = element('a', attributes);
+    document.body.append(link);
+    link.click();
+    link.remove();
+  }
+
+  // A save in the browser's downloads, fed one chunk at a time: write() hands a chunk on (and
+  // gives it away) once fewer than CHUNKS_ON_THEIR_WAY wait for the download, close() ends it
+  // when the download has taken them all, abort() makes the browser drop it unfinished.
+  // `progress(bytes)` as the download takes them.
+  async function streamedSave(name, size, progress) {
+    if (!navigator.serviceWorker) return heldSave(name, progress);
     let registration;
     try {
       registration = await saveWorkerReady();
     } catch {
-      return heldSave(name);
+      return heldSave(name, progress);
     }
     const id = crypto.randomUUID();
     const { port1: port, port2 } = new MessageChannel();
-    let credit = 0;
+    const onTheirWay = []; // the sizes of the chunks handed on and not yet taken
+    let taken = 0;
     let cancelled = false;
     let wake = null;
     let ready;
     const started = new Promise((resolve) => (ready = resolve));
     port.onmessage = ({ data }) => {
       if (data.ready) ready();
-      if (data.more) credit++;
+      if (data.taken) progress((taken += onTheirWay.shift()));
       if (data.cancelled) cancelled = true;
       wake?.();
     };
     registration.active.postMessage({ save: { id, name, size } }, [port2]);
     await started;
-    const link = element('a', { href: saveAt.scope + id });
-    document.body.append(link);
-    link.click();
-    link.remove();
+    follow({ href: saveAt.scope + id });
     // Messages keep the service worker running while the download goes on.
     const alive = setInterval(() => registration.active?.postMessage({ alive: true }), 10_000);
-    const end = (message) => {
-      clearInterval(alive);
-      cancelled = true; // a write still waiting for its turn gives up
-      wake?.();
-      port.postMessage(message);
+    const until = async (condition) => {
+      while (!condition() && !cancelled) await new Promise((resolve) => (wake = resolve));
+      if (cancelled) {
+        clearInterval(alive);
+        throw new Refusal('cancelled');
+      }
     };
     return {
       async write(bytes) {
-        while (!credit && !cancelled) await new Promise((resolve) => (wake = resolve));
-        if (cancelled) {
-          clearInterval(alive);
-          throw new Refusal('cancelled');
-        }
-        credit--;
+        await until(() => onTheirWay.length < CHUNKS_ON_THEIR_WAY);
+        onTheirWay.push(bytes.length);
         port.postMessage({ bytes }, [bytes.buffer]);
       },
-      close: () => end({ done: true }),
-      abort: () => end({ damaged: true }),
+      async close() {
+        await until(() => !onTheirWay.length);
+        clearInterval(alive);
+        port.postMessage({ done: true });
+      },
+      abort() {
+        clearInterval(alive);
+        cancelled = true; // a write still waiting for its turn gives up
+        wake?.();
+        port.postMessage({ damaged: true });
+      },
     };
   }
 
-  function heldSave(name) {
+  function heldSave(name, progress) {
     const parts = [];
+    let held = 0;
     return {
-      write: async (bytes) => parts.push(bytes),
-      close() {
+      async write(bytes) {
+        parts.push(bytes);
+        progress((held += bytes.length));
+      },
+      async close() {
         const url = URL.createObjectURL(new Blob(parts, { type: 'application/octet-stream' }));
-        const link = element('a', { href: url, download: name });
-        document.body.append(link);
-        link.click();
-        link.remove();
+        follow({ href: url, download: name });
         setTimeout(() => URL.revokeObjectURL(url), 60_000);
       },
       abort: () => parts.splice(0),
@@ -413,46 +526,119 @@ function runPage(format, saveAt) {
       }
     }
 
-    // The sealed chunks of file `index` in order, read from requests of a few chunks each; the
-    // next request is on its way while one is read, and the browser takes in a little of it
-    // meanwhile, so the network is busy while a chunk is decrypted. The last chunk read may be
-    // short when the object is.
-    async function* sealedChunks(index, size, chunkSize, signal) {
-      const count = format.chunkCount(size, chunkSize);
-      const request = (first) => {
-        const start = format.chunkRange(size, chunkSize, first).offset;
-        const end = format.chunkRange(size, chunkSize, Math.min(count, first + CHUNKS_A_REQUEST) - 1);
-        const range = `bytes=${start}-${end.offset + end.length - 1}`;
-        const response = api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal });
-        response.catch(() => {}); // awaited in turn; one that fails after an earlier one is moot
-        return response;
-      };
-      let next = request(0);
-      for (let first = 0; first < count; first += CHUNKS_A_REQUEST) {
-        const reader = (await next).body.getReader();
-        if (first + CHUNKS_A_REQUEST < count) next = request(first + CHUNKS_A_REQUEST);
-        let piece = new Uint8Array(0);
-        for (let k = first; k < Math.min(count, first + CHUNKS_A_REQUEST); k++) {
-          const { length } = format.chunkRange(size, chunkSize, k);
-          const sealed = new Uint8Array(length);
+    // Reads a response's body into buffers of the caller's: fill(view) fills the view as far as
+    // the body goes and gives back what it filled, in the same memory, which may now belong to
+    // another buffer object. Where the browser can, the body is read straight into the view:
+    // a buffer of the browser's for every piece read would cost more than the reading.
+    function bodyReader(response) {
+      let reader;
+      try {
+        reader = response.body.getReader({ mode: 'byob' });
+      } catch {
+        reader = null;
+      }
+      if (reader) {
+        return {
+          async fill(view) {
+            // Each read takes the buffer away, and the view with it.
+            let { buffer, byteOffset, length } = view;
+            let filled = 0;
+            while (filled < length) {
+              const { done, value } = await reader.read(new Uint8Array(buffer, byteOffset + filled, length - filled));
+              buffer = value.buffer;
+              if (done) break;
+              filled += value.length;
+            }
+            return new Uint8Array(buffer, byteOffset, filled);
+          },
+          release: () => reader.releaseLock(),
+        };
+      }
+      reader = response.body.getReader();
+      let piece = new Uint8Array(0);
+      return {
+        async fill(view) {
           let filled = 0;
-          while (filled < length) {
+          while (filled < view.length) {
             if (!piece.length) {
               const { done, value } = await reader.read();
-              if (done) {
-                yield sealed.subarray(0, filled);
-                return;
-              }
+              if (done) break;
               piece = value;
             }
-            const taken = Math.min(piece.length, length - filled);
-            sealed.set(piece.subarray(0, taken), filled);
+            const taken = Math.min(piece.length, view.length - filled);
+            view.set(piece.subarray(0, taken), filled);
             piece = piece.subarray(taken);
             filled += taken;
           }
-          yield sealed;
+          return view.subarray(0, filled);
+        },
+        release: () => reader.releaseLock(),
+      };
+    }
+
+    // The plain chunks of one sealed file in order, as they are fetched and decrypted. Requests
+    // bring a few chunks each, and the next one is on its way while one is read; up to
+    // CHUNKS_AHEAD chunks are fetched and decrypted ahead of the one taken, and no more, so the
+    // network, decryption and the download keep each other busy without the file piling up in
+    // memory. `fetchRange(range)` answers a "bytes=a-b" range with a successful response or
+    // throws. A chunk that does not open, or comes short, throws an error whose `damaged` is set.
+    async function* plainChunks(fetchRange, key, size, chunkSize) {
+      const count = format.chunkCount(size, chunkSize);
+      const damaged = () => Object.assign(new Error('the file is damaged'), { damaged: true });
+
+      // The sealed chunks from the requests in turn; the last one read may be short when the
+      // object is. Chunk k is read into the buffer chunk k - CHUNKS_AHEAD had, which is back
+      // from decryption by the time chunk k is asked for: a new buffer of a chunk's size for
+      // each chunk would cost about as much as its decryption.
+      const buffers = [];
+      async function* sealedChunks() {
+        const request = (first) => {
+          const start = format.chunkRange(size, chunkSize, first).offset;
+          const end = format.chunkRange(size, chunkSize, Math.min(count, first + CHUNKS_A_REQUEST) - 1);
+          const response = fetchRange(`bytes=${start}-${end.offset + end.length - 1}`);
+          response.catch(() => {}); // awaited in turn; one that fails after an earlier one is moot
+          return response;
+        };
+        let next = request(0);
+        for (let first = 0; first < count; first += CHUNKS_A_REQUEST) {
+          const body = bodyReader(await next);
+          if (first + CHUNKS_A_REQUEST < count) next = request(first + CHUNKS_A_REQUEST);
+          for (let k = first; k < Math.min(count, first + CHUNKS_A_REQUEST); k++) {
+            const { length } = format.chunkRange(size, chunkSize, k);
+            buffers[k % CHUNKS_AHEAD] ??= new Uint8Array(format.chunkRange(size, chunkSize, 0).length);
+            const sealed = await body.fill(buffers[k % CHUNKS_AHEAD].subarray(0, length));
+            buffers[k % CHUNKS_AHEAD] = new Uint8Array(sealed.buffer);
+            const short = sealed.length < length; // the chunk is gone to be decrypted after yield
+            yield sealed;
+            if (short) return;
+          }
+          body.release();
         }
-        reader.releaseLock();
+      }
+
+      const sealed = sealedChunks();
+      const open = chunkOpener();
+      const ahead = []; // the chunks being fetched and decrypted, in order
+      let asked = 0;
+      const readAhead = () => {
+        if (asked === count) return;
+        const k = asked++;
+        const opened = sealed.next().then(async ({ value }) => {
+          const { length, last } = format.chunkRange(size, chunkSize, k);
+          if (value?.length !== length) throw damaged();
+          const { plain, sealed: given } = await open(key, value, k, last);
+          buffers[k % CHUNKS_AHEAD] = new Uint8Array(given.buffer);
+          if (!plain) throw damaged();
+          return plain;
+        });
+        opened.catch(() => {}); // awaited in turn below
+        ahead.push(opened);
+      };
+      for (let k = 0; k < CHUNKS_AHEAD; k++) readAhead();
+      while (ahead.length) {
+        const plain = await ahead.shift();
+        readAhead();
+        yield plain;
       }
     }
 
@@ -481,47 +667,21 @@ function runPage(format, saveAt) {
           ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
         }
         const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
-        const count = format.chunkCount(file.size, chunkSize);
-        const damaged = () => Object.assign(new Error('damaged'), { damaged: file.path });
-        // Chunks are read a few ahead while one is decrypted and handed on.
-        const chunks = sealedChunks(index, file.size, chunkSize, stop.signal);
-        const ahead = [];
-        const readAhead = () => {
-          const chunk = chunks.next();
-          chunk.catch(() => {}); // awaited in turn below
-          ahead.push(chunk);
-        };
-        for (let k = 0; k < CHUNKS_AHEAD; k++) readAhead();
-        let done = 0;
-        let writing = null;
-        for (let k = 0; k < count; k++) {
-          let sealed;
-          try {
-            sealed = (await ahead.shift()).value;
-            readAhead();
-          } catch (failure) {
-            throw failure instanceof Refusal && failure.key === 'damagedLink' ? damaged() : failure;
+        const fetchRange = (range) => api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal: stop.signal });
+        try {
+          for await (const plain of plainChunks(fetchRange, key, file.size, chunkSize)) {
+            // The download begins with the first chunk that opened: a file damaged from its
+            // start leaves nothing behind at all.
+            save ??= await streamedSave(file.path.split('/').pop() || 'download', file.size, setDone);
+            await save.write(plain);
           }
-          const { length, last } = format.chunkRange(file.size, chunkSize, k);
-          let plain;
-          try {
-            if (sealed?.length !== length) throw new Error('a chunk has the wrong length');
-            plain = await format.openChunk(key, sealed, k, last);
-          } catch {
-            throw damaged();
-          }
-          // The download begins with the first chunk that opened: a file damaged from its
-          // start leaves nothing behind at all.
-          save ??= await streamedSave(file.path.split('/').pop() || 'download', file.size);
-          // The chunk before went on to the download while this one was decrypted.
-          await writing;
-          const handed = (done += plain.length);
-          writing = save.write(plain).then(() => setDone(handed));
-          writing.catch(() => {}); // awaited with the next chunk, or moot after a failure
+        } catch (failure) {
+          // A chunk that does not open, or a sealed file the server finds damaged.
+          const damaged = failure.damaged || (failure instanceof Refusal && failure.key === 'damagedLink');
+          throw damaged ? Object.assign(new Error('damaged'), { damaged: file.path }) : failure;
         }
-        await writing;
+        await save.close();
         running = false;
-        save.close();
         setState('saved', 'Saved');
         saved.textContent = `Saved “${file.path}”.`;
       } catch (failure) {
@@ -539,6 +699,9 @@ function runPage(format, saveAt) {
     const summary = element('p', {}, `${count} ${count === 1 ? 'file' : 'files'}, ${byteCount(total)}`);
     const all = element('button', { type: 'button', onclick: () => run(rows.map((row) => row.index), all) }, 'Download all');
     if (count > 1) buttons.push(all);
+    // Now, so that the first download need not wait for them.
+    saveWorkerReady();
+    chunkOpener();
     show(manifest.title || 'Shared files', null, summary, ...(count > 1 ? [all] : []), notice,
       element('ul', {}, ...rows.map((row) => row.node)), saved);
   }
@@ -562,8 +725,9 @@ export const files = {
   '/assets/page.css': { type: 'text/css', text: style },
   '/assets/format.js': { type: 'text/javascript', text: pageModule() },
   [saveWorker]: { type: 'text/javascript', text: `(${runSaveWorker.toString()})(${JSON.stringify(saveScope)});\n` },
+  [opener]: { type: 'text/javascript', text: `(${runOpener.toString()})('/assets/format.js');\n` },
   '/assets/page.js': {
     type: 'text/javascript',
-    text: `import * as format from '/assets/format.js';\n(${runPage.toString()})(format, ${JSON.stringify({ worker: saveWorker, scope: saveScope })});\n`,
+    text: `import * as format from '/assets/format.js';\n(${runPage.toString()})(format, ${JSON.stringify({ worker: saveWorker, scope: saveScope, opener })});\n`,
   },
 };

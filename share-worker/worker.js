@@ -4,8 +4,9 @@
 // "meta.json" allows: expiry, the download limit and the download count.
 //
 //   GET  /s/<id>                the page
-//   GET  /assets/...            its script, the share format, its style sheet and the service
-//                               worker that saves files as they are decrypted
+//   GET  /assets/...            its script, the share format, its style sheet, the service
+//                               worker that saves files as they are decrypted and the worker
+//                               that decrypts them
 //   GET  /api/s/<id>            whether the link opens, and whether it needs a password
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
