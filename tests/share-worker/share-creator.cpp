@@ -94,18 +94,20 @@ int create(const QJsonObject &script)
             sharedPaths.append(QFileInfo(path.toString()).fileName());
         }
         const QDateTime now = QDateTime::currentDateTimeUtc().addSecs(-share.value(u"age").toInteger());
-        const ShareRecord record = await(ShareCreator(storage, ShareFormat::passwordRounds)
-                                             .create(ShareFiles::collect(picked), ShareFiles::title(picked), sharedPaths,
-                                                     options(share), workerURL, QStringLiteral("Test machine"), now,
-                                                     ShareFormat::chunkSize, {},
-                                                     [](ShareRecord) -> QCoro::Task<> { co_return; }));
+        const ShareRecord record =
+            await(ShareCreator(storage, ShareFormat::passwordRounds)
+                      .create(ShareFiles::collect(picked), ShareFiles::title(picked), sharedPaths, options(share),
+                              workerURL, QStringLiteral("Test machine"), now, ShareFormat::chunkSize, {},
+                              [](ShareRecord) -> QCoro::Task<> { co_return; }));
 
         // The link's objects as the bucket holds them, for the link page's own bucket.
-        const RcloneResult copied = await(ProcessRunner::run(
-            TestSupport::ShareBucket::rclone(),
-            {QStringLiteral("copy"), QStringLiteral("drive:%1/%2/%3").arg(bucket.secrets().bucket, QLatin1String(ShareFormat::sharesFolder), record.id),
-             folder + u'/' + record.id},
-            bucket.environment()));
+        const RcloneResult copied = await(
+            ProcessRunner::run(TestSupport::ShareBucket::rclone(),
+                               {QStringLiteral("copy"),
+                                QStringLiteral("drive:%1/%2/%3")
+                                    .arg(bucket.secrets().bucket, QLatin1String(ShareFormat::sharesFolder), record.id),
+                                folder + u'/' + record.id},
+                               bucket.environment()));
         if (copied.status != 0)
             throw std::runtime_error("cannot copy the share's objects: " + copied.stderrText().toStdString());
 
@@ -120,9 +122,12 @@ int create(const QJsonObject &script)
 QString kindName(ShareInfo::Status::Kind kind)
 {
     switch (kind) {
-    case ShareInfo::Status::live: return QStringLiteral("live");
-    case ShareInfo::Status::ended: return QStringLiteral("ended");
-    case ShareInfo::Status::unknown: break;
+    case ShareInfo::Status::live:
+        return QStringLiteral("live");
+    case ShareInfo::Status::ended:
+        return QStringLiteral("ended");
+    case ShareInfo::Status::unknown:
+        break;
     }
     return QStringLiteral("unknown");
 }
@@ -134,7 +139,8 @@ int status(const QJsonArray &records)
         const ShareRecord record = ShareRecords::decoded(QJsonDocument(value.toObject()).toJson());
         const HTTPResponse response = await(liveHTTPSend(ShareInfo::request(record)));
         const ShareInfo::Status status = ShareInfo::status(response.status, response.body);
-        QJsonObject answer{{QStringLiteral("http"), response.status}, {QStringLiteral("status"), kindName(status.kind)}};
+        QJsonObject answer{{QStringLiteral("http"), response.status},
+                           {QStringLiteral("status"), kindName(status.kind)}};
         if (status.info) {
             const auto optional = [](const std::optional<qint64> &number) {
                 return number ? QJsonValue(*number) : QJsonValue(QJsonValue::Null);
