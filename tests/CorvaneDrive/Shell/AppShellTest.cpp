@@ -671,6 +671,10 @@ TEST_F(AppShellTest, QuitWithUploadsPendingAsksAndWaitKeepsTheDriveRunning)
     const QString item = awaitItem(tray);
     ASSERT_FALSE(item.isEmpty()) << first.readAll().toStdString();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return mounted(); }, 60s));
+    // The question depends on the pending count the application has read from the engine.
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return toolTip(item).startsWith(QStringLiteral("Ovra \u2014 Uploading 2 files")); }, 60s))
+        << toolTip(item).toStdString();
 
     // From the menu: the question; "Wait" keeps everything running.
     ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
