@@ -405,7 +405,7 @@ protected:
         const Accessible *close = window->find(QStringLiteral("push button"), DonePresenter::closeTitle);
         ASSERT_TRUE(close);
         ASSERT_NO_FATAL_FAILURE(clickOn(*close));
-        ASSERT_TRUE(TestSupport::spinUntil([&] { return display.windows(windowPattern).isEmpty(); }, 30s))
+        ASSERT_TRUE(TestSupport::spinUntil([&] { return display.windows(windowPattern).isEmpty(); }, 60s))
             << "the setup window stayed";
     }
 
@@ -469,7 +469,7 @@ protected:
     // The item the tray got, once it registered.
     QString awaitItem(StatusNotifierStandIn &tray)
     {
-        TestSupport::spinUntil([&] { return !tray.items().isEmpty(); }, 30s);
+        TestSupport::spinUntil([&] { return !tray.items().isEmpty(); }, 60s);
         return tray.items().value(0);
     }
 
@@ -614,7 +614,7 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuit
     TestSupport::spinUntil([] { return false; }, 300ms);
     display.saveScreenshot(QStringLiteral("shell-share-files-panel"));
     press(panel, {QStringLiteral("Escape")});
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Share$")).isEmpty(); }, 20s));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Share$")).isEmpty(); }, 60s));
 
     // The update check says that this build does not update itself.
     ASSERT_TRUE(click(item, QStringLiteral("Check for Updates…")));
@@ -622,7 +622,7 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuit
     ASSERT_FALSE(alert.isEmpty()) << "the menu entry opened no window";
     display.saveScreenshot(QStringLiteral("shell-no-updates-alert"));
     press(alert, {QStringLiteral("Return")});
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Ovra$")).isEmpty(); }, 20s));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Ovra$")).isEmpty(); }, 60s));
 
     // Nothing waits to upload: quitting asks nothing and leaves nothing behind.
     ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
@@ -648,12 +648,12 @@ TEST_F(AppShellTest, WithoutATrayTheHomeWindowShowsAndASecondStartRaisesIt)
         return stack.indexOf(upper) > stack.indexOf(lower) && stack.indexOf(lower) >= 0;
     };
     ASSERT_TRUE(display.xdotool({QStringLiteral("windowraise"), setup}));
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return above(setup, home); }, 10s))
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return above(setup, home); }, 60s))
         << display.stacking().join(u' ').toStdString() << " home " << home.toStdString() << " setup "
         << setup.toStdString();
     start(second);
     EXPECT_TRUE(endsCleanly(second, 30s)) << second.readAll().toStdString();
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return above(home, setup); }, 20s))
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return above(home, setup); }, 60s))
         << "the first instance did not bring its home window forward: " << display.stacking().join(u' ').toStdString()
         << " home " << home.toStdString() << " setup " << setup.toStdString();
     EXPECT_EQ(first.state(), QProcess::Running);
@@ -682,7 +682,7 @@ TEST_F(AppShellTest, QuitWithUploadsPendingAsksAndWaitKeepsTheDriveRunning)
     ASSERT_FALSE(question.isEmpty()) << "no question while uploads are pending";
     display.saveScreenshot(QStringLiteral("shell-quit-question"));
     press(question, {QStringLiteral("Return")});
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Ovra$")).isEmpty(); }, 20s));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Ovra$")).isEmpty(); }, 60s));
     TestSupport::spinUntil([] { return false; }, 1s);
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_TRUE(mounted());
@@ -737,7 +737,7 @@ TEST_F(AppShellTest, PowerOffStopsTheDriveWithoutAQuestionAndReleasesTheInhibito
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
     EXPECT_FALSE(mounted());
     EXPECT_FALSE(engineRunning());
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return inhibitors().isEmpty(); }, 10s)) << "the inhibitor is still held";
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return inhibitors().isEmpty(); }, 60s)) << "the inhibitor is still held";
 }
 
 TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
@@ -766,13 +766,13 @@ TEST_F(AppShellTest, KeepRequestsAndHellosFromTheFileManagerReachTheModel)
                         {QStringLiteral("paths"), QJsonArray{mountFolder + QStringLiteral("/notes.txt")}}};
     ASSERT_TRUE(post(KeepShared::KeepBus::requestSignal,
                      {QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact))}));
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !states.isEmpty() && states.last().contains("notes.txt"); }, 30s))
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !states.isEmpty() && states.last().contains("notes.txt"); }, 60s))
         << states.join(u'\n').toStdString();
 
     // A hello: the same state again, although nothing changed.
     const qsizetype before = states.size();
     ASSERT_TRUE(post(KeepShared::KeepBus::helloSignal, {}));
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return states.size() > before; }, 30s));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return states.size() > before; }, 60s));
     EXPECT_EQ(states.last(), states.at(before - 1));
 
     ::kill(pid_t(first.processId()), SIGTERM);
@@ -894,7 +894,7 @@ TEST_F(AppShellTest, AnEngineKilledDuringALargeUploadIsRestartedAndTheFileArrive
             return server.bytesStored() - storedBefore >= sealedSize(large.size()) && toolTip(item) == safeToolTip
                 && mounted();
         },
-        180s))
+        300s))
         << toolTip(item).toStdString() << first.readAll().toStdString();
     display.saveScreenshot(QStringLiteral("whole-app-5-safe-after-engine-restart"));
     ASSERT_TRUE(click(item, QStringLiteral("Quit Ovra")));
