@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <unistd.h>
+
 namespace TestSupport {
 
 QString FakeEngine::program()
@@ -20,7 +22,10 @@ void FakeEngine::writeScenario(const QString &path, const QJsonObject &scenario)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(path));
-    file.write(QJsonDocument(scenario).toJson());
+    QJsonObject owned = scenario;
+    if (!owned.contains(QStringLiteral("testProcess")))
+        owned.insert(QStringLiteral("testProcess"), qint64(::getpid()));
+    file.write(QJsonDocument(owned).toJson());
     file.commit();
 }
 
@@ -71,9 +76,14 @@ bool FakeEngine::start()
     return m_server.start(
         wrapper,
         [&](int port) {
-            return QStringList{QStringLiteral("nfsmount"), QString::fromLatin1(DriveCore::RCClient::mountFs), mountPoint,
-                               QStringLiteral("--rc"), QStringLiteral("--rc-addr"),
-                               QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--log-file"), log};
+            return QStringList{QStringLiteral("nfsmount"),
+                               QString::fromLatin1(DriveCore::RCClient::mountFs),
+                               mountPoint,
+                               QStringLiteral("--rc"),
+                               QStringLiteral("--rc-addr"),
+                               QStringLiteral("127.0.0.1:%1").arg(port),
+                               QStringLiteral("--log-file"),
+                               log};
         },
         DriveCore::RcloneCommand::rcEnvironment(QString::fromLatin1(user), QString::fromLatin1(pass)),
         QString::fromLatin1(user), QString::fromLatin1(pass));

@@ -13,7 +13,8 @@ class FakeEngine {
 public:
     // The fake engine program built with the tests.
     static QString program();
-    // Writes `scenario` atomically, so that a running engine never reads half of it.
+    // Writes `scenario` atomically, so that a running engine never reads half of it, with this
+    // process as "testProcess" unless it names another: the engine ends when the test does.
     static void writeScenario(const QString &path, const QJsonObject &scenario);
     // Writes an executable script that runs the fake engine with the arguments it is given and
     // the scenario at `scenarioPath`: the engine program for code that starts the engine with

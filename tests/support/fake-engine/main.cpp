@@ -29,6 +29,8 @@
 //                    exit, and SIGKILL leaves it listed with its daemon dead
 //   "orphan":        true: run on in a child whose parent exits at once with status 0, as an
 //                    engine left behind by an application that went away
+//   "testProcess":   the process id of the test that wrote the scenario: once it is gone (a
+//                    test that crashed and ran no clean-up), the engine unmounts and exits
 // "fake/connections" answers {"connections": n}, the TCP connections accepted so far.
 
 #include "DriveCore/platform/MountTable.h"
@@ -38,14 +40,15 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QDir>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -68,11 +71,31 @@ struct Options {
 
 // Flags of the mount command line that take a value; all others stand alone.
 const QStringList valueFlags = {
-    "--volname", "--cache-dir", "--vfs-cache-mode", "--vfs-read-chunk-size", "--vfs-read-chunk-streams",
-    "--vfs-read-ahead", "--buffer-size", "--vfs-write-back", "--dir-cache-time", "--s3-chunk-size",
-    "--s3-upload-concurrency", "--vfs-cache-max-size", "--vfs-cache-max-age", "--vfs-pin-file", "--contimeout",
-    "--low-level-retries", "--vfs-trash-dir", "--vfs-conflict-name", "--rc-addr", "--log-file", "--log-level",
-    "--log-file-max-size", "--log-file-max-backups", "--option", "--scenario",
+    "--volname",
+    "--cache-dir",
+    "--vfs-cache-mode",
+    "--vfs-read-chunk-size",
+    "--vfs-read-chunk-streams",
+    "--vfs-read-ahead",
+    "--buffer-size",
+    "--vfs-write-back",
+    "--dir-cache-time",
+    "--s3-chunk-size",
+    "--s3-upload-concurrency",
+    "--vfs-cache-max-size",
+    "--vfs-cache-max-age",
+    "--vfs-pin-file",
+    "--contimeout",
+    "--low-level-retries",
+    "--vfs-trash-dir",
+    "--vfs-conflict-name",
+    "--rc-addr",
+    "--log-file",
+    "--log-level",
+    "--log-file-max-size",
+    "--log-file-max-backups",
+    "--option",
+    "--scenario",
 };
 const QStringList plainFlags = {"--rc", "--vfs-conflict-copy", "--read-only"};
 
@@ -120,8 +143,9 @@ public:
 
     void write(const char *level, const QString &text)
     {
-        append(QStringLiteral("%1 %2: %3").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")),
-                                                QString::fromLatin1(level).leftJustified(6), text));
+        append(QStringLiteral("%1 %2: %3")
+                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")),
+                        QString::fromLatin1(level).leftJustified(6), text));
     }
 
     void append(const QString &line)
@@ -150,10 +174,11 @@ FakeHttpResponse json(int status, const QJsonObject &object)
 // The engine's form of a refused call.
 FakeHttpResponse failure(const QString &method, const QJsonObject &params, int status, const QString &error)
 {
-    return json(status, {{QStringLiteral("error"), error},
-                         {QStringLiteral("input"), params},
-                         {QStringLiteral("path"), method},
-                         {QStringLiteral("status"), status}});
+    return json(status,
+                {{QStringLiteral("error"), error},
+                 {QStringLiteral("input"), params},
+                 {QStringLiteral("path"), method},
+                 {QStringLiteral("status"), status}});
 }
 
 // The engine's own FUSE mount: a bindfs daemon of ours that dies with us.
@@ -173,8 +198,9 @@ public:
             if (!m_unmounting)
                 m_log.write("ERROR", QStringLiteral("mount: the file system daemon ended"));
         });
-        m_daemon.start(QStringLiteral("bindfs"),
-                       {QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("subtype=rclone"), folder, mountPoint});
+        m_daemon.start(
+            QStringLiteral("bindfs"),
+            {QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("subtype=rclone"), folder, mountPoint});
         if (!m_daemon.waitForStarted())
             m_log.write("ERROR", QStringLiteral("mount: bindfs could not be started"));
     }
@@ -192,7 +218,8 @@ public:
         }
         const QByteArray path = QFile::encodeName(m_mountPoint);
         if (::umount2(path.constData(), MNT_DETACH) != 0)
-            QProcess::execute(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
+            QProcess::execute(QStringLiteral("fusermount3"),
+                              {QStringLiteral("-u"), QStringLiteral("-z"), m_mountPoint});
         // A mount detached while something still holds it keeps its daemon: end it.
         m_daemon.terminate();
         if (!m_daemon.waitForFinished(1000))
@@ -245,12 +272,26 @@ int main(int argc, char **argv)
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char number = 0;
         [[maybe_unused]] const auto read = ::read(signalPipe[0], &number, 1);
-        log.write("NOTICE", number == SIGINT ? QStringLiteral("Signal received: interrupt")
-                                             : QStringLiteral("Signal received: terminated"));
+        log.write("NOTICE",
+                  number == SIGINT ? QStringLiteral("Signal received: interrupt")
+                                   : QStringLiteral("Signal received: terminated"));
         mount.unmount();
         log.write("INFO", QStringLiteral("Exiting..."));
         app.exit(0);
     });
+    // Outlives the application that started it, as a real engine does, but not the test.
+    QTimer ownerWatch;
+    if (const pid_t testProcess = pid_t(scenario.value(QStringLiteral("testProcess")).toInteger()); testProcess > 0) {
+        QObject::connect(&ownerWatch, &QTimer::timeout, &app, [&, testProcess] {
+            if (::kill(testProcess, 0) == 0 || errno != ESRCH)
+                return;
+            log.write("NOTICE", QStringLiteral("The test is gone"));
+            mount.unmount();
+            app.exit(0);
+        });
+        ownerWatch.start(1000);
+    }
+
     const bool ignoreSignals = scenario.value(QStringLiteral("ignoreSignals")).toBool();
     std::signal(SIGINT, ignoreSignals ? SIG_IGN : onSignal);
     std::signal(SIGTERM, ignoreSignals ? SIG_IGN : onSignal);
@@ -262,59 +303,66 @@ int main(int argc, char **argv)
 
     EngineMethods methods(options.fs);
     FakeHttpServer *server = nullptr;
-    server = new FakeHttpServer([&](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
-        if (needsAuthorization && request.header("authorization") != authorization) {
-            respond({401, "Unauthorized\n", "text/plain; charset=utf-8", {{"Www-Authenticate", "Basic realm=\"rclone\""}}});
-            return;
-        }
-        if (request.method != "POST") {
-            respond({404, "Not Found\n", "text/plain; charset=utf-8", {}});
-            return;
-        }
-        const QString method = QString::fromUtf8(request.path.mid(1));
-        QJsonParseError parseError;
-        const QJsonDocument body = QJsonDocument::fromJson(request.body, &parseError);
-        if (parseError.error != QJsonParseError::NoError) {
-            log.write("ERROR", QStringLiteral("rc: \"%1\": error: failed to read input JSON").arg(method));
-            respond(failure(method, {}, 400, QStringLiteral("failed to read input JSON: ") + parseError.errorString()));
-            return;
-        }
-        const QJsonObject params = body.object();
-        if (const QJsonObject current = readScenario(options.scenario); !current.isEmpty())
-            scenario = current;
-        methods.setScenario(scenario);
-        if (scenario.value(QStringLiteral("silent")).toBool())
-            return;
-        const QJsonObject rule = scenario.value(QStringLiteral("methods")).toObject().value(method).toObject();
-        if (rule.value(QStringLiteral("hang")).toBool())
-            return;
-
-        const auto answer = [&log, &methods, server, method, params, rule]() -> FakeHttpResponse {
-            if (rule.contains(QStringLiteral("status")))
-                return failure(method, params, rule.value(QStringLiteral("status")).toInt(),
-                               rule.value(QStringLiteral("error")).toString());
-            if (rule.contains(QStringLiteral("reply")))
-                return json(200, rule.value(QStringLiteral("reply")).toObject());
-            if (method == QLatin1String("fake/connections"))
-                return json(200, {{QStringLiteral("connections"), server->connectionsAccepted()}});
-            try {
-                return json(200, methods.call(method, params));
-            } catch (const MethodFailure &refused) {
-                log.write("ERROR", QStringLiteral("rc: \"%1\": error: %2").arg(method, refused.error));
-                return failure(method, params, refused.status, refused.error);
+    server = new FakeHttpServer(
+        [&](const FakeHttpRequest &request, const FakeHttpServer::Respond &respond) {
+            if (needsAuthorization && request.header("authorization") != authorization) {
+                respond({401,
+                         "Unauthorized\n",
+                         "text/plain; charset=utf-8",
+                         {{"Www-Authenticate", "Basic realm=\"rclone\""}}});
+                return;
             }
-        };
-        const double delay = rule.value(QStringLiteral("delay")).toDouble();
-        if (delay > 0)
-            QTimer::singleShot(int(delay * 1000), server, [answer, respond] { respond(answer()); });
-        else
-            respond(answer());
-    }, &app);
+            if (request.method != "POST") {
+                respond({404, "Not Found\n", "text/plain; charset=utf-8", {}});
+                return;
+            }
+            const QString method = QString::fromUtf8(request.path.mid(1));
+            QJsonParseError parseError;
+            const QJsonDocument body = QJsonDocument::fromJson(request.body, &parseError);
+            if (parseError.error != QJsonParseError::NoError) {
+                log.write("ERROR", QStringLiteral("rc: \"%1\": error: failed to read input JSON").arg(method));
+                respond(
+                    failure(method, {}, 400, QStringLiteral("failed to read input JSON: ") + parseError.errorString()));
+                return;
+            }
+            const QJsonObject params = body.object();
+            if (const QJsonObject current = readScenario(options.scenario); !current.isEmpty())
+                scenario = current;
+            methods.setScenario(scenario);
+            if (scenario.value(QStringLiteral("silent")).toBool())
+                return;
+            const QJsonObject rule = scenario.value(QStringLiteral("methods")).toObject().value(method).toObject();
+            if (rule.value(QStringLiteral("hang")).toBool())
+                return;
+
+            const auto answer = [&log, &methods, server, method, params, rule]() -> FakeHttpResponse {
+                if (rule.contains(QStringLiteral("status")))
+                    return failure(method, params, rule.value(QStringLiteral("status")).toInt(),
+                                   rule.value(QStringLiteral("error")).toString());
+                if (rule.contains(QStringLiteral("reply")))
+                    return json(200, rule.value(QStringLiteral("reply")).toObject());
+                if (method == QLatin1String("fake/connections"))
+                    return json(200, {{QStringLiteral("connections"), server->connectionsAccepted()}});
+                try {
+                    return json(200, methods.call(method, params));
+                } catch (const MethodFailure &refused) {
+                    log.write("ERROR", QStringLiteral("rc: \"%1\": error: %2").arg(method, refused.error));
+                    return failure(method, params, refused.status, refused.error);
+                }
+            };
+            const double delay = rule.value(QStringLiteral("delay")).toDouble();
+            if (delay > 0)
+                QTimer::singleShot(int(delay * 1000), server, [answer, respond] { respond(answer()); });
+            else
+                respond(answer());
+        },
+        &app);
 
     const qsizetype colon = options.rcAddr.lastIndexOf(u':');
     if (!server->listen(quint16(options.rcAddr.mid(colon + 1).toUInt()))) {
-        log.write("CRITICAL", QStringLiteral("Failed to start remote control: listen tcp %1: %2")
-                                  .arg(options.rcAddr, server->errorString()));
+        log.write("CRITICAL",
+                  QStringLiteral("Failed to start remote control: listen tcp %1: %2")
+                      .arg(options.rcAddr, server->errorString()));
         return 1;
     }
     log.write("NOTICE", QStringLiteral("Serving remote control on http://%1/").arg(options.rcAddr));
