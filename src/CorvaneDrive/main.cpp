@@ -2,6 +2,7 @@
 // and the home window where it has none, the drive started at once.
 #include "CorvaneDrive/Shell/AppDelegate.h"
 #include "CorvaneDrive/Shell/AppResources.h"
+#include "CorvaneDrive/Shell/TrayIcon.h"
 #include "DriveCore/engine/DriveProfile.h"
 #include "DriveCore/model/RcloneLocator.h"
 #include "DriveCore/platform/SingleInstance.h"
@@ -21,9 +22,11 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("com.corvane.drive"));
     // The tray is the application's face: closing the last window ends nothing.
     QApplication::setQuitOnLastWindowClosed(false);
-    if (const std::optional<QString> icons = AppResources::developmentIconFolder())
+    // The icons beside the program, for a prefix (or a build folder) the desktop does not search.
+    if (const std::optional<QString> icons = AppResources::iconFolder();
+        icons && !QIcon::themeSearchPaths().contains(*icons))
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << *icons);
-    QApplication::setWindowIcon(QIcon::fromTheme(MenuBarLabel::brandIcon));
+    QApplication::setWindowIcon(TrayIcon::face(MenuBarLabel::brandIcon));
     // Installation folders, not the user's: public. Tells an installation that lacks them.
     DriveCore::Log("app").info("Link page modules in %{public}s, help pages in %{public}s",
                                AppResources::shareWorkerFolder(), AppResources::helpFolder());

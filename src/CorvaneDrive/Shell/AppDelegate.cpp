@@ -280,13 +280,11 @@ SharesModel &AppDelegate::shares()
 void AppDelegate::applicationDidFinishLaunching()
 {
     m_signals = new TerminationSignals(this);
-    connect(m_signals, &TerminationSignals::terminateRequested, this, &AppDelegate::requestQuit);
+    // A session ending, kill or the service manager: nobody may be there to answer a question.
+    connect(m_signals, &TerminationSignals::terminateRequested, this, &AppDelegate::quitWithoutQuestion);
     connect(m_powerOff, &PowerOffWatch::poweringOff, this, [this] {
         m_poweringOff = true;
-        // A question already up must not hold the power-off: it counts as "Quit Anyway".
-        if (m_quitQuestion)
-            m_quitQuestion->done(QMessageBox::AcceptRole);
-        requestQuit();
+        quitWithoutQuestion();
     });
     followDriveForInhibitor();
     if (!m_listener->listen(m_sessionBus))
@@ -348,14 +346,24 @@ void AppDelegate::requestQuit()
     quitting();
 }
 
+void AppDelegate::quitWithoutQuestion()
+{
+    m_quitConfirmed = true;
+    // A question already up must not hold the quit: it counts as "Quit Anyway".
+    if (m_quitQuestion)
+        m_quitQuestion->done(QMessageBox::AcceptRole);
+    requestQuit();
+}
+
 QCoro::Task<> AppDelegate::quitting()
 {
     QPointer<AppDelegate> self(this);
-    if (!m_poweringOff && !m_quitConfirmed) {
+    if (!m_quitConfirmed) {
         const bool canQuit = co_await m_model->freshCanQuit();
         if (!self)
             co_return;
-        if (!canQuit && !m_poweringOff && !confirmQuitWhileUploading()) {
+        // A signal or the power-off may have come while the count was read.
+        if (!canQuit && !m_quitConfirmed && !confirmQuitWhileUploading()) {
             m_quitInProgress = false;
             co_return;
         }
@@ -386,7 +394,7 @@ bool AppDelegate::confirmQuitWhileUploading()
     m_desktop.activate();
     box.exec();
     m_quitQuestion = nullptr;
-    return box.clickedButton() == quit || m_poweringOff;
+    return box.clickedButton() == quit || m_quitConfirmed;
 }
 
 void AppDelegate::reopen()

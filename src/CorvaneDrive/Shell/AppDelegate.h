@@ -82,9 +82,9 @@ public:
     // Made on first read, then kept.
     DriveCore::SharesModel &shares();
 
-    // A quit request (menu, signal, power-off): asks the model for a fresh count, asks the
-    // user when something still uploads, and ends with the drive stopped. A second request
-    // while one is being answered is refused.
+    // A quit request from the menu: asks the model for a fresh count, asks the user when
+    // something still uploads, and ends with the drive stopped. A second request while one is
+    // being answered is refused. SIGTERM, SIGINT and the power-off quit without the question.
     void requestQuit();
     // The application was started again: the home window comes forward.
     void reopen();
@@ -99,6 +99,9 @@ signals:
     void quitReady();
 
 private:
+    // Signals and power-off: the drive stops (uploads flushed within the shutdown's bound)
+    // without asking, and a question already up counts as answered.
+    void quitWithoutQuestion();
     QCoro::Task<> quitting();
     bool confirmQuitWhileUploading();
     QCoro::Task<> reconnect();
@@ -115,6 +118,7 @@ private:
     DriveCore::SharesModel *m_shares = nullptr;
     bool m_quitInProgress = false;
     bool m_poweringOff = false;
+    // No question is asked: a termination signal or the power-off.
     bool m_quitConfirmed = false;
     WindowRegistry *m_windows;
     MenuFeed *m_feed;

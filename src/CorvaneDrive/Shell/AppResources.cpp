@@ -2,6 +2,7 @@
 
 #include "CorvaneDrive/Settings/SettingsPresenter.h"
 #include "CorvaneDrive/Setup/TurnOnDrivePresenter.h"
+#include "CorvaneDrive/Shell/MenuBarLabel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,48 +12,42 @@ namespace CorvaneDrive::AppResources {
 
 namespace {
 
+// Symbolic links resolved (Qt reads /proc/self/exe), so a link in a folder on PATH finds the
+// folders of the real program.
 QString executable()
 {
     return QCoreApplication::applicationFilePath();
 }
 
-QString installedFolder(const QString &program, const QString &name)
-{
-    return QDir::cleanPath(QFileInfo(program).absolutePath() + QStringLiteral("/../share/corvane-drive/") + name);
-}
-
 } // namespace
 
-std::optional<QString> sourceTree(const QString &program)
+QString prefix(const QString &program)
 {
-    QDir folder(QFileInfo(QFileInfo(program).canonicalFilePath()).absolutePath());
-    while (!folder.isRoot()) {
-        if (QFileInfo::exists(folder.filePath(QStringLiteral("src/CorvaneDrive/CMakeLists.txt"))))
-            return folder.absolutePath();
-        if (!folder.cdUp())
-            break;
-    }
-    return std::nullopt;
+    return QDir::cleanPath(QFileInfo(program).absolutePath() + QStringLiteral("/.."));
 }
 
-QString dataFolder(const QString &program, const QString &name, const QString &sourceFolder)
+QString dataFolder(const QString &program, const QString &name)
 {
-    const QString installed = installedFolder(program, name);
-    if (QFileInfo(installed).isDir())
-        return installed;
-    if (const std::optional<QString> tree = sourceTree(program); tree && QFileInfo(*tree + u'/' + sourceFolder).isDir())
-        return *tree + u'/' + sourceFolder;
-    return installed;
+    return prefix(program) + QStringLiteral("/share/corvane-drive/") + name;
+}
+
+std::optional<QString> iconFolder(const QString &program)
+{
+    const QString icons = prefix(program) + QStringLiteral("/share/icons");
+    if (QFileInfo::exists(icons + QStringLiteral("/hicolor/scalable/apps/") + MenuBarLabel::brandIcon
+                          + QStringLiteral(".svg")))
+        return icons;
+    return std::nullopt;
 }
 
 QString shareWorkerFolder()
 {
-    return dataFolder(executable(), QStringLiteral("share-worker"), QStringLiteral("share-worker"));
+    return dataFolder(executable(), QStringLiteral("share-worker"));
 }
 
 QString helpFolder()
 {
-    return dataFolder(executable(), QStringLiteral("help"), QStringLiteral("help"));
+    return dataFolder(executable(), QStringLiteral("help"));
 }
 
 QString fileSystemHelpPage()
@@ -65,15 +60,9 @@ QString addOnHelpPage()
     return helpFolder() + u'/' + SettingsPresenter::addOnHelpPageName;
 }
 
-std::optional<QString> developmentIconFolder()
+std::optional<QString> iconFolder()
 {
-    const QString installed =
-        QDir::cleanPath(QFileInfo(executable()).absolutePath() + QStringLiteral("/../share/icons"));
-    if (QFileInfo::exists(installed + QStringLiteral("/hicolor/scalable/apps/corvane-drive-symbolic.svg")))
-        return std::nullopt;
-    if (const std::optional<QString> tree = sourceTree(executable()))
-        return *tree + QStringLiteral("/icons");
-    return std::nullopt;
+    return iconFolder(executable());
 }
 
 } // namespace CorvaneDrive::AppResources

@@ -6,18 +6,22 @@
 
 namespace CorvaneDrive {
 
-// Where the application's own files are: installed beside the program
-// (<prefix>/share/corvane-drive/... for a program in <prefix>/bin), or, in a development build
-// that runs from inside the source tree, the source tree's own folders.
+// Where the application's own files are: beside the program, as installed
+// (<prefix>/share/corvane-drive/... and <prefix>/share/icons for a program in <prefix>/bin). A
+// build folder is laid out the same way (<build>/bin, <build>/share), wherever it is, so one
+// lookup serves an installed program and one run from its build folder.
 namespace AppResources {
 
-// The source tree above `executable`'s folder (a folder holding src/CorvaneDrive/CMakeLists.txt),
-// if any. The root is never searched.
-std::optional<QString> sourceTree(const QString &executable);
+// The folder above the folder of `executable`.
+QString prefix(const QString &executable);
 
-// The installed folder <prefix>/share/corvane-drive/<name> when it exists, else the source
-// tree's `sourceFolder`, else the installed path (which then does not exist).
-QString dataFolder(const QString &executable, const QString &name, const QString &sourceFolder);
+// <prefix>/share/corvane-drive/<name>, whether or not it exists (an installation that lacks it
+// is named in the start-up log).
+QString dataFolder(const QString &executable, const QString &name);
+
+// <prefix>/share/icons when it holds the tray icon; none otherwise (the desktop's icon theme
+// then has to have it, else the tray shows the built-in copy).
+std::optional<QString> iconFolder(const QString &executable);
 
 // For this process.
 QString shareWorkerFolder();
@@ -26,8 +30,7 @@ QString helpFolder();
 QString fileSystemHelpPage();
 // The page on turning on the file-manager plug-in.
 QString addOnHelpPage();
-// Where the tray icons are when they are not installed in the icon theme yet; none when installed.
-std::optional<QString> developmentIconFolder();
+std::optional<QString> iconFolder();
 
 } // namespace AppResources
 

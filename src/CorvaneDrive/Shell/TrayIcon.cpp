@@ -44,6 +44,11 @@ bool TrayIcon::isShown() const
     return m_icon && m_icon->isVisible();
 }
 
+QIcon TrayIcon::face(const QString &name)
+{
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/tray/") + name + QStringLiteral(".svg")));
+}
+
 void TrayIcon::render(QMenu *menu, const QList<Row> &rows, MenuFeed *feed)
 {
     menu->clear();
@@ -76,7 +81,7 @@ void TrayIcon::updateFace()
 {
     if (!m_icon || !m_label)
         return;
-    m_icon->setIcon(QIcon::fromTheme(m_label->iconName()));
+    m_icon->setIcon(face(m_label->iconName()));
     m_icon->setToolTip(m_label->toolTip());
 }
 

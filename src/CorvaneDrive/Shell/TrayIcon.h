@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+class QIcon;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -26,6 +27,10 @@ public:
     void hide();
     bool isShown() const;
     QMenu *menu() const { return m_menu; }
+
+    // The icon named `name` in the desktop's icon theme, else the copy built into the program,
+    // so that the tray is never empty where the theme lacks it.
+    static QIcon face(const QString &name);
 
     // Fills `menu` with the rows; a chosen entry's action runs once the menu has closed.
     static void render(QMenu *menu, const QList<MenuContent::Row> &rows, MenuFeed *feed);

@@ -662,7 +662,7 @@ TEST_F(AppShellTest, WithoutATrayTheHomeWindowShowsAndASecondStartRaisesIt)
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
 }
 
-TEST_F(AppShellTest, QuitWithUploadsPendingAsksAndWaitKeepsTheDriveRunning)
+TEST_F(AppShellTest, QuitWithUploadsPendingAsksAndWaitKeepsTheDriveRunningButSigtermAsksNothing)
 {
     StatusNotifierStandIn tray;
     ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
@@ -688,11 +688,17 @@ TEST_F(AppShellTest, QuitWithUploadsPendingAsksAndWaitKeepsTheDriveRunning)
     EXPECT_TRUE(mounted());
     EXPECT_TRUE(engineRunning());
 
-    // SIGTERM asks the same question afresh; "Quit Anyway" stops the drive and ends.
+    // SIGTERM asks nothing, as nobody may be there to answer (a session ending): the drive
+    // stops and the process ends.
     ::kill(pid_t(first.processId()), SIGTERM);
-    question = display.awaitWindow(QStringLiteral("^Ovra$"));
-    ASSERT_FALSE(question.isEmpty()) << "no question on SIGTERM";
-    press(question, {QStringLiteral("Tab"), QStringLiteral("space")});
+    bool asked = false;
+    TestSupport::spinUntil(
+        [&] {
+            asked = asked || !display.windows(QStringLiteral("^Ovra$")).isEmpty();
+            return first.state() == QProcess::NotRunning;
+        },
+        60s);
+    EXPECT_FALSE(asked) << "a question on SIGTERM";
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
     EXPECT_FALSE(mounted());
     EXPECT_FALSE(engineRunning());

@@ -27,6 +27,7 @@ protected:
     }
 
     QTemporaryDir root;
+    const QString marker = QString::fromLatin1(RcloneLocator::repoMarkerPath);
 };
 
 TEST_F(RcloneLocatorTest, TheInstalledHelperWinsThenTheVariableThenTheDevelopmentBuild)
@@ -44,7 +45,7 @@ TEST_F(RcloneLocatorTest, TheInstalledHelperWinsThenTheVariableThenTheDevelopmen
     const QMap<QString, QString> missing{
         {QStringLiteral("CORVANE_DRIVE_RCLONE"), root.filePath(QStringLiteral("nothing"))}};
     EXPECT_EQ(RcloneLocator::locate(app, missing), std::nullopt);
-    make(QStringLiteral("app/CMakeLists.txt"), false);
+    make(marker, false);
     const QString build = make(QStringLiteral("build/rclone"));
     EXPECT_EQ(RcloneLocator::locate(app, missing), build) << "a missing program falls through to the development build";
     EXPECT_EQ(RcloneLocator::locate(app, {}), build);
@@ -59,7 +60,7 @@ TEST_F(RcloneLocatorTest, TheDevelopmentBuildNeedsTheMarkerAndTheRootIsNeverSear
     const QString app = make(QStringLiteral("tree/inner/bin/corvane-drive"));
     make(QStringLiteral("tree/inner/build/rclone")); // no marker beside it
     EXPECT_EQ(RcloneLocator::repoBuild(app), std::nullopt);
-    make(QStringLiteral("tree/app/CMakeLists.txt"), false);
+    make(QStringLiteral("tree/") + marker, false);
     const QString outer = make(QStringLiteral("tree/build/rclone"));
     EXPECT_EQ(RcloneLocator::repoBuild(app), outer) << "the search goes on upwards";
 
@@ -68,6 +69,21 @@ TEST_F(RcloneLocatorTest, TheDevelopmentBuildNeedsTheMarkerAndTheRootIsNeverSear
     EXPECT_EQ(RcloneLocator::repoBuild(root.filePath(QStringLiteral("link"))), outer);
 
     EXPECT_EQ(RcloneLocator::repoBuild(QStringLiteral("/corvane-drive")), std::nullopt);
+}
+
+// The marker is this repository's own file, so that a program built here finds an engine put
+// into the tree's build folder.
+TEST_F(RcloneLocatorTest, FindsTheEngineInThisSourceTreesBuildFolder)
+{
+    const QString source = QStringLiteral(CORVANE_SOURCE_DIR);
+    EXPECT_TRUE(QFileInfo(source + u'/' + marker).isFile())
+        << marker.toStdString() << " is not in " << source.toStdString();
+
+    // The tree's shape, with the program where the build puts it.
+    make(QStringLiteral("tree/") + marker, false);
+    const QString app = make(QStringLiteral("tree/build/bin/corvane-drive"));
+    const QString engine = make(QStringLiteral("tree/build/rclone"));
+    EXPECT_EQ(RcloneLocator::locate(app, {}), engine);
 }
 
 } // namespace
