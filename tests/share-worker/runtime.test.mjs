@@ -2,12 +2,11 @@
 // allows (expiry, the download limit and count), download tickets, and the daily clean-up.
 // Shares come from the application's own encoders.
 import assert from 'node:assert/strict';
-import crypto from 'node:crypto';
 import { after, before, describe, mock, test } from 'node:test';
 
 import { handle } from '../../share-worker/worker.js';
 import { startLinkPage } from '../support/link-page.mjs';
-import { makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
+import { craftedTicket, makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
 
 const folder = scratchFolder();
 const now = () => Math.floor(Date.now() / 1000);
@@ -50,12 +49,6 @@ async function answer(response) {
 }
 
 const ticketFor = async (made) => (await (await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken })).json()).ticket;
-
-// A ticket made the way the worker makes them, for any expiry.
-function craftedTicket(made, expiresAt, ticketKey = JSON.parse(made.objects['meta.json']).ticketKey) {
-  const mac = crypto.createHmac('sha256', Buffer.from(ticketKey, 'hex')).update(`ovra-ticket v1 ${made.id} ${expiresAt}`).digest('base64url');
-  return `${expiresAt}.${mac}`;
-}
 
 describe('the status request', () => {
   test('answers a holder of the link with its live figures', async () => {
