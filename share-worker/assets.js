@@ -276,9 +276,41 @@ function runPage(format, saveAt) {
   }
 
   let keys = null; // contentKey and accessToken, once the link has opened
-  let ticket = null;
+  let ticket = null; // { ticket, renewAt }: the download ticket, and when to renew it
+  let renewing = null; // the renewal on its way
 
   const access = () => ({ 'X-Ovra-Access': format.base64urlEncode(keys.accessToken) });
+
+  // A ticket counts one download. Its life is what the share takes on a fair line; on a
+  // slower one the ticket is renewed, uncounted, once half its life is gone by this browser's
+  // clock, and only while a download goes on.
+  async function takeTicket(headers) {
+    const answer = await (await api('/ticket', { method: 'POST', headers: { ...access(), ...headers } })).json();
+    ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
+  }
+
+  async function currentTicket() {
+    if (Date.now() >= ticket.renewAt) {
+      renewing ??= takeTicket({ 'X-Ovra-Ticket': ticket.ticket }).finally(() => (renewing = null));
+      await renewing;
+    }
+    return ticket.ticket;
+  }
+
+  // Renews the ticket when it is due while a download waits on a slow answer or on the
+  // browser's download, not only when it asks for more. Gives back what stops it.
+  function keepTicket() {
+    let timer;
+    let on = true;
+    const next = (delay) => {
+      if (on && ticket) timer = setTimeout(() => currentTicket().then(() => next(), () => next(10_000)), delay ?? ticket.renewAt - Date.now());
+    };
+    next();
+    return () => {
+      on = false;
+      clearTimeout(timer);
+    };
+  }
 
   async function open(password, rounds) {
     keys = await format.deriveKeys(id, secret, password, rounds);
@@ -509,9 +541,9 @@ function runPage(format, saveAt) {
       notice.replaceChildren();
       const say = (words) => notice.append(element('p', {}, words));
       try {
-        for (const index of indexes) {
+        for (const [n, index] of indexes.entries()) {
           try {
-            await download(rows[index], manifest.chunkSize);
+            await download(rows[index], manifest.chunkSize, n > 0);
           } catch (failure) {
             if (!failure.damaged) throw failure;
             say(TEXT.damagedFile(failure.damaged));
@@ -642,7 +674,7 @@ function runPage(format, saveAt) {
       }
     }
 
-    async function download(row, chunkSize) {
+    async function download(row, chunkSize, laterInRun) {
       const { file, index, state, progress } = row;
       const setState = (name, words) => {
         state.dataset.state = name;
@@ -659,15 +691,16 @@ function runPage(format, saveAt) {
       setDone(0);
       const stop = new AbortController();
       let save = null;
+      let keeping = null;
       try {
-        // A ticket counts one download; later files of this visit reuse it while half its life
-        // is left, by this browser's clock, so that it still lasts for the next file.
-        if (!ticket || Date.now() >= ticket.renewAt) {
-          const answer = await (await api('/ticket', { method: 'POST', headers: access() })).json();
-          ticket = { ticket: answer.ticket, renewAt: Date.now() + (answer.seconds * 1000) / 2 };
-        }
+        // A new run counts a download, unless it can reuse the ticket of an earlier run while
+        // half its life is left; the later files of a run go on with the run's ticket.
+        if (laterInRun && ticket) await currentTicket();
+        else if (!ticket || Date.now() >= ticket.renewAt) await takeTicket();
+        keeping = keepTicket();
         const key = await format.aesKey(await format.fileKey(keys.contentKey, index));
-        const fetchRange = (range) => api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': ticket.ticket, Range: range }, signal: stop.signal });
+        const fetchRange = async (range) =>
+          api(`/f/${index}`, { headers: { 'X-Ovra-Ticket': await currentTicket(), Range: range }, signal: stop.signal });
         try {
           for await (const plain of plainChunks(fetchRange, key, file.size, chunkSize)) {
             // The download begins with the first chunk that opened: a file damaged from its
@@ -691,6 +724,8 @@ function runPage(format, saveAt) {
         if (failure instanceof Refusal && failure.key === 'ticketTimedOut') ticket = null;
         setState(failure.damaged ? 'damaged' : 'failed', failure.damaged ? 'Damaged: not saved' : 'Not saved');
         throw failure;
+      } finally {
+        keeping?.();
       }
     }
 

@@ -10,8 +10,9 @@
 //   GET  /api/s/<id>            whether the link opens, and whether it needs a password
 //   GET  /api/s/<id>/info       the live figures, for the application (access header)
 //   GET  /api/s/<id>/manifest   the sealed file list (access header)
-//   POST /api/s/<id>/ticket     gives a ticket for one download, counted when there is a limit
-//                               (access header): {ticket, expiresAt, seconds}
+//   POST /api/s/<id>/ticket     gives a ticket for one download and counts it (access header):
+//                               {ticket, expiresAt, seconds}; with the ticket header, renews
+//                               that ticket for the download it is for, uncounted
 //   GET  /api/s/<id>/f/<i>      byte ranges of sealed file i (ticket header)
 //
 // The access header "X-Ovra-Access" carries the link's access token as base64url; "meta.json"
@@ -20,14 +21,15 @@
 //
 // A download ticket is a bearer value, so it lives only about as long as one download of the
 // whole share needs: its sealed size at 1 MB/s (slow, but a fair line), never less than 10
-// minutes and never more than 6 hours. A used-up link thus stops serving soon after its last
-// counted download.
+// minutes and never more than 6 hours; a download on a slower line renews it as it goes. A
+// used-up link thus stops serving soon after its last download.
 
 import * as format from './format.js';
 import * as assets from './assets.js';
 
 // A download is counted when its ticket is issued, so files can't be fetched without being
-// counted; the ticket must outlive a slow download of the share, and no more (see above).
+// counted; the ticket must outlive a slow download of the share, and no more (see above). A
+// download on a slower line renews its ticket while it goes on.
 const TICKET_BYTES_PER_SECOND = 1_000_000;
 const TICKET_MIN_SECONDS = 10 * 60;
 const TICKET_MAX_SECONDS = 6 * 60 * 60;
@@ -57,8 +59,9 @@ export default {
   },
 };
 
-// Exported with its clock as an argument, so that tests can move time.
-export async function handle(request, bucket, now) {
+// Exported with its clock and its wait between tries of a write as arguments, so that tests
+// can move time.
+export async function handle(request, bucket, now, wait = sleep) {
   const path = new URL(request.url).pathname;
   const get = request.method === 'GET';
 
@@ -76,7 +79,7 @@ export async function handle(request, bucket, now) {
   if (!api) return page(404, assets.missingPage);
   const [, id, action, fileIndex] = api;
   if (!format.isShareID(id)) return fail(404, 'notFound');
-  if (action === 'ticket') return request.method === 'POST' ? issueTicket(request, bucket, id, now) : fail(405, 'method');
+  if (action === 'ticket') return request.method === 'POST' ? issueTicket(request, bucket, id, now, wait) : fail(405, 'method');
   if (!get) return fail(405, 'method');
   if (action === undefined) return opening(bucket, id, now);
   if (action === 'info') return info(request, bucket, id, now);
@@ -156,24 +159,38 @@ async function manifest(request, bucket, id, now) {
   return new Response(object.body, { headers: binaryHeaders() });
 }
 
-// Counts one download and hands out a ticket for it. The count is written only over the
-// metadata that was read, so of two downloads racing for the last one, one gets it; the loser
-// reads again after a short random wait, which spreads a burst of visitors out. A link without
-// a download limit has nothing to enforce, so its downloads are not counted at all.
-async function issueTicket(request, bucket, id, now) {
+// Counts one download and hands out a ticket for it; or, given a ticket of the link that has
+// not run out (ticket header), renews it for a download still going on, without counting.
+// A count is written only over the metadata that was read, so of two downloads racing for the
+// last one, one gets it; the loser reads again after a growing random wait, which spreads a
+// burst of visitors out. A limited link refuses a visitor whose count never got written, so
+// it never serves past its limit; a link without a limit, or a renewal, lets the visitor
+// through uncounted after the last try: that costs only a figure, and is logged.
+async function issueTicket(request, bucket, id, now, wait) {
+  const held = request.headers.get('X-Ovra-Ticket');
+  let meta;
   for (let attempt = 0; attempt < TICKET_ATTEMPTS; attempt++) {
-    const { meta, etag, refusal } = await heldShare(request, bucket, id, now);
-    if (refusal) return refusal;
-    if (meta.maxDownloads === null) return ticketAnswer(meta, id, now);
-    const counted = { ...meta, downloads: meta.downloads + 1, lastTicketAt: now };
-    const written = await bucket.put(metaKey(id), format.writeMeta(counted), {
-      onlyIf: { etagMatches: etag },
+    const share = await usableShare(bucket, id);
+    if (share.refusal) return share.refusal;
+    meta = share.meta;
+    if (!(await hasAccess(request, meta))) return fail(403, 'access');
+    const end = ending(meta, now);
+    // A used-up link still renews the tickets it gave out, as it still serves them.
+    if (end === 'expired' || (end && held === null)) return fail(410, end);
+    if (held !== null && !(await validTicket(meta.ticketKey, id, held, now))) return fail(403, 'ticket');
+    // The daily clean-up keeps a used-up link while its last ticket runs.
+    const updated = { ...meta, lastTicketAt: now };
+    if (held === null) updated.downloads = meta.downloads + 1;
+    const written = await bucket.put(metaKey(id), format.writeMeta(updated), {
+      onlyIf: { etagMatches: share.etag },
       httpMetadata: { contentType: 'application/json' },
     });
     if (written) return ticketAnswer(meta, id, now);
-    await sleep(Math.random() * Math.min(TICKET_BACKOFF_MS, 10 * 2 ** attempt));
+    if (attempt + 1 < TICKET_ATTEMPTS) await wait(Math.random() * Math.min(TICKET_BACKOFF_MS, 10 * 2 ** attempt));
   }
-  return fail(503, 'busy');
+  if (held === null && meta.maxDownloads !== null) return fail(503, 'busy');
+  console.warn(`link ${id}: ${held === null ? 'a download went uncounted' : 'a renewed ticket went unrecorded'} after ${TICKET_ATTEMPTS} lost writes`);
+  return ticketAnswer(meta, id, now);
 }
 
 // Up to about 15 seconds of waiting in all.

@@ -158,9 +158,9 @@ describe('a share link made by the application', () => {
     ]);
     const totalBytes = files.open.reduce((sum, file) => sum + file.bytes.length, 0);
     assert.deepEqual(answers, [
-      // A link without a download limit counts no downloads.
+      // A link without a download limit counts its downloads too: "Download all" above.
       { http: 200, status: 'live', info: {
-        downloads: 0, expiresAt: Date.parse(open.record.expiresAt) / 1000, fileCount: 5, maxDownloads: null, totalBytes } },
+        downloads: 1, expiresAt: Date.parse(open.record.expiresAt) / 1000, fileCount: 5, maxDownloads: null, totalBytes } },
       { http: 403, status: 'unknown' },
       { http: 403, status: 'unknown' },
       { http: 410, status: 'ended' },

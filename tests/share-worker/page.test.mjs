@@ -10,7 +10,7 @@ import * as format from '../../share-worker/format.js';
 import { startBrowser } from '../support/browser.mjs';
 import { startLinkPage } from '../support/link-page.mjs';
 import { TEXT, alertText, download, downloadAll, listedPaths, text } from './link-page-ui.mjs';
-import { makeShare, objectKey, plainFiles, putObject, putShare, scratchFolder } from './shares.mjs';
+import { craftedTicket, makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder } from './shares.mjs';
 
 const folder = scratchFolder();
 const now = () => Math.floor(Date.now() / 1000);
@@ -150,6 +150,50 @@ describe('a share link opened in the browser', () => {
     assert.ok(grown < 16 * MiB, `the page and its workers held ${Math.round(grown / MiB)} MiB more in the middle of the download`);
     assert.deepEqual(await savedBytes('large.bin'), files[0].bytes);
     assert.equal(await page.$eval('li progress', (progress) => progress.hidden), true);
+    await page.close();
+  });
+
+  test('renews its ticket while a file downloads, uncounted, when the ticket runs out mid-file', async () => {
+    // 48 chunks of 64 KiB come in three requests of 16. The page's first ticket is swapped for
+    // one that runs out in 4 seconds, and tells the page it lasts 2; the answer to the second
+    // request is held back until that ticket has run out, as on a line too slow for it.
+    const chunkSize = 64 * 1024;
+    const files = plainFiles(folder, { 'slow.bin': 48 * chunkSize - 100 });
+    const made = await share(files, { chunkSize, maxDownloads: 1 });
+    const page = await openLink(made);
+    await page.waitForSelector('li button');
+    const session = await page.createCDPSession();
+    let expiresAt = null;
+    const renewals = [];
+    let renewed;
+    const firstRenewal = new Promise((resolve) => (renewed = resolve));
+    let ranges = 0;
+    session.on('Fetch.requestPaused', async ({ requestId, request, responseStatusCode, responseHeaders }) => {
+      const headers = Object.fromEntries(Object.entries(request.headers).map(([name, value]) => [name.toLowerCase(), value]));
+      if (request.url.endsWith('/ticket') && !headers['x-ovra-ticket']) {
+        expiresAt = now() + 4;
+        const body = JSON.stringify({ ticket: craftedTicket(made, expiresAt), expiresAt, seconds: 2 });
+        await session.send('Fetch.fulfillRequest', { requestId, responseCode: 200, responseHeaders, body: Buffer.from(body).toString('base64') });
+        return;
+      }
+      if (request.url.endsWith('/ticket')) {
+        renewals.push(responseStatusCode);
+        renewed();
+      } else if (++ranges === 2) {
+        const ranOut = new Promise((resolve) => {
+          const check = setInterval(() => now() > expiresAt && (clearInterval(check), resolve()), 100);
+        });
+        await ranOut;
+        await Promise.race([firstRenewal, new Promise((resolve) => setTimeout(resolve, 10_000))]);
+      }
+      await session.send('Fetch.continueRequest', { requestId }).catch(() => {}); // the page may be gone
+    });
+    await session.send('Fetch.enable', { patterns: [{ urlPattern: '*/api/s/*/ticket', requestStage: 'Response' }, { urlPattern: '*/api/s/*/f/*', requestStage: 'Response' }] });
+
+    assert.equal(await download(page, 0), 'saved', await page.$eval('main', (node) => node.textContent));
+    assert.deepEqual(await savedBytes('slow.bin'), files[0].bytes);
+    assert.ok(renewals.length >= 1 && renewals.every((status) => status === 200), `renewals answered ${renewals}`);
+    assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 1, 'one download counted');
     await page.close();
   });
 

@@ -2,12 +2,11 @@
 // allows (expiry, the download limit and count), download tickets, and the daily clean-up.
 // Shares come from the application's own encoders.
 import assert from 'node:assert/strict';
-import crypto from 'node:crypto';
-import { after, before, describe, test } from 'node:test';
+import { after, before, describe, mock, test } from 'node:test';
 
 import { handle } from '../../share-worker/worker.js';
 import { startLinkPage } from '../support/link-page.mjs';
-import { makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
+import { craftedTicket, makeShare, objectKey, plainFiles, putObject, putShare, readMetaObject, scratchFolder, writeMetaObject } from './shares.mjs';
 
 const folder = scratchFolder();
 const now = () => Math.floor(Date.now() / 1000);
@@ -50,12 +49,6 @@ async function answer(response) {
 }
 
 const ticketFor = async (made) => (await (await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken })).json()).ticket;
-
-// A ticket made the way the worker makes them, for any expiry.
-function craftedTicket(made, expiresAt, ticketKey = JSON.parse(made.objects['meta.json']).ticketKey) {
-  const mac = crypto.createHmac('sha256', Buffer.from(ticketKey, 'hex')).update(`ovra-ticket v1 ${made.id} ${expiresAt}`).digest('base64url');
-  return `${expiresAt}.${mac}`;
-}
 
 describe('the status request', () => {
   test('answers a holder of the link with its live figures', async () => {
@@ -139,7 +132,7 @@ describe('opening a link', () => {
 });
 
 describe('downloads', () => {
-  test('are counted when a ticket is given, up to the limit', async () => {
+  test('are counted when a ticket is given, up to the limit, and with no limit too', async () => {
     const made = await share({ maxDownloads: 2 });
     for (let n = 1; n <= 2; n++) {
       const { status, body } = await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken }));
@@ -150,6 +143,10 @@ describe('downloads', () => {
     assert.deepEqual(await answer(await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessToken })), { status: 410, body: { error: 'used' } });
     assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 2);
     assert.equal((await call(`/api/s/${made.id}/ticket`, { method: 'POST', access: made.accessHash })).status, 403);
+
+    const unlimited = await share();
+    for (let n = 1; n <= 3; n++) await ticketFor(unlimited);
+    assert.equal((await readMetaObject(linkPage.bucket, unlimited.id)).downloads, 3, 'no limit');
   });
 
   test('come with a ticket that lasts as long as the share takes at 1 MB/s, from 10 minutes to 6 hours', async () => {
@@ -189,9 +186,8 @@ describe('downloads', () => {
       return statuses;
     };
     const unlimited = await share();
-    const before = JSON.parse(unlimited.objects['meta.json']);
     assert.deepEqual(await burst(unlimited), { 200: 30 }, 'no limit');
-    assert.deepEqual(await readMetaObject(linkPage.bucket, unlimited.id), before, 'no limit, no count written');
+    assert.equal((await readMetaObject(linkPage.bucket, unlimited.id)).downloads, 30, 'no limit');
 
     const roomy = await share({ maxDownloads: 100 });
     assert.deepEqual(await burst(roomy), { 200: 30 }, 'a limit of 100');
@@ -200,6 +196,66 @@ describe('downloads', () => {
     const tight = await share({ maxDownloads: 10 });
     assert.deepEqual(await burst(tight), { 200: 10, 410: 20 }, 'a limit of 10');
     assert.equal((await readMetaObject(linkPage.bucket, tight.id)).downloads, 10);
+  });
+
+  test('whose count keeps losing its race are refused on a limited link, and let through uncounted, and logged, on one without', async (t) => {
+    // Another visitor's count lands between each read of "meta.json" and the write over it.
+    const racedBucket = (made) => ({
+      get: (...args) => linkPage.bucket.get(...args),
+      async put(key, value, options) {
+        const meta = await readMetaObject(linkPage.bucket, made.id);
+        await writeMetaObject(linkPage.bucket, made.id, { ...meta, downloads: meta.downloads + 1 });
+        return linkPage.bucket.put(key, value, options);
+      },
+    });
+    const cases = [
+      { what: 'no limit', limit: null, status: 200, warned: true },
+      { what: 'a limit of 1000', limit: 1000, status: 503, warned: false },
+    ];
+    const random = t.mock.method(Math, 'random', () => 1);
+    for (const { what, limit, status, warned } of cases) {
+      const warn = mock.method(console, 'warn', () => {});
+      const made = await share(limit === null ? {} : { maxDownloads: limit });
+      const waits = [];
+      const request = new Request(new URL(`/api/s/${made.id}/ticket`, linkPage.url), { method: 'POST', headers: { 'X-Ovra-Access': made.accessToken } });
+      const response = await handle(request, racedBucket(made), now(), async (ms) => waits.push(ms));
+      warn.mock.restore();
+      assert.equal(response.status, status, what);
+      if (status === 200) assert.match((await response.json()).ticket, /^\d+\./, what);
+      // Every try lost to another visitor, and none of ours was written.
+      assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 60, what);
+      assert.deepEqual(waits, [10, 20, 40, 80, 160, ...Array(54).fill(250)], what);
+      assert.deepEqual(warn.mock.calls.map((call) => call.arguments[0]), warned ? [`link ${made.id}: a download went uncounted after 60 lost writes`] : [], what);
+    }
+    random.mock.restore();
+  });
+
+  test('renew a ticket that has not run out, without counting, also on a used-up link', async () => {
+    const made = await share({ maxDownloads: 1, expiresAt: now() + 3600 });
+    const other = await share();
+    const issued = now();
+    const at = (time, headers) => handle(new Request(new URL(`/api/s/${made.id}/ticket`, linkPage.url), { method: 'POST', headers }), linkPage.bucket, time);
+    const first = await (await at(issued, { 'X-Ovra-Access': made.accessToken })).json();
+    const renewed = await at(issued + 599, { 'X-Ovra-Access': made.accessToken, 'X-Ovra-Ticket': first.ticket });
+    assert.equal(renewed.status, 200);
+    const { ticket, expiresAt, seconds } = await renewed.json();
+    assert.deepEqual([expiresAt, seconds], [issued + 599 + 600, 600]);
+    const meta = await readMetaObject(linkPage.bucket, made.id);
+    assert.deepEqual([meta.downloads, meta.lastTicketAt], [1, issued + 599], 'counted once; the clean-up waits for the renewed ticket');
+    const chunk = await handle(new Request(new URL(`/api/s/${made.id}/f/0`, linkPage.url), { headers: { 'X-Ovra-Ticket': ticket, Range: 'bytes=0-31' } }), linkPage.bucket, issued + 1000);
+    assert.equal(chunk.status, 206, 'the renewed ticket serves past the first one');
+
+    const refused = [
+      ['a ticket that ran out', issued + 600, { 'X-Ovra-Ticket': first.ticket }, 403, 'ticket'],
+      ['another link\'s ticket', issued, { 'X-Ovra-Ticket': craftedTicket(other, issued + 60) }, 403, 'ticket'],
+      ['no access header', issued, { 'X-Ovra-Access': undefined, 'X-Ovra-Ticket': first.ticket }, 403, 'access'],
+      ['an expired link', issued + 3600, { 'X-Ovra-Ticket': craftedTicket(made, issued + 4000) }, 410, 'expired'],
+    ];
+    for (const [what, time, headers, status, error] of refused) {
+      const all = Object.fromEntries(Object.entries({ 'X-Ovra-Access': made.accessToken, ...headers }).filter(([, value]) => value !== undefined));
+      assert.deepEqual(await answer(await at(time, all)), { status, body: { error } }, what);
+    }
+    assert.equal((await readMetaObject(linkPage.bucket, made.id)).downloads, 1);
   });
 
   test('keep the application\'s metadata as it was but for the count', async () => {
