@@ -9,6 +9,9 @@ namespace CorvaneDrive {
 class CodeView : public QTextEdit {
     Q_OBJECT
 public:
+    // What a screen reader calls a Recovery Kit's code, wherever it shows.
+    static inline const QString recoveryKitName = QStringLiteral("Recovery Kit code");
+
     explicit CodeView(const QString &code, QWidget *parent = nullptr);
 
     bool hasHeightForWidth() const override { return true; }

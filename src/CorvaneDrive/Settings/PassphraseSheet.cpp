@@ -63,6 +63,13 @@ void PassphraseSheet::showEvent(QShowEvent *event)
         m_field->setFocus();
 }
 
+void PassphraseSheet::reject()
+{
+    // Escape and the window's close button wait for the action, as Cancel does.
+    if (!m_state.working)
+        SettingsSheet::reject();
+}
+
 void PassphraseSheet::leaveAsking()
 {
     m_asking->hide();
@@ -110,6 +117,8 @@ void PassphraseSheet::render()
     if (m_field->text() != m_state.passphrase)
         m_field->setText(m_state.passphrase);
     m_field->setEnabled(!m_state.working);
+    // The action runs on to its end once started (it may turn something on): the sheet stays.
+    m_cancel->setEnabled(!m_state.working);
     m_confirm->setEnabled(m_state.canConfirm());
     if (m_asking->isVisibleTo(this)) {
         showLine(m_failure, m_state.error);

@@ -53,6 +53,7 @@ public:
     QPushButton *confirmButton() const { return m_confirm; }
     QLabel *failureLine() const { return m_failure; }
     QProgressBar *indicator() const { return m_indicator; }
+    void reject() override;
 
 protected:
     // The action succeeded with `result`; the passphrase is already cleared.

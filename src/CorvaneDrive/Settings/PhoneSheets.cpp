@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace CorvaneDrive {
 
 namespace {
@@ -40,25 +42,31 @@ AddIPhoneSheet::AddIPhoneSheet(DriveCore::AppModel &model, QWidget *parent)
 {
 }
 
-std::optional<QImage> AddIPhoneSheet::qrImage(const QString &code)
+std::optional<QImage> AddIPhoneSheet::qrImage(const QString &code, qreal devicePixelRatio)
 {
-    const std::optional<DriveCore::PairingQR::Image> symbol = DriveCore::PairingQR::image(code, qrScale);
+    const std::optional<DriveCore::PairingQR::Image> modules = DriveCore::PairingQR::image(code, 1);
+    if (!modules || modules->width == 0)
+        return std::nullopt;
+    const int scale = std::max(1, int(std::floor(qrSide * devicePixelRatio / modules->width)));
+    const std::optional<DriveCore::PairingQR::Image> symbol = DriveCore::PairingQR::image(code, scale);
     if (!symbol)
         return std::nullopt;
-    return QImage(reinterpret_cast<const uchar *>(symbol->pixels.constData()), symbol->width, symbol->height,
-                  symbol->width, QImage::Format_Grayscale8)
-        .copy();
+    QImage image = QImage(reinterpret_cast<const uchar *>(symbol->pixels.constData()), symbol->width, symbol->height,
+                          symbol->width, QImage::Format_Grayscale8)
+                       .copy();
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
 }
 
 void AddIPhoneSheet::succeeded(const QString &code)
 {
     m_code = code;
     leaveAsking();
-    if (const std::optional<QImage> image = qrImage(code)) {
-        // Stretched without smoothing, so every module stays a sharp square.
+    if (const std::optional<QImage> image = qrImage(code, devicePixelRatioF())) {
+        // Drawn as made, never scaled, so every module stays a sharp square of equal size.
         m_qr = new QLabel(this);
-        m_qr->setPixmap(
-            QPixmap::fromImage(image->scaled(qrSide, qrSide, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+        m_qr->setPixmap(QPixmap::fromImage(*image));
+        m_qr->setAlignment(Qt::AlignCenter);
         m_qr->setFixedSize(qrSide, qrSide);
         m_qr->setAccessibleName(title);
         column()->addWidget(m_qr, 0, Qt::AlignHCenter);

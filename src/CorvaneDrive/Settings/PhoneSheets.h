@@ -31,13 +31,15 @@ public:
                                                       "the iPhone.");
     static inline const QString copyTitle = QStringLiteral("Copy code");
     static inline const QString doneTitle = QStringLiteral("Done");
-    static constexpr int qrScale = 8;
+    // The code's side in device-independent pixels; the symbol is centred in it.
     static constexpr int qrSide = 240;
 
     explicit AddIPhoneSheet(DriveCore::AppModel &model, QWidget *parent = nullptr);
 
-    // The code's QR symbol, each module qrScale pixels square; none when it cannot be made.
-    static std::optional<QImage> qrImage(const QString &code);
+    // The code's QR symbol as large as fits qrSide at `devicePixelRatio`, each module a whole
+    // number of device pixels square, so that no module is wider than another; none when it
+    // cannot be made.
+    static std::optional<QImage> qrImage(const QString &code, qreal devicePixelRatio = 1);
 
     const std::optional<QString> &code() const { return m_code; }
     QLabel *qrLabel() const { return m_qr; } // none without an image

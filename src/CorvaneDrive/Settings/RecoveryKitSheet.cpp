@@ -36,6 +36,7 @@ void RecoveryKitSheet::succeeded(const QString &code)
     leaveAsking();
     column()->addWidget(UiStyle::wrappingLabel(saveText, this));
     m_codeView = new CodeView(code, this);
+    m_codeView->setAccessibleName(CodeView::recoveryKitName);
     column()->addWidget(m_codeView);
     m_copyButton = addButton(copyTitle);
     m_doneButton = addButton(doneTitle);

@@ -22,6 +22,8 @@ SettingsForm::SettingsForm(QWidget *parent)
     : QScrollArea(parent), m_body(new QWidget(this)), m_column(new QVBoxLayout(m_body))
 {
     setFrameShape(QFrame::NoFrame);
+    // Tab goes straight to the controls; the area scrolls to the one that takes focus.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_column->setContentsMargins(margin, margin, margin, margin);

@@ -135,9 +135,10 @@ QString SettingsPresenter::gigabytes(qint64 gb)
     return QStringLiteral("%1 GB").arg(gb);
 }
 
-bool SettingsPresenter::canApply(qint64 sliderGB, qint64 settingsGB, bool canChange, bool applying)
+bool SettingsPresenter::canApply(qint64 sliderGB, qint64 settingsGB, bool canChange, bool applying,
+                                 const CacheRange &range)
 {
-    return canChange && sliderGB != settingsGB && !applying;
+    return canChange && sliderGB != settingsGB && !applying && range.contains(sliderGB);
 }
 
 SettingsPresenter::UsageLines SettingsPresenter::usageLines(const std::optional<DriveCore::StorageUsage> &usage,

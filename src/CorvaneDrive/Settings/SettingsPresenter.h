@@ -109,14 +109,17 @@ public:
         qint64 upper = 0; // the right label
         qint64 top = 0; // the slider's largest value: never equal to lower
 
+        // Whether there is a size to choose; without, the slider takes no input.
+        bool choosable() const { return upper > lower; }
+        bool contains(qint64 gb) const { return gb >= lower && gb <= upper; }
         bool operator==(const CacheRange &) const = default;
     };
     static CacheRange cacheRange(qint64 maxCacheGB);
     // "<gb> GB"
     static QString gigabytes(qint64 gb);
-    // Apply changes the cache when the model may, the slider moved off the stored size and no
-    // change runs.
-    static bool canApply(qint64 sliderGB, qint64 settingsGB, bool canChange, bool applying);
+    // Apply changes the cache when the model may, the slider moved off the stored size to one
+    // inside the range and no change runs.
+    static bool canApply(qint64 sliderGB, qint64 settingsGB, bool canChange, bool applying, const CacheRange &range);
 
     // The Storage section's first lines: the figures, else the failure, else the wait.
     struct UsageLines {

@@ -11,10 +11,14 @@
 #include "DriveCore/model/AppModel.h"
 #include "DriveCore/model/AppModelIPhone.h"
 
+#include <QCursor>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
+#include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -71,6 +75,26 @@ SettingsWindow::SettingsWindow(AppModel &model, SettingsContext context, QWidget
         if (index >= 0 && index < SettingsPresenter::tabs().size())
             setTab(SettingsPresenter::tabs().at(index));
     });
+    // Escape and Ctrl+W close the window (the sheets have their own Escape); Ctrl+Tab and
+    // Ctrl+Shift+Tab go through the tabs as in any tabbed window.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    auto *closeKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
+    auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    auto *previousTab = new QShortcut(this);
+    previousTab->setKeys(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)});
+    const auto step = [this](int by) {
+        if (!m_model || !m_model->settings())
+            return;
+        const QList<Tab> all = SettingsPresenter::tabs();
+        const qsizetype count = all.size();
+        setTab(all.at((all.indexOf(m_tab) + by + count) % count));
+    };
+    connect(nextTab, &QShortcut::activated, this, [step] { step(1); });
+    connect(previousTab, &QShortcut::activated, this, [step] { step(-1); });
+
     connect(&model, &AppModel::settingsChanged, this, &SettingsWindow::render);
     connect(&model, &AppModel::isChangingDriveChanged, this, &SettingsWindow::render);
     connect(this, &SettingsWindow::changed, this, &SettingsWindow::render);
@@ -154,6 +178,20 @@ QDialog *SettingsWindow::makeSheet(SheetKind kind)
 void SettingsWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (!event->spontaneous() && !m_placed) {
+        // Centred the first time; afterwards it opens where the user left it.
+        m_placed = true;
+        QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+        if (!screen)
+            screen = this->screen();
+        if (screen) {
+            // On a screen smaller than the window, its title bar stays on the screen.
+            const QRect area = screen->availableGeometry();
+            QRect frame = frameGeometry();
+            frame.moveCenter(area.center());
+            move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
+        }
+    }
     if (event->spontaneous() || m_appeared || !m_model)
         return;
     m_appeared = true;
@@ -186,12 +224,12 @@ void SettingsWindow::load()
 void SettingsWindow::render()
 {
     const bool setUp = m_model && m_model->settings();
+    // The title stays when the drive goes (after a sign-out): the window is still the settings.
+    setWindowTitle(SettingsPresenter::windowTitle);
     if (setUp) {
-        setWindowTitle(SettingsPresenter::windowTitle);
         m_faces->setCurrentWidget(m_main);
         setFixedSize(SettingsPresenter::width, SettingsPresenter::height);
     } else {
-        setWindowTitle(QString());
         m_faces->setCurrentWidget(m_notSetUp);
         setFixedSize(SettingsPresenter::notSetUpWidth, SettingsPresenter::notSetUpHeight);
     }

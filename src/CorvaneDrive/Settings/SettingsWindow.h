@@ -114,6 +114,7 @@ private:
     Tab m_tab = Tab::general;
 
     bool m_appeared = false;
+    bool m_placed = false;
     QStackedWidget *m_faces;
     QLabel *m_notSetUp;
     QWidget *m_main;

@@ -124,11 +124,13 @@ void StorageTab::render()
         m_slider->setRange(int(range.lower), int(range.top));
         m_slider->setValue(int(m_window.cacheGB()));
     }
+    // Its top end past a single size is only there to draw it: nothing to offer, no input.
+    m_slider->setEnabled(range.choosable());
     m_lower->setText(P::gigabytes(range.lower));
     m_upper->setText(P::gigabytes(range.upper));
     m_cacheValue->setText(P::gigabytes(m_window.cacheGB()));
     m_cacheIndicator->setVisible(m_window.applyingCache());
-    m_apply->setEnabled(P::canApply(m_window.cacheGB(), settingsGB, canChange, m_window.applyingCache()));
+    m_apply->setEnabled(P::canApply(m_window.cacheGB(), settingsGB, canChange, m_window.applyingCache(), range));
     m_lowDisk->setVisible(!canChange);
 
     showError(m_window.error());

@@ -12,6 +12,8 @@ public:
     static inline const QString title = QStringLiteral("Your Ovra drive");
     static inline const QString note = QStringLiteral(
         "Files you open are kept here so they open instantly next time. Older ones are cleared automatically.");
+    // The slider's name for a screen reader; on screen the text above it says what it sets.
+    static inline const QString sliderName = QStringLiteral("Cache size");
     static inline const QString finishTitle = QStringLiteral("Finish Setup");
     static constexpr qint64 minCacheGB = 5;
 

@@ -35,6 +35,7 @@ NameAndCacheView::NameAndCacheView(DriveCore::SetupState &state, QWidget *parent
         m_slider->setRange(int(NameAndCachePresenter::minCacheGB), int(maxCacheGB));
         m_slider->setSingleStep(1);
         m_slider->setPageStep(5);
+        m_slider->setAccessibleName(NameAndCachePresenter::sliderName);
         row->addWidget(new QLabel(NameAndCachePresenter::sliderLabel(NameAndCachePresenter::minCacheGB), this));
         row->addWidget(m_slider, 1);
         row->addWidget(new QLabel(NameAndCachePresenter::sliderLabel(maxCacheGB), this));
@@ -66,8 +67,14 @@ void NameAndCacheView::render()
     m_footer->render();
 }
 
-QPushButton *NameAndCacheView::defaultButton() const { return m_footer->primaryButton(); }
+QPushButton *NameAndCacheView::defaultButton() const
+{
+    return m_footer->primaryButton();
+}
 
-QWidget *NameAndCacheView::firstField() const { return m_slider; }
+QWidget *NameAndCacheView::firstField() const
+{
+    return m_slider;
+}
 
 } // namespace CorvaneDrive

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,12 +25,13 @@ PassphraseView::PassphraseView(SetupState &state, bool existing, bool &showPassp
 {
     QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing,
                                       existing ? PassphrasePresenter::existingTitle : PassphrasePresenter::newTitle);
-    column->addWidget(UiStyle::wrappingLabel(existing ? PassphrasePresenter::existingIntro
-                                                      : PassphrasePresenter::newIntro(),
-                                             this));
+    column->addWidget(
+        UiStyle::wrappingLabel(existing ? PassphrasePresenter::existingIntro : PassphrasePresenter::newIntro(), this));
 
     m_passphrase = new QLineEdit(this);
     m_passphrase->setPlaceholderText(PassphrasePresenter::passphrasePlaceholder);
+    // The placeholder goes as soon as something is typed; the name stays.
+    m_passphrase->setAccessibleName(PassphrasePresenter::passphrasePlaceholder);
     column->addWidget(m_passphrase);
     connect(m_passphrase, &QLineEdit::textEdited, this, [this](const QString &text) {
         if (m_state)
@@ -42,6 +44,7 @@ PassphraseView::PassphraseView(SetupState &state, bool existing, bool &showPassp
         UiStyle::monospaced(m_passphrase);
         m_confirm = new QLineEdit(this);
         m_confirm->setPlaceholderText(PassphrasePresenter::confirmPlaceholder);
+        m_confirm->setAccessibleName(PassphrasePresenter::confirmPlaceholder);
         UiStyle::monospaced(m_confirm);
         column->addWidget(m_confirm);
         connect(m_confirm, &QLineEdit::textEdited, this, [this](const QString &text) {
@@ -81,9 +84,18 @@ PassphraseView::PassphraseView(SetupState &state, bool existing, bool &showPassp
         UiStyle::secondary(writeItDown);
         column->addWidget(writeItDown);
 
-        m_acknowledged = new QCheckBox(SetupState::mustTickText, this);
-        UiStyle::headline(m_acknowledged);
-        column->addWidget(m_acknowledged);
+        // A check box's own text cannot wrap: the sentence is a label beside the box, and a
+        // click on it ticks the box as a click on the box's text would.
+        auto *tick = new QHBoxLayout;
+        m_acknowledged = new QCheckBox(this);
+        m_acknowledged->setAccessibleName(SetupState::mustTickText);
+        m_acknowledgedLabel = UiStyle::wrappingLabel(SetupState::mustTickText, this);
+        UiStyle::headline(m_acknowledgedLabel);
+        m_acknowledgedLabel->setBuddy(m_acknowledged);
+        m_acknowledgedLabel->installEventFilter(this);
+        tick->addWidget(m_acknowledged, 0, Qt::AlignTop);
+        tick->addWidget(m_acknowledgedLabel, 1);
+        column->addLayout(tick);
         connect(m_acknowledged, &QCheckBox::toggled, this, [this](bool on) {
             if (m_state)
                 m_state->setAcknowledged(on);
@@ -113,8 +125,38 @@ void PassphraseView::render()
     m_footer->render();
 }
 
-QPushButton *PassphraseView::defaultButton() const { return m_footer->primaryButton(); }
+bool PassphraseView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_acknowledgedLabel && event->type() == QEvent::MouseButtonRelease && m_acknowledged->isEnabled()
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton
+        && m_acknowledgedLabel->rect().contains(static_cast<QMouseEvent *>(event)->position().toPoint())) {
+        m_acknowledged->setFocus(Qt::MouseFocusReason);
+        m_acknowledged->click();
+        return true;
+    }
+    return SetupScreenView::eventFilter(watched, event);
+}
 
-QWidget *PassphraseView::firstField() const { return m_passphrase; }
+QWidget *PassphraseView::fieldForError(const QString &error) const
+{
+    if (error == SetupState::shortPassphraseText || error == SetupState::wrongPassphraseText
+        || error == SetupState::missingPassphraseText)
+        return m_passphrase;
+    if (error == SetupState::mismatchText)
+        return m_confirm;
+    if (error == SetupState::mustTickMissingText)
+        return m_acknowledged;
+    return nullptr;
+}
+
+QPushButton *PassphraseView::defaultButton() const
+{
+    return m_footer->primaryButton();
+}
+
+QWidget *PassphraseView::firstField() const
+{
+    return m_passphrase;
+}
 
 } // namespace CorvaneDrive

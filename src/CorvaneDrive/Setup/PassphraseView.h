@@ -6,6 +6,7 @@
 #include <QPointer>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace CorvaneDrive {
@@ -21,8 +22,10 @@ public:
     PassphraseView(DriveCore::SetupState &state, bool existing, bool &showPassphrase, QWidget *parent = nullptr);
 
     void render() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     QPushButton *defaultButton() const override;
     QWidget *firstField() const override;
+    QWidget *fieldForError(const QString &error) const override;
 
     QLineEdit *passphraseField() const { return m_passphrase; }
     QLineEdit *confirmField() const { return m_confirm; } // new drive only
@@ -30,6 +33,7 @@ public:
     QCheckBox *showToggle() const { return m_show; }
     QPushButton *copyButton() const { return m_copy; }
     QCheckBox *acknowledgedToggle() const { return m_acknowledged; }
+    QLabel *acknowledgedLabel() const { return m_acknowledgedLabel; } // the box's text, which wraps
     SetupFooter *footer() const { return m_footer; }
 
 private:
@@ -42,6 +46,7 @@ private:
     QCheckBox *m_show = nullptr;
     QPushButton *m_copy = nullptr;
     QCheckBox *m_acknowledged = nullptr;
+    QLabel *m_acknowledgedLabel = nullptr;
     SetupFooter *m_footer = nullptr;
 };
 

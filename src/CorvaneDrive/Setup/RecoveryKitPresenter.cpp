@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace CorvaneDrive {
 
@@ -13,7 +14,15 @@ QByteArray RecoveryKitPresenter::fileBytes(const QString &code)
     return QByteArrayLiteral("Ovra Recovery Kit\n\n") + DriveCore::SetupState::recoveryKitSaveText.toUtf8()
         + QByteArrayLiteral("\n\n") + code.toUtf8()
         + QByteArrayLiteral(
-              "\n\nOn another Mac: open Ovra, choose \"I already have a drive\", then \"Paste Recovery Kit\".");
+               "\n\nOn another Mac: open Ovra, choose \"I already have a drive\", then \"Paste Recovery Kit\".");
+}
+
+QString RecoveryKitPresenter::saveFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
 }
 
 void RecoveryKitPresenter::save(const QString &path, const QString &code)

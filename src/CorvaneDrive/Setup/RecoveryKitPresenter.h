@@ -15,8 +15,7 @@ class RecoveryKitPresenter {
 public:
     // A failed save of the file: `description` is the alert's sentence, `detail` the system's reason.
     struct SaveError : DriveCore::UserTextError<struct RecoveryKitSaveErrorTag> {
-        SaveError(const QString &description, QString detail)
-            : UserTextError(description), detail(std::move(detail)) {}
+        SaveError(const QString &description, QString detail) : UserTextError(description), detail(std::move(detail)) {}
         QString detail;
     };
 
@@ -42,6 +41,9 @@ public:
     // Writes the file at `path` atomically (a temporary file beside it, then a rename), replacing
     // one there. Throws SaveError.
     static void save(const QString &path, const QString &code);
+    // Where the save dialog opens: the user's documents folder, else the home folder (never
+    // the program's working folder).
+    static QString saveFolder();
     // The storage details in their order, values in clear.
     static QList<Row> detailRows(const DriveCore::StorageSecrets &secrets);
 };

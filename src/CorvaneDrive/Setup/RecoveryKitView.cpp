@@ -27,6 +27,7 @@ RecoveryKitView::RecoveryKitView(DriveCore::SetupState &state, QString code, QWi
     QVBoxLayout *column = startColumn(SetupFlowPresenter::screenSpacing, RecoveryKitPresenter::title);
     column->addWidget(UiStyle::wrappingLabel(DriveCore::SetupState::recoveryKitSaveText, this));
     m_codeView = new CodeView(m_code, this);
+    m_codeView->setAccessibleName(CodeView::recoveryKitName);
     column->addWidget(m_codeView);
 
     auto *actions = new QHBoxLayout;
@@ -70,6 +71,9 @@ RecoveryKitView::RecoveryKitView(DriveCore::SetupState &state, QString code, QWi
     m_saved = new QPushButton(RecoveryKitPresenter::savedTitle, this);
     confirm->addWidget(m_saved);
     column->addLayout(confirm);
+    // The buttons were made before the code; Tab goes in the order they show.
+    setTabOrder(m_codeView, m_copy);
+    setTabOrder(m_copy, m_save);
     connect(m_saved, &QPushButton::clicked, this, [this] {
         if (m_state)
             m_state->closeRecoveryKit();
@@ -96,6 +100,7 @@ void RecoveryKitView::saveKit()
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setMimeTypeFilters({RecoveryKitPresenter::fileType});
     dialog->setDefaultSuffix(QStringLiteral("txt"));
+    dialog->setDirectory(RecoveryKitPresenter::saveFolder());
     dialog->selectFile(RecoveryKitPresenter::fileName);
     const int answer = dialog->exec();
     if (!dialog)

@@ -24,6 +24,8 @@ public:
     QPushButton *saveButton() const { return m_save; }
     QTextEdit *codeView() const { return m_codeView; }
     QLabel *loginNote() const { return m_loginNote; }
+    // The storage details' values, in the rows' order.
+    const QList<QLabel *> &detailValues() const { return m_values; }
 
     // Asks where to save the kit and writes it there; a failed write shows an alert.
     void saveKit();

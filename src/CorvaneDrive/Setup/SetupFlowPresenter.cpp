@@ -11,13 +11,20 @@ using DriveCore::SetupStep;
 SetupFlowPresenter::Screen SetupFlowPresenter::screen(const SetupStep &step)
 {
     switch (step.kind) {
-    case SetupStep::welcome: return Screen::welcome;
-    case SetupStep::storage: return Screen::storage;
-    case SetupStep::passphrase: return step.existing ? Screen::existingPassphrase : Screen::newPassphrase;
-    case SetupStep::turnOnDrive: return Screen::turnOnDrive;
-    case SetupStep::nameAndCache: return Screen::nameAndCache;
-    case SetupStep::recoveryKit: return Screen::recoveryKit;
-    case SetupStep::done: return Screen::done;
+    case SetupStep::welcome:
+        return Screen::welcome;
+    case SetupStep::storage:
+        return Screen::storage;
+    case SetupStep::passphrase:
+        return step.existing ? Screen::existingPassphrase : Screen::newPassphrase;
+    case SetupStep::turnOnDrive:
+        return Screen::turnOnDrive;
+    case SetupStep::nameAndCache:
+        return Screen::nameAndCache;
+    case SetupStep::recoveryKit:
+        return Screen::recoveryKit;
+    case SetupStep::done:
+        return Screen::done;
     }
     return Screen::welcome;
 }
@@ -31,8 +38,13 @@ SetupFlowPresenter::Status SetupFlowPresenter::status(const SetupState &state)
 {
     if (state.busyText())
         return {Status::busy, *state.busyText(), std::nullopt};
-    if (state.error())
-        return {Status::error, state.error()->text, state.error()->details};
+    if (const std::optional<DriveCore::SetupMessage> &error = state.error()) {
+        // A failure to open the pasted kit is about the kit's fields: it goes with them.
+        const bool aboutKit =
+            error->text == SetupState::kitBadFormatText || error->text == SetupState::kitWrongPassphraseText;
+        if (!(aboutKit && state.storageEntry() == SetupState::StorageEntry::manual))
+            return {Status::error, error->text, error->details};
+    }
     return {};
 }
 
@@ -51,11 +63,14 @@ std::optional<SetupFlowPresenter::Footer> SetupFlowPresenter::footer(const Setup
         // Not trimmed: a blank counts as typed and is checked against the bucket.
         return Footer{continueTitle, !state.passphrase().isEmpty(), back, PrimaryAction::next};
     case Screen::newPassphrase:
-    case Screen::turnOnDrive: return Footer{continueTitle, true, back, PrimaryAction::next};
-    case Screen::nameAndCache: return Footer{NameAndCachePresenter::finishTitle, true, back, PrimaryAction::next};
+    case Screen::turnOnDrive:
+        return Footer{continueTitle, true, back, PrimaryAction::next};
+    case Screen::nameAndCache:
+        return Footer{NameAndCachePresenter::finishTitle, true, back, PrimaryAction::next};
     case Screen::welcome:
     case Screen::recoveryKit:
-    case Screen::done: break;
+    case Screen::done:
+        break;
     }
     return std::nullopt;
 }

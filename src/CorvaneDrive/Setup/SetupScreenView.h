@@ -19,6 +19,13 @@ public:
     virtual QPushButton *defaultButton() const = 0;
     // Where the keyboard focus goes when the screen appears; none gives it to the default button.
     virtual QWidget *firstField() const { return nullptr; }
+    // The control an error of the status area is about, so that a screen reader reads the two
+    // together; none for an error of the whole screen.
+    virtual QWidget *fieldForError(const QString &error) const
+    {
+        Q_UNUSED(error);
+        return nullptr;
+    }
 
 protected:
     // The screen's column, `spacing` apart, opening with its title in the second title size.

@@ -2,6 +2,8 @@
 
 #include "CorvaneDrive/UiStyle.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -10,11 +12,53 @@
 
 namespace CorvaneDrive {
 
+// The error line, which a screen reader announces as an alert when it shows or changes.
+class SetupAlertLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+};
+
+namespace {
+
+class AlertLabelAccessible : public QAccessibleWidget {
+public:
+    explicit AlertLabelAccessible(QWidget *label) : QAccessibleWidget(label, QAccessible::AlertMessage) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name)
+            return static_cast<QLabel *>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface *alertLabelFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(SetupAlertLabel::staticMetaObject.className()) && object && object->isWidgetType())
+        return new AlertLabelAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+QLabel *alertLabel(QWidget *parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(alertLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    auto *label = new SetupAlertLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
 SetupStatusArea::SetupStatusArea(QWidget *parent)
     : QWidget(parent), m_busyRow(new QWidget(this)), m_indicator(UiStyle::busyIndicator(m_busyRow)),
-      m_busyText(new QLabel(m_busyRow)), m_errorColumn(new QWidget(this)),
-      m_errorText(UiStyle::wrappingLabel(QString(), m_errorColumn)), m_detailsButton(new QToolButton(m_errorColumn)),
-      m_detailsText(UiStyle::wrappingLabel(QString(), m_errorColumn))
+      m_busyText(new QLabel(m_busyRow)), m_errorColumn(new QWidget(this)), m_errorText(alertLabel(m_errorColumn)),
+      m_detailsButton(new QToolButton(m_errorColumn)), m_detailsText(UiStyle::wrappingLabel(QString(), m_errorColumn))
 {
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -56,6 +100,8 @@ void SetupStatusArea::render(const SetupFlowPresenter::Status &status)
         m_detailsButton->setChecked(false);
     m_shown = status;
 
+    const bool announce = status.kind == Status::error
+        && (!m_errorColumn->isVisibleTo(this) || !isVisibleTo(parentWidget()) || m_errorText->text() != status.text);
     m_busyRow->setVisible(status.kind == Status::busy);
     m_busyText->setText(status.kind == Status::busy ? status.text : QString());
     m_errorColumn->setVisible(status.kind == Status::error);
@@ -64,9 +110,16 @@ void SetupStatusArea::render(const SetupFlowPresenter::Status &status)
     m_detailsText->setText(status.details.value_or(QString()));
     setDetailsOpen(m_detailsButton->isChecked());
     setVisible(status.kind != Status::none);
+    if (announce && m_errorText->isVisible()) {
+        QAccessibleEvent alert(m_errorText, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
 }
 
-bool SetupStatusArea::detailsOpen() const { return m_detailsButton->isChecked(); }
+bool SetupStatusArea::detailsOpen() const
+{
+    return m_detailsButton->isChecked();
+}
 
 void SetupStatusArea::setDetailsOpen(bool open)
 {
@@ -75,3 +128,5 @@ void SetupStatusArea::setDetailsOpen(bool open)
 }
 
 } // namespace CorvaneDrive
+
+#include "SetupStatusArea.moc"

@@ -10,7 +10,9 @@
 #include "CorvaneDrive/Setup/WelcomeView.h"
 #include "CorvaneDrive/UiStyle.h"
 
+#include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -63,7 +65,8 @@ std::optional<Screen> SetupWindow::shownScreen() const
 void SetupWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (SetupFlowPresenter::needsFreshState(m_setup.get()))
+    // A spontaneous show is the desktop restoring a minimised window: the screen stays as it was.
+    if (!event->spontaneous() && SetupFlowPresenter::needsFreshState(m_setup.get()))
         startFresh();
 }
 
@@ -75,6 +78,22 @@ bool SetupWindow::event(QEvent *event)
     if (event->type() == QEvent::LayoutRequest)
         fitToContent();
     return handled;
+}
+
+bool SetupWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Some desktops' themes let Return press a check box or radio button: here it goes to the
+    // window, whose default button takes it.
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && !(key->modifiers() & ~Qt::KeypadModifier)) {
+            QKeyEvent copy(QEvent::KeyPress, key->key(), key->modifiers(), key->text());
+            QCoreApplication::sendEvent(this, &copy);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SetupWindow::startFresh()
@@ -100,7 +119,15 @@ void SetupWindow::render()
         showScreen();
     else
         m_screen->render();
-    m_status->render(SetupFlowPresenter::status(*m_setup));
+    const SetupFlowPresenter::Status status = SetupFlowPresenter::status(*m_setup);
+    m_status->render(status);
+    // A screen reader reads the error with the field it is about.
+    QWidget *field = status.kind == SetupFlowPresenter::Status::error ? m_screen->fieldForError(status.text) : nullptr;
+    if (m_describedField && m_describedField != field)
+        m_describedField->setAccessibleDescription(QString());
+    if (field)
+        field->setAccessibleDescription(status.text);
+    m_describedField = field;
 
     // The status area has nothing to press while busy: disabling the screen stops every input.
     const bool busy = m_setup->isBusy();
@@ -110,7 +137,7 @@ void SetupWindow::render()
     } else if (!busy && m_busy) {
         m_screen->setEnabled(true);
         QWidget *target = m_focusBeforeBusy && m_screen->isAncestorOf(m_focusBeforeBusy) ? m_focusBeforeBusy.data()
-                                                                                          : initialFocus(m_screen);
+                                                                                         : initialFocus(m_screen);
         if (target)
             target->setFocus();
     }
@@ -135,19 +162,38 @@ void SetupWindow::showScreen()
     SetupState &state = *m_setup;
     const DriveCore::SetupStep step = state.step();
     switch (SetupFlowPresenter::screen(step)) {
-    case Screen::welcome: m_screen = new WelcomeView(state, m_content); break;
-    case Screen::storage: m_screen = new StorageView(state, m_context, m_content); break;
-    case Screen::newPassphrase: m_screen = new PassphraseView(state, false, m_showPassphrase, m_content); break;
-    case Screen::existingPassphrase: m_screen = new PassphraseView(state, true, m_showPassphrase, m_content); break;
-    case Screen::turnOnDrive: m_screen = new TurnOnDriveView(state, m_context, m_content); break;
-    case Screen::nameAndCache: m_screen = new NameAndCacheView(state, m_content); break;
-    case Screen::recoveryKit: m_screen = new RecoveryKitView(state, step.code, m_content); break;
-    case Screen::done: m_screen = new DoneView(state, m_context, m_content); break;
+    case Screen::welcome:
+        m_screen = new WelcomeView(state, m_content);
+        break;
+    case Screen::storage:
+        m_screen = new StorageView(state, m_context, m_content);
+        break;
+    case Screen::newPassphrase:
+        m_screen = new PassphraseView(state, false, m_showPassphrase, m_content);
+        break;
+    case Screen::existingPassphrase:
+        m_screen = new PassphraseView(state, true, m_showPassphrase, m_content);
+        break;
+    case Screen::turnOnDrive:
+        m_screen = new TurnOnDriveView(state, m_context, m_content);
+        break;
+    case Screen::nameAndCache:
+        m_screen = new NameAndCacheView(state, m_content);
+        break;
+    case Screen::recoveryKit:
+        m_screen = new RecoveryKitView(state, step.code, m_content);
+        break;
+    case Screen::done:
+        m_screen = new DoneView(state, m_context, m_content);
+        break;
     }
     m_shownStep = step;
     m_contentColumn->insertWidget(0, m_screen);
     m_screen->setEnabled(!state.isBusy());
     m_screen->show();
+    for (QAbstractButton *button : m_screen->findChildren<QAbstractButton *>())
+        if (!qobject_cast<QPushButton *>(button))
+            button->installEventFilter(this);
     UiStyle::setDefaultButton(this, m_screen->defaultButton());
     if (QWidget *focus = initialFocus(m_screen))
         focus->setFocus();
@@ -158,8 +204,7 @@ void SetupWindow::fitToContent()
     QLayout *frame = layout();
     frame->activate();
     const int width = SetupFlowPresenter::windowWidth;
-    const int height =
-        frame->hasHeightForWidth() ? frame->totalHeightForWidth(width) : frame->totalSizeHint().height();
+    const int height = frame->hasHeightForWidth() ? frame->totalHeightForWidth(width) : frame->totalSizeHint().height();
     if (minimumSize() != QSize(width, height) || maximumSize() != QSize(width, height))
         setFixedSize(width, height);
 }

@@ -36,6 +36,7 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void startFresh();
@@ -55,6 +56,7 @@ private:
     SetupStatusArea *m_status;
     bool m_busy = false;
     QPointer<QWidget> m_focusBeforeBusy;
+    QPointer<QWidget> m_describedField;
 };
 
 } // namespace CorvaneDrive

@@ -1,6 +1,7 @@
 #include "CorvaneDrive/Setup/StorageView.h"
 
 #include "CorvaneDrive/Binding.h"
+#include "CorvaneDrive/CodeView.h"
 #include "CorvaneDrive/Setup/SetupFlowPresenter.h"
 #include "CorvaneDrive/Setup/SetupFooter.h"
 #include "CorvaneDrive/UiStyle.h"
@@ -29,8 +30,8 @@ constexpr int codeMaxLines = 6;
 
 void fitLines(QPlainTextEdit *field)
 {
-    const int lines = std::clamp(int(field->document()->documentLayout()->documentSize().height()), codeMinLines,
-                                 codeMaxLines);
+    const int lines =
+        std::clamp(int(field->document()->documentLayout()->documentSize().height()), codeMinLines, codeMaxLines);
     const int chrome = 2 * field->frameWidth() + int(2 * field->document()->documentMargin())
         + field->contentsMargins().top() + field->contentsMargins().bottom();
     field->setFixedHeight(lines * field->fontMetrics().lineSpacing() + chrome);
@@ -64,12 +65,14 @@ StorageView::StorageView(SetupState &state, const SetupContext &context, QWidget
     kit->addWidget(UiStyle::wrappingLabel(StoragePresenter::kitIntro, m_kitBody));
     m_code = new QPlainTextEdit(m_kitBody);
     m_code->setPlaceholderText(StoragePresenter::codePlaceholder);
+    m_code->setAccessibleName(CodeView::recoveryKitName);
     UiStyle::monospaced(m_code);
     m_code->setTabChangesFocus(true);
     m_code->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     fitLines(m_code);
     kit->addWidget(m_code);
     m_kitPassphrase = field(m_kitBody, true, StoragePresenter::passphraseTitle);
+    m_kitPassphrase->setAccessibleName(StoragePresenter::passphraseTitle);
     kit->addWidget(m_kitPassphrase);
     column->addWidget(m_kitBody);
 
@@ -154,14 +157,17 @@ QWidget *StorageView::panel(const StoragePresenter::Panel &content)
         UiStyle::secondary(note);
         lines->addWidget(note);
     }
-    auto *link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
-                                .arg(content.link.toString().toHtmlEscaped(), content.linkTitle.toHtmlEscaped()),
-                            box);
-    link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    link->setOpenExternalLinks(false);
-    connect(link, &QLabel::linkActivated, this, [this](const QString &address) { m_context.openUrl(QUrl(address)); });
-    lines->addWidget(link);
+    // A button drawn as a link: one Tab stop, left in both directions like any other control.
+    auto *link = new QPushButton(content.linkTitle, box);
+    link->setFlat(true);
+    link->setCursor(Qt::PointingHandCursor);
+    link->setAutoDefault(false);
+    link->setStyleSheet(
+        QStringLiteral("QPushButton { text-align: left; padding: 0; border: none; color: palette(link); "
+                       "text-decoration: underline; }"));
+    link->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    connect(link, &QPushButton::clicked, this, [this, address = content.link] { m_context.openUrl(address); });
+    lines->addWidget(link, 0, Qt::AlignLeft);
     return box;
 }
 
@@ -200,7 +206,19 @@ void StorageView::render()
     m_footer->render();
 }
 
-QPushButton *StorageView::defaultButton() const { return m_footer->primaryButton(); }
+QPushButton *StorageView::defaultButton() const
+{
+    return m_footer->primaryButton();
+}
+
+QWidget *StorageView::fieldForError(const QString &error) const
+{
+    if (error == SetupState::kitBadFormatText)
+        return m_code;
+    if (error == SetupState::kitWrongPassphraseText)
+        return m_kitPassphrase;
+    return nullptr;
+}
 
 QWidget *StorageView::firstField() const
 {

@@ -26,6 +26,7 @@ public:
     void render() override;
     QPushButton *defaultButton() const override;
     QWidget *firstField() const override;
+    QWidget *fieldForError(const QString &error) const override;
 
     // For tests: the controls by their role.
     QRadioButton *pasteKitSegment() const { return m_pasteKit; }

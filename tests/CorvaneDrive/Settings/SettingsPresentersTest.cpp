@@ -102,21 +102,30 @@ TEST(SettingsPresenter, CacheSliderRunsFromFiveToTheLargestSizeWithTwoDistinctEn
     EXPECT_EQ(SettingsPresenter::gigabytes(30), "30 GB");
 }
 
-TEST(SettingsPresenter, ApplyNeedsRoomAMovedSliderAndNoChangeRunning)
+TEST(SettingsPresenter, ApplyNeedsRoomAMovedSliderInsideTheRangeAndNoChangeRunning)
 {
+    const SettingsPresenter::CacheRange roomy = SettingsPresenter::cacheRange(80);
+    // No room to choose: the slider's top end (6) is only there to draw it.
+    const SettingsPresenter::CacheRange noRoom = SettingsPresenter::cacheRange(5);
     const struct {
         qint64 slider;
         qint64 stored;
         bool canChange;
         bool applying;
+        SettingsPresenter::CacheRange range;
         bool enabled;
     } cases[] = {
-        {30, 30, true, false, false},  {31, 30, true, false, true}, {29, 30, true, false, true},
-        {31, 30, false, false, false}, {31, 30, true, true, false},
+        {30, 30, true, false, roomy, false},  {31, 30, true, false, roomy, true}, {29, 30, true, false, roomy, true},
+        {31, 30, false, false, roomy, false}, {31, 30, true, true, roomy, false}, {80, 30, true, false, roomy, true},
+        {81, 30, true, false, roomy, false},  {6, 5, true, false, noRoom, false}, {4, 5, true, false, noRoom, false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(SettingsPresenter::canApply(c.slider, c.stored, c.canChange, c.applying), c.enabled)
-            << c.slider << ' ' << c.stored << ' ' << c.canChange << ' ' << c.applying;
+        EXPECT_EQ(SettingsPresenter::canApply(c.slider, c.stored, c.canChange, c.applying, c.range), c.enabled)
+            << c.slider << ' ' << c.stored << ' ' << c.canChange << ' ' << c.applying << ' ' << c.range.upper;
+    EXPECT_TRUE(roomy.choosable());
+    EXPECT_FALSE(noRoom.choosable());
+    EXPECT_FALSE(SettingsPresenter::cacheRange(3).choosable());
+    EXPECT_TRUE(SettingsPresenter::cacheRange(6).choosable());
 }
 
 TEST(SettingsPresenter, StorageSectionShowsFiguresElseTheFailureElseTheWait)

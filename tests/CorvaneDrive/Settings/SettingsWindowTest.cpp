@@ -11,7 +11,9 @@
 #include "CorvaneDrive/Settings/RecoveryKitSheet.h"
 #include "CorvaneDrive/Settings/SignOutSheet.h"
 #include "CorvaneDrive/Settings/StorageTab.h"
+#include "DriveCore/keys/PhonePairing.h"
 #include "DriveCore/keys/SecretStore.h"
+#include "DriveCore/keys/SignOut.h"
 #include "DriveCore/model/AppModelIPhone.h"
 #include "DriveCore/services/KeepOnMac.h"
 #include "DriveCore/support/AppModelError.h"
@@ -22,18 +24,24 @@
 #include "support/InMemoryKeychain.h"
 #include "support/LoopbackHTTPServer.h"
 #include "support/Screenshots.h"
+#include "support/WindowChecks.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTabBar>
 #include <QTest>
@@ -52,10 +60,13 @@ namespace {
 class MemoryPhoneSync final : public PhoneSyncStoring {
 public:
     std::optional<PhoneSyncItem> item;
+    std::shared_ptr<AppModelTest::Gate> writeGate; // when set, a write waits for it
 
     bool isAvailable() const override { return true; }
     QCoro::Task<> write(PhoneSyncItem written) override
     {
+        if (const std::shared_ptr<AppModelTest::Gate> gate = writeGate)
+            co_await gate->wait();
         item = written;
         co_return;
     }
@@ -65,6 +76,14 @@ public:
         co_return;
     }
 };
+
+// Whether a sheet has grown to its new face: as tall as its layout needs, `last` placed inside.
+bool laidOut(QDialog &sheet, QWidget *last)
+{
+    QLayout *layout = sheet.layout();
+    return layout->totalHeightForWidth(sheet.width()) <= sheet.height() && last->geometry().top() > 0
+        && sheet.rect().contains(last->geometry());
+}
 
 class SettingsWindowTest : public AppModelTest::ModelTest {
 protected:
@@ -233,8 +252,12 @@ TEST_F(SettingsWindowTest, PhoneSheetsAskForThePassphraseAndShowTheCodeOrTurnSyn
     EXPECT_FALSE(add->failureLine()->isVisible());
     ASSERT_TRUE(add->qrLabel());
     EXPECT_EQ(add->qrLabel()->size(), QSize(240, 240));
-    const QImage symbol = *AddIPhoneSheet::qrImage(*add->code());
-    EXPECT_EQ(symbol.width() % 8, 0) << "whole modules of 8 pixels";
+    EXPECT_EQ(add->qrLabel()->pixmap().deviceIndependentSize(),
+              AddIPhoneSheet::qrImage(*add->code(), add->devicePixelRatioF())->deviceIndependentSize())
+        << "drawn as made, never scaled";
+    // The sheet grows to its new face once its layout has run.
+    ASSERT_TRUE(waitFor([&] { return laidOut(*add, add->doneButton()); }));
+    EXPECT_GT(add->height(), AddIPhoneSheet::qrSide);
     saveScreenshot(*add, QStringLiteral("settings-add-iphone-code"));
     QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
     click(add->copyButton());
@@ -529,6 +552,232 @@ TEST_F(SettingsWindowTest, SignOutSheetWaitsForcesAndDropsAStaleQuestion)
     QTest::keyClick(signOut, Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return !window->sheet(); }));
     EXPECT_TRUE(window->notSetUpLabel()->isVisible()) << "the window follows the model to not set up";
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Ovra Settings"));
+}
+
+// The modules of the pairing code are whole device pixels, all of one size, as large as fit
+// the code's side at the screen's pixel ratio.
+TEST(AddIPhoneSheet, QRModulesAreWholePixelsThatFitTheSide)
+{
+    const QString code = QStringLiteral("CDKIT1.") + QString(300, u'A');
+    const int modules = DriveCore::PairingQR::image(code, 1)->width;
+    for (const qreal ratio : {1.0, 1.25, 2.0, 3.0}) {
+        const std::optional<QImage> image = AddIPhoneSheet::qrImage(code, ratio);
+        ASSERT_TRUE(image) << ratio;
+        const int scale = image->width() / modules;
+        EXPECT_EQ(image->width(), modules * scale) << ratio;
+        EXPECT_EQ(image->height(), image->width()) << ratio;
+        EXPECT_LE(image->width(), AddIPhoneSheet::qrSide * ratio) << ratio;
+        EXPECT_GT((scale + 1) * modules, AddIPhoneSheet::qrSide * ratio) << "the largest that fits, at " << ratio;
+        EXPECT_EQ(image->devicePixelRatio(), ratio);
+    }
+}
+
+// Every tab and sheet at the 11-pt font a desktop may use: every text fits, and every control
+// a screen reader reaches has a name. Saved as settings-11pt-*.
+TEST_F(SettingsWindowTest, EveryFaceFitsAtElevenPointsAndNamesItsControls)
+{
+    TestSupport::ScopedAppFont font(11);
+    const auto check = [](QWidget &window, const char *face) {
+        SCOPED_TRACE(face);
+        TestSupport::expectTextsFit(window);
+        TestSupport::expectAccessibleNames(window);
+        saveScreenshot(window, QStringLiteral("settings-11pt-") + QLatin1String(face));
+    };
+    {
+        SettingsWindow notSetUp(model(), context);
+        notSetUp.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&notSetUp));
+        check(notSetUp, "not-set-up");
+    }
+
+    hooks.phoneSync = std::make_shared<MemoryPhoneSync>();
+    launch();
+    ASSERT_TRUE(engine.writeFile(QStringLiteral("Drive/Docs/report.pdf"), QByteArray(1200, 'r')));
+    pin({QStringLiteral("Docs/report.pdf")});
+    finish(model().refresh());
+    auto window = open();
+    ASSERT_TRUE(waitFor([&] { return !window->measuringUsage(); }));
+    check(*window, "general");
+    window->tabBar()->setCurrentIndex(1);
+    check(*window, "kept");
+    window->tabBar()->setCurrentIndex(2);
+    check(*window, "storage");
+
+    const auto sheetFace = [&](SettingsWindow::SheetKind kind, const char *face) -> QDialog * {
+        window->setSheet(kind);
+        QDialog *shown = window->sheetDialog();
+        EXPECT_TRUE(shown && QTest::qWaitForWindowExposed(shown));
+        if (shown)
+            check(*shown, face);
+        return shown;
+    };
+    sheetFace(SettingsWindow::SheetKind::keys, "change-keys");
+    sheetFace(SettingsWindow::SheetKind::signOut, "sign-out");
+    sheetFace(SettingsWindow::SheetKind::iPhoneSync, "iphone-sync");
+    auto *kit = qobject_cast<RecoveryKitSheet *>(sheetFace(SettingsWindow::SheetKind::recoveryKit, "recovery-kit"));
+    ASSERT_TRUE(kit);
+    typeInto(kit->passphraseField(), passphrase);
+    click(kit->confirmButton());
+    ASSERT_TRUE(waitFor([&] { return kit->code() && laidOut(*kit, kit->doneButton()); }, std::chrono::seconds(60)));
+    check(*kit, "recovery-kit-code");
+    // The code comes before the buttons that act on it.
+    kit->codeView()->setFocus();
+    QTest::keyClick(kit->codeView(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), kit->copyButton());
+    auto *add = qobject_cast<AddIPhoneSheet *>(sheetFace(SettingsWindow::SheetKind::addIPhone, "add-iphone"));
+    ASSERT_TRUE(add);
+    typeInto(add->passphraseField(), passphrase);
+    click(add->confirmButton());
+    ASSERT_TRUE(waitFor([&] { return add->code() && laidOut(*add, add->doneButton()); }, std::chrono::seconds(60)));
+    check(*add, "add-iphone-code");
+    window->setSheet(std::nullopt);
+}
+
+TEST_F(SettingsWindowTest, ThePhoneSheetStaysWhileTurnOnRuns)
+{
+    const auto phone = std::make_shared<MemoryPhoneSync>();
+    hooks.phoneSync = phone;
+    launch();
+    auto window = open();
+    window->generalTab()->phoneSwitch()->click();
+    auto *sync = sheet<IPhoneSyncSheet>(*window);
+    ASSERT_TRUE(sync);
+    phone->writeGate = std::make_shared<AppModelTest::Gate>();
+    typeInto(sync->passphraseField(), passphrase);
+    click(sync->confirmButton());
+    ASSERT_TRUE(waitFor([&] { return phone->writeGate->waiting() > 0; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(sync->state().working);
+    EXPECT_FALSE(sync->cancelButton()->isEnabled());
+    QTest::keyClick(sync, Qt::Key_Escape);
+    sync->close();
+    EXPECT_EQ(window->sheet(), SettingsWindow::SheetKind::iPhoneSync) << "the sheet waits for the run";
+    EXPECT_TRUE(sync->isVisible());
+    phone->writeGate->open();
+    ASSERT_TRUE(waitFor([&] { return !window->sheet(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(phone->item.has_value());
+    EXPECT_TRUE(window->generalTab()->phoneSwitch()->isChecked());
+}
+
+TEST_F(SettingsWindowTest, TheKeyboardClosesTheWindowAndGoesThroughTheTabs)
+{
+    launch();
+    auto window = open();
+    // Centred the first time it opens (its top on the screen when the screen is smaller).
+    const QRect area = window->screen()->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    EXPECT_LE(std::abs(frame.center().x() - area.center().x()), 1) << frame.x();
+    if (frame.height() < area.height())
+        EXPECT_LE(std::abs(frame.center().y() - area.center().y()), 1) << frame.y();
+    else
+        EXPECT_EQ(frame.top(), area.top());
+
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(window->tab(), SettingsWindow::Tab::general);
+    QTest::keyClick(window.get(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(window->tab(), SettingsWindow::Tab::kept);
+    EXPECT_EQ(window->tabBar()->currentIndex(), 1);
+    QTest::keyClick(window.get(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(window.get(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(window->tab(), SettingsWindow::Tab::general) << "round again";
+    QTest::keyClick(window.get(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(window->tab(), SettingsWindow::Tab::storage);
+
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible()) << "Escape closes it";
+    // Shown again where the user left it, not centred again.
+    window->move(window->pos() + QPoint(30, 20));
+    const QPoint moved = window->pos();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(window->pos(), moved);
+    QTest::keyClick(window.get(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible()) << "Ctrl+W closes it";
+}
+
+TEST_F(SettingsWindowTest, WithoutRoomTheCacheSliderOffersNothing)
+{
+    settings.cacheGB = 5;
+    hooks.freeDiskBytes = [] { return qint64(25'000'000'000); };
+    launch();
+    ASSERT_EQ(model().maxCacheGB(), 5);
+    auto window = open();
+    window->tabBar()->setCurrentIndex(2);
+    StorageTab *storage = window->storageTab();
+    EXPECT_EQ(storage->sliderLower()->text(), QStringLiteral("5 GB"));
+    EXPECT_EQ(storage->sliderUpper()->text(), QStringLiteral("5 GB"));
+    EXPECT_FALSE(storage->cacheSlider()->isEnabled());
+    storage->cacheSlider()->setFocus();
+    QTest::keyClick(storage->cacheSlider(), Qt::Key_End);
+    EXPECT_EQ(window->cacheGB(), 5);
+    // Even a value set from elsewhere is not offered to Apply.
+    window->setCacheGB(6);
+    EXPECT_FALSE(storage->applyButton()->isEnabled());
+    saveScreenshot(*window, QStringLiteral("settings-storage-no-room"));
+}
+
+// A sign-out refused because files are left only in the cache: the sheet says so and offers
+// "Sign Out Anyway", which asks first and then signs out, deleting them.
+TEST_F(SettingsWindowTest, ARefusedSignOutOffersSignOutAnyway)
+{
+    hooks.localData = [this](const DriveSettings &) {
+        return DriveLocalData{.cache = home.filePath(QStringLiteral("data/Cache")),
+                              .logs = home.filePath(QStringLiteral("state/logs")),
+                              .keep = home.filePath(QStringLiteral("data/Keep")),
+                              .mountFolder = home.filePath(QStringLiteral("Mounts/My Drive")),
+                              .backing = home.filePath(QStringLiteral("data/Backing"))};
+    };
+    launch();
+    supervisor->nextPort = engine.client().port();
+    const QString meta = home.filePath(QStringLiteral("data/Cache/vfsMeta/drivecrypt/Drive"));
+    ASSERT_TRUE(QDir().mkpath(meta));
+    QFile dirty(meta + QStringLiteral("/a.txt"));
+    ASSERT_TRUE(dirty.open(QIODevice::WriteOnly));
+    dirty.write(R"({"ModTime":"2026-03-04T12:00:00Z","ATime":"2026-03-04T12:00:00Z","Size":3,"Rs":[],)"
+                R"("Fingerprint":"","Dirty":true})");
+    dirty.close();
+
+    auto window = open();
+    click(window->generalTab()->signOutButton());
+    auto *signOut = sheet<SignOutSheet>(*window);
+    ASSERT_TRUE(signOut);
+    using B = SignOutPresenter::Button;
+    click(signOut->button(B::signOut));
+    ASSERT_TRUE(waitFor([&] {
+        sleeps.release(AppModel::signOutPause);
+        return !signOut->state().running();
+    }));
+    EXPECT_EQ(shown(signOut->failureLine()), DriveCore::SignOut::UnuploadedFiles::messageText);
+    EXPECT_EQ(signOut->shownButtons(),
+              (QList<QPushButton *>{signOut->button(B::cancel), signOut->button(B::signOutAnyway),
+                                    signOut->button(B::signOut)}));
+    EXPECT_TRUE(secrets->keys.has_value()) << "nothing removed";
+    ASSERT_TRUE(waitFor([&] { return laidOut(*signOut, signOut->button(B::signOut)); }));
+    saveScreenshot(*signOut, QStringLiteral("settings-sign-out-refused"));
+
+    // The restarted engine queues the files it found in its cache again.
+    pendingCount = 1;
+    click(signOut->button(B::signOutAnyway));
+    ASSERT_TRUE(waitFor([&] { return signOut->forceQuestion() && signOut->forceQuestion()->isVisible(); }));
+    saveScreenshot(*signOut->forceQuestion(), QStringLiteral("settings-sign-out-refused-force-question"));
+    QPushButton *confirm = nullptr;
+    for (QAbstractButton *button : signOut->forceQuestion()->buttons())
+        if (button->text() == DriveCore::SignOut::forceConfirmButton)
+            confirm = qobject_cast<QPushButton *>(button);
+    const int runs = signOut->state().run();
+    click(confirm);
+    EXPECT_EQ(signOut->state().run(), runs + 1) << "a forced run started";
+    ASSERT_TRUE(waitFor([&] {
+        sleeps.release(AppModel::signOutPause);
+        return signOut->state().lastStep() && signOut->state().lastStep()->kind == SignOutStep::done
+            && !signOut->state().running();
+    })) << signOut->state().running()
+        << " " << signOut->state().error().value_or("-").toStdString() << " "
+        << (signOut->state().lastStep() ? int(signOut->state().lastStep()->kind) : -1) << " "
+        << model().statusLine().toStdString();
+    EXPECT_EQ(shown(signOut->stepLine()), DriveCore::SignOut::doneDiscardedText);
+    EXPECT_FALSE(secrets->keys.has_value());
+    EXPECT_FALSE(QFileInfo::exists(meta + QStringLiteral("/a.txt"))) << "the cache went with the sign-out";
 }
 
 } // namespace

@@ -123,6 +123,22 @@ TEST_F(SetupFlowPresenterTest, StatusShowsTheProgressTextWhileAStepRuns)
     EXPECT_EQ(SetupFlowPresenter::status(*state).text, QStringLiteral("That doesn't look like a Recovery Kit code."));
 }
 
+TEST_F(SetupFlowPresenterTest, AKitErrorGoesWithTheKitFields)
+{
+    auto state = at(Screen::storage, true);
+    state->setRecoveryKitCode(QStringLiteral("not a kit"));
+    state->setRecoveryKitPassphrase(QStringLiteral("x"));
+    await(state->applyRecoveryKit());
+    EXPECT_EQ(SetupFlowPresenter::status(*state).text, SetupState::kitBadFormatText);
+    state->setStorageEntry(SetupState::StorageEntry::manual);
+    EXPECT_EQ(SetupFlowPresenter::status(*state), Status{}) << "the manual fields have nothing wrong yet";
+
+    // An error of the manual fields stays on the manual body.
+    state->setUseCloudflareKey(false);
+    await(state->next());
+    EXPECT_EQ(SetupFlowPresenter::status(*state).text, SetupState::missingStorageText);
+}
+
 TEST_F(SetupFlowPresenterTest, FooterOfEachScreen)
 {
     const QString test = QStringLiteral("Test Connection");

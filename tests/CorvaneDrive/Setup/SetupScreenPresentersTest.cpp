@@ -8,6 +8,7 @@
 
 #include "DriveCore/support/Tasks.h"
 #include "SetupFixture.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -295,6 +296,21 @@ TEST(RecoveryKitPresenter, AFailedSaveSaysWhereAndLeavesNothing)
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               QStringList{QStringLiteral("notes")});
+}
+
+TEST(RecoveryKitPresenter, SaveOpensInTheDocumentsFolderElseHome)
+{
+    for (const bool documents : {true, false}) {
+        const QTemporaryDir home;
+        TestSupport::ScopedEnvironment environment;
+        environment.set("HOME", home.path().toUtf8());
+        environment.set("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+        if (documents)
+            ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
+        EXPECT_EQ(RecoveryKitPresenter::saveFolder(),
+                  documents ? home.path() + QStringLiteral("/Documents") : home.path())
+            << "with a documents folder: " << documents;
+    }
 }
 
 TEST(RecoveryKitPresenter, DetailsAreTheTrimmedStorageFieldsInOrder)

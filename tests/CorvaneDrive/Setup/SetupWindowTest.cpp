@@ -6,6 +6,7 @@
 #include "CorvaneDrive/Setup/DoneView.h"
 #include "CorvaneDrive/Setup/NameAndCacheView.h"
 #include "CorvaneDrive/Setup/PassphraseView.h"
+#include "CorvaneDrive/Setup/RecoveryKitPresenter.h"
 #include "CorvaneDrive/Setup/RecoveryKitView.h"
 #include "CorvaneDrive/Setup/SetupFooter.h"
 #include "CorvaneDrive/Setup/SetupStatusArea.h"
@@ -16,20 +17,28 @@
 
 #include "SetupFixture.h"
 #include "SetupWindowDriver.h"
+#include "support/Modal.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
+#include "support/WindowChecks.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QtTest/qtestspontaneevent.h>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +54,27 @@ namespace {
 
 // Making the Recovery Kit derives a key; sanitizer builds take their time over it.
 constexpr std::chrono::seconds kitLimit(180);
+
+// The storage screen's "Open Cloudflare" link shown in its explanation.
+QPushButton *visibleLink(StorageView &storage)
+{
+    for (QPushButton *button : storage.findChildren<QPushButton *>())
+        if (button->text() == StoragePresenter::openCloudflareTitle && button->isVisibleTo(storage.window()))
+            return button;
+    return nullptr;
+}
+
+QWidget *focused()
+{
+    return QApplication::focusWidget();
+}
+
+// A screen reader's name and description of `widget`.
+QString accessibleText(QWidget *widget, QAccessible::Text kind)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(kind) : QString();
+}
 
 class SetupWindowTest : public ::testing::Test {
 protected:
@@ -173,12 +203,9 @@ TEST_F(SetupWindowTest, StorageScreenShowsTheBodyOfEachChoice)
     EXPECT_EQ(window->setup()->cloudflareKey(), QStringLiteral("token-123"));
 
     // The link opens the browser and leaves the fields alone.
-    QLabel *link = nullptr;
-    for (QLabel *label : storage->findChildren<QLabel *>())
-        if (label->text().contains(QStringLiteral("Open Cloudflare")) && label->isVisibleTo(window.get()))
-            link = label;
+    QPushButton *link = visibleLink(*storage);
     ASSERT_TRUE(link);
-    emit link->linkActivated(QStringLiteral("https://dash.cloudflare.com"));
+    click(link);
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://dash.cloudflare.com"))});
     EXPECT_EQ(window->setup()->cloudflareKey(), QStringLiteral("token-123"));
 
@@ -403,8 +430,29 @@ TEST_F(SetupWindowTest, RecoveryKitThenDoneThenAFreshAssistant)
     EXPECT_EQ(kit->codeView()->toPlainText(), code);
     EXPECT_TRUE(kit->loginNote()->isVisibleTo(window.get()));
     EXPECT_EQ(kit->loginNote()->text(), SetupState::loginFailedText);
-    EXPECT_FALSE(kit->findChildren<QLabel *>().isEmpty());
+    QStringList details;
+    for (const QLabel *value : kit->detailValues())
+        details << (value->isVisibleTo(window.get()) ? value->text() : QString());
+    EXPECT_EQ(details, (QStringList{"http://127.0.0.1:9000", "photos", "AKID", "SECRET"}));
     saveScreenshot(*window, QStringLiteral("setup-recovery-kit-login-failed"));
+
+    // The code is read before the buttons that act on it.
+    kit->codeView()->setFocus();
+    QTest::keyClick(kit->codeView(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), kit->copyButton());
+    QTest::keyClick(focused(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), kit->saveButton());
+    EXPECT_EQ(accessibleText(kit->codeView(), QAccessible::Name), QStringLiteral("Recovery Kit code"));
+
+    // The save dialog opens in the documents folder (else home), never the working folder.
+    QString dialogFolder;
+    TestSupport::onNextModal<QFileDialog>([&](QFileDialog &dialog) {
+        dialogFolder = dialog.directory().absolutePath();
+        dialog.reject();
+    });
+    click(kit->saveButton());
+    EXPECT_EQ(dialogFolder, QDir(RecoveryKitPresenter::saveFolder()).absolutePath());
+    EXPECT_NE(dialogFolder, QDir::currentPath());
 
     click(kit->copyButton());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), code);
@@ -458,6 +506,185 @@ TEST_F(SetupWindowTest, DoneWithTheModelsNameAndTheLoginItemOn)
     click(done->defaultButton());
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_FALSE(window->isVisible());
+}
+
+// Each face at the 11-pt font a desktop may use: every text fits, and every control a screen
+// reader reaches has a name. Saved as setup-11pt-*.
+TEST_F(SetupWindowTest, EveryFaceFitsAtElevenPointsAndNamesItsControls)
+{
+    TestSupport::ScopedAppFont font(11);
+    const auto check = [](SetupWindow &window, const char *face) {
+        SCOPED_TRACE(face);
+        TestSupport::expectTextsFit(window);
+        TestSupport::expectAccessibleNames(window);
+        saveScreenshot(window, QStringLiteral("setup-11pt-") + QLatin1String(face));
+    };
+
+    // The existing drive's road.
+    auto existing = open();
+    check(*existing, "welcome");
+    click(screen<WelcomeView>(*existing)->existingDriveButton());
+    auto *storage = screen<StorageView>(*existing);
+    check(*existing, "storage-existing-kit");
+    typeInto(storage->codeField(), QStringLiteral("not a kit"));
+    typeInto(storage->kitPassphraseField(), QStringLiteral("x"));
+    click(storage->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return shownError(*existing).has_value(); }));
+    check(*existing, "storage-existing-kit-error");
+    click(storage->manualSegment());
+    click(storage->storageKeysSegment());
+    SetupFixture::fillKeys(*existing->setup());
+    check(*existing, "storage-existing-keys");
+    click(storage->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return existing->shownScreen() == Screen::existingPassphrase; }));
+    check(*existing, "passphrase-existing");
+    existing.reset();
+
+    // The new drive's road, with its errors.
+    auto window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
+    storage = screen<StorageView>(*window);
+    check(*window, "storage-new-token");
+    click(storage->storageKeysSegment());
+    check(*window, "storage-new-keys");
+    click(storage->cloudflareKeySegment());
+    typeInto(storage->endpointField(),
+             QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
+    typeInto(storage->bucketField(), QStringLiteral("photos"));
+    typeInto(storage->cloudflareKeyField(), QStringLiteral("token"));
+    click(storage->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return shownError(*window).has_value(); }));
+    click(window->statusArea()->detailsButton());
+    check(*window, "storage-error-details");
+    window.reset();
+
+    window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::newPassphrase));
+    auto *passphrase = screen<PassphraseView>(*window);
+    check(*window, "passphrase-new");
+    click(passphrase->generateButton());
+    pressReturn(*window);
+    ASSERT_EQ(shownError(*window), SetupState::mustTickMissingText);
+    check(*window, "passphrase-new-generated-error");
+    click(passphrase->acknowledgedToggle());
+    click(passphrase->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::turnOnDrive; }));
+    check(*window, "turn-on-drive");
+    click(screen<TurnOnDriveView>(*window)->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return shownError(*window).has_value(); }));
+    check(*window, "turn-on-drive-error-off");
+    switchOn = true;
+    sleep.releaseAll();
+    ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::nameAndCache; }));
+    check(*window, "name-and-cache");
+    loginItem = false;
+    click(screen<NameAndCacheView>(*window)->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::recoveryKit; }, kitLimit));
+    check(*window, "recovery-kit-login-failed");
+    click(screen<RecoveryKitView>(*window)->defaultButton());
+    check(*window, "done");
+}
+
+TEST_F(SetupWindowTest, ARestoredWindowKeepsItsScreen)
+{
+    auto window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::recoveryKit));
+    click(screen<RecoveryKitView>(*window)->defaultButton());
+    ASSERT_EQ(window->shownScreen(), Screen::done);
+    // Minimised and restored: the desktop hides and shows the window by itself.
+    QHideEvent hidden;
+    QSpontaneKeyEvent::setSpontaneous(&hidden);
+    // Sent as the platform sends them: sendEvent would clear the spontaneous mark.
+    QApplication::instance()->notify(window.get(), &hidden);
+    QShowEvent shown;
+    QSpontaneKeyEvent::setSpontaneous(&shown);
+    QApplication::instance()->notify(window.get(), &shown);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(window->shownScreen(), Screen::done);
+}
+
+TEST_F(SetupWindowTest, TheAcknowledgementWrapsTicksFromItsTextAndLeavesReturnToContinue)
+{
+    auto window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::newPassphrase));
+    auto *passphrase = screen<PassphraseView>(*window);
+    click(passphrase->generateButton());
+    QCheckBox *box = passphrase->acknowledgedToggle();
+    QLabel *text = passphrase->acknowledgedLabel();
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->wordWrap());
+    EXPECT_EQ(text->text(), SetupState::mustTickText);
+    EXPECT_EQ(accessibleText(box, QAccessible::Name), SetupState::mustTickText);
+
+    QTest::mouseClick(text, Qt::LeftButton);
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_TRUE(window->setup()->acknowledged());
+    QTest::mouseClick(text, Qt::LeftButton);
+    EXPECT_FALSE(window->setup()->acknowledged());
+    QTest::mouseClick(text, Qt::LeftButton);
+    ASSERT_TRUE(window->setup()->acknowledged());
+
+    // Return on the ticked box presses Continue; the box stays ticked.
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_TRUE(window->setup()->acknowledged());
+    EXPECT_TRUE(spinUntil([&] { return window->shownScreen() == Screen::turnOnDrive; }));
+}
+
+TEST_F(SetupWindowTest, TheCloudflareLinkIsOneTabStopLeftBothWays)
+{
+    auto window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
+    QPushButton *link = visibleLink(*screen<StorageView>(*window));
+    ASSERT_TRUE(link);
+    link->setFocus();
+    ASSERT_EQ(focused(), link);
+    QTest::keyClick(link, Qt::Key_Tab);
+    QWidget *after = focused();
+    EXPECT_NE(after, link) << "Tab leaves the link";
+    QTest::keyClick(after, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(focused(), link);
+    QTest::keyClick(link, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_NE(focused(), link) << "Shift+Tab leaves the link";
+    EXPECT_TRUE(window->isAncestorOf(focused()));
+}
+
+TEST_F(SetupWindowTest, ErrorsAreAlertsReadWithTheirField)
+{
+    auto window = open();
+    click(screen<WelcomeView>(*window)->existingDriveButton());
+    auto *storage = screen<StorageView>(*window);
+    typeInto(storage->codeField(), QStringLiteral("not a kit"));
+    typeInto(storage->kitPassphraseField(), QStringLiteral("x"));
+    click(storage->defaultButton());
+    ASSERT_TRUE(spinUntil([&] { return shownError(*window).has_value(); }));
+    QAccessibleInterface *error = QAccessible::queryAccessibleInterface(window->statusArea()->errorLabel());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(error->text(QAccessible::Name), SetupState::kitBadFormatText);
+    EXPECT_EQ(accessibleText(storage->codeField(), QAccessible::Description), SetupState::kitBadFormatText);
+
+    // The kit's error goes with the kit's fields.
+    click(storage->manualSegment());
+    EXPECT_EQ(shownError(*window), std::nullopt);
+    EXPECT_NE(accessibleText(storage->codeField(), QAccessible::Description), SetupState::kitBadFormatText);
+    click(storage->pasteKitSegment());
+    EXPECT_EQ(shownError(*window), SetupState::kitBadFormatText);
+    window.reset();
+
+    // On the new passphrase screen each error goes with the field it is about.
+    window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::newPassphrase));
+    auto *passphrase = screen<PassphraseView>(*window);
+    pressReturn(*window);
+    ASSERT_EQ(shownError(*window), SetupState::shortPassphraseText);
+    EXPECT_EQ(accessibleText(passphrase->passphraseField(), QAccessible::Description), SetupState::shortPassphraseText);
+    typeInto(passphrase->passphraseField(), QStringLiteral("a passphrase long enough"));
+    typeInto(passphrase->confirmField(), QStringLiteral("another one"));
+    click(passphrase->defaultButton());
+    ASSERT_EQ(shownError(*window), SetupState::mismatchText);
+    EXPECT_EQ(accessibleText(passphrase->confirmField(), QAccessible::Description), SetupState::mismatchText);
+    EXPECT_NE(accessibleText(passphrase->passphraseField(), QAccessible::Description), SetupState::shortPassphraseText);
 }
 
 } // namespace
