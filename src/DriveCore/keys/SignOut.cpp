@@ -64,10 +64,10 @@ QCoro::Task<bool> SignOut::run(std::shared_ptr<SignOutDeps> deps, std::function<
     bool discarded = false;
     bool waitForUploads = false;
     if (force()) {
-        // Forced before anything was counted: count once, so the sheet says files were
-        // removed only when there were some.
+        // Forced from the start ("Sign Out Anyway" after a refusal): the files that refused it
+        // are in the cache, not necessarily in the engine's queue, so no count can clear them.
         forced = true;
-        discarded = co_await deps->pendingUploads() > 0;
+        discarded = true;
     } else {
         std::optional<SignOutStep> last;
         const auto reportWaiting = [&](const SignOutStep &step) {
