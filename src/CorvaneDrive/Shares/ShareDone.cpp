@@ -63,13 +63,16 @@ ShareDone::ShareDone(SharesModel &shares, DriveCore::ShareRecord record, std::fu
     column->setSpacing(ShareWindowPresenter::spacing);
 
     column->addWidget(ShareLook::label(ShareDonePresenter::title, Font::title));
-    column->addWidget(ShareLook::label(m_presenter.summary(), Font::body, Tone::secondary));
+    QLabel *summary = ShareLook::label({}, Font::body, Tone::secondary);
+    ShareLook::setBreakableText(summary, m_presenter.summary());
+    column->addWidget(summary);
 
     auto *linkRow = new QHBoxLayout;
     m_link = new LinkField(m_presenter.link());
     linkRow->addWidget(m_link, 1);
     m_copy = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy-symbolic")), m_presenter.copyTitle());
     ShareLook::makeDefault(m_copy);
+    setFocusProxy(m_copy);
     connect(m_copy, &QPushButton::clicked, this, [this] {
         ShareLook::copy(m_presenter.copy());
         m_copy->setText(m_presenter.copyTitle());

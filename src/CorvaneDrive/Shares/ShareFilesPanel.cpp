@@ -1,10 +1,15 @@
 #include "CorvaneDrive/Shares/ShareFilesPanel.h"
 
 #include <QCoroSignal>
+#include <QDialogButtonBox>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <exception>
 #include <tuple>
@@ -36,6 +41,33 @@ ShareFilesPanel::ShareFilesPanel(const QString &startFolder, QWidget *parent) : 
         for (const auto &[item, row, column, rows, columns] : items)
             grid->addItem(item, row + 1, column, rows, columns);
     }
+
+    // Qt renames the button "Open" while a folder is selected, but here a folder is shared like
+    // a file. The name comes back right after Qt's own handlers of a new selection, current item
+    // or typed name (connected before these), and whenever the button box lays out again (every
+    // rename asks it to) for any other rename.
+    if (auto *list = findChild<QListView *>(QStringLiteral("listView")); list && list->selectionModel())
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &ShareFilesPanel::keepPrompt);
+    connect(this, &QFileDialog::currentChanged, this, &ShareFilesPanel::keepPrompt);
+    if (auto *name = findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        connect(name, &QLineEdit::textChanged, this, &ShareFilesPanel::keepPrompt);
+    if (auto *buttons = findChild<QDialogButtonBox *>())
+        buttons->installEventFilter(this);
+}
+
+void ShareFilesPanel::keepPrompt()
+{
+    auto *buttons = findChild<QDialogButtonBox *>();
+    QPushButton *share = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+    if (share && share->text() != prompt)
+        share->setText(prompt);
+}
+
+bool ShareFilesPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::LayoutRequest && qobject_cast<QDialogButtonBox *>(watched))
+        keepPrompt();
+    return QFileDialog::eventFilter(watched, event);
 }
 
 void ShareFilesPanel::accept()

@@ -10,8 +10,9 @@
 #include <functional>
 
 // The open panel of "Share Files…": files and folders, several at once, with the prompt "Share"
-// and a line that says what to choose. Qt's own dialog, since the desktop portal's cannot mix
-// files and folders; a folder chosen with "Share" is taken, not opened (a double click opens it).
+// (also while a folder is selected) and a line that says what to choose. Qt's own dialog, since
+// the desktop portal's cannot mix files and folders; a folder chosen with "Share" is taken, not
+// opened (a double click opens it).
 class ShareFilesPanel : public QFileDialog {
     Q_OBJECT
 public:
@@ -34,6 +35,11 @@ public:
     static QCoro::Task<> pickAndShare(QPointer<DriveCore::SharesModel> shares, QString mountPath, QWidget *parent,
                                       std::function<void()> openShare);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void keepPrompt();
+
     QStringList m_chosen;
 };

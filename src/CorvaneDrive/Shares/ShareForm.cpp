@@ -30,6 +30,10 @@ constexpr int contentWidth = ShareWindowPresenter::width - 2 * ShareWindowPresen
 QString inLines(const QString &text, const QFont &font, int width, int lines)
 {
     QTextLayout layout(text, font);
+    // A long name without spaces breaks anywhere rather than running past the edge.
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
     layout.beginLayout();
     QStringList shown;
     qsizetype lastStart = 0;
@@ -98,6 +102,7 @@ ShareForm::ShareForm(SharesModel &shares, QWidget *parent) : QWidget(parent), m_
         render();
     });
     m_options->addRow(ShareFormPresenter::expiryLabel, m_expiry);
+    setFocusProxy(m_expiry);
 
     m_limit = new QComboBox;
     for (const auto &[label, value] : ShareFormPresenter::limitOptions)
@@ -111,6 +116,9 @@ ShareForm::ShareForm(SharesModel &shares, QWidget *parent) : QWidget(parent), m_
 
     m_customLimit = new DownloadLimitBox;
     m_customLimit->setAccessibleName(ShareFormPresenter::customLimitLabel);
+    // The focus goes into the box's own field, which a screen reader announces by itself.
+    if (auto *field = m_customLimit->findChild<QLineEdit *>())
+        field->setAccessibleName(ShareFormPresenter::customLimitLabel);
     m_customLimit->setValue(int(m_presenter.customLimit));
     // The field is numberFieldWidth wide; the stepper's arrows come on top.
     m_customLimit->setFixedWidth(ShareFormPresenter::numberFieldWidth + 20);
@@ -164,17 +172,20 @@ void ShareForm::render()
 {
     if (!m_shares)
         return;
-    m_heading->setText(
-        inLines(ShareFormPresenter::heading(m_shares->pickedTitle()), m_heading->font(), contentWidth, 2));
+    // Two lines at most, the whole heading in the tooltip and for a screen reader.
+    const QString heading = ShareFormPresenter::heading(m_shares->pickedTitle());
+    m_heading->setText(inLines(ShareLook::breakable(heading), m_heading->font(), contentWidth, 2));
+    m_heading->setToolTip(heading);
+    m_heading->setAccessibleName(heading);
     m_options->setRowVisible(m_customLimit, m_presenter.showsCustomLimit());
     m_options->setRowVisible(m_password, m_presenter.showsPassword());
     m_options->setRowVisible(m_passwordNote, m_presenter.showsPassword());
     m_neverNote->setVisible(m_presenter.showsNeverNote());
     const std::optional<QString> blocked = m_shares->createBlockedReason();
-    m_blocked->setText(blocked.value_or(QString()));
+    ShareLook::setBreakableText(m_blocked, blocked.value_or(QString()));
     m_blocked->setVisible(blocked.has_value());
     const std::optional<QString> failure = ShareFormPresenter::failureText(m_shares->createState());
-    m_failure->setText(failure.value_or(QString()));
+    ShareLook::setBreakableText(m_failure, failure.value_or(QString()));
     m_failure->setVisible(failure.has_value());
     m_create->setEnabled(m_presenter.canCreate(!m_shares->picked().isEmpty(), blocked));
 }

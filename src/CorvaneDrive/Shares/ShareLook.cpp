@@ -8,7 +8,9 @@
 #include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
+#include <QTextBoundaryFinder>
 
 namespace ShareLook {
 
@@ -42,6 +44,9 @@ public:
     void fit()
     {
         if (QLayout *layout = m_window->layout()) {
+            // The filter runs before the layout's own handling of the request, which is what
+            // drops its cached heights: without this a face's new height counts only next time.
+            layout->invalidate();
             const int height = layout->totalHeightForWidth(m_width);
             if (height > 0)
                 m_window->setFixedHeight(height);
@@ -106,6 +111,40 @@ void setTone(QLabel *label, Tone tone)
     label->setPalette(palette);
 }
 
+QString breakable(const QString &text)
+{
+    // Longer than any word of the windows' own texts, short enough for the narrowest label.
+    constexpr qsizetype longWord = 20;
+    static const QRegularExpression words(QStringLiteral("\\S{%1,}").arg(longWord + 1));
+    QString shown;
+    qsizetype done = 0;
+    for (const QRegularExpressionMatch &word : words.globalMatch(text)) {
+        shown += QStringView(text).mid(done, word.capturedStart() - done);
+        const QString part = word.captured();
+        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, part);
+        qsizetype from = 0;
+        for (qsizetype to = graphemes.toNextBoundary(); to > 0; to = graphemes.toNextBoundary()) {
+            // Never before a closing quote or stop, which would start a line on its own.
+            const QChar::Category kind = part.at(from).category();
+            if (from > 0 && kind != QChar::Punctuation_FinalQuote && kind != QChar::Punctuation_Close
+                && kind != QChar::Punctuation_Other)
+                shown += QChar(0x200B);
+            shown += QStringView(part).mid(from, to - from);
+            from = to;
+        }
+        done = word.capturedEnd();
+    }
+    shown += QStringView(text).mid(done);
+    return shown;
+}
+
+void setBreakableText(QLabel *label, const QString &text)
+{
+    const QString shown = breakable(text);
+    label->setText(shown);
+    label->setAccessibleName(shown == text ? QString() : text);
+}
+
 QWidget *spinner(QWidget *parent)
 {
     auto *bar = new QProgressBar(parent);
@@ -119,6 +158,21 @@ void fixWidth(QWidget *window, int width)
 {
     window->setFixedWidth(width);
     (new HeightFollower(window, width))->fit();
+}
+
+void closeWithKeyboard(QWidget *window)
+{
+    // One shortcut for all keys: two for the same key in a window would cancel each other out.
+    // Ctrl+W by name, since the desktop's close keys need not hold it.
+    QList<QKeySequence> keys{QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)};
+    for (const QKeySequence &close : QKeySequence::keyBindings(QKeySequence::Close)) {
+        if (!keys.contains(close))
+            keys.append(close);
+    }
+    auto *shortcut = new QShortcut(window);
+    shortcut->setKeys(keys);
+    shortcut->setContext(Qt::WindowShortcut);
+    QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
 }
 
 void makeDefault(QPushButton *button)

@@ -22,12 +22,22 @@ void setFont(QLabel *label, Font font);
 void setTone(QLabel *label, Tone tone);
 QColor color(const QWidget *widget, Tone tone);
 
+// The text with a break allowed between the characters of every word too long for a line
+// (a file name without spaces, a path): a wrapping label then breaks it anywhere instead of
+// running past its edge. Shorter words stay as they are.
+QString breakable(const QString &text);
+// Shows the text breakable in the label; a screen reader reads it as given.
+void setBreakableText(QLabel *label, const QString &text);
+
 // A small indeterminate progress indicator.
 QWidget *spinner(QWidget *parent = nullptr);
 
 // Gives the window a fixed width and keeps its height at what its layout needs at that width,
 // so that wrapped texts take their full height and the window follows its content.
 void fixWidth(QWidget *window, int width);
+
+// Escape, Ctrl+W and the desktop's own close keys close the window.
+void closeWithKeyboard(QWidget *window);
 
 // Makes the button the window's default: drawn as such, and Return or Enter anywhere in its
 // window clicks it while it is visible and enabled.

@@ -30,6 +30,8 @@ public:
     };
     static inline const QString openTokensTitle = QStringLiteral("Open Cloudflare API Tokens");
     static inline const QString tokenPlaceholder = QStringLiteral("Paste the API token here");
+    // What a screen reader calls the token field, which has no label of its own.
+    static inline const QString tokenName = QStringLiteral("Cloudflare API token");
     static inline const QString keychainText = QStringLiteral(
         "Ovra keeps this API token in your Mac's Keychain, for your link page and this month's Cloudflare figures. "
         "It's never sent to Corvane.");

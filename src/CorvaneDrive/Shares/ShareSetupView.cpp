@@ -36,6 +36,8 @@ ShareSetupView::ShareSetupView(SharesModel &shares, bool updating, QWidget *pare
 
     m_openTokens =
         new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser-symbolic")), ShareSetupPresenter::openTokensTitle);
+    // Only "Set Up" answers Return, also in a dialog, where buttons take Return when focused.
+    m_openTokens->setAutoDefault(false);
     connect(m_openTokens, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(ShareSetupPresenter::tokensPage); });
     column->addWidget(m_openTokens, 0, Qt::AlignLeft);
@@ -43,6 +45,8 @@ ShareSetupView::ShareSetupView(SharesModel &shares, bool updating, QWidget *pare
     m_token = new QLineEdit;
     m_token->setEchoMode(QLineEdit::Password);
     m_token->setPlaceholderText(ShareSetupPresenter::tokenPlaceholder);
+    m_token->setAccessibleName(ShareSetupPresenter::tokenName);
+    setFocusProxy(m_token);
     connect(m_token, &QLineEdit::textEdited, this, [this](const QString &text) {
         m_presenter.token = text;
         render();
@@ -77,7 +81,7 @@ void ShareSetupView::render()
     if (!m_shares)
         return;
     const bool settingUp = m_shares->settingUp();
-    m_message->setText(m_shares->setupMessage().value_or(QString()));
+    ShareLook::setBreakableText(m_message, m_shares->setupMessage().value_or(QString()));
     m_message->setVisible(m_shares->setupMessage().has_value());
     m_progress->setVisible(settingUp);
     m_setUp->setEnabled(m_presenter.canSetUp(settingUp));

@@ -50,6 +50,7 @@ ShareErrorFace::ShareErrorFace(SharesModel &shares, QWidget *parent) : QWidget(p
     m_text = ShareLook::label({}, Font::body, Tone::orange);
     column->addWidget(m_text);
     m_tryAgain = new QPushButton(ShareWindowPresenter::tryAgainTitle);
+    setFocusProxy(m_tryAgain);
     connect(m_tryAgain, &QPushButton::clicked, this, [this] {
         if (m_shares)
             m_shares->loadWorker();
@@ -59,7 +60,7 @@ ShareErrorFace::ShareErrorFace(SharesModel &shares, QWidget *parent) : QWidget(p
 
 void ShareErrorFace::render(const ShareWindowPresenter::State &state)
 {
-    m_text->setText(state.workerLoadError.value_or(QString()));
+    ShareLook::setBreakableText(m_text, state.workerLoadError.value_or(QString()));
 }
 
 SharePreparingFace::SharePreparingFace(SharesModel &shares, QWidget *parent) : QWidget(parent), m_shares(&shares)
@@ -75,6 +76,7 @@ SharePreparingFace::SharePreparingFace(SharesModel &shares, QWidget *parent) : Q
     m_line = ShareLook::label({}, Font::callout, Tone::secondary, false);
     column->addWidget(m_line);
     m_cancel = new QPushButton(ShareWindowPresenter::cancelTitle);
+    setFocusProxy(m_cancel);
     connect(m_cancel, &QPushButton::clicked, this, [this] {
         if (m_shares)
             m_shares->cancelCreate();
@@ -85,7 +87,7 @@ SharePreparingFace::SharePreparingFace(SharesModel &shares, QWidget *parent) : Q
 void SharePreparingFace::render(const ShareWindowPresenter::State &state)
 {
     const DriveCore::ShareProgress progress = state.createState.progress;
-    m_text->setText(ShareWindowPresenter::preparingText(state.pickedTitle));
+    ShareLook::setBreakableText(m_text, ShareWindowPresenter::preparingText(state.pickedTitle));
     m_bar->setValue(int(progress.fraction() * barSteps));
     const std::optional<QString> line = ShareWindowPresenter::progressLine(progress);
     m_line->setText(line.value_or(QString()));
@@ -96,7 +98,10 @@ ShareWindow::ShareWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
     : QWidget(parent), m_shares(&shares), m_hooks(std::move(hooks)),
       m_presence(m_hooks.windowOpened, m_hooks.windowClosed)
 {
+    // The model owns the link being made; a half-typed token or password goes with the window.
+    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(ShareWindowPresenter::windowTitle);
+    ShareLook::closeWithKeyboard(this);
     m_column = new QVBoxLayout(this);
     const int padding = ShareWindowPresenter::padding;
     m_column->setContentsMargins(padding, padding, padding, padding);
@@ -122,8 +127,7 @@ void ShareWindow::render()
         m_face = makeFace(state);
         m_column->addWidget(m_face);
         m_face->show();
-        if (isVisible())
-            m_face->setFocus();
+        m_face->setFocus();
     }
     if (auto *error = qobject_cast<ShareErrorFace *>(m_face))
         error->render(state);
@@ -163,6 +167,8 @@ QWidget *ShareWindow::makeFace(const ShareWindowPresenter::State &state)
 void ShareWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (m_face && !focusWidget())
+        m_face->setFocus();
     if (m_presence.shown() && m_shares)
         m_shares->loadWorker();
 }

@@ -53,7 +53,10 @@ void widen(QMessageBox *box)
 SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *parent)
     : QWidget(parent), m_shares(&shares), m_presence(std::move(hooks.windowOpened), std::move(hooks.windowClosed))
 {
+    // The model owns the list and every load and stop, so the window goes when it closes.
+    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(SharedLinksPresenter::windowTitle);
+    ShareLook::closeWithKeyboard(this);
     setMinimumSize(SharedLinksPresenter::minimumWidth, SharedLinksPresenter::minimumHeight);
     resize(SharedLinksPresenter::initialWidth, SharedLinksPresenter::initialHeight);
 
@@ -95,6 +98,8 @@ SharedLinksWindow::SharedLinksWindow(SharesModel &shares, Hooks hooks, QWidget *
     m_scroll = new QScrollArea;
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes through the rows' buttons; the list itself is no stop.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     auto *rowsHolder = new QWidget;
     rowsHolder->setBackgroundRole(QPalette::Base);
     rowsHolder->setAutoFillBackground(true);
@@ -147,17 +152,18 @@ void SharedLinksWindow::render()
     m_spinner->setVisible(face == SharedLinksPresenter::ListFace::spinner);
     m_emptyText->setVisible(face == SharedLinksPresenter::ListFace::empty);
     m_emptyHint->setVisible(face == SharedLinksPresenter::ListFace::empty);
-    m_emptyText->setText(SharedLinksPresenter::emptyText(m_shares->listMessage()));
+    ShareLook::setBreakableText(m_emptyText, SharedLinksPresenter::emptyText(m_shares->listMessage()));
     renderRows();
 
     const std::optional<QString> message = SharedLinksPresenter::barMessage(rows, m_shares->listMessage());
-    m_barMessage->setText(message.value_or(QString()));
+    ShareLook::setBreakableText(m_barMessage, message.value_or(QString()));
     m_barMessage->setVisible(message.has_value());
     m_refresh->setEnabled(SharedLinksPresenter::canRefresh(m_shares->loading()));
+    keepFocus();
 
     if (m_confirmation) {
         m_confirmation->setWindowTitle(m_presenter.confirmTitle(rows));
-        m_confirmation->setText(m_presenter.confirmTitle(rows));
+        m_confirmation->setText(ShareLook::breakable(m_presenter.confirmTitle(rows)));
         m_confirmation->setInformativeText(m_presenter.confirmMessage(rows));
         for (QAbstractButton *button : m_confirmation->buttons()) {
             if (m_confirmation->buttonRole(button) == QMessageBox::DestructiveRole)
@@ -166,11 +172,36 @@ void SharedLinksWindow::render()
     }
 }
 
+void SharedLinksWindow::keepFocus()
+{
+    const auto takes = [this](const QWidget *widget) {
+        return widget && widget->isVisibleTo(this) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus);
+    };
+    if (takes(focusWidget()))
+        return;
+    // The first link's first button, else Refresh, else the update.
+    QList<QWidget *> candidates;
+    if (const QList<LinkRow *> shown = rows(); !shown.isEmpty())
+        candidates = {shown.first()->copyLinkButton(), shown.first()->copyPasswordButton(),
+                      shown.first()->stopButton()};
+    candidates << m_refresh << m_update;
+    for (QWidget *candidate : std::as_const(candidates)) {
+        if (takes(candidate)) {
+            candidate->setFocus();
+            return;
+        }
+    }
+}
+
 void SharedLinksWindow::renderRows()
 {
-    // Rows keep their widgets (and their "copied" state) by the link's id.
+    // Rows keep their widgets (and their "copied" state) by the link's id; a link listed twice
+    // shows once, and every widget not laid out again goes.
     QHash<QString, LinkRow *> kept;
+    QList<LinkRow *> shown;
     for (const SharesModel::Row &row : m_shares->rows()) {
+        if (kept.contains(row.id()))
+            continue;
         LinkRow *view = m_rows.take(row.id());
         if (view) {
             view->setRow(row);
@@ -179,22 +210,20 @@ void SharedLinksWindow::renderRows()
             view = new LinkRow(row, [this, record] { askToStop(record); });
         }
         kept.insert(row.id(), view);
+        shown.append(view);
     }
-    for (LinkRow *gone : std::as_const(m_rows))
-        delete gone;
+    qDeleteAll(m_rows);
     qDeleteAll(m_dividers);
     m_dividers.clear();
     while (m_rowColumn->count() > 0)
         delete m_rowColumn->takeAt(0);
-    bool first = true;
-    for (const SharesModel::Row &row : m_shares->rows()) {
-        if (!first) {
+    for (LinkRow *view : std::as_const(shown)) {
+        if (view != shown.first()) {
             QFrame *line = divider();
             m_dividers.append(line);
             m_rowColumn->addWidget(line);
         }
-        first = false;
-        m_rowColumn->addWidget(kept.value(row.id()));
+        m_rowColumn->addWidget(view);
     }
     m_rowColumn->addStretch();
     m_rows = kept;
@@ -211,7 +240,7 @@ void SharedLinksWindow::askToStop(const ShareRecord &record)
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(m_presenter.confirmTitle(rows));
-    box->setText(m_presenter.confirmTitle(rows));
+    box->setText(ShareLook::breakable(m_presenter.confirmTitle(rows)));
     box->setInformativeText(m_presenter.confirmMessage(rows));
     widen(box);
     QPushButton *confirm = box->addButton(m_presenter.confirmButton(rows), QMessageBox::DestructiveRole);
@@ -259,7 +288,7 @@ void SharedLinksWindow::showFailure()
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle(SharedLinksPresenter::stopFailedTitle);
     box->setText(SharedLinksPresenter::stopFailedTitle);
-    box->setInformativeText(*m_presenter.error);
+    box->setInformativeText(ShareLook::breakable(*m_presenter.error));
     widen(box);
     QPushButton *ok = box->addButton(SharedLinksPresenter::okTitle, QMessageBox::AcceptRole);
     box->setDefaultButton(ok);
@@ -299,6 +328,7 @@ void SharedLinksWindow::showUpdateSheet()
 void SharedLinksWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    keepFocus();
     if (m_presence.shown() && m_shares)
         m_shares->load();
 }

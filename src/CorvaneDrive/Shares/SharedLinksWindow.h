@@ -23,7 +23,7 @@ class ShareSetupView;
 
 // The window "Shared Links": every link the user made with its live status, to copy, stop or
 // remove; "Refresh"; and the link page's update when this build carries a newer one. All data
-// and all work on links belong to the share model.
+// and all work on links belong to the share model; the window is deleted when it closes.
 class SharedLinksWindow : public QWidget {
     Q_OBJECT
 public:
@@ -54,6 +54,8 @@ protected:
 private:
     void render();
     void renderRows();
+    // Puts the focus on a sensible control when nothing visible has it.
+    void keepFocus();
     void askToStop(const DriveCore::ShareRecord &record);
     QCoro::Task<> stop(DriveCore::ShareRecord record);
     void showFailure();

@@ -287,7 +287,13 @@ QCoro::Task<> SharesModel::runCreate(ShareOptions options, QStringList picked, q
         setCreateState(failedCreation(failure, token.stop_requested()));
     } else {
         setCreateState(CreateState::makeDone(*made));
-        m_rows.prepend(Row{*made, std::nullopt});
+        // A load that ran while the link was being finished may have listed it already.
+        const auto listed =
+            std::find_if(m_rows.begin(), m_rows.end(), [&](const Row &row) { return row.id() == made->id; });
+        if (listed != m_rows.end())
+            listed->record = *made;
+        else
+            m_rows.prepend(Row{*made, std::nullopt});
         emit changed();
     }
     m_createTask.reset();

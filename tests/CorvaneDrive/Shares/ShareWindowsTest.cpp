@@ -15,6 +15,7 @@
 #include "support/QtPrinters.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
+#include "support/WindowChecks.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -61,6 +62,24 @@ QStringList texts(const QWidget *in)
     return shown;
 }
 
+// The checks every face gets at the desktop's font (its texts fit, its controls have names),
+// and its picture.
+void checkFace(QWidget &window, const QString &picture)
+{
+    SCOPED_TRACE(picture.toStdString());
+    // A new text settles over several turns of the event loop: its label's layout, then the
+    // face's, then the window's height.
+    for (int turn = 0; turn < 4; ++turn)
+        QApplication::processEvents();
+    TestSupport::expectTextsFit(window);
+    TestSupport::expectAccessibleNames(window);
+    saveScreenshot(window, picture);
+}
+
+// A name as screenshots get it: long and without a space.
+const QString longName =
+    QStringLiteral("Screenshot_2026-01-02_at_15.04.05_from_the_kitchen_camera_before_the_party.png");
+
 class ShareWindowsTest : public TestSupport::ShareEngineTest {
 protected:
     void SetUp() override
@@ -69,22 +88,43 @@ protected:
         QGuiApplication::clipboard()->clear();
     }
 
-    // The share window as the shell opens it, counting the app model's window calls.
-    std::unique_ptr<ShareWindow> openShareWindow(SharesModel &shares)
+    void TearDown() override
     {
-        auto window = std::make_unique<ShareWindow>(
+        // The windows delete themselves when they close; those still open go here.
+        for (const QPointer<QWidget> &window : std::as_const(windows))
+            delete window.data();
+        ShareEngineTest::TearDown();
+    }
+
+    // The share window as the shell opens it, counting the app model's window calls.
+    QPointer<ShareWindow> openShareWindow(SharesModel &shares)
+    {
+        auto *window = new ShareWindow(
             shares,
             ShareWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }, [this, &shares] { openList(shares); }});
+        windows.append(window);
         window->show();
         return window;
     }
 
     void openList(SharesModel &shares)
     {
-        if (!linksWindow)
-            linksWindow = std::make_unique<SharedLinksWindow>(
-                shares, SharedLinksWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }});
+        if (!linksWindow) {
+            linksWindow =
+                new SharedLinksWindow(shares, SharedLinksWindow::Hooks{[this] { ++opened; }, [this] { ++closed; }});
+            windows.append(linksWindow.data());
+        }
         linksWindow->show();
+    }
+
+    // Closes the window with the keys and waits until it is gone.
+    static bool closeWithKeys(QWidget &window, const QKeySequence &keys)
+    {
+        const QPointer<QWidget> watched(&window);
+        if (!activate(window))
+            return false;
+        QTest::keySequence(&window, keys);
+        return spinUntil([&] { return !watched; }, 10s);
     }
 
     // Brings the window to the front as a click on it would. The offscreen platform keeps a
@@ -99,7 +139,8 @@ protected:
     static bool showsFace(const ShareWindow &window, Face face) { return window.face() == face; }
 
     TestSupport::ShareWindowRig rig{*engine, metaFs};
-    std::unique_ptr<SharedLinksWindow> linksWindow;
+    QList<QPointer<QWidget>> windows;
+    QPointer<SharedLinksWindow> linksWindow;
     int opened = 0;
     int closed = 0;
 };
@@ -113,7 +154,7 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
 
     // Opening: the look-up runs while the window shows "Opening…".
     rig.holdContext = true;
-    const auto window = openShareWindow(*shares);
+    QPointer<ShareWindow> window = openShareWindow(*shares);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Share"));
     EXPECT_EQ(window->width(), 500);
@@ -202,10 +243,11 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
     EXPECT_EQ(preparing->bar()->value(), int(progress.fraction() * preparing->bar()->maximum()));
     saveScreenshot(*window, QStringLiteral("share-preparing"));
 
-    // Closing the window goes on with the link; reopening shows its progress.
-    window->hide();
+    // Closing the window goes on with the link; opening it again shows its progress.
+    window->close();
+    ASSERT_TRUE(spinUntil([&] { return !window; }, 10s)) << "the window goes when it closes";
     EXPECT_EQ(closed, 1);
-    window->show();
+    window = openShareWindow(*shares);
     ASSERT_TRUE(activate(*window));
     EXPECT_EQ(opened, 2);
     EXPECT_EQ(window->face(), Face::preparing);
@@ -263,6 +305,7 @@ TEST_F(ShareWindowsTest, SetsUpTheLinkPageMakesALinkListsItAndStopsIt)
     saveScreenshot(*confirm, QStringLiteral("shared-links-stop"));
     QTest::mouseClick(stop, Qt::LeftButton);
     ASSERT_TRUE(spinUntil([&] { return linksWindow->rows().isEmpty(); }, 60s));
+    EXPECT_TRUE(linksWindow->findChildren<LinkRow *>().isEmpty()) << "no widget of a stopped link stays";
     EXPECT_FALSE(linksWindow->presenter().confirmStop);
     EXPECT_EQ(linksWindow->emptyText()->text(), QStringLiteral("No shared links yet."));
     EXPECT_TRUE(await(ShareRecords(engine->client(), metaFs).all()).isEmpty());
@@ -471,6 +514,233 @@ TEST_F(ShareWindowsTest, OpenPanelRefusesFilesOutsideTheDrive)
     alert->close();
     EXPECT_FALSE(shareOpened);
     EXPECT_TRUE(shares->picked().isEmpty());
+}
+
+TEST_F(ShareWindowsTest, EveryShareFaceFitsAnElevenPointFontAndNamesItsControls)
+{
+    const TestSupport::ScopedAppFont font(11);
+    const auto shares = rig.makeModel();
+    rig.notConnected = true;
+    const QPointer<ShareWindow> window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::error); }, 30s));
+    checkFace(*window, QStringLiteral("share-error-11pt"));
+
+    rig.notConnected = false;
+    QTest::mouseClick(qobject_cast<ShareErrorFace *>(window->faceView())->tryAgainButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+    checkFace(*window, QStringLiteral("share-setup-11pt"));
+    auto *setup = qobject_cast<ShareSetupView *>(window->faceView());
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("cf-token"));
+    QTest::mouseClick(setup->setUpButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+
+    // A long name without spaces: the heading takes two lines at most and ends with "…".
+    await(shares->pick({rig.file(longName, "a photo")}));
+    ASSERT_TRUE(activate(*window));
+    auto *form = qobject_cast<ShareForm *>(window->faceView());
+    ASSERT_TRUE(form);
+    const QStringList headings = texts(form).filter(QRegularExpression(QStringLiteral("^Share “")));
+    EXPECT_EQ(headings.size(), 1) << texts(form).join(u'|').toStdString();
+    const QString heading = headings.value(0);
+    EXPECT_LE(heading.count(u'\n'), 1) << heading.toStdString();
+    EXPECT_TRUE(heading.endsWith(u'…')) << heading.toStdString();
+    checkFace(*window, QStringLiteral("share-form-11pt"));
+
+    // Every row of the form showing.
+    form->expiryPicker()->setFocus();
+    QTest::keyClick(form->expiryPicker(), Qt::Key_End);
+    form->limitPicker()->setFocus();
+    QTest::keyClick(form->limitPicker(), Qt::Key_End);
+    form->passwordToggle()->setFocus();
+    QTest::keyClick(form->passwordToggle(), Qt::Key_Space);
+    QTest::keyClicks(form->passwordField(), QStringLiteral("correct horse"));
+    checkFace(*window, QStringLiteral("share-form-options-11pt"));
+
+    rig.storage->holdName = QStringLiteral("f/0");
+    rig.storage->held = true;
+    QTest::keyClick(form->passwordField(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return rig.storage->waiting; }, 60s));
+    ASSERT_EQ(window->face(), Face::preparing);
+    checkFace(*window, QStringLiteral("share-preparing-11pt"));
+    rig.storage->held = false;
+
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s))
+        << shares->createState().text.toStdString();
+    checkFace(*window, QStringLiteral("share-done-11pt"));
+}
+
+TEST_F(ShareWindowsTest, SharedLinksAndItsUpdateSheetFitAnElevenPointFontAndNameTheirControls)
+{
+    const TestSupport::ScopedAppFont font(11);
+    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"),
+                            100, rig.now}
+              .save(engine->client(), metaFs));
+    ShareRecord live;
+    live.id = QString(22, u'L');
+    live.secret = QString(43, u's');
+    live.password = QStringLiteral("pw");
+    live.title = longName;
+    live.fileCount = 1;
+    live.totalBytes = 2'500'000;
+    live.createdAt = rig.now.addDays(-1);
+    live.expiresAt = rig.now.addDays(6);
+    live.maxDownloads = 5;
+    live.workerURL = QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev"));
+    live.createdBy = QStringLiteral("Kitchen Mac");
+    ShareRecord ended = live;
+    ended.id = QString(22, u'E');
+    ended.title = QStringLiteral("Old photos");
+    ended.password.reset();
+    ended.createdAt = rig.now.addDays(-10);
+    ended.expiresAt = rig.now.addDays(-3);
+    for (const ShareRecord &record : {ended, live})
+        await(ShareRecords(engine->client(), metaFs).save(record));
+
+    const auto shares = rig.makeModel();
+    openList(*shares);
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 2; }, 60s));
+    ASSERT_TRUE(activate(*linksWindow));
+    EXPECT_TRUE(linksWindow->updateBanner()->isVisible());
+    checkFace(*linksWindow, QStringLiteral("shared-links-11pt"));
+
+    QTest::mouseClick(linksWindow->rows()[0]->stopButton(), Qt::LeftButton);
+    QMessageBox *confirm = linksWindow->confirmation();
+    ASSERT_TRUE(confirm);
+    TestSupport::expectTextsFit(*confirm);
+    saveScreenshot(*confirm, QStringLiteral("shared-links-stop-11pt"));
+    QTest::keyClick(confirm, Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->confirmation(); }, 10s));
+
+    // In the update sheet only "Set Up" answers Return, and not while the token is empty, also
+    // after the focus has passed the button that opens Cloudflare.
+    UrlCatcher urls;
+    QTest::mouseClick(linksWindow->updateButton(), Qt::LeftButton);
+    QDialog *sheet = linksWindow->updateSheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(activate(*sheet));
+    checkFace(*sheet, QStringLiteral("shared-links-update-sheet-11pt"));
+    auto *setup = sheet->findChild<ShareSetupView *>();
+    ASSERT_TRUE(setup);
+    EXPECT_FALSE(setup->setUpButton()->isEnabled());
+    setup->openTokensButton()->setFocus();
+    setup->tokenField()->setFocus();
+    QTest::keyClick(setup->tokenField(), Qt::Key_Return);
+    setup->openTokensButton()->setFocus();
+    QTest::keyClick(setup->openTokensButton(), Qt::Key_Return);
+    EXPECT_TRUE(urls.opened.isEmpty());
+    EXPECT_EQ(rig.cloudflare.apiRequests(), 0);
+    EXPECT_TRUE(setup->setUpButton()->isDefault());
+    EXPECT_TRUE(sheet->isVisible());
+    QTest::keyClick(setup->tokenField(), Qt::Key_Escape);
+    ASSERT_TRUE(spinUntil([&] { return !linksWindow->updateSheet(); }, 10s)) << "Escape closes the sheet";
+}
+
+TEST_F(ShareWindowsTest, ClosedShareWindowsForgetWhatWasTypedAndOpenOnASensibleControl)
+{
+    const auto shares = rig.makeModel();
+    QPointer<ShareWindow> window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+    ASSERT_TRUE(activate(*window));
+    auto *setup = qobject_cast<ShareSetupView *>(window->faceView());
+    EXPECT_EQ(window->focusWidget(), setup->tokenField());
+    QTest::keyClicks(setup->tokenField(), QStringLiteral("half a tok"));
+    ASSERT_TRUE(closeWithKeys(*window, QKeySequence(Qt::Key_Escape))) << "Escape closes the window";
+    EXPECT_EQ(closed, 1);
+
+    window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::setup); }, 30s));
+    setup = qobject_cast<ShareSetupView *>(window->faceView());
+    EXPECT_EQ(setup->tokenField()->text(), QString());
+
+    // The form's choices and password go with the window.
+    await(shares->setUpWorker(QStringLiteral("cf-token")));
+    await(shares->pick({rig.file(QStringLiteral("a.txt"), "hello")}));
+    ASSERT_TRUE(showsFace(*window, Face::form));
+    ASSERT_TRUE(activate(*window));
+    auto *form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_EQ(window->focusWidget(), form->expiryPicker());
+    QTest::keyClick(form->expiryPicker(), Qt::Key_End);
+    form->passwordToggle()->setFocus();
+    QTest::keyClick(form->passwordToggle(), Qt::Key_Space);
+    QTest::keyClicks(form->passwordField(), QStringLiteral("secret"));
+    ASSERT_TRUE(closeWithKeys(*window, QKeySequence(Qt::CTRL | Qt::Key_W))) << "Ctrl+W closes the window";
+
+    window = openShareWindow(*shares);
+    ASSERT_TRUE(showsFace(*window, Face::form));
+    ASSERT_TRUE(activate(*window));
+    form = qobject_cast<ShareForm *>(window->faceView());
+    EXPECT_EQ(form->expiryPicker()->currentText(), QStringLiteral("7 days"));
+    EXPECT_FALSE(form->passwordToggle()->isChecked());
+    EXPECT_EQ(form->passwordField()->text(), QString());
+
+    // "Copied ✓" goes too; the link stays.
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s))
+        << shares->createState().text.toStdString();
+    auto *done = qobject_cast<ShareDone *>(window->faceView());
+    EXPECT_EQ(window->focusWidget(), done->copyButton());
+    QTest::mouseClick(done->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(done->copyButton()->text(), QStringLiteral("Copied ✓"));
+    ASSERT_TRUE(closeWithKeys(*window, QKeySequence(Qt::Key_Escape)));
+    window = openShareWindow(*shares);
+    ASSERT_TRUE(showsFace(*window, Face::done));
+    done = qobject_cast<ShareDone *>(window->faceView());
+    EXPECT_EQ(done->copyButton()->text(), QStringLiteral("Copy Link"));
+
+    // Shared Links: the same, and it opens on the first link.
+    QTest::mouseClick(done->sharedLinksButton(), Qt::LeftButton);
+    ASSERT_TRUE(linksWindow);
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 1; }, 60s));
+    QTest::mouseClick(linksWindow->rows()[0]->copyLinkButton(), Qt::LeftButton);
+    EXPECT_EQ(linksWindow->rows()[0]->copyLinkButton()->text(), QStringLiteral("Copied ✓"));
+    ASSERT_TRUE(closeWithKeys(*linksWindow, QKeySequence(Qt::Key_Escape))) << "Escape closes Shared Links";
+    openList(*shares);
+    ASSERT_EQ(linksWindow->rows().size(), 1) << "the list shows at once";
+    EXPECT_EQ(linksWindow->rows()[0]->copyLinkButton()->text(), QStringLiteral("Copy Link"));
+    EXPECT_EQ(linksWindow->focusWidget(), linksWindow->rows()[0]->copyLinkButton());
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading(); }, 60s));
+    ASSERT_TRUE(closeWithKeys(*linksWindow, QKeySequence(Qt::CTRL | Qt::Key_W))) << "Ctrl+W closes Shared Links";
+}
+
+TEST_F(ShareWindowsTest, ALinkFinishedWhileTheListLoadsShowsOnce)
+{
+    const auto shares = rig.makeModel();
+    await(shares->setUpWorker(QStringLiteral("cf-token")));
+    await(shares->pick({rig.file(QStringLiteral("a.txt"), "hello")}));
+    // The link's record is saved before its last object, so a load in between lists it.
+    rig.storage->holdName = QStringLiteral("meta.json");
+    rig.storage->held = true;
+    const QPointer<ShareWindow> window = openShareWindow(*shares);
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::form); }, 30s));
+    ASSERT_TRUE(activate(*window));
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_TRUE(spinUntil([&] { return rig.storage->waiting; }, 60s));
+    openList(*shares);
+    ASSERT_TRUE(spinUntil([&] { return !shares->loading() && linksWindow->rows().size() == 1; }, 60s));
+
+    rig.storage->held = false;
+    ASSERT_TRUE(spinUntil([&] { return showsFace(*window, Face::done); }, 60s))
+        << shares->createState().text.toStdString();
+    EXPECT_EQ(shares->rows().size(), 1);
+    EXPECT_EQ(linksWindow->rows().size(), 1);
+    EXPECT_EQ(linksWindow->findChildren<LinkRow *>().size(), 1) << "no stray row widget";
+    saveScreenshot(*linksWindow, QStringLiteral("shared-links-finished-while-loading"));
+}
+
+TEST_F(ShareWindowsTest, OpenPanelSharesAFolderWithItsShareButton)
+{
+    const TestSupport::ScopedAppFont font(11);
+    const auto shares = rig.makeModel();
+    rig.file(QStringLiteral("Holiday/one.txt"), "one");
+    bool shareOpened = false;
+    auto picking = ShareFilesPanel::pickAndShare(shares.get(), rig.mountPath, nullptr, [&] { shareOpened = true; });
+    auto *panel = TestSupport::topLevel<ShareFilesPanel>();
+    ASSERT_TRUE(panel);
+    checkFace(*panel, QStringLiteral("share-files-panel-11pt"));
+    TestSupport::chooseInPanel(*panel, {QStringLiteral("Holiday")});
+    ASSERT_TRUE(spinUntil([&] { return shareOpened; }, 30s));
+    ASSERT_EQ(shares->picked().size(), 1);
+    EXPECT_EQ(QFileInfo(shares->picked()[0]).fileName(), QStringLiteral("Holiday"));
 }
 
 } // namespace

@@ -348,6 +348,37 @@ TEST_F(SharesModelTest, MakesALinkListedFirstWithItsProgress)
         engine->bucket().server().objectNames().contains(QStringLiteral("ovra-shares/%1/meta.json").arg(made.id)));
 }
 
+TEST_F(SharesModelTest, ALinkListedByALoadWhileItWasBeingFinishedIsListedOnce)
+{
+    // The link's record is saved before its "meta.json": a load in between lists it already.
+    bool held = true;
+    bool waiting = false;
+    storage = std::make_shared<SteppedStorage>(engine->bucket().storage(),
+                                               [&](QString, QString name, CancelToken token) -> QCoro::Task<> {
+                                                   if (name != u"meta.json")
+                                                       co_return;
+                                                   waiting = true;
+                                                   while (held)
+                                                       co_await DriveCore::sleep(10ms, token);
+                                               });
+    const ShareRecord older = record(QString(22, u'O'), start.toSecsSinceEpoch() - 100);
+    await(ShareRecords(engine->client(), metaFs).save(older));
+    const auto model = makeModel();
+    await(model->setUpWorker(QStringLiteral("tok")));
+    await(model->pick({file(mount.path(), QStringLiteral("a.txt"))}));
+    model->create({});
+    ASSERT_TRUE(spinUntil([&] { return waiting; }, 30s));
+    await(model->load());
+    ASSERT_EQ(model->rows().size(), 2);
+    const std::optional<ShareInfo::Status> listedStatus = model->rows()[0].status;
+
+    held = false;
+    finish(*model);
+    ASSERT_EQ(model->createState().kind, SharesModel::CreateState::done) << model->createState().text.toStdString();
+    const ShareRecord made = *model->createState().record;
+    EXPECT_EQ(model->rows(), (QList<SharesModel::Row>{{made, listedStatus}, {older, model->rows()[1].status}}));
+}
+
 TEST_F(SharesModelTest, RefusesALinkItCannotMake)
 {
     struct Case {
