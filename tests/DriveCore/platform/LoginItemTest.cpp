@@ -27,6 +27,9 @@ protected:
         ASSERT_TRUE(root.isValid());
         env.set("HOME", root.filePath(QStringLiteral("home")).toUtf8());
         env.set("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")).toUtf8());
+        // GLib announces each launch on the session bus: a bus that is not there, so that it
+        // starts none of its own.
+        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.filePath(QStringLiteral("no-bus")).toUtf8());
     }
 
     // Starts the entry as the session would; the arguments the program got.
