@@ -1,11 +1,13 @@
 // What the keyring holds for the drive. Field 0 "record": field 1 is the one "drive" item, which
 // loads or is UnreadableRecord, and what loads saves and loads back the same. Field 0 "legacy":
 // fields 1 to 5 are the older layout's five items, each loaded exactly as stored when all are
-// UTF-8. Field 0 "secrets": field 1 is the JSON of the storage keys alone.
+// UTF-8. Field 0 "secrets": field 1 is the JSON of the storage keys alone. Field 0 "phone":
+// field 1 is the item kept for the phone, which reads back the same after writing.
 #include "Fuzz.h"
 #include "support/InMemoryKeychain.h"
 #include "support/TestSupport.h"
 
+#include "DriveCore/keys/PhoneSync.h"
 #include "DriveCore/keys/SecretStore.h"
 
 #include <QJsonDocument>
@@ -62,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else if (input[0] == "secrets") {
         if (const auto secrets = StorageSecrets::fromJson(QJsonDocument::fromJson(input[1]).object()))
             FUZZ_CHECK(StorageSecrets::fromJson(secrets->toJson()) == secrets);
+    } else if (input[0] == "phone") {
+        if (const auto item = PhoneSyncItem::fromJson(input[1]))
+            FUZZ_CHECK(PhoneSyncItem::fromJson(item->toJson()) == item);
     }
     return 0;
 }

@@ -1,11 +1,16 @@
 // The kernel's process and mount files, as the platform layer reads them. Field 0 "mountinfo":
 // field 1 is a mount table; each entry, written back in the kernel's form, reads as itself. Field 0 "cmdline": field 1
 // is a command line, whose arguments joined the kernel's way read as themselves. Field 0 "stat": fields 1 and 2 are a
-// process's stat and status files; what reads is written back in their form and reads as itself.
+// process's stat and status files; what reads is written back in their form and reads as itself. Field 0 "routes":
+// field 1 is a netlink route dump, each way out of a route taking at least one next hop's bytes.
 #include "Fuzz.h"
 
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessListing.h"
+#include "DriveCore/platform/RouteTable.h"
+
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
 
 #include <sys/sysmacros.h>
 
@@ -67,6 +72,14 @@ void processStatus(const QByteArray &stat, const QByteArray &status)
     FUZZ_CHECK(ProcessListing::parseStatus(42, statText, statusText) == read);
 }
 
+void routeDump(const QByteArray &bytes)
+{
+    const std::vector<Route> routes = RouteTable::parse(bytes);
+    FUZZ_CHECK(qsizetype(routes.size()) <= bytes.size() / qsizetype(sizeof(rtnexthop)));
+    for (const Route &route : routes)
+        FUZZ_CHECK(route.family == AF_INET || route.family == AF_INET6);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -80,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const QList<QByteArray> files =
             Fuzz::fields(reinterpret_cast<const uint8_t *>(input[1].constData()), size_t(input[1].size()), 2);
         processStatus(files[0], files[1]);
+    } else if (input[0] == "routes") {
+        routeDump(input[1]);
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/engine/RcloneCommand.h"
+#include "DriveCore/keys/PhoneSync.h"
 #include "DriveCore/keys/RecoveryKit.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/mount/ChangeSync.h"
@@ -34,6 +35,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QTimeZone>
 
 #include <cstring>
 
@@ -201,6 +203,16 @@ void keyring()
          Fuzz::joined({"legacy", secrets.endpoint.toUtf8(), secrets.bucket.toUtf8(), secrets.accessKeyID.toUtf8(),
                        secrets.secretAccessKey.toUtf8(), "\xEF\xBB\xBFold pass"}));
     seed("FuzzKeyringRecord", "secrets", "secrets" + QByteArray(1, '\0') + json(secrets.toJson()));
+    const PhoneSyncItem phone{1,
+                              secrets.endpoint,
+                              secrets.bucket,
+                              secrets.accessKeyID,
+                              secrets.secretAccessKey,
+                              QStringLiteral("correct horse"),
+                              QStringLiteral("Ada's Drive"),
+                              QStringLiteral("Ada's laptop"),
+                              QDateTime(QDate(2026, 5, 1), QTime(12, 0, 0, 250), QTimeZone::utc())};
+    seed("FuzzKeyringRecord", "phone", "phone" + QByteArray(1, '\0') + phone.toJson());
 }
 
 void settings()

@@ -7,12 +7,16 @@
 #include <QJsonObject>
 #include <QTimeZone>
 
+#include <cmath>
+
 namespace DriveCore {
 
 namespace {
 
 // The reference date of "savedAt": 2001-01-01 00:00:00 UTC, in milliseconds since 1970.
 constexpr qint64 referenceMSecs = 978'307'200'000;
+// The widest range a date is commonly given in: 100,000,000 days either side of 1970.
+constexpr double latestMSecs = 8.64e15;
 
 } // namespace
 
@@ -48,8 +52,11 @@ std::optional<PhoneSyncItem> PhoneSyncItem::fromJson(const QByteArray &json)
              })
             *field = reader.value<QString>(key);
         item.v = reader.value<qint64>(u"v");
-        const double savedAt = reader.value<double>(u"savedAt");
-        item.savedAt = QDateTime::fromMSecsSinceEpoch(referenceMSecs + qRound64(savedAt * 1000.0), QTimeZone::utc());
+        const double sinceReference = reader.value<double>(u"savedAt") * 1000.0;
+        // Also refuses what is not a number: no comparison holds for it.
+        if (!(std::abs(double(referenceMSecs) + sinceReference) <= latestMSecs))
+            throw JsonDecodingError(QStringLiteral("The phone item's savedAt is not a date"));
+        item.savedAt = QDateTime::fromMSecsSinceEpoch(referenceMSecs + qRound64(sinceReference), QTimeZone::utc());
         return item;
     } catch (const JsonDecodingError &) {
         // What the phone cannot have written is no item.

@@ -6,10 +6,10 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QFile>
 #include <QList>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <linux/netlink.h>
@@ -22,22 +22,6 @@ namespace DriveCore {
 namespace {
 
 const Log log("network");
-
-constexpr unsigned routeUp = 0x0001; // RTF_UP
-constexpr unsigned routeReject = 0x0200; // RTF_REJECT
-
-QByteArray readProc(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-bool usable(const QByteArray &device, unsigned flags)
-{
-    return (flags & routeUp) && !(flags & routeReject) && device != "lo";
-}
 
 } // namespace
 
@@ -57,31 +41,12 @@ private:
     std::function<void(uint)> m_onState;
 };
 
-bool PathMonitor::hasDefaultRoute(const QByteArray &ipv4Table, const QByteArray &ipv6Table)
+bool PathMonitor::hasDefaultRoute(const std::vector<Route> &routes)
 {
-    // /proc/net/route: Iface Destination Gateway Flags RefCnt Use Metric Mask ... (hexadecimal)
-    const QList<QByteArray> ipv4 = ipv4Table.split('\n');
-    for (qsizetype i = 1; i < ipv4.size(); ++i) {
-        const QList<QByteArray> fields = ipv4[i].simplified().split(' ');
-        if (fields.size() < 8)
-            continue;
-        bool ok = false;
-        const unsigned flags = fields[3].toUInt(&ok, 16);
-        if (ok && fields[1] == "00000000" && fields[7] == "00000000" && usable(fields[0], flags))
-            return true;
-    }
-    // /proc/net/ipv6_route: destination, its prefix length, source, its prefix length, next hop,
-    // metric, references, use, flags, device.
-    for (const QByteArray &line : ipv6Table.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 10)
-            continue;
-        bool ok = false;
-        const unsigned flags = fields[8].toUInt(&ok, 16);
-        if (ok && fields[0] == QByteArray(32, '0') && fields[1] == "00" && usable(fields[9], flags))
-            return true;
-    }
-    return false;
+    return std::any_of(routes.begin(), routes.end(), [](const Route &route) {
+        return route.destinationLength == 0 && route.type == RTN_UNICAST && route.table != RT_TABLE_LOCAL
+            && route.device != RouteTable::loopbackDevice && !route.linkDown;
+    });
 }
 
 // One running watch; destroying it drops every report still on its way.
@@ -104,8 +69,8 @@ private:
 // The routing table, read again whenever the kernel announces a change of routes or links.
 class PathMonitor::NetlinkWatch final : public Watch {
 public:
-    NetlinkWatch(std::function<void(bool)> onChange, QString ipv4, QString ipv6)
-        : Watch(std::move(onChange)), m_ipv4(std::move(ipv4)), m_ipv6(std::move(ipv6))
+    NetlinkWatch(std::function<void(bool)> onChange, std::function<std::vector<Route>()> routes)
+        : Watch(std::move(onChange)), m_routes(std::move(routes))
     {
         m_socket = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
         if (m_socket >= 0) {
@@ -135,7 +100,7 @@ public:
     Source source() const override { return Source::netlink; }
 
 private:
-    bool online() const { return hasDefaultRoute(readProc(m_ipv4), readProc(m_ipv6)); }
+    bool online() const { return hasDefaultRoute(m_routes()); }
 
     void changed()
     {
@@ -146,8 +111,7 @@ private:
         report(online());
     }
 
-    QString m_ipv4;
-    QString m_ipv6;
+    std::function<std::vector<Route>()> m_routes;
     int m_socket = -1;
     QSocketNotifier *m_notifier = nullptr;
 };
@@ -207,14 +171,14 @@ void PathMonitor::start(std::function<void(bool online)> onChange)
     stop();
     const QDBusConnection bus = m_setup.bus.value_or(QDBusConnection::systemBus());
     if (!bus.isConnected()) {
-        m_monitor = std::make_unique<NetlinkWatch>(std::move(onChange), m_setup.ipv4Routes, m_setup.ipv6Routes);
+        m_monitor = std::make_unique<NetlinkWatch>(std::move(onChange), m_setup.routes);
         return;
     }
     auto absent = [this, onChange] {
         // Replaced from the watch's own callback: let it finish before it goes.
         Watch *old = m_monitor.release();
         old->deleteLater();
-        m_monitor = std::make_unique<NetlinkWatch>(onChange, m_setup.ipv4Routes, m_setup.ipv6Routes);
+        m_monitor = std::make_unique<NetlinkWatch>(onChange, m_setup.routes);
     };
     m_monitor = std::make_unique<NetworkManagerWatch>(onChange, bus, absent);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DriveCore/platform/RouteTable.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -7,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace DriveCore {
 
@@ -24,8 +27,8 @@ public:
 };
 
 // The live network monitor: NetworkManager's state over the system bus when NetworkManager
-// runs there, else a netlink watch of the routing table. Online means a default route: for
-// NetworkManager the states "connected (site)" and "connected (global)".
+// runs there, else a netlink watch of the routing table. Online means a usable default route:
+// for NetworkManager the states "connected (site)" and "connected (global)".
 class PathMonitor final : public NetworkMonitoring {
 public:
     static constexpr const char *nmService = "org.freedesktop.NetworkManager";
@@ -33,12 +36,12 @@ public:
     static constexpr const char *nmInterface = "org.freedesktop.NetworkManager";
     static constexpr unsigned nmConnectedSite = 60;
 
-    // Where the watch looks. Tests point these at their own bus and route files.
+    // Where the watch looks. Tests point these at their own bus and routes.
     struct Setup {
         // None: the system bus.
         std::optional<QDBusConnection> bus;
-        QString ipv4Routes = QStringLiteral("/proc/net/route");
-        QString ipv6Routes = QStringLiteral("/proc/net/ipv6_route");
+        // Read again at the start and whenever the kernel announces a change of routes or links.
+        std::function<std::vector<Route>()> routes = RouteTable::read;
     };
 
     PathMonitor();
@@ -54,9 +57,9 @@ public:
 
     // Whether NetworkManager's state number means a usable network.
     static bool isOnline(unsigned nmState) { return nmState >= nmConnectedSite; }
-    // Whether a routing table read from /proc holds a usable default route: one that is up, not
-    // a reject route and not on the loopback device.
-    static bool hasDefaultRoute(const QByteArray &ipv4Table, const QByteArray &ipv6Table);
+    // Whether the routes hold a usable default route: a unicast one, not on the loopback device
+    // and not on a device that lost its carrier (the kernel keeps such a route, marked).
+    static bool hasDefaultRoute(const std::vector<Route> &routes);
 
 private:
     class Watch;

@@ -56,8 +56,9 @@ QString MountFolder::deadMountText(const QString &driveName)
 
 bool MountFolder::isDeadMount(const QString &path)
 {
-    struct stat status{};
-    return ::stat(QFile::encodeName(path).constData(), &status) != 0 && (errno == ENOTCONN || errno == ECONNABORTED);
+    // A plain stat may be answered from the attributes cached while the daemon lived.
+    const int error = MountTable::statAfresh(path).error;
+    return error == ENOTCONN || error == ECONNABORTED;
 }
 
 bool MountFolder::isMountPoint(const QString &path)

@@ -33,8 +33,8 @@ QString deadMountText(const QString &driveName);
 bool isMountPoint(const QString &path);
 
 // Whether a FUSE mount whose daemon died is at `path`: looking at it fails with ENOTCONN (or
-// ECONNABORTED once the connection was aborted). Stats the path: run it off the main thread,
-// since a live but stuck mount can hold the call.
+// ECONNABORTED once the connection was aborted), past any attributes cached while it lived.
+// Stats the path: run it off the main thread, since a live but stuck mount can hold the call.
 bool isDeadMount(const QString &path);
 
 // Throws Problem when `folder` cannot take the drive: something is mounted on it, it is not

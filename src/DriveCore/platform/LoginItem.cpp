@@ -11,24 +11,47 @@ namespace DriveCore {
 
 namespace {
 
-// An Exec argument, quoted when it holds anything the desktop-entry format reserves.
+// An Exec argument as the desktop-entry rules want it: quoted when it holds a reserved
+// character, with ", `, $ and \ escaped inside the quotes and % doubled; then written as a
+// string value, whose own escapes turn backslash, newline, tab and carriage return into
+// "\\", "\n", "\t" and "\r". A value holds no other control character: such an argument is
+// refused.
 QString execArgument(const QString &argument)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`=%");
+    static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`=%");
     bool plain = !argument.isEmpty();
     for (const QChar c : argument)
         plain = plain && !reserved.contains(c);
-    if (plain)
-        return argument;
     QString quoted;
-    for (const QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        quoted += c;
+    if (plain) {
+        quoted = argument;
+    } else {
+        for (const QChar c : argument) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                quoted += u'\\';
+            quoted += c;
+        }
+        quoted = u'"' + quoted + u'"';
     }
-    // In a desktop file a backslash is itself escaped once more, and % becomes %%.
-    quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'%', QStringLiteral("%%"));
-    return u'"' + quoted + u'"';
+    QString value;
+    for (const QChar c : quoted) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else if (c == u'%')
+            value += QStringLiteral("%%");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            throw LoginItem::Failure(
+                QStringLiteral("A login item can't start a program whose path or profile holds a control character"));
+        else
+            value += c;
+    }
+    return value;
 }
 
 } // namespace

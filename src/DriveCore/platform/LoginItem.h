@@ -18,7 +18,9 @@ using Failure = UserTextError<struct LoginItemFailureTag>;
 
 // $XDG_CONFIG_HOME/autostart/com.corvane.drive[.<profile>].desktop
 QString entryPath(const std::optional<QString> &profile);
-// The entry's text for the program, with "-OvraProfile <profile>" when a profile is given.
+// The entry's text for the program, with "-OvraProfile <profile>" when a profile is given,
+// each quoted and escaped as desktop entries require. Throws Failure when either holds a
+// control character other than tab, newline and carriage return: an entry cannot hold it.
 QByteArray entry(const QString &program, const std::optional<QString> &profile);
 // Writes the entry (on) or removes it (off; a missing entry is fine). Throws Failure.
 void set(bool on, const QString &program, const std::optional<QString> &profile);

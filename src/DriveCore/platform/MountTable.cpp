@@ -4,8 +4,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -152,15 +154,23 @@ bool MountTable::isListedMountPoint(const QString &path)
                        [&](const MountEntry &entry) { return wanted.contains(entry.mountPoint); });
 }
 
+MountTable::FreshStatus MountTable::statAfresh(const QString &path)
+{
+    struct statx status{};
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &status) != 0)
+        return {.error = errno};
+    return {.device = makedev(status.stx_dev_major, status.stx_dev_minor)};
+}
+
 std::optional<QString> MountTable::typeOfFileSystem(const QString &path)
 {
-    struct stat status{};
-    if (::stat(QFile::encodeName(standardised(path)).constData(), &status) != 0)
+    const FreshStatus status = statAfresh(standardised(path));
+    if (status.error != 0)
         return std::nullopt;
     std::optional<QString> type;
     // Bind mounts of one file system share its device; the last listed is the one on top.
     for (const MountEntry &entry : read()) {
-        if (entry.device == status.st_dev)
+        if (entry.device == status.device)
             type = entry.type;
     }
     return type;

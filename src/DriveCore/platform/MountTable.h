@@ -52,9 +52,18 @@ QStringList typesMountedAt(const QString &path);
 // Whether the table lists a mount at exactly this path (compared as above).
 bool isListedMountPoint(const QString &path);
 
+// What stat(2) tells of `path`, asked of the file system itself: a FUSE mount otherwise answers
+// from its cache of attributes for a while (a second by default) after its daemon died, and on
+// a desktop the volume monitor and the indexer stat every new mount, which fills that cache.
+struct FreshStatus {
+    int error = 0; // errno, 0 when the stat succeeded
+    dev_t device = 0;
+};
+FreshStatus statAfresh(const QString &path);
+
 // The type of the file system that `path` lies on, found by its device number (what statfs
-// tells elsewhere). Stats the path: none when that fails, as it does on a FUSE mount whose
-// daemon died, or when no listed mount has its device.
+// tells elsewhere). Stats the path afresh: none when that fails, as it does on a FUSE mount
+// whose daemon died, or when no listed mount has its device.
 std::optional<QString> typeOfFileSystem(const QString &path);
 
 } // namespace MountTable

@@ -25,8 +25,9 @@ QString xdg(const char *variable, const QString &fallbackBelowHome)
 
 QString StandardFolders::home()
 {
+    // A relative home would put every folder below wherever the program was started.
     const QString value = qEnvironmentVariable("HOME");
-    if (!value.isEmpty())
+    if (value.startsWith(u'/'))
         return QDir::cleanPath(value);
     if (const passwd *entry = getpwuid(getuid()); entry && entry->pw_dir)
         return QDir::cleanPath(QString::fromLocal8Bit(entry->pw_dir));

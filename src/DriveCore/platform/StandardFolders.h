@@ -7,6 +7,7 @@ namespace DriveCore {
 // The user's standard folders, read from the environment on every call.
 namespace StandardFolders {
 
+// Each variable counts only when it holds an absolute path, as the base-directory rules say.
 QString home(); // $HOME, else the passwd entry's home
 QString configHome(); // $XDG_CONFIG_HOME, else ~/.config
 QString dataHome(); // $XDG_DATA_HOME, else ~/.local/share

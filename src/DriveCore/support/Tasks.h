@@ -43,7 +43,8 @@ struct TaskValue<QCoro::Task<T>> {
 template<typename Op>
 using OperationValue = typename detail::TaskValue<std::invoke_result_t<Op &, CancelToken>>::type;
 
-// Suspends for `duration` on the event loop; throws CancelledError as soon as the token is
+// Suspends for `duration` on the event loop, measured on the continuous clock (CLOCK_BOOTTIME,
+// which counts time asleep) with no tolerance; throws CancelledError as soon as the token is
 // cancelled, or at once when it already is.
 QCoro::Task<> sleep(std::chrono::milliseconds duration, CancelToken token = {});
 

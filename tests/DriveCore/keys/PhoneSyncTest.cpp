@@ -54,6 +54,35 @@ TEST(PhoneSyncItem, EveryKeyIsRequiredWithItsType)
     EXPECT_EQ(PhoneSyncItem::fromJson("not json"), std::nullopt);
 }
 
+TEST(PhoneSyncItem, ASavedAtOutsideTheRangeOfDatesIsNoItem)
+{
+    // Seconds since 2001; 8,640,000,000,000 s either side of 1970 is the range.
+    const QByteArray json = item.toJson();
+    ASSERT_TRUE(json.contains("\"savedAt\":60.5"));
+    struct Row {
+        QByteArray savedAt;
+        std::optional<QDateTime> read;
+    };
+    const qint64 latest = 8'640'000'000'000'000;
+    const qint64 reference = 978'307'200'000;
+    for (const Row &row : std::vector<Row>{
+             {"1e300", std::nullopt},
+             {"-1e300", std::nullopt},
+             {"1e400", std::nullopt},
+             {"8639021692801", std::nullopt},
+             {"-8640978307201", std::nullopt},
+             {"8639021692800", QDateTime::fromMSecsSinceEpoch(latest, QTimeZone::utc())},
+             {"-8640978307200", QDateTime::fromMSecsSinceEpoch(-latest, QTimeZone::utc())},
+             {"-978307200", QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc())},
+             {"0", QDateTime::fromMSecsSinceEpoch(reference, QTimeZone::utc())},
+         }) {
+        const auto read = PhoneSyncItem::fromJson(QByteArray(json).replace("60.5", row.savedAt));
+        EXPECT_EQ(read.has_value(), row.read.has_value()) << row.savedAt.constData();
+        if (read && row.read)
+            EXPECT_EQ(read->savedAt, *row.read) << row.savedAt.constData();
+    }
+}
+
 TEST(NoPhoneSync, OffersNothing)
 {
     NoPhoneSync store;

@@ -31,6 +31,17 @@ TEST(StandardFolders, XdgFoldersWithFallbacksBelowHome)
     EXPECT_EQ(StandardFolders::configHome(), QStringLiteral("/x/config"));
     EXPECT_EQ(StandardFolders::dataHome(), QStringLiteral("/x/data"));
     EXPECT_EQ(StandardFolders::stateHome(), QStringLiteral("/x/state"));
+
+    // A home that is not absolute is the passwd entry's.
+    env.unset("HOME");
+    const QString fromPasswd = StandardFolders::home();
+    ASSERT_TRUE(fromPasswd.startsWith(u'/'));
+    for (const QByteArray &relative : {QByteArray("home/tester"), QByteArray("."), QByteArray("~")}) {
+        env.set("HOME", relative);
+        EXPECT_EQ(StandardFolders::home(), fromPasswd) << relative.constData();
+        env.set("XDG_CONFIG_HOME", "config");
+        EXPECT_EQ(StandardFolders::configHome(), fromPasswd + QStringLiteral("/.config")) << relative.constData();
+    }
 }
 
 TEST(StandardFolders, TemporaryFolderIsPrivateAndRemovedWithItsContents)

@@ -2,12 +2,16 @@
 #include "DriveCore/support/Threads.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <stdexcept>
 
 using namespace DriveCore;
@@ -24,7 +28,80 @@ QCoro::Task<qint64> timedSleep(std::chrono::milliseconds duration, CancelToken t
     co_return timer.elapsed();
 }
 
+std::chrono::nanoseconds bootTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// The time left on each of this process's armed timer files that count CLOCK_BOOTTIME, as the
+// kernel shows them in /proc/self/fdinfo.
+std::vector<std::chrono::nanoseconds> bootTimersLeft()
+{
+    std::vector<std::chrono::nanoseconds> left;
+    for (const QString &name : QDir(QStringLiteral("/proc/self/fdinfo")).entryList(QDir::Files)) {
+        QFile file(QStringLiteral("/proc/self/fdinfo/") + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString info = QString::fromLatin1(file.readAll());
+        static const QRegularExpression clock(QStringLiteral("^clockid: (\\d+)$"), QRegularExpression::MultilineOption);
+        static const QRegularExpression value(QStringLiteral("^it_value: \\((\\d+), (\\d+)\\)$"),
+                                              QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch clockMatch = clock.match(info);
+        const QRegularExpressionMatch valueMatch = value.match(info);
+        if (!clockMatch.hasMatch() || clockMatch.captured(1).toInt() != CLOCK_BOOTTIME || !valueMatch.hasMatch())
+            continue;
+        const auto remaining = std::chrono::seconds(valueMatch.captured(1).toLongLong())
+            + std::chrono::nanoseconds(valueMatch.captured(2).toLongLong());
+        if (remaining > 0ns)
+            left.push_back(remaining);
+    }
+    return left;
+}
+
 } // namespace
+
+// A sleep counts the clock that goes on while the computer is suspended, and its deadline is
+// exactly its duration away: no slack that a coarse timer would take.
+TEST(Tasks, SleepIsArmedOnTheContinuousClockForExactlyItsDuration)
+{
+    ASSERT_TRUE(bootTimersLeft().empty());
+    CancelSource source;
+    const auto before = bootTime();
+    QCoro::Task<> sleeping = sleep(2500ms, source.get_token());
+    const auto after = bootTime();
+    const auto readFrom = bootTime();
+    const std::vector<std::chrono::nanoseconds> left = bootTimersLeft();
+    const auto readUntil = bootTime();
+    ASSERT_EQ(left.size(), 1u) << "one timer on CLOCK_BOOTTIME";
+    // The deadline lies between (read from + left) and (read until + left).
+    EXPECT_GE(readUntil + left[0], before + 2500ms) << "not shortened";
+    EXPECT_LE(readFrom + left[0], after + 2500ms) << "not stretched";
+    source.request_stop();
+    EXPECT_THROW(await(std::move(sleeping)), CancelledError);
+    EXPECT_TRUE(bootTimersLeft().empty()) << "the timer goes with its sleep";
+}
+
+// Waits of 2 s and more, where Qt's default timers allow themselves 5% either way, each measured
+// on the continuous clock.
+TEST(Tasks, LongSleepsAreNeverCutShort)
+{
+    std::vector<std::chrono::nanoseconds> slept(5);
+    std::vector<QCoro::Task<>> sleeps;
+    for (size_t i = 0; i < slept.size(); ++i) {
+        sleeps.push_back([](std::chrono::milliseconds duration, std::chrono::nanoseconds &took) -> QCoro::Task<> {
+            const auto start = bootTime();
+            co_await sleep(duration);
+            took = bootTime() - start;
+        }(2010ms + 20ms * int(i), slept[i]));
+    }
+    await(awaitInOrder(std::move(sleeps)));
+    for (size_t i = 0; i < slept.size(); ++i)
+        EXPECT_GE(slept[i], 2010ms + 20ms * int(i))
+            << "sleep " << i << " took " << std::chrono::duration_cast<std::chrono::microseconds>(slept[i]).count()
+            << " us";
+}
 
 TEST(Tasks, SleepCancelledMidwayEndsAtOnceWithCancellation)
 {
