@@ -549,3 +549,26 @@ TEST_F(NautilusModuleTest, aFileLetGoForTheTenThousandAndFirstLosesItsEmblemWith
         added += invalidations(files[i]) - before[i];
     EXPECT_EQ(added, 1);
 }
+
+TEST_F(NautilusModuleTest, aFileStillShownAfterASignOutGetsItsEmblemBackWhenTheMountReturns)
+{
+    const std::string mount = "/tmp/ovra-module-test/SignOut";
+    const File file = makeFile(mount + "/a.txt");
+    postStateAndWait({{mount}, {}}, file);
+    application->postSnapshot(FinderBadgeSnapshot(mount, {}, {}, true, true));
+    await([&] { return ask(file) == std::vector<std::string>{emblem("cloud")}; }, "the emblem");
+    settle();
+
+    // Signed out: a state without the mount. The file is asked again and shows nothing.
+    const int shown = invalidations(file);
+    application->postState({{}, {}});
+    await([&] { return invalidations(file) > shown; }, "the invalidation at sign-out");
+    EXPECT_TRUE(ask(file).empty());
+
+    // Signed in again: the same file object is asked again, and its emblem is back.
+    const int cleared = invalidations(file);
+    application->postState({{mount}, {}});
+    application->postSnapshot(FinderBadgeSnapshot(mount, {}, {}, true, true));
+    await([&] { return invalidations(file) > cleared; }, "the invalidation once the mount is back");
+    EXPECT_EQ(ask(file), std::vector<std::string>{emblem("cloud")});
+}

@@ -158,18 +158,20 @@ AppDelegate::AppDelegate(std::unique_ptr<AppModel> model, QDBusConnection sessio
     };
     m_feed = new MenuFeed(m_model.get(), [this](Action action) { perform(action); }, this);
     QPointer<AppModel> weak(m_model.get());
-    m_label = new MenuBarLabel(m_model.get(), m_menuBar,
-                               {
-                                   .activate = [this] { m_desktop.activate(); },
-                                   .openWindow = [this](const QString &identifier) { openWindow(identifier); },
-                                   .showAlert = [this](const QString &text) { m_desktop.alert(text, QString()); },
-                                   .dismissKeepAlert =
-                                       [weak] {
-                                           if (weak)
-                                               weak->dismissKeepAlert();
-                                       },
-                               },
-                               this);
+    m_label = new MenuBarLabel(
+        m_model.get(), m_menuBar,
+        {
+            .activate = [this] { m_desktop.activate(); },
+            .openWindow = [this](const QString &identifier) { openWindow(identifier); },
+            .showAlert = [this](const QString &text,
+                                std::function<void()> closed) { showKeepAlert(text, std::move(closed)); },
+            .dismissKeepAlert =
+                [weak] {
+                    if (weak)
+                        weak->dismissKeepAlert();
+                },
+        },
+        this);
     m_tray = new TrayIcon(m_label, m_feed, this);
     m_listener = new FinderAddOnListener(
         {
@@ -202,7 +204,13 @@ void AppDelegate::registerWindows()
     m_windows->add(MenuContent::homeWindow, [this] { return new HomeWindow(m_feed); });
     m_windows->add(MenuContent::searchWindow, [this, &model] {
         SearchContext context = SearchContext::live(model);
-        context.reveal = [bus = m_sessionBus](const QList<QUrl> &items) { FileManager::showItems(items, bus); };
+        context.reveal = [this, bus = m_sessionBus](const QList<QUrl> &items) {
+            QPointer<AppDelegate> self(this);
+            FileManager::showItems(items, bus, [self, items] {
+                if (self)
+                    self->m_desktop.openUrl(SearchPresenter::folderOf(items));
+            });
+        };
         context.open = [this](const QUrl &item) { m_desktop.openUrl(item); };
         return new SearchWindow(std::move(context));
     });
@@ -317,19 +325,29 @@ void AppDelegate::followDriveForInhibitor()
 
 void AppDelegate::trayHostChanged(bool hasHost)
 {
+    QWidget *home = m_windows->window(MenuContent::homeWindow);
     if (hasHost) {
         m_tray->show();
+        // The tray is there now (the panel started after us): the stand-in goes, or it would
+        // show at every login. One the user opened stays.
+        if (m_homeStandsIn && home)
+            home->close();
+        m_homeStandsIn = false;
         return;
     }
     // Without a tray the home window stands in for the menu.
     m_tray->hide();
+    const bool open = home && home->isVisible();
     openWindow(MenuContent::homeWindow);
+    m_homeStandsIn = !open;
 }
 
 void AppDelegate::openWindow(const QString &identifier)
 {
     QWidget *window = m_windows->open(identifier);
     if (window && identifier == MenuContent::homeWindow) {
+        // Opened for the user; a missing tray marks it again after this.
+        m_homeStandsIn = false;
         // Once the window system has mapped it, to the front over other applications' windows.
         QTimer::singleShot(0, window, [window] {
             window->raise();
@@ -395,6 +413,22 @@ bool AppDelegate::confirmQuitWhileUploading()
     box.exec();
     m_quitQuestion = nullptr;
     return box.clickedButton() == quit || m_quitConfirmed;
+}
+
+void AppDelegate::showKeepAlert(const QString &text, std::function<void()> closed)
+{
+    // A second alert while one shows: the one up now reads the latest text.
+    if (m_keepAlert) {
+        m_keepAlert->setText(text);
+        m_keepAlert->raise();
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Ovra"), text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_keepAlert = box;
+    // Opened, not run: the model's signal that asked for it returns at once.
+    connect(box, &QMessageBox::finished, this, [closed = std::move(closed)] { closed(); });
+    box->open();
 }
 
 void AppDelegate::reopen()

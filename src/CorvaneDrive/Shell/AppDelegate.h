@@ -104,6 +104,8 @@ private:
     void quitWithoutQuestion();
     QCoro::Task<> quitting();
     bool confirmQuitWhileUploading();
+    // The keep failure's alert, shown without blocking; `closed` runs once it is dismissed.
+    void showKeepAlert(const QString &text, std::function<void()> closed);
     QCoro::Task<> reconnect();
     void pickAndShare();
     void openWindow(const QString &identifier);
@@ -131,6 +133,9 @@ private:
     SearchShortcut *m_searchShortcut = nullptr;
     Desktop m_desktop;
     QPointer<QMessageBox> m_quitQuestion;
+    QPointer<QMessageBox> m_keepAlert;
+    // The home window is up only because no tray was there.
+    bool m_homeStandsIn = false;
 };
 
 } // namespace CorvaneDrive

@@ -1,6 +1,7 @@
 #include "CorvaneDrive/Shell/HomeWindow.h"
 
 #include "CorvaneDrive/UiStyle.h"
+#include "CorvaneDrive/Windows/WindowShortcuts.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -58,6 +59,8 @@ HomeWindow::HomeWindow(MenuFeed *feed, QWidget *parent) : QWidget(parent), m_fee
     UiStyle::callout(hint);
     UiStyle::secondary(hint);
     column->addWidget(hint);
+
+    WindowShortcuts::closeWithKeyboard(this);
 
     connect(feed, &MenuFeed::changed, this, &HomeWindow::render);
     render();

@@ -87,10 +87,13 @@ void MenuBarLabel::keepAlertChanged()
         return;
     const QString text = *m_model->keepAlert();
     m_effects.activate();
-    m_effects.showAlert(text);
-    // The alert ran its own event loop: the model may have moved on meanwhile.
-    if (m_model)
-        m_effects.dismissKeepAlert();
+    // The alert does not hold the model's signal: the kept list and badges go on refreshing
+    // while it shows.
+    QPointer<MenuBarLabel> self(this);
+    m_effects.showAlert(text, [self] {
+        if (self && self->m_model)
+            self->m_effects.dismissKeepAlert();
+    });
 }
 
 void MenuBarLabel::conflictsChanged()

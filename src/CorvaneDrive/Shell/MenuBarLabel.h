@@ -23,7 +23,8 @@ public:
     struct Effects {
         std::function<void()> activate; // brings the application to the front
         std::function<void(const QString &)> openWindow; // by identifier; raises an open one
-        std::function<void(const QString &)> showAlert; // modal, one "OK" button; returns once closed
+        // One "OK" button; returns at once, and `closed` runs once the user has dismissed it.
+        std::function<void(const QString &text, std::function<void()> closed)> showAlert;
         std::function<void()> dismissKeepAlert; // the model's dismissKeepAlert()
     };
 

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Shell/TrayIcon.h"
 
+#include <QCursor>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -8,12 +9,31 @@ namespace CorvaneDrive {
 
 using MenuContent::Row;
 
+namespace {
+
+// What an entry is, whatever its title says: a text line, or the button of one action.
+int entryKey(const Row &row)
+{
+    return row.kind == Row::button ? 1 + int(row.action) : 0;
+}
+
+} // namespace
+
 TrayIcon::TrayIcon(MenuBarLabel *label, MenuFeed *feed, QObject *parent)
     : QObject(parent), m_label(label), m_feed(feed), m_menu(new QMenu)
 {
     if (label)
         connect(label, &MenuBarLabel::faceChanged, this, &TrayIcon::updateFace);
     connect(feed, &MenuFeed::changed, this, &TrayIcon::updateMenu);
+    // A panel that shows the menu itself reports its opening and closing through these too.
+    connect(m_menu, &QMenu::aboutToShow, this, [this] { m_menuOpen = true; });
+    connect(m_menu, &QMenu::aboutToHide, this, [this] {
+        m_menuOpen = false;
+        if (!m_rebuildWhenClosed)
+            return;
+        // After the hide is over: a chosen entry's action is still on its way.
+        QMetaObject::invokeMethod(this, &TrayIcon::updateMenu, Qt::QueuedConnection);
+    });
     updateMenu();
 }
 
@@ -28,6 +48,12 @@ void TrayIcon::show()
     if (!m_icon) {
         m_icon = new QSystemTrayIcon(this);
         m_icon->setContextMenu(m_menu);
+        connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason != QSystemTrayIcon::Trigger || m_menu->isVisible())
+                return;
+            const QRect place = m_icon->geometry();
+            m_menu->popup(place.isValid() ? place.bottomLeft() : QCursor::pos());
+        });
         updateFace();
     }
     m_icon->show();
@@ -58,6 +84,7 @@ void TrayIcon::render(QMenu *menu, const QList<Row> &rows, MenuFeed *feed)
             continue;
         }
         QAction *action = menu->addAction(row.title);
+        action->setData(entryKey(row));
         action->setEnabled(row.kind == Row::button && row.enabled);
         action->setShortcut(row.shortcut);
         if (row.kind != Row::button)
@@ -77,6 +104,38 @@ void TrayIcon::render(QMenu *menu, const QList<Row> &rows, MenuFeed *feed)
     }
 }
 
+bool TrayIcon::sameEntries(QMenu *menu, const QList<Row> &rows)
+{
+    const QList<QAction *> actions = menu->actions();
+    if (actions.size() != rows.size())
+        return false;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const Row &row = rows[i];
+        QAction *action = actions[i];
+        if (action->isSeparator() != (row.kind == Row::separator))
+            return false;
+        if (row.kind != Row::separator && action->data() != QVariant::fromValue(entryKey(row)))
+            return false;
+    }
+    return true;
+}
+
+void TrayIcon::update(QMenu *menu, const QList<Row> &rows)
+{
+    const QList<QAction *> actions = menu->actions();
+    for (qsizetype i = 0; i < rows.size() && i < actions.size(); ++i) {
+        const Row &row = rows[i];
+        if (row.kind == Row::separator)
+            continue;
+        QAction *action = actions[i];
+        if (action->text() != row.title)
+            action->setText(row.title);
+        action->setEnabled(row.kind == Row::button && row.enabled);
+        if (action->shortcut() != row.shortcut)
+            action->setShortcut(row.shortcut);
+    }
+}
+
 void TrayIcon::updateFace()
 {
     if (!m_icon || !m_label)
@@ -87,8 +146,19 @@ void TrayIcon::updateFace()
 
 void TrayIcon::updateMenu()
 {
-    if (m_feed)
-        render(m_menu, m_feed->rows(), m_feed);
+    if (!m_feed)
+        return;
+    const QList<Row> rows = m_feed->rows();
+    if (sameEntries(m_menu, rows)) {
+        update(m_menu, rows);
+        return;
+    }
+    if (m_menuOpen || m_menu->isVisible()) {
+        m_rebuildWhenClosed = true;
+        return;
+    }
+    m_rebuildWhenClosed = false;
+    render(m_menu, rows, m_feed);
 }
 
 } // namespace CorvaneDrive

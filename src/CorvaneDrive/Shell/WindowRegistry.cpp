@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Shell/WindowRegistry.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "DriveCore/support/Log.h"
 
 namespace CorvaneDrive {
@@ -25,6 +26,7 @@ QWidget *WindowRegistry::open(const QString &identifier)
             DriveCore::Log("app").error("No window \"%{public}s\" in this build", identifier);
             return nullptr;
         }
+        TopLevelWindow::announceRoles();
         window = (*factory)();
         window->setObjectName(identifier);
     }

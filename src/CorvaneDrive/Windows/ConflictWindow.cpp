@@ -1,8 +1,10 @@
 #include "CorvaneDrive/Windows/ConflictWindow.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/UiStyle.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -76,6 +78,10 @@ ConflictWindow::~ConflictWindow() = default;
 void ConflictWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    if (!m_placed) {
+        m_placed = true;
+        TopLevelWindow::centre(this);
+    }
     // Opened with nothing to decide: it goes at once.
     closeIfDone();
 }
@@ -93,16 +99,7 @@ void ConflictWindow::render()
         m_error->setVisible(m_presenter->error().has_value());
         m_buttons->setEnabled(!m_presenter->working());
     }
-    // The placeholder is a point; the content sets the height at the fixed width.
-    if (conflict) {
-        layout()->activate();
-        const int width = ConflictPresenter::width;
-        setFixedSize(width,
-                     layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
-                                                   : layout()->totalSizeHint().height());
-    } else {
-        setFixedSize(1, 1);
-    }
+    fitToContent();
 
     if (m_presenter->notice() && !m_noticeBox) {
         m_noticeBox = new QMessageBox(QMessageBox::Information, ConflictPresenter::windowTitle, *m_presenter->notice(),
@@ -118,6 +115,31 @@ void ConflictWindow::render()
     }
     if (isVisible())
         closeIfDone();
+}
+
+bool ConflictWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // A line shown or hidden (the error) changes the height the content needs.
+    if (event->type() == QEvent::LayoutRequest)
+        fitToContent();
+    return handled;
+}
+
+void ConflictWindow::fitToContent()
+{
+    // The placeholder is a point; the content sets the height at the fixed width, or at the
+    // width its buttons need at a large desktop font.
+    QSize size(1, 1);
+    if (m_content->isVisibleTo(this)) {
+        QLayout *frame = layout();
+        frame->activate();
+        const int width = std::max(ConflictPresenter::width, frame->totalMinimumSize().width());
+        size = QSize(width,
+                     frame->hasHeightForWidth() ? frame->totalHeightForWidth(width) : frame->totalSizeHint().height());
+    }
+    if (minimumSize() != size || maximumSize() != size)
+        setFixedSize(size);
 }
 
 void ConflictWindow::closeIfDone()

@@ -33,9 +33,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void render();
+    void fitToContent();
     void closeIfDone();
 
     ConflictPresenter *m_presenter;
@@ -50,6 +52,7 @@ private:
     QPushButton *m_keepBoth;
     QLabel *m_smallPrint;
     QPointer<QMessageBox> m_noticeBox;
+    bool m_placed = false;
 };
 
 } // namespace CorvaneDrive

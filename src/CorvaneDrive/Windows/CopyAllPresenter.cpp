@@ -29,7 +29,8 @@ bool CopyAllPresenter::running() const
 
 std::optional<CopyProgress> CopyAllPresenter::progress() const
 {
-    if (!m_context.run || (m_outcomeDismissed && !running()))
+    // The last run's progress stays until the next start, also once another folder is chosen.
+    if (!m_context.run)
         return std::nullopt;
     return m_context.run->progress();
 }

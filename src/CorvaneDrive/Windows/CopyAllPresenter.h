@@ -93,7 +93,8 @@ private:
     CopyAllContext m_context;
     std::optional<QString> m_destination;
     std::optional<qint64> m_driveBytes;
-    // The model's last outcome stays hidden once the user chose a folder after it.
+    // The model's last outcome (Done or the message, not the progress) stays hidden once the user
+    // chose a folder after it.
     bool m_outcomeDismissed = false;
     int m_sizeGeneration = 0;
 };

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Windows/CopyAllWindow.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/UiStyle.h"
 #include "CorvaneDrive/Windows/ElidedLabel.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
@@ -44,7 +45,8 @@ CopyAllWindow::CopyAllWindow(CopyAllContext context, QWidget *parent)
     column->addWidget(explanation);
 
     auto *folderRow = new QHBoxLayout;
-    folderRow->addWidget(m_choose);
+    // As wide as its title, also while no folder takes the rest of the row.
+    folderRow->addWidget(m_choose, 0, Qt::AlignLeft);
     UiStyle::secondary(m_path);
     folderRow->addWidget(m_path, 1);
     column->addLayout(folderRow);
@@ -81,7 +83,8 @@ CopyAllWindow::~CopyAllWindow() = default;
 void CopyAllWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    m_presence.shown();
+    if (m_presence.shown())
+        TopLevelWindow::centre(this);
 }
 
 void CopyAllWindow::hideEvent(QHideEvent *event)

@@ -88,7 +88,10 @@ SearchContext SearchContext::live(AppModel &model)
     context.observeIndexedAt = observing(model, {&AppModel::searchIndexedAtChanged});
     context.observeSettings = observing(model, {&AppModel::settingsChanged});
     context.observe = observing(model, {&AppModel::onlineChanged});
-    context.reveal = [](const QList<QUrl> &items) { DriveCore::FileManager::showItems(items); };
+    context.reveal = [](const QList<QUrl> &items) {
+        DriveCore::FileManager::showItems(items, QDBusConnection::sessionBus(),
+                                          [items] { QDesktopServices::openUrl(SearchPresenter::folderOf(items)); });
+    };
     context.open = [](const QUrl &item) { QDesktopServices::openUrl(item); };
     return context;
 }

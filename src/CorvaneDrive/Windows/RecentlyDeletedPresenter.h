@@ -80,6 +80,8 @@ public:
     };
 
     static inline const QString windowTitle = QStringLiteral("Recently Deleted");
+    // What a screen reader calls the table.
+    static inline const QString tableName = QStringLiteral("Deleted files");
     static inline const QString nameColumn = QStringLiteral("Name");
     static inline const QString folderColumn = QStringLiteral("Original folder");
     static inline const QString deletedColumn = QStringLiteral("Deleted");

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Windows/RecentlyDeletedWindow.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/UiStyle.h"
 #include "CorvaneDrive/Windows/EmptyPanel.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
@@ -34,13 +35,11 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(Presenter::windowTitle);
-    setMinimumSize(Presenter::minimumWidth, Presenter::minimumHeight);
-    resize(Presenter::defaultWidth, Presenter::defaultHeight);
-
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
+    m_table->setAccessibleName(Presenter::tableName);
     m_table->setHorizontalHeaderLabels(
         {Presenter::nameColumn, Presenter::folderColumn, Presenter::deletedColumn, Presenter::daysLeftColumn});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -80,17 +79,19 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
     divider->setFrameShadow(QFrame::Sunken);
     column->addWidget(divider);
 
+    // The error takes a line of its own above the bar, so that it reads whole however long it
+    // is and never pushes the footer or the buttons aside.
+    UiStyle::failure(m_error);
+    m_error->setContentsMargins(pad, pad, pad, 0);
+    column->addWidget(m_error);
+
     auto *bar = new QHBoxLayout;
     bar->setContentsMargins(pad, pad, pad, pad);
     m_footer->setTextFormat(Qt::PlainText);
+    m_footer->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     UiStyle::secondary(m_footer);
     bar->addWidget(m_footer);
-    UiStyle::failure(m_error);
-    // Two lines at most: the rest is in the tooltip.
-    m_error->setMaximumHeight(m_error->fontMetrics().lineSpacing() * 2 + 2);
-    m_error->setMinimumWidth(m_error->fontMetrics().averageCharWidth() * 36);
-    m_error->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(m_error, 1);
+    bar->addStretch(1);
     bar->addWidget(m_restore);
     bar->addWidget(m_deleteNow);
     bar->addWidget(m_empty);
@@ -103,6 +104,7 @@ RecentlyDeletedWindow::RecentlyDeletedWindow(RecentlyDeletedContext context, QWi
     connect(m_empty, &QPushButton::clicked, m_presenter, &Presenter::askEmpty);
     connect(m_presenter, &Presenter::changed, this, &RecentlyDeletedWindow::render);
     render();
+    resize(QSize(Presenter::defaultWidth, Presenter::defaultHeight).expandedTo(minimumSize()));
 }
 
 RecentlyDeletedWindow::~RecentlyDeletedWindow() = default;
@@ -110,7 +112,8 @@ RecentlyDeletedWindow::~RecentlyDeletedWindow() = default;
 void RecentlyDeletedWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    m_presence.shown();
+    if (m_presence.shown())
+        TopLevelWindow::centre(this);
 }
 
 void RecentlyDeletedWindow::hideEvent(QHideEvent *event)
@@ -183,6 +186,9 @@ void RecentlyDeletedWindow::render()
     m_restore->setEnabled(m_presenter->canRestore());
     m_deleteNow->setEnabled(m_presenter->canDeleteNow());
     m_empty->setEnabled(m_presenter->canEmpty());
+    // Never narrower than the footer and the buttons need at the desktop's font.
+    layout()->activate();
+    setMinimumSize(QSize(Presenter::minimumWidth, Presenter::minimumHeight).expandedTo(layout()->minimumSize()));
 
     if (m_presenter->confirming() && !m_confirmation) {
         m_confirmation = new QMessageBox(QMessageBox::Warning, Presenter::windowTitle, Presenter::confirmTitle(),

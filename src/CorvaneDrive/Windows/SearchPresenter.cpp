@@ -5,6 +5,8 @@
 #include "DriveCore/platform/DateTimeFormat.h"
 #include "DriveCore/support/Threads.h"
 
+#include <QFileInfo>
+
 namespace CorvaneDrive {
 
 using DriveCore::DriveSearchEntry;
@@ -210,6 +212,13 @@ void SearchPresenter::cancelLoad()
         m_loading = false;
         emit changed();
     }
+}
+
+QUrl SearchPresenter::folderOf(const QList<QUrl> &items)
+{
+    if (items.isEmpty())
+        return {};
+    return QUrl::fromLocalFile(QFileInfo(items.front().toLocalFile()).path());
 }
 
 void SearchPresenter::reveal(const QStringList &paths)

@@ -42,7 +42,8 @@ struct SearchContext {
     Observe observeSettings = [](QObject *, std::function<void()>) {};
     Observe observe = [](QObject *, std::function<void()>) {};
 
-    // The file manager shows these items selected; the desktop opens one item.
+    // The file manager shows these items selected (or, when none answers, their folder); the
+    // desktop opens one item.
     std::function<void(const QList<QUrl> &)> reveal;
     std::function<void(const QUrl &)> open;
     // The wait after a keystroke before matching.
@@ -64,6 +65,9 @@ class SearchPresenter : public QObject {
 public:
     static inline const QString windowTitle = QStringLiteral("Search Ovra");
     static inline const QString fieldPlaceholder = QStringLiteral("Search file and folder names");
+    // What a screen reader calls the field and the table.
+    static inline const QString fieldName = QStringLiteral("Search");
+    static inline const QString resultsName = QStringLiteral("Search results");
     static inline const QString refreshTitle = QStringLiteral("Refresh");
     static inline const QString cancelTitle = QStringLiteral("Cancel");
     static inline const QString showTitle = QStringLiteral("Show in Finder");
@@ -121,6 +125,8 @@ public:
     static QString sizeText(const DriveCore::DriveSearchEntry &entry);
     // File URLs of drive paths under the mount; paths that give none are left out.
     static QList<QUrl> urls(const QStringList &paths, const std::optional<QString> &mountPath);
+    // The folder holding the first of `items`, opened when no file manager can show them.
+    static QUrl folderOf(const QList<QUrl> &items);
 
     void setQuery(const QString &query);
     void setSelection(std::optional<QString> path);

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Windows/SearchWindow.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/UiStyle.h"
 #include "CorvaneDrive/Windows/EmptyPanel.h"
 #include "CorvaneDrive/Windows/WindowShortcuts.h"
@@ -129,6 +130,7 @@ SearchWindow::SearchWindow(SearchContext context, QWidget *parent)
     icon->setPixmap(QIcon::fromTheme(SearchPresenter::searchIcon).pixmap(16, 16));
     searchRow->addWidget(icon);
     m_field->setPlaceholderText(SearchPresenter::fieldPlaceholder);
+    m_field->setAccessibleName(SearchPresenter::fieldName);
     m_field->setClearButtonEnabled(true);
     searchRow->addWidget(m_field, 1);
     m_spinner->setRange(0, 0);
@@ -140,6 +142,7 @@ SearchWindow::SearchWindow(SearchContext context, QWidget *parent)
     column->addLayout(searchRow);
 
     m_table->setModel(m_model);
+    m_table->setAccessibleName(SearchPresenter::resultsName);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -192,7 +195,7 @@ SearchWindow::SearchWindow(SearchContext context, QWidget *parent)
             m_presenter->reveal({*path});
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SearchWindow::selectionEdited);
-    connect(m_table, &QTableView::doubleClicked, this, [this] { m_presenter->open(selectedPaths()); });
+    // A double click also activates, and a single click does where the desktop opens on one.
     connect(m_table, &QTableView::activated, this, [this] { m_presenter->open(selectedPaths()); });
     connect(m_table, &QWidget::customContextMenuRequested, this, &SearchWindow::showContextMenu);
     connect(m_presenter, &SearchPresenter::changed, this, &SearchWindow::render);
@@ -204,8 +207,10 @@ SearchWindow::~SearchWindow() = default;
 void SearchWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_presence.shown())
+    if (m_presence.shown()) {
+        TopLevelWindow::centre(this);
         m_field->setFocus();
+    }
 }
 
 void SearchWindow::hideEvent(QHideEvent *event)

@@ -48,6 +48,8 @@ struct RowLook {
 };
 
 inline const QString windowTitle = QStringLiteral("Uploads");
+// What a screen reader calls the list.
+inline const QString listName = QStringLiteral("Uploads");
 inline const QString emptyTitle = QStringLiteral("Nothing uploading");
 inline const QString emptyDescription = QStringLiteral("Files you add to the drive show here while they upload.");
 inline const QString emptyIcon = QStringLiteral("emblem-default");

@@ -1,5 +1,6 @@
 #include "CorvaneDrive/Windows/UploadsWindow.h"
 
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/UiStyle.h"
 #include "CorvaneDrive/Windows/ElidedLabel.h"
 #include "CorvaneDrive/Windows/EmptyPanel.h"
@@ -73,6 +74,7 @@ UploadsWindow::UploadsWindow(UploadsContext context, QWidget *parent)
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
     column->addWidget(divider);
+    m_list->setAccessibleName(Uploads::listName);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -94,7 +96,8 @@ UploadRowView *UploadsWindow::rowView(int index) const
 void UploadsWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    m_presence.shown();
+    if (m_presence.shown())
+        TopLevelWindow::centre(this);
 }
 
 void UploadsWindow::resizeEvent(QResizeEvent *event)

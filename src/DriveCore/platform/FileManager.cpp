@@ -9,7 +9,7 @@
 
 namespace DriveCore::FileManager {
 
-void showItems(const QList<QUrl> &items, const QDBusConnection &bus)
+void showItems(const QList<QUrl> &items, const QDBusConnection &bus, std::function<void()> unanswered)
 {
     if (items.isEmpty())
         return;
@@ -22,12 +22,16 @@ void showItems(const QList<QUrl> &items, const QDBusConnection &bus)
     // No startup notification id: the file manager raises its own window.
     call << uris << QString();
     auto *watcher = new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher] {
-        const QDBusPendingReply<> reply = *watcher;
-        if (reply.isError())
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, unanswered = std::move(unanswered)] {
+            watcher->deleteLater();
+            const QDBusPendingReply<> reply = *watcher;
+            if (!reply.isError())
+                return;
             Log("app").error("The file manager didn't show the items: %{public}s", reply.error().message());
-        watcher->deleteLater();
-    });
+            if (unanswered)
+                unanswered();
+        });
 }
 
 } // namespace DriveCore::FileManager

@@ -103,9 +103,16 @@ void NautilusFinder::updateFileInfo(NautilusFileInfo *file)
     if (!m_finder)
         return;
     const std::optional<std::string> path = pathOf(file);
-    // Nautilus asks about every file it shows; only those in the drive concern FinderSync.
-    if (!path || !watched(*path))
+    // Nautilus asks about every file it shows; only those in the drive concern FinderSync. A file
+    // known from before (its mount left the state, as at sign-out) is answered like any other:
+    // no emblem, and nothing shown or asked for, so that the next badge it gets asks again.
+    if (!path || !watched(*path)) {
+        if (tracked != m_tracked.end()) {
+            tracked->second.shown.clear();
+            tracked->second.invalidated = false;
+        }
         return;
+    }
     if (tracked != m_tracked.end() && tracked->second.path != *path) {
         // Renamed or moved: Nautilus keeps the object, FinderSync knows the old path.
         g_object_weak_unref(G_OBJECT(file), fileFinalised, this);

@@ -315,8 +315,11 @@ protected:
         ASSERT_FALSE(setup.isEmpty()) << "no setup window: " << app.readAll().toStdString();
         ASSERT_TRUE(awaitKeyboard(app, SetupFlowPresenter::windowTitle, setup));
 
-        // Return takes the new-drive road.
-        ASSERT_TRUE(awaitSetupScreen(app, WelcomePresenter::title, WelcomePresenter::newDriveTitle));
+        // Return takes the new-drive road. A screen reader announces the window as one.
+        const std::optional<Accessible> welcome =
+            awaitSetupScreen(app, WelcomePresenter::title, WelcomePresenter::newDriveTitle);
+        ASSERT_TRUE(welcome);
+        EXPECT_EQ(welcome->role, QStringLiteral("frame"));
         display.saveScreenshot(QStringLiteral("whole-app-setup-1-welcome"));
         ASSERT_NO_FATAL_FAILURE(key(QStringLiteral("Return")));
 
@@ -657,6 +660,31 @@ TEST_F(AppShellTest, WithoutATrayTheHomeWindowShowsAndASecondStartRaisesIt)
         << "the first instance did not bring its home window forward: " << display.stacking().join(u' ').toStdString()
         << " home " << home.toStdString() << " setup " << setup.toStdString();
     EXPECT_EQ(first.state(), QProcess::Running);
+
+    // A tray comes now: the home window the user brought forward stays.
+    StatusNotifierStandIn tray;
+    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+    emit tray.StatusNotifierHostRegistered();
+    EXPECT_FALSE(awaitItem(tray).isEmpty()) << "no tray item once the tray came";
+    TestSupport::spinUntil([] { return false; }, 500ms);
+    EXPECT_EQ(display.windows(QStringLiteral("^Ovra$")), QStringList{home});
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();
+}
+
+// Started before the panel (at login): the home window stands in only until the tray comes.
+TEST_F(AppShellTest, TheHomeWindowStandingInForTheTrayGoesWhenATrayComes)
+{
+    start(first);
+    ASSERT_FALSE(display.awaitWindow(QStringLiteral("^Ovra$")).isEmpty()) << first.readAll().toStdString();
+    StatusNotifierStandIn tray;
+    ASSERT_TRUE(tray.publish(QDBusConnection::sessionBus()));
+    emit tray.StatusNotifierHostRegistered();
+    EXPECT_FALSE(awaitItem(tray).isEmpty()) << "no tray item once the tray came";
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return display.windows(QStringLiteral("^Ovra$")).isEmpty(); }, 60s))
+        << "the home window stayed after the tray came";
+    display.saveScreenshot(QStringLiteral("shell-tray-came-after-start"));
 
     ::kill(pid_t(first.processId()), SIGTERM);
     EXPECT_TRUE(endsCleanly(first)) << first.readAll().toStdString();

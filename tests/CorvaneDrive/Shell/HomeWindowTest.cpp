@@ -4,11 +4,15 @@
 
 #include "CorvaneDrive/Shell/HomeWindow.h"
 #include "CorvaneDrive/Shell/TrayIcon.h"
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "support/Screenshots.h"
+#include "support/WindowChecks.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QLabel>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QTest>
 
 using namespace CorvaneDrive;
@@ -105,4 +109,69 @@ TEST_F(HomeWindowTest, TrayMenuHoldsTheSameRowsAndStaysCurrent)
     menu->actions().at(3)->trigger();
     ASSERT_TRUE(waitFor([&] { return !performed.empty(); }));
     EXPECT_EQ(performed, std::vector<Action>{Action::setUp});
+}
+
+TEST_F(HomeWindowTest, FitsAtALargeDesktopFontAndNamesEveryEntry)
+{
+    TestSupport::ScopedAppFont font(11);
+    run(AppModel::uploadProblemText);
+    QList<DriveConflict> conflicts{
+        {QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"), QStringLiteral("Mac")}};
+    Access::assign(model(), Access::conflicts(model()), conflicts, &AppModel::conflictsChanged);
+    TopLevelWindow::announceRoles();
+    HomeWindow window(&feed());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TestSupport::saveScreenshot(window, QStringLiteral("home-window-11pt"));
+    TestSupport::expectTextsFit(window);
+    TestSupport::expectAccessibleNames(window);
+    // A screen reader announces it as a window, not as a filler.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&window)->role(), QAccessible::Window);
+    // Escape closes it, and so does Ctrl+W.
+    for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::CTRL | Qt::Key_W)}) {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, keys.key(), keys.keyboardModifiers());
+        EXPECT_FALSE(window.isVisible()) << QKeySequence(keys).toString().toStdString();
+    }
+}
+
+TEST_F(HomeWindowTest, AClickOnTheTrayIconOpensTheMenu)
+{
+    run(AppModel::allSafeText);
+    TrayIcon tray(nullptr, &feed());
+    tray.show();
+    ASSERT_NE(tray.icon(), nullptr);
+    // What a panel turns a left click into.
+    emit tray.icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(waitFor([&] { return tray.menu()->isVisible(); }));
+    TestSupport::saveScreenshot(*tray.menu(), QStringLiteral("tray-menu-from-click"));
+    tray.menu()->hide();
+}
+
+TEST_F(HomeWindowTest, TheOpenTrayMenuChangesItsRowsInPlaceAndMovesNoneUntilItCloses)
+{
+    run(QStringLiteral("Uploading 3 files"));
+    TrayIcon tray(nullptr, &feed());
+    QMenu *menu = tray.menu();
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(waitFor([&] { return menu->isVisible(); }));
+    const QList<QAction *> shown = menu->actions();
+    ASSERT_EQ(shown.at(3)->text(), QStringLiteral("Uploading 3 files"));
+    menu->setActiveAction(shown.last());
+
+    // A new status line: the same entries, the new text, the highlighted row kept.
+    Access::assign(model(), Access::statusLine(model()), QStringLiteral("Uploading 2 files"),
+                   &AppModel::statusLineChanged);
+    EXPECT_EQ(menu->actions(), shown);
+    EXPECT_EQ(shown.at(3)->text(), QStringLiteral("Uploading 2 files"));
+    EXPECT_EQ(menu->activeAction(), shown.last());
+
+    // All safe takes the status line and its separator away: not while the menu is open.
+    Access::assign(model(), Access::statusLine(model()), AppModel::allSafeText, &AppModel::statusLineChanged);
+    EXPECT_EQ(menu->actions(), shown);
+    EXPECT_EQ(menu->activeAction(), shown.last());
+    menu->hide();
+    ASSERT_TRUE(waitFor([&] { return menu->actions().size() == shown.size() - 2; }));
+    EXPECT_EQ(menu->actions().at(3)->text(), QStringLiteral("Search drive…"));
 }

@@ -23,7 +23,11 @@ protected:
                 MenuBarLabel::Effects{
                     .activate = [this] { events << QStringLiteral("activate"); },
                     .openWindow = [this](const QString &id) { events << QStringLiteral("open ") + id; },
-                    .showAlert = [this](const QString &text) { events << QStringLiteral("alert ") + text; },
+                    .showAlert =
+                        [this](const QString &text, std::function<void()> closed) {
+                            events << QStringLiteral("alert ") + text;
+                            alertClosed = std::move(closed);
+                        },
                     .dismissKeepAlert =
                         [this] {
                             events << QStringLiteral("dismiss");
@@ -46,6 +50,7 @@ protected:
 
     MenuBarPresence presence;
     QStringList events;
+    std::function<void()> alertClosed;
     std::unique_ptr<MenuBarLabel> m_label;
 };
 
@@ -115,11 +120,16 @@ TEST_F(MenuBarLabelTest, ConflictWindowOpensOnlyWhenTheCountGrows)
     }
 }
 
-TEST_F(MenuBarLabelTest, KeepAlertShowsOnceAndIsDismissedAfterOK)
+TEST_F(MenuBarLabelTest, KeepAlertShowsWithoutHoldingTheModelAndIsDismissedAfterOK)
 {
     label().start();
     Access::assign(model(), Access::keepAlert(model()), std::optional(QStringLiteral("Couldn't keep these.")),
                    &AppModel::keepAlertChanged);
+    // Shown, and the model's signal has returned while the alert is still up.
+    EXPECT_EQ(events, (QStringList{"activate", "alert Couldn't keep these."}));
+    EXPECT_TRUE(model().keepAlert().has_value());
+    ASSERT_TRUE(alertClosed);
+    alertClosed();
     EXPECT_EQ(events, (QStringList{"activate", "alert Couldn't keep these.", "dismiss"}));
     EXPECT_FALSE(model().keepAlert().has_value());
 }

@@ -544,6 +544,10 @@ TEST_F(CopyAllTest, TheCopyOutlivesTheWindowAndAReopenedOneCanStopIt)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return !reopened.running(); }));
     EXPECT_EQ(reopened.message(), QStringLiteral("Stopped. Choose Start Copying to continue where it left off."));
     EXPECT_EQ(reopened.progress(), (DriveCore::CopyProgress{100, 0})) << "the last progress stays";
+    // Choosing a folder takes the message away, not the progress: that goes at the next start.
+    reopened.choose(QStringLiteral("/media/backup"));
+    EXPECT_EQ(reopened.message(), std::nullopt);
+    EXPECT_EQ(reopened.progress(), (DriveCore::CopyProgress{100, 0}));
 
     // Again into the same folder: finished; choosing a folder then takes the Done text away.
     copyDone = true;

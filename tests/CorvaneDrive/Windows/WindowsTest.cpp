@@ -2,6 +2,7 @@
 // hooks against the fake engine, clicked through its main road by mouse and keyboard, with a
 // picture of each face under <build>/screenshots. Runs on a private session bus
 // (keyring-session), where a stand-in file manager answers "Show in Finder".
+#include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/Windows/ConflictWindow.h"
 #include "CorvaneDrive/Windows/CopyAllWindow.h"
 #include "CorvaneDrive/Windows/EmptyPanel.h"
@@ -20,9 +21,13 @@
 #include "support/ScopedEnvironment.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
+#include "support/WindowChecks.h"
 
+#include <QAccessible>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QLabel>
@@ -30,6 +35,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -67,6 +73,32 @@ QJsonObject fault(const QString &method)
 {
     return {{method, QJsonObject{{"status", 500}, {"error", "the bucket said no"}}}};
 }
+
+// One face of a window at the desktop's font: its picture, every text whole, every control named.
+void checkFace(QWidget &window, const QString &name)
+{
+    SCOPED_TRACE(name.toStdString());
+    QApplication::processEvents();
+    saveScreenshot(window, name);
+    TestSupport::expectTextsFit(window);
+    TestSupport::expectAccessibleNames(window);
+}
+
+// A button drawn no wider than its title needs.
+bool asWideAsItsTitle(const QAbstractButton *button)
+{
+    return button->width() <= button->sizeHint().width() + 1;
+}
+
+// Notes the URLs the desktop was asked to open.
+class UrlEar : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
 
 class WindowsTest : public ::testing::Test {
 protected:
@@ -253,6 +285,7 @@ TEST_F(WindowsTest, ConflictWindowTakesEachChoiceAndClosesAfterTheLast)
     EXPECT_EQ(window->titleLabel()->text(), QStringLiteral("\u201cplan.txt\u201d was changed on two Macs"));
     EXPECT_EQ(window->counterLabel()->text(), QStringLiteral("1 of 2"));
     saveScreenshot(*window, QStringLiteral("conflict-full"));
+    const int plainHeight = window->height();
 
     // The bucket refuses the move into Recently Deleted: the orange line, the conflict stays.
     setScenario(fault(QStringLiteral("operations/movefile")));
@@ -261,6 +294,7 @@ TEST_F(WindowsTest, ConflictWindowTakesEachChoiceAndClosesAfterTheLast)
     EXPECT_EQ(window->errorLabel()->text(), QStringLiteral("Something went wrong. Try again in a moment."));
     EXPECT_TRUE(shown(window->errorLabel()));
     saveScreenshot(*window, QStringLiteral("conflict-error"));
+    ASSERT_TRUE(spinUntil([&] { return window->height() > plainHeight; })) << "the error line takes room";
 
     // Return keeps both; the next one shows without a counter.
     setScenario();
@@ -270,6 +304,9 @@ TEST_F(WindowsTest, ConflictWindowTakesEachChoiceAndClosesAfterTheLast)
     EXPECT_FALSE(shown(window->counterLabel()));
     EXPECT_FALSE(shown(window->errorLabel()));
     saveScreenshot(*window, QStringLiteral("conflict-last"));
+    // The error's room goes with it: no blank band under the title.
+    EXPECT_TRUE(spinUntil([&] { return window->height() == plainHeight; }))
+        << window->height() << " px tall, " << plainHeight << " without the error before";
 
     // This machine's version wins: the copy takes the original's place, and the window goes.
     click(window->keepThisMacButton());
@@ -465,4 +502,172 @@ TEST_F(WindowsTest, UploadsShowsTheStatusLineRowsAndTheQueuedLine)
     ASSERT_TRUE(spinUntil([&] { return window.isNull(); }));
 }
 
+TEST_F(WindowsTest, SearchOpensCentredFitsALargeFontAndOpensARowOnce)
+{
+    TestSupport::ScopedAppFont font(11);
+    TopLevelWindow::announceRoles();
+    QList<QUrl> opened;
+    SearchContext context = SearchContext::live(*model);
+    context.open = [&](const QUrl &url) { opened << url; };
+    QPointer<SearchWindow> window = new SearchWindow(std::move(context));
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.data()));
+    const QPoint middle = window->screen()->availableGeometry().center();
+    EXPECT_LE((window->frameGeometry().center() - middle).manhattanLength(), 2)
+        << "opened at " << window->pos().x() << "," << window->pos().y();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.data())->role(), QAccessible::Window);
+    ASSERT_TRUE(spinUntil([&] { return model->searchIndexedAt().has_value() && !window->presenter().loading(); }, 20s));
+    checkFace(*window, QStringLiteral("search-empty-11pt"));
+
+    QTest::keyClicks(window->searchField(), QStringLiteral("beach"));
+    QTableView *table = window->table();
+    ASSERT_TRUE(spinUntil([&] { return table->model()->rowCount() == 2; }));
+    QTest::keyClick(window->searchField(), Qt::Key_Down);
+    checkFace(*window, QStringLiteral("search-full-11pt"));
+
+    // One double click opens the file once; Return on the row opens it again, once.
+    const QRect row = table->visualRect(table->model()->index(0, 0));
+    // As a mouse gives it: a click, then the second press as a double click.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, row.center());
+    QApplication::processEvents();
+    ASSERT_EQ(opened.size(), 1);
+    QTest::keyClick(table, Qt::Key_Return);
+    EXPECT_EQ(opened.size(), 2);
+
+    // No file manager answers on the bus: the file's folder opens instead.
+    UrlEar desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "open");
+    click(window->showButton());
+    EXPECT_TRUE(spinUntil([&] { return !desktop.urls.isEmpty(); }, 20s)) << "nothing was shown";
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(desktop.urls.size(), 1);
+    EXPECT_EQ(desktop.urls.front(), QUrl::fromLocalFile(QFileInfo(opened.front().toLocalFile()).path()));
+
+    setScenario(fault(QStringLiteral("operations/list")));
+    click(window->refreshButton());
+    ASSERT_TRUE(spinUntil([&] { return shown(window->errorLabel()); }, 20s));
+    checkFace(*window, QStringLiteral("search-error-11pt"));
+    window->close();
+}
+
+TEST_F(WindowsTest, RecentlyDeletedKeepsItsFooterButtonsAndErrorWholeAtALargeFont)
+{
+    TestSupport::ScopedAppFont font(11);
+    TopLevelWindow::announceRoles();
+    QPointer<RecentlyDeletedWindow> window = open<RecentlyDeletedWindow>();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.data())->role(), QAccessible::Window);
+    QTableWidget *table = window->table();
+    ASSERT_TRUE(spinUntil([&] { return table->rowCount() == 3 && !window->presenter().loading(); }, 20s));
+    checkFace(*window, QStringLiteral("recently-deleted-full-11pt"));
+    // The bar has room to spare: the buttons keep their own widths.
+    for (QPushButton *button : {window->restoreButton(), window->deleteNowButton(), window->emptyButton()})
+        EXPECT_TRUE(asWideAsItsTitle(button)) << button->text().toStdString() << " stretched to " << button->width();
+
+    setScenario(fault(QStringLiteral("operations/movefile")));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Home);
+    QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
+    click(window->restoreButton());
+    ASSERT_TRUE(spinUntil([&] { return !window->presenter().working() && shown(window->errorLabel()); }, 20s));
+    checkFace(*window, QStringLiteral("recently-deleted-error-11pt"));
+    // The error covers nothing: it lies wholly above the buttons.
+    const QRect error(window->errorLabel()->mapTo(window, QPoint()), window->errorLabel()->size());
+    const QRect restore(window->restoreButton()->mapTo(window, QPoint()), window->restoreButton()->size());
+    EXPECT_FALSE(error.intersects(restore));
+    window->close();
+}
+
+TEST_F(WindowsTest, ConflictFitsALargeFontWithAndWithoutItsError)
+{
+    TestSupport::ScopedAppFont font(11);
+    TopLevelWindow::announceRoles();
+    model->conflictLines()->send(QStringLiteral("Docs/plan (conflict from Desk).txt"));
+    model->conflictLines()->send(QStringLiteral("Docs/budget (conflict from Desk).xlsx"));
+    ASSERT_TRUE(spinUntil([&] { return model->conflicts().size() == 2; }));
+    QPointer<ConflictWindow> window = open<ConflictWindow>();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.data())->role(), QAccessible::Window);
+    checkFace(*window, QStringLiteral("conflict-full-11pt"));
+    setScenario(fault(QStringLiteral("operations/movefile")));
+    click(window->keepThisMacButton());
+    ASSERT_TRUE(spinUntil([&] { return !window->presenter().working() && shown(window->errorLabel()); }, 20s));
+    checkFace(*window, QStringLiteral("conflict-error-11pt"));
+    window->close();
+}
+
+TEST_F(WindowsTest, CopyAllFitsALargeFontAndKeepsTheLastProgressUntilTheNextStart)
+{
+    TestSupport::ScopedAppFont font(11);
+    TopLevelWindow::announceRoles();
+    QPointer<CopyAllWindow> window = open<CopyAllWindow>();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.data())->role(), QAccessible::Window);
+    EXPECT_TRUE(asWideAsItsTitle(window->chooseButton())) << "stretched to " << window->chooseButton()->width();
+    checkFace(*window, QStringLiteral("copy-all-empty-11pt"));
+
+    const auto choose = [&](const QString &folder) {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        // "Choose" inside the folder itself, with nothing selected in it.
+        TestSupport::onNextModal<QFileDialog>([&](QFileDialog &panel) {
+            panel.setDirectory(folder);
+            QMetaObject::invokeMethod(&panel, "accept");
+        });
+        click(window->chooseButton());
+        ASSERT_TRUE(spinUntil([&] { return window->presenter().destination() == folder; }))
+            << window->presenter().destination().value_or("none").toStdString();
+    };
+    ASSERT_NO_FATAL_FAILURE(choose(home.filePath(QStringLiteral("Backup"))));
+    ASSERT_TRUE(spinUntil([&] { return shown(window->warningLabel()); }, 20s));
+    checkFace(*window, QStringLiteral("copy-all-chosen-11pt"));
+    click(window->startButton());
+    ASSERT_TRUE(spinUntil([&] { return shown(window->progressBar()); }));
+    checkFace(*window, QStringLiteral("copy-all-copying-11pt"));
+    click(window->stopButton());
+    ASSERT_TRUE(spinUntil([&] { return shown(window->messageLabel()); }));
+    checkFace(*window, QStringLiteral("copy-all-stopped-11pt"));
+
+    // Another folder: the message goes, the last run's progress stays until Start.
+    ASSERT_NO_FATAL_FAILURE(choose(home.filePath(QStringLiteral("Backup/Other"))));
+    EXPECT_FALSE(shown(window->messageLabel()));
+    EXPECT_TRUE(shown(window->progressBar()));
+    EXPECT_EQ(window->progressLabel()->text(), QStringLiteral("1.2 GB of 4.8 GB"));
+    checkFace(*window, QStringLiteral("copy-all-chosen-again-11pt"));
+    window->close();
+}
+
+TEST_F(WindowsTest, UploadsFitsALargeFontAndNamesItsList)
+{
+    TestSupport::ScopedAppFont font(11);
+    TopLevelWindow::announceRoles();
+    QPointer<UploadsWindow> window = open<UploadsWindow>();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.data())->role(), QAccessible::Window);
+    ASSERT_TRUE(spinUntil([&] { return window->statusLabel()->text() == AppModel::allSafeText; }, 20s));
+    checkFace(*window, QStringLiteral("uploads-empty-11pt"));
+    const QJsonArray transferring{
+        QJsonObject{{"name", "Videos/Holiday in the mountains with the whole family, day one.mov"},
+                    {"size", 734'000'000},
+                    {"bytes", 308'280'000},
+                    {"percentage", 42},
+                    {"eta", 61},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
+    };
+    const QJsonArray transferred{
+        QJsonObject{{"name", "Photos/broken.jpg"},
+                    {"size", 1'000},
+                    {"error", "connection reset"},
+                    {"completed_at", "2026-03-04T12:00:01Z"},
+                    {"group", "global_stats"},
+                    {"dstFs", "drivecrypt:Drive"}},
+    };
+    setScenario({{"core/stats", QJsonObject{{"reply", QJsonObject{{"transferring", transferring}}}}},
+                 {"core/transferred", QJsonObject{{"reply", QJsonObject{{"transferred", transferred}}}}}},
+                {{"diskCache", QJsonObject{{"uploadsInProgress", 1}, {"uploadsQueued", 40}, {"erroredFiles", 1}}}});
+    ASSERT_TRUE(spinUntil([&] { return window->list()->count() >= 3; }, 20s));
+    checkFace(*window, QStringLiteral("uploads-full-11pt"));
+    window->close();
+}
+
 } // namespace
+
+#include "WindowsTest.moc"
