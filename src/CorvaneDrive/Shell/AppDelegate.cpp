@@ -196,6 +196,15 @@ AppDelegate::~AppDelegate()
     m_windows = nullptr;
 }
 
+void AppDelegate::revealInFileManager(const QList<QUrl> &items)
+{
+    QPointer<AppDelegate> self(this);
+    FileManager::showItems(items, m_sessionBus, [self, items] {
+        if (self)
+            self->m_desktop.openUrl(SearchPresenter::folderOf(items));
+    });
+}
+
 void AppDelegate::registerWindows()
 {
     AppModel &model = *m_model;
@@ -204,13 +213,7 @@ void AppDelegate::registerWindows()
     m_windows->add(MenuContent::homeWindow, [this] { return new HomeWindow(m_feed); });
     m_windows->add(MenuContent::searchWindow, [this, &model] {
         SearchContext context = SearchContext::live(model);
-        context.reveal = [this, bus = m_sessionBus](const QList<QUrl> &items) {
-            QPointer<AppDelegate> self(this);
-            FileManager::showItems(items, bus, [self, items] {
-                if (self)
-                    self->m_desktop.openUrl(SearchPresenter::folderOf(items));
-            });
-        };
+        context.reveal = [this](const QList<QUrl> &items) { revealInFileManager(items); };
         context.open = [this](const QUrl &item) { m_desktop.openUrl(item); };
         return new SearchWindow(std::move(context));
     });
@@ -254,7 +257,7 @@ void AppDelegate::registerWindows()
     m_windows->add(MenuContent::settingsWindow, [this, &model] {
         SettingsContext context;
         context.openUrl = [this](const QUrl &url) { m_desktop.openUrl(url); };
-        context.reveal = [bus = m_sessionBus](const QList<QUrl> &items) { FileManager::showItems(items, bus); };
+        context.reveal = [this](const QList<QUrl> &items) { revealInFileManager(items); };
         context.addOnHelp = QUrl::fromLocalFile(AppResources::addOnHelpPage());
         return new SettingsWindow(model, std::move(context));
     });

@@ -112,6 +112,8 @@ private:
     void trayHostChanged(bool hasHost);
     void followDriveForInhibitor();
     void registerWindows();
+    // "Show in File Manager": the file manager on the session bus, else the items' folder.
+    void revealInFileManager(const QList<QUrl> &items);
 
     std::unique_ptr<DriveCore::AppModel> m_model;
     QDBusConnection m_sessionBus;
