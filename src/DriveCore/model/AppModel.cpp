@@ -520,7 +520,7 @@ QCoro::Task<> AppModel::startDrive(DriveSettings settings, StorageSecrets secret
     }
     reconnectChangeSyncIfNeeded();
     followSupervisor();
-    co_await recoverOldCache(std::move(settings), std::move(folders));
+    co_await recoverOldCache(std::move(settings), std::move(secrets), std::move(folders));
 }
 
 QCoro::Task<bool> AppModel::extensionEnabled()
@@ -907,7 +907,7 @@ QCoro::Task<> AppModel::withTimeout(Milliseconds limit, std::function<QCoro::Tas
 
 // --- Rescue of old cache folders ---
 
-QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, std::set<std::string> folders)
+QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, StorageSecrets secrets, std::set<std::string> folders)
 {
     co_await stopRecovery();
     if (m_recoveryTask.isStarted())
@@ -915,10 +915,11 @@ QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, std::set<std::st
     const std::optional<RCClient> rc = runningClient();
     if (!rc)
         co_return;
-    m_recoveryTask = TaskHandle<>::start([hooks = m_hooks, rc = *rc, settings = std::move(settings),
-                                          folders = std::move(folders)](CancelToken token) -> QCoro::Task<> {
-        co_await hooks.recoverCache(rc, settings, folders, token);
-    });
+    m_recoveryTask =
+        TaskHandle<>::start([hooks = m_hooks, rc = *rc, settings = std::move(settings), secrets = std::move(secrets),
+                             folders = std::move(folders)](CancelToken token) -> QCoro::Task<> {
+            co_await hooks.recoverCache(rc, settings, secrets, folders, token);
+        });
 }
 
 QCoro::Task<> AppModel::stopRecovery()

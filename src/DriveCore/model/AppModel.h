@@ -461,7 +461,7 @@ protected:
     QCoro::Task<> withTimeout(Milliseconds limit, std::function<QCoro::Task<>(CancelToken)> op);
 
     // --- Rescue of old cache folders ---
-    QCoro::Task<> recoverOldCache(DriveSettings settings, std::set<std::string> folders);
+    QCoro::Task<> recoverOldCache(DriveSettings settings, StorageSecrets secrets, std::set<std::string> folders);
     QCoro::Task<> stopRecovery();
 
     // --- Late results ---

@@ -20,6 +20,7 @@
 #include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
+#include "DriveCore/support/Threads.h"
 
 #include <QCoreApplication>
 
@@ -106,12 +107,23 @@ QString logFolder()
     return DriveLayout::logDir();
 }
 
-// Waits for the drive, then copies the files left in old cache folders into it.
-QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std::string> folders, CancelToken token)
+// Waits for the drive, then copies the files left in old cache folders, this device's and
+// those of earlier device ids of the same drive, into it.
+QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, StorageSecrets secrets,
+                               std::set<std::string> folders, CancelToken token)
 {
-    if (folders.empty())
-        co_return;
+    static const Log log("cache-recovery");
     const QString cacheDir = DriveLayout::cacheDir(settings.deviceID, DriveProfile::current());
+    const CacheRecovery::DriveIdentity drive{secrets.endpoint, secrets.bucket};
+    // Named at every start, so that a later setup of this drive under a new device id (the
+    // settings lost) finds what this device leaves unuploaded.
+    const QStringList earlier = co_await runInPool([cacheDir, drive] {
+        if (!CacheRecovery::markDrive(cacheDir, drive))
+            log.error("Could not name the drive in its cache folder %{private}s", cacheDir);
+        return CacheRecovery::earlierDeviceCaches(cacheDir, drive);
+    });
+    if (folders.empty() && earlier.isEmpty())
+        co_return;
     const QString mount = DriveLayout::mountPath(settings.driveName);
     const CacheRecovery::ActiveName active = [rc](CancelToken token) -> QCoro::Task<std::optional<std::string>> {
         QStringList names;
@@ -127,14 +139,13 @@ QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std
     const Sleep sleep = liveSleep();
     std::optional<CacheRecovery::Outcome> outcome;
     try {
-        outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), mount, 60, active,
+        outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), earlier, mount, 60, active,
                                                              CacheRecovery::isDriveMounted, CacheRecovery::fileCopier,
                                                              sleep, token);
     } catch (const CancelledError &) {
         co_return;
     }
     if (outcome) {
-        static const Log log("cache-recovery");
         log.info("Rescued %ld files; removed %ld old cache folders, kept %ld", qint64(outcome->recovered.size()),
                  qint64(outcome->removed.size()), qint64(outcome->kept.size()));
     }

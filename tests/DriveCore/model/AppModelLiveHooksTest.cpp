@@ -394,7 +394,7 @@ TEST_F(LiveHooksTest, TheRescueWithNothingOldSendsNoRequest)
 {
     // A client on a port where nothing listens: a request would fail, and the rescue would
     // then check 60 times. With no old folder it returns at once.
-    await(hooks.recoverCache(RCClient(9, "u", "p"), DriveSettings{.deviceID = QUuid::createUuid()}, {}, {}));
+    await(hooks.recoverCache(RCClient(9, "u", "p"), DriveSettings{.deviceID = QUuid::createUuid()}, {}, {}, {}));
 }
 
 } // namespace
