@@ -741,7 +741,14 @@ void AppModel::apply(const UploadSnapshot &snapshot)
 {
     QList<UploadRow> rows = UploadStatus::rows(snapshot.stats, snapshot.transferred, snapshot.vfs, m_online);
     const DiskCache &cache = snapshot.vfs.diskCache;
-    bool problem = cache.erroredFiles > 0;
+    const bool outOfSpace = cache.outOfSpace.value_or(false);
+    if (outOfSpace != std::exchange(m_cacheOutOfSpace, outOfSpace)) {
+        if (outOfSpace)
+            m_log.error("The cache disk is out of space: files being written may be cut short before they upload");
+        else
+            m_log.info("The cache disk has room again");
+    }
+    bool problem = cache.erroredFiles > 0 || outOfSpace;
     for (const UploadRow &row : rows)
         problem = problem || std::holds_alternative<UploadRow::Problem>(row.state);
     assign(m_uploads, rows, &AppModel::uploadsChanged);
@@ -759,7 +766,8 @@ void AppModel::apply(const UploadSnapshot &snapshot)
     if (m_phase.kind != Phase::running && m_phase.kind != Phase::offline)
         return;
     QString line = UploadStatus::statusLine(m_uploads, snapshot.vfs, m_online);
-    if (m_online && m_hasUploadProblem && line == allSafeText)
+    // A full cache disk cuts files short whether or not the network is there: nothing is safe.
+    if ((m_online || outOfSpace) && m_hasUploadProblem && line == allSafeText)
         line = uploadProblemText;
     if (m_isEjected)
         line = ejectedText;

@@ -542,6 +542,7 @@ protected:
     bool m_signOutDiscardedFiles = false;
     bool m_signOutPendingKnown = true;
     bool m_hasUploadProblem = false;
+    bool m_cacheOutOfSpace = false; // as the last snapshot said
     QList<DriveConflict> m_conflicts;
     std::optional<QString> m_keepProgress;
     QList<PinStatus> m_keptItems;

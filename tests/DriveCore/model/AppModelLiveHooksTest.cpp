@@ -67,10 +67,13 @@ TEST_F(LiveHooksTest, TheSnapshotTakesTheThreeRepliesAndFailsAsAWhole)
     EXPECT_EQ(snapshot.transferred.size(), 3);
     EXPECT_EQ(snapshot.vfs.diskCache.uploadsInProgress, 1);
     EXPECT_EQ(snapshot.vfs.diskCache.uploadsQueued, 2);
+    EXPECT_EQ(snapshot.vfs.diskCache.outOfSpace, std::nullopt);
     EXPECT_EQ(await(hooks.pendingUploads(engine.client(), {})), 3);
     EXPECT_EQ(await(hooks.trashStats(engine.client(), {})), (TrashStats{.pending = 0, .failing = 0}))
         << "no trash section counts as nothing moving";
 
+    engine.setScenario({{"diskCache", QJsonObject{{"outOfSpace", true}}}});
+    EXPECT_EQ(await(hooks.snapshot(engine.client(), {})).vfs.diskCache.outOfSpace, true);
     engine.setScenario(
         {{"trash", QJsonObject{{"pending", 4}, {"failing", 1}}},
          {"methods", QJsonObject{{"core/transferred", QJsonObject{{"status", 500}, {"error", "boom"}}}}}});
