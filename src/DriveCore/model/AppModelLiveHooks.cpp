@@ -165,6 +165,30 @@ void postToPlugIn(std::string_view name, const T &value)
               qint64(KeepShared::KeepBridge::encodedSize(value)), qint64(KeepShared::KeepBridge::maxPayloadBytes));
 }
 
+// Posts the badges. A snapshot too large for one notification goes out as its kept items
+// alone when they fit, else not at all; either way the error line says what was dropped.
+void postBadges(const KeepShared::FinderBadgeSnapshot &snapshot)
+{
+    using KeepShared::KeepBridge::badgesName;
+    const std::optional<KeepShared::FinderBadgeSnapshot> posted = snapshot.notificationState();
+    const std::optional<std::string> json = posted ? KeepShared::KeepBridge::encode(*posted) : std::nullopt;
+    if (posted && *posted == snapshot) {
+        KeepNotifications::post(badgesName, json);
+        return;
+    }
+    static const Log log("app");
+    const qint64 size = qint64(KeepShared::KeepBridge::encodedSize(snapshot));
+    const qint64 limit = qint64(KeepShared::KeepBridge::maxPayloadBytes);
+    if (json) {
+        log.error("Posting %{public}s with its kept items alone, without %ld pending uploads: %ld bytes (the limit "
+                  "is %ld)",
+                  badgesName, qint64(snapshot.pending().size()), size, limit);
+        KeepNotifications::post(badgesName, json);
+        return;
+    }
+    log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", badgesName, size, limit);
+}
+
 std::shared_ptr<ChangeSyncing> liveChangeSync(RCClient rc, DriveSettings settings)
 {
     return ChangeSync::make(std::move(rc), settings.deviceID, DriveLayout::mountPath(settings.driveName), metaFs,
@@ -234,10 +258,7 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
                 return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase),
                                                token);
             },
-        .postFinderBadges =
-            [](const KeepShared::FinderBadgeSnapshot &snapshot) {
-                postToPlugIn(KeepShared::KeepBridge::badgesName, snapshot.notificationState());
-            },
+        .postFinderBadges = postBadges,
         .postKeepState =
             [](const KeepShared::KeepState &state) { postToPlugIn(KeepShared::KeepBridge::stateName, state); },
         .shareStorage = [rclone](const StorageSecrets &secrets) -> std::shared_ptr<ShareStorage> {
