@@ -137,8 +137,6 @@ std::optional<FinderBadge> FinderBadgeSnapshot::badge(std::string_view path) con
 
     if (index.pendingAt.contains(p))
         return m_state->online ? FinderBadge::uploading : FinderBadge::paused;
-    if (!m_state->queueKnown)
-        return std::nullopt;
 
     if (auto found = index.pinAt.find(p); found != index.pinAt.end())
         return found->second;
@@ -148,6 +146,9 @@ std::optional<FinderBadge> FinderBadgeSnapshot::badge(std::string_view path) con
         if (auto found = index.folderPinAt.find(p.substr(0, slash)); found != index.folderPinAt.end())
             return found->second;
     }
+    // Without the queue, "in the cloud" could be said of a file still waiting to upload.
+    if (!m_state->queueKnown)
+        return std::nullopt;
     return FinderBadge::cloud;
 }
 
@@ -159,11 +160,14 @@ std::optional<FinderBadge> FinderBadgeSnapshot::badgeFor(std::string_view locati
     return badge(*path);
 }
 
-FinderBadgeSnapshot FinderBadgeSnapshot::notificationState() const
+std::optional<FinderBadgeSnapshot> FinderBadgeSnapshot::notificationState() const
 {
     if (KeepBridge::encode(*this))
         return *this;
-    return FinderBadgeSnapshot(m_state->mount, {}, {}, false, m_state->online);
+    FinderBadgeSnapshot pinsAlone(m_state->mount, m_state->pins, {}, false, m_state->online);
+    if (KeepBridge::encode(pinsAlone))
+        return pinsAlone;
+    return std::nullopt;
 }
 
 bool FinderBadgeSnapshot::operator==(const FinderBadgeSnapshot &other) const

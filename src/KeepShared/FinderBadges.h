@@ -54,15 +54,16 @@ public:
     bool online() const;
 
     // The badge of a drive-relative path. Pending uploads decide first (even when the queue is not
-    // known), then the deepest pin covering the path; no badge when the queue could not be read.
+    // known), then the deepest pin covering the path; any other path has no badge when the queue
+    // could not be read (it may be waiting to upload), else the cloud badge.
     std::optional<FinderBadge> badge(std::string_view path) const;
     // The badge of an absolute path (a file location); none outside the mount folder.
     std::optional<FinderBadge> badgeFor(std::string_view location) const;
 
-    // What to post: the snapshot itself when it fits in one notification, otherwise the same mount
-    // and online flag with no pins, nothing pending and the queue unknown, which shows no badges
-    // rather than badges worked out from a cut list.
-    FinderBadgeSnapshot notificationState() const;
+    // What to post: the snapshot itself when it fits in one notification, otherwise its pins alone
+    // (nothing pending and the queue unknown, so kept items keep their badges and nothing else
+    // claims to be in the cloud) when they fit, otherwise nothing: never badges from a cut list.
+    std::optional<FinderBadgeSnapshot> notificationState() const;
 
     bool operator==(const FinderBadgeSnapshot &other) const;
 

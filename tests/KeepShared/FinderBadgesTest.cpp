@@ -46,8 +46,6 @@ Badge literalBadge(const FinderBadgeSnapshot &snapshot, const std::string &path)
         if (CanonicalText::equal(entry, p) || beginsInside(entry, p))
             return snapshot.online() ? FinderBadge::uploading : FinderBadge::paused;
     }
-    if (!snapshot.queueKnown())
-        return none;
     const FinderBadgePin *deepest = nullptr;
     for (const FinderBadgePin &pin : snapshot.pins()) {
         const bool matches = CanonicalText::equal(pin.path, p) || (pin.isDir && beginsInside(p, pin.path));
@@ -56,7 +54,7 @@ Badge literalBadge(const FinderBadgeSnapshot &snapshot, const std::string &path)
             deepest = &pin;
     }
     if (!deepest)
-        return FinderBadge::cloud;
+        return snapshot.queueKnown() ? Badge(FinderBadge::cloud) : none;
     if (deepest->state == "done")
         return FinderBadge::kept;
     if (deepest->state == "missing")
@@ -87,13 +85,19 @@ TEST(FinderBadgesTest, pendingUploadsComeFirst)
          true,
          false,
          {{"Docs", FinderBadge::paused}, {"Docs/a.txt", FinderBadge::paused}, {"Docs/a", FinderBadge::cloud}}},
+        // Kept items keep their badges; nothing else is said to be in the cloud.
         {"queue not known",
          {{"Docs", true, "done"}},
          {"Docs/a.txt"},
          false,
          true,
-         {{"Docs/a.txt", FinderBadge::uploading}, {"Docs/b.txt", none}, {"Music", none}}},
-        {"nothing pending, queue not known", {{"Docs", true, "done"}}, {}, false, true, {{"Docs", none}, {"x", none}}},
+         {{"Docs/a.txt", FinderBadge::uploading}, {"Docs/b.txt", FinderBadge::kept}, {"Music", none}}},
+        {"nothing pending, queue not known",
+         {{"Docs", true, "done"}, {"Big.mov", false, "downloading"}},
+         {},
+         false,
+         false,
+         {{"Docs", FinderBadge::kept}, {"Big.mov", FinderBadge::paused}, {"x", none}}},
     };
     for (const Case &c : cases)
         check(c);

@@ -53,7 +53,7 @@ TEST(KeepBridgeTest, slashesAreEscapedOnTheWireAndReadBack)
     EXPECT_EQ(KeepBridge::decode<KeepRequest>(R"({"paths":["/a/b"],"action":"keep"})")->paths.front(), "/a/b");
 }
 
-TEST(KeepBridgeTest, aSnapshotOverTheLimitIsPostedReduced)
+TEST(KeepBridgeTest, aSnapshotOverTheLimitGoesOutAsItsPinsAloneOrNotAtAll)
 {
     const FinderBadgeSnapshot fits = snapshotOfSize(65536);
     const std::optional<std::string> text = KeepBridge::encode(fits);
@@ -62,13 +62,23 @@ TEST(KeepBridgeTest, aSnapshotOverTheLimitIsPostedReduced)
     EXPECT_EQ(fits.notificationState(), fits);
     EXPECT_EQ(KeepBridge::decode<FinderBadgeSnapshot>(text), fits);
 
+    // Too many pending paths: the pins go out alone, so the kept folder keeps its badge, and
+    // nothing is said of the paths that may be waiting to upload.
     const FinderBadgeSnapshot tooLarge = snapshotOfSize(65537);
     EXPECT_FALSE(KeepBridge::encode(tooLarge));
-    const FinderBadgeSnapshot reduced = tooLarge.notificationState();
-    EXPECT_EQ(reduced, FinderBadgeSnapshot(mount, {}, {}, false, true));
-    EXPECT_TRUE(KeepBridge::encode(reduced));
-    // A reduced snapshot shows nothing rather than badges from a cut list.
-    EXPECT_EQ(reduced.badge("Docs"), std::nullopt);
+    const std::optional<FinderBadgeSnapshot> pinsAlone = tooLarge.notificationState();
+    ASSERT_TRUE(pinsAlone);
+    EXPECT_EQ(*pinsAlone, FinderBadgeSnapshot(mount, {{"Docs", true, "done"}}, {}, false, true));
+    EXPECT_TRUE(KeepBridge::encode(*pinsAlone));
+    EXPECT_EQ(pinsAlone->badge("Docs"), FinderBadge::kept);
+    EXPECT_EQ(pinsAlone->badge("Docs/a.txt"), FinderBadge::kept);
+    EXPECT_EQ(pinsAlone->badge("Music/a.mp3"), std::nullopt);
+
+    // Too many pins: nothing fits that would not cut a list.
+    std::vector<FinderBadgePin> pins;
+    for (int i = 0; i < 2000; ++i)
+        pins.push_back({"Folder/with/a/long/enough/name/" + std::to_string(i), false, "done"});
+    EXPECT_EQ(FinderBadgeSnapshot(mount, pins, {"a.txt"}, true, true).notificationState(), std::nullopt);
 }
 
 TEST(KeepBridgeTest, aKeepStateOverTheLimitIsPostedWithItsMountsOnly)
@@ -89,7 +99,9 @@ TEST(KeepBridgeTest, textThatIsNotUtf8DoesNotEncode)
 {
     EXPECT_FALSE(KeepBridge::encode(KeepRequest{KeepRequest::Action::keep, {"/a/\xff.txt"}}));
     const FinderBadgeSnapshot snapshot(mount, {{"\xff", false, "done"}}, {}, true, false);
-    EXPECT_EQ(snapshot.notificationState(), FinderBadgeSnapshot(mount, {}, {}, false, false));
+    EXPECT_EQ(snapshot.notificationState(), std::nullopt);
+    const FinderBadgeSnapshot pending(mount, {{"Docs", true, "done"}}, {"\xff"}, true, false);
+    EXPECT_EQ(pending.notificationState(), FinderBadgeSnapshot(mount, {{"Docs", true, "done"}}, {}, false, false));
 }
 
 TEST(KeepBridgeTest, theReceiverReadsNoMoreThanTheLimit)

@@ -56,9 +56,13 @@ TEST(UpstreamEngine, MountsTheDriveFromItsOwnCommandLineAndEnvironment)
                 ASSERT_TRUE(file.open(QIODevice::WriteOnly));
                 file.write("hello\n");
                 file.close();
-                EXPECT_TRUE(TestSupport::spinUntil([&] { return !server.objectNames().isEmpty(); },
-                                                   std::chrono::seconds(30)))
+                EXPECT_TRUE(
+                    TestSupport::spinUntil([&] { return !server.objectNames().isEmpty(); }, std::chrono::seconds(30)))
                     << machine.output().toStdString();
+                // The engine says whether its cache disk is full; the status line reads it.
+                const VFSStats stats =
+                    QCoro::waitFor(machine.client().vfsStats(QString::fromLatin1(RCClient::mountFs)));
+                EXPECT_EQ(stats.diskCache.outOfSpace, std::optional<bool>(false));
             }
         }
         EXPECT_FALSE(UpstreamEngine::isMounted(mountPoint)) << "stopped and unmounted";

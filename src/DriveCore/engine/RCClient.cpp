@@ -157,7 +157,7 @@ Transferred Transferred::decode(const JsonReader &reader)
 DiskCache DiskCache::decode(const JsonReader &reader)
 {
     return {reader.value<qint64>(u"uploadsInProgress"), reader.value<qint64>(u"uploadsQueued"),
-            reader.value<qint64>(u"erroredFiles")};
+            reader.value<qint64>(u"erroredFiles"), reader.optional<bool>(u"outOfSpace")};
 }
 
 TrashStats TrashStats::decode(const JsonReader &reader)

@@ -63,6 +63,9 @@ struct DiskCache {
     qint64 uploadsInProgress = 0;
     qint64 uploadsQueued = 0;
     qint64 erroredFiles = 0;
+    // Whether a write into the cache failed for want of disk space; none when not said. The
+    // file being written is then cut short, whatever the counts say.
+    std::optional<bool> outOfSpace;
 
     bool operator==(const DiskCache &) const = default;
     static DiskCache decode(const JsonReader &reader);

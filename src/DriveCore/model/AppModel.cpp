@@ -520,7 +520,7 @@ QCoro::Task<> AppModel::startDrive(DriveSettings settings, StorageSecrets secret
     }
     reconnectChangeSyncIfNeeded();
     followSupervisor();
-    co_await recoverOldCache(std::move(settings), std::move(folders));
+    co_await recoverOldCache(std::move(settings), std::move(secrets), std::move(folders));
 }
 
 QCoro::Task<bool> AppModel::extensionEnabled()
@@ -741,7 +741,14 @@ void AppModel::apply(const UploadSnapshot &snapshot)
 {
     QList<UploadRow> rows = UploadStatus::rows(snapshot.stats, snapshot.transferred, snapshot.vfs, m_online);
     const DiskCache &cache = snapshot.vfs.diskCache;
-    bool problem = cache.erroredFiles > 0;
+    const bool outOfSpace = cache.outOfSpace.value_or(false);
+    if (outOfSpace != std::exchange(m_cacheOutOfSpace, outOfSpace)) {
+        if (outOfSpace)
+            m_log.error("The cache disk is out of space: files being written may be cut short before they upload");
+        else
+            m_log.info("The cache disk has room again");
+    }
+    bool problem = cache.erroredFiles > 0 || outOfSpace;
     for (const UploadRow &row : rows)
         problem = problem || std::holds_alternative<UploadRow::Problem>(row.state);
     assign(m_uploads, rows, &AppModel::uploadsChanged);
@@ -759,7 +766,8 @@ void AppModel::apply(const UploadSnapshot &snapshot)
     if (m_phase.kind != Phase::running && m_phase.kind != Phase::offline)
         return;
     QString line = UploadStatus::statusLine(m_uploads, snapshot.vfs, m_online);
-    if (m_online && m_hasUploadProblem && line == allSafeText)
+    // A full cache disk cuts files short whether or not the network is there: nothing is safe.
+    if ((m_online || outOfSpace) && m_hasUploadProblem && line == allSafeText)
         line = uploadProblemText;
     if (m_isEjected)
         line = ejectedText;
@@ -907,7 +915,7 @@ QCoro::Task<> AppModel::withTimeout(Milliseconds limit, std::function<QCoro::Tas
 
 // --- Rescue of old cache folders ---
 
-QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, std::set<std::string> folders)
+QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, StorageSecrets secrets, std::set<std::string> folders)
 {
     co_await stopRecovery();
     if (m_recoveryTask.isStarted())
@@ -915,10 +923,11 @@ QCoro::Task<> AppModel::recoverOldCache(DriveSettings settings, std::set<std::st
     const std::optional<RCClient> rc = runningClient();
     if (!rc)
         co_return;
-    m_recoveryTask = TaskHandle<>::start([hooks = m_hooks, rc = *rc, settings = std::move(settings),
-                                          folders = std::move(folders)](CancelToken token) -> QCoro::Task<> {
-        co_await hooks.recoverCache(rc, settings, folders, token);
-    });
+    m_recoveryTask =
+        TaskHandle<>::start([hooks = m_hooks, rc = *rc, settings = std::move(settings), secrets = std::move(secrets),
+                             folders = std::move(folders)](CancelToken token) -> QCoro::Task<> {
+            co_await hooks.recoverCache(rc, settings, secrets, folders, token);
+        });
 }
 
 QCoro::Task<> AppModel::stopRecovery()

@@ -461,7 +461,7 @@ protected:
     QCoro::Task<> withTimeout(Milliseconds limit, std::function<QCoro::Task<>(CancelToken)> op);
 
     // --- Rescue of old cache folders ---
-    QCoro::Task<> recoverOldCache(DriveSettings settings, std::set<std::string> folders);
+    QCoro::Task<> recoverOldCache(DriveSettings settings, StorageSecrets secrets, std::set<std::string> folders);
     QCoro::Task<> stopRecovery();
 
     // --- Late results ---
@@ -542,6 +542,7 @@ protected:
     bool m_signOutDiscardedFiles = false;
     bool m_signOutPendingKnown = true;
     bool m_hasUploadProblem = false;
+    bool m_cacheOutOfSpace = false; // as the last snapshot said
     QList<DriveConflict> m_conflicts;
     std::optional<QString> m_keepProgress;
     QList<PinStatus> m_keptItems;

@@ -102,8 +102,11 @@ struct AppModelHooks {
     std::function<DriveLocalData(const DriveSettings &)> localData;
     // 15. The names of the drive's cache folders present now.
     std::function<std::set<std::string>(const DriveSettings &)> cacheFolders;
-    // 16. Rescues unuploaded files from those old cache folders; never throws.
-    std::function<QCoro::Task<>(RCClient, DriveSettings, std::set<std::string>, CancelToken)> recoverCache;
+    // 16. Rescues unuploaded files from those old cache folders, and from the caches that
+    // earlier device ids of the same drive (the storage's endpoint and bucket) left on this
+    // computer, after naming the drive in this device's cache; never throws.
+    std::function<QCoro::Task<>(RCClient, DriveSettings, StorageSecrets, std::set<std::string>, CancelToken)>
+        recoverCache;
     // 17. Waits; throws CancelledError once the token is cancelled.
     std::function<QCoro::Task<>(Milliseconds, CancelToken)> sleep;
     // 18. The current date and time.

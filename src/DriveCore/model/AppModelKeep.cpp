@@ -115,7 +115,8 @@ QCoro::Task<> AppModel::refreshKept(RCClient rc)
         }
         const KeepShared::FinderBadgeSnapshot snapshot(mount->toStdString(), std::move(badgePins), std::move(pending),
                                                        queue.has_value(), m_online);
-        m_hooks.postFinderBadges(snapshot.notificationState());
+        // The poster decides what of it fits in one notification, and logs what it drops.
+        m_hooks.postFinderBadges(snapshot);
     }
     assign(m_keptItems, reply->pins, &AppModel::keptItemsChanged);
     assign(m_keepProgress, KeepOnMac::progressLine(*reply), &AppModel::keepProgressChanged);

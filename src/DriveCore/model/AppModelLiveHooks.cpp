@@ -20,6 +20,7 @@
 #include "DriveCore/support/Clock.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
+#include "DriveCore/support/Threads.h"
 
 #include <QCoreApplication>
 
@@ -106,12 +107,23 @@ QString logFolder()
     return DriveLayout::logDir();
 }
 
-// Waits for the drive, then copies the files left in old cache folders into it.
-QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std::string> folders, CancelToken token)
+// Waits for the drive, then copies the files left in old cache folders, this device's and
+// those of earlier device ids of the same drive, into it.
+QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, StorageSecrets secrets,
+                               std::set<std::string> folders, CancelToken token)
 {
-    if (folders.empty())
-        co_return;
+    static const Log log("cache-recovery");
     const QString cacheDir = DriveLayout::cacheDir(settings.deviceID, DriveProfile::current());
+    const CacheRecovery::DriveIdentity drive{secrets.endpoint, secrets.bucket};
+    // Named at every start, so that a later setup of this drive under a new device id (the
+    // settings lost) finds what this device leaves unuploaded.
+    const QStringList earlier = co_await runInPool([cacheDir, drive] {
+        if (!CacheRecovery::markDrive(cacheDir, drive))
+            log.error("Could not name the drive in its cache folder %{private}s", cacheDir);
+        return CacheRecovery::earlierDeviceCaches(cacheDir, drive);
+    });
+    if (folders.empty() && earlier.isEmpty())
+        co_return;
     const QString mount = DriveLayout::mountPath(settings.driveName);
     const CacheRecovery::ActiveName active = [rc](CancelToken token) -> QCoro::Task<std::optional<std::string>> {
         QStringList names;
@@ -127,14 +139,13 @@ QCoro::Task<> liveRecoverCache(RCClient rc, DriveSettings settings, std::set<std
     const Sleep sleep = liveSleep();
     std::optional<CacheRecovery::Outcome> outcome;
     try {
-        outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), mount, 60, active,
+        outcome = co_await CacheRecovery::recoverWhenMounted(cacheDir, std::move(folders), earlier, mount, 60, active,
                                                              CacheRecovery::isDriveMounted, CacheRecovery::fileCopier,
                                                              sleep, token);
     } catch (const CancelledError &) {
         co_return;
     }
     if (outcome) {
-        static const Log log("cache-recovery");
         log.info("Rescued %ld files; removed %ld old cache folders, kept %ld", qint64(outcome->recovered.size()),
                  qint64(outcome->removed.size()), qint64(outcome->kept.size()));
     }
@@ -152,6 +163,30 @@ void postToPlugIn(std::string_view name, const T &value)
     static const Log log("app");
     log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", name,
               qint64(KeepShared::KeepBridge::encodedSize(value)), qint64(KeepShared::KeepBridge::maxPayloadBytes));
+}
+
+// Posts the badges. A snapshot too large for one notification goes out as its kept items
+// alone when they fit, else not at all; either way the error line says what was dropped.
+void postBadges(const KeepShared::FinderBadgeSnapshot &snapshot)
+{
+    using KeepShared::KeepBridge::badgesName;
+    const std::optional<KeepShared::FinderBadgeSnapshot> posted = snapshot.notificationState();
+    const std::optional<std::string> json = posted ? KeepShared::KeepBridge::encode(*posted) : std::nullopt;
+    if (posted && *posted == snapshot) {
+        KeepNotifications::post(badgesName, json);
+        return;
+    }
+    static const Log log("app");
+    const qint64 size = qint64(KeepShared::KeepBridge::encodedSize(snapshot));
+    const qint64 limit = qint64(KeepShared::KeepBridge::maxPayloadBytes);
+    if (json) {
+        log.error("Posting %{public}s with its kept items alone, without %ld pending uploads: %ld bytes (the limit "
+                  "is %ld)",
+                  badgesName, qint64(snapshot.pending().size()), size, limit);
+        KeepNotifications::post(badgesName, json);
+        return;
+    }
+    log.error("Not posting %{public}s: %ld bytes (the limit is %ld)", badgesName, size, limit);
 }
 
 std::shared_ptr<ChangeSyncing> liveChangeSync(RCClient rc, DriveSettings settings)
@@ -223,10 +258,7 @@ AppModelHooks AppModelHooks::live(const QString &rcloneURL)
                 return CopyAllFiles::driveSize(DriveConnection(rclone), std::move(secrets), std::move(passphrase),
                                                token);
             },
-        .postFinderBadges =
-            [](const KeepShared::FinderBadgeSnapshot &snapshot) {
-                postToPlugIn(KeepShared::KeepBridge::badgesName, snapshot.notificationState());
-            },
+        .postFinderBadges = postBadges,
         .postKeepState =
             [](const KeepShared::KeepState &state) { postToPlugIn(KeepShared::KeepBridge::stateName, state); },
         .shareStorage = [rclone](const StorageSecrets &secrets) -> std::shared_ptr<ShareStorage> {

@@ -1,14 +1,22 @@
 #include "DriveCore/mount/CacheRecovery.h"
 
+#include "DriveCore/engine/DriveSettings.h"
 #include "DriveCore/mount/FSKitMount.h"
 #include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/mount/VFSCacheScan.h"
 #include "DriveCore/platform/MountTable.h"
+#include "DriveCore/support/JsonReader.h"
 #include "DriveCore/support/Log.h"
 #include "DriveCore/support/SetOnceFlag.h"
 #include "DriveCore/support/Threads.h"
 #include "DriveCore/support/UserError.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QSet>
 #include <QUuid>
 
@@ -295,6 +303,48 @@ std::set<std::string> CacheRecovery::folders(const QString &cacheDir)
     return names;
 }
 
+bool CacheRecovery::markDrive(const QString &cacheDir, const DriveIdentity &drive)
+{
+    if (markedDrive(cacheDir) == drive)
+        return true;
+    if (!QDir().mkpath(cacheDir))
+        return false;
+    const QJsonObject object{{QStringLiteral("endpoint"), drive.endpoint}, {QStringLiteral("bucket"), drive.bucket}};
+    QSaveFile file(cacheDir + u'/' + QLatin1String(driveFileName));
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson(QJsonDocument::Compact)) > 0
+        && file.commit();
+}
+
+std::optional<CacheRecovery::DriveIdentity> CacheRecovery::markedDrive(const QString &cacheDir)
+{
+    QFile file(cacheDir + u'/' + QLatin1String(driveFileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    try {
+        const JsonReader reader = JsonReader::parse(file.readAll(), u"The cache's drive file");
+        return DriveIdentity{reader.value<QString>(u"endpoint"), reader.value<QString>(u"bucket")};
+    } catch (const JsonDecodingError &error) {
+        log.error("Unreadable drive file in %{private}s: %{public}s", cacheDir, error.description);
+        return std::nullopt;
+    }
+}
+
+QStringList CacheRecovery::earlierDeviceCaches(const QString &cacheDir, const DriveIdentity &drive)
+{
+    const QFileInfo current(cacheDir);
+    QStringList caches;
+    const QStringList names = current.dir().entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString &name : names) {
+        // Only folders named as the drive names device caches are read: nothing else there is ours.
+        if (name == current.fileName() || !DriveSettings::parseDeviceID(name))
+            continue;
+        const QString path = current.dir().filePath(name);
+        if (markedDrive(path) == drive)
+            caches.append(path);
+    }
+    return caches;
+}
+
 std::optional<std::string> CacheRecovery::activeFolder(const QStringList &vfsNames)
 {
     QSet<QString> seen;
@@ -316,11 +366,11 @@ std::optional<std::string> CacheRecovery::activeFolder(const QStringList &vfsNam
 }
 
 QCoro::Task<std::optional<CacheRecovery::Outcome>>
-CacheRecovery::recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QString mount, int attempts,
-                                  ActiveName activeName, IsMounted isMounted, Copier copier, Sleep sleep,
-                                  CancelToken token)
+CacheRecovery::recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QStringList earlierCaches,
+                                  QString mount, int attempts, ActiveName activeName, IsMounted isMounted,
+                                  Copier copier, Sleep sleep, CancelToken token)
 {
-    if (folders.empty())
+    if (folders.empty() && earlierCaches.isEmpty())
         co_return std::nullopt;
     if (attempts < 0)
         throw std::invalid_argument("recoverWhenMounted needs a count of attempts of 0 or more");
@@ -338,14 +388,25 @@ CacheRecovery::recoverWhenMounted(QString cacheDir, std::set<std::string> folder
         if (active)
             mounted = co_await runInPool([isMounted, mount] { return isMounted(mount); });
         if (mounted) {
-            if (std::none_of(folders.begin(), folders.end(), [&](const std::string &name) { return name != *active; }))
+            if (earlierCaches.isEmpty() && std::none_of(folders.begin(), folders.end(), [&](const std::string &name) {
+                    return name != *active;
+                }))
                 co_return std::nullopt;
             // The pass blocks its thread and ends only by seeing the flag, which a cancel sets
             // from whichever thread cancels.
             const auto stop = std::make_shared<SetOnceFlag>();
             const std::stop_callback onCancel(token, [stop] { stop->set(); });
             co_return co_await runInPool([=] {
-                return recover(cacheDir, folders, *active, mount, isMounted, [stop] { return !stop->isSet(); }, copier);
+                const auto shouldContinue = [stop] { return !stop->isSet(); };
+                Outcome outcome = recover(cacheDir, folders, *active, mount, isMounted, shouldContinue, copier);
+                if (outcome.stopped || earlierCaches.isEmpty())
+                    return outcome;
+                const Outcome earlier = recoverEarlierDevices(earlierCaches, mount, isMounted, shouldContinue, copier);
+                outcome.recovered.insert(outcome.recovered.end(), earlier.recovered.begin(), earlier.recovered.end());
+                outcome.removed.insert(outcome.removed.end(), earlier.removed.begin(), earlier.removed.end());
+                outcome.kept.insert(outcome.kept.end(), earlier.kept.begin(), earlier.kept.end());
+                outcome.stopped = earlier.stopped;
+                return outcome;
             });
         }
         if (attempt == attempts) {
@@ -412,6 +473,49 @@ CacheRecovery::Outcome CacheRecovery::recover(const QString &cacheDir, const std
             continue;
         outcome.removed.push_back(name);
         log.info("Removed old cache folder after rescuing %ld files", result.rescued.size());
+    }
+    return outcome;
+}
+
+CacheRecovery::Outcome CacheRecovery::recoverEarlierDevices(const QStringList &caches, const QString &mount,
+                                                            const IsMounted &isMounted,
+                                                            const std::function<bool()> &shouldContinue,
+                                                            const Copier &copier)
+{
+    Outcome outcome;
+    for (const QString &cache : caches) {
+        const std::string device = QFileInfo(cache).fileName().toStdString();
+        // No engine runs on an earlier device's cache: every cache folder in it is old.
+        Outcome one = recover(cache, folders(cache), std::string(), mount, isMounted, shouldContinue, copier);
+        outcome.recovered.insert(outcome.recovered.end(), one.recovered.begin(), one.recovered.end());
+        for (const std::string &name : one.removed)
+            outcome.removed.push_back(device + '/' + name);
+        for (const std::string &name : one.kept)
+            outcome.kept.push_back(device + '/' + name);
+        if (one.stopped) {
+            outcome.stopped = true;
+            return outcome;
+        }
+        if (!one.kept.empty())
+            continue;
+        // What the rescue does not read (a trash journal, say) keeps the device's cache.
+        const fs::path root = VFSCacheScan::localPath(cache);
+        for (const char *below : {VFSCacheScan::dataFolder, VFSCacheScan::metaFolder}) {
+            std::error_code notEmpty; // then it stays, and so does the device's cache
+            fs::remove(root / below, notEmpty);
+        }
+        std::error_code error;
+        bool onlyTheDriveFile = true;
+        for (fs::directory_iterator entry(root, error), end; !error && entry != end; entry.increment(error))
+            onlyTheDriveFile = onlyTheDriveFile && entry->path().filename() == driveFileName;
+        if (!error && onlyTheDriveFile) {
+            fs::remove(root / driveFileName, error);
+            fs::remove(root, error);
+        }
+        if (error)
+            log.info("Left the earlier device's cache folder %{private}s: %{public}s", cache, error.message());
+        else if (!onlyTheDriveFile)
+            log.info("Left the earlier device's cache folder %{private}s: it holds more than cached files", cache);
     }
     return outcome;
 }

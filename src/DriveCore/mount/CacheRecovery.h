@@ -18,9 +18,10 @@
 
 // Rescues files that were written but never uploaded from cache folders the running engine no
 // longer uses. The engine names its cache folder after its remote; when that name changes,
-// the old folder stays on disk with whatever it still held. Its pending files are copied into
-// the mounted drive, where the engine takes them as new writes, and the folder is deleted once
-// nothing in it is left to rescue. Logs under "cache-recovery".
+// the old folder stays on disk with whatever it still held. The same happens to a whole
+// device's cache when the drive is set up again under a new device id. Pending files are copied
+// into the mounted drive, where the engine takes them as new writes, and a folder is deleted
+// once nothing in it is left to rescue. Logs under "cache-recovery".
 namespace DriveCore::CacheRecovery {
 
 struct Outcome {
@@ -43,6 +44,27 @@ using IsMounted = std::function<bool(const QString &mount)>;
 // The running engine's cache folder, or none when it can't tell.
 using ActiveName = std::function<QCoro::Task<std::optional<std::string>>(CancelToken)>;
 // Pauses; throws when the token is cancelled.
+
+// The drive whose files a device's cache holds: the storage's endpoint and bucket. A cache
+// of another drive is never copied into this one.
+struct DriveIdentity {
+    QString endpoint;
+    QString bucket;
+
+    bool operator==(const DriveIdentity &) const = default;
+};
+
+// The file in a device's cache folder that names its drive ({"endpoint": …, "bucket": …}).
+inline constexpr const char *driveFileName = "drive.json";
+
+// Names `drive` in `cacheDir` (made when missing) unless it names it already. Blocks; false
+// when the file can't be written.
+bool markDrive(const QString &cacheDir, const DriveIdentity &drive);
+// The drive that `cacheDir` names; none when its file is missing or doesn't decode. Blocks.
+std::optional<DriveIdentity> markedDrive(const QString &cacheDir);
+// The cache folders beside `cacheDir`, named by other device ids, that name `drive`, sorted:
+// what an earlier setup of the same drive on this computer left. Blocks.
+QStringList earlierDeviceCaches(const QString &cacheDir, const DriveIdentity &drive);
 
 // A rescue copy is written under this prefix and a random UUID, then renamed; watchers and
 // refreshers of the drive skip such names.
@@ -67,13 +89,15 @@ bool isDriveMounted(const QString &mount);
 
 // Waits for the drive and rescues what the old folders hold. Up to `attempts` times, 2 s
 // apart (through `sleep`), asks for the active folder and whether the drive is mounted; once
-// both hold it runs recover() on the thread pool and gives its outcome. None when there is
-// nothing old, the drive did not come up, or the token was cancelled before a pass began.
+// both hold it runs recover() and then recoverEarlierDevices() for `earlierCaches` on the
+// thread pool and gives their joint outcome. None when there is nothing old, the drive did not
+// come up, or the token was cancelled before a pass began.
 // Cancelling during a pass stops it at its next check (a file copy in progress finishes) and
 // still gives its outcome. A negative `attempts` throws std::invalid_argument.
-QCoro::Task<std::optional<Outcome>> recoverWhenMounted(QString cacheDir, std::set<std::string> folders, QString mount,
-                                                       int attempts, ActiveName activeName, IsMounted isMounted,
-                                                       Copier copier, Sleep sleep, CancelToken token = {});
+QCoro::Task<std::optional<Outcome>> recoverWhenMounted(QString cacheDir, std::set<std::string> folders,
+                                                       QStringList earlierCaches, QString mount, int attempts,
+                                                       ActiveName activeName, IsMounted isMounted, Copier copier,
+                                                       Sleep sleep, CancelToken token = {});
 
 // One blocking pass over the old cache folders (every cache folder name in `folders` other
 // than `active`), in ascending name order. For each: copies every pending, fully cached file
@@ -84,6 +108,13 @@ QCoro::Task<std::optional<Outcome>> recoverWhenMounted(QString cacheDir, std::se
 Outcome recover(const QString &cacheDir, const std::set<std::string> &folders, const std::string &active,
                 const QString &mount, const IsMounted &isMounted, const std::function<bool()> &shouldContinue,
                 const Copier &copier);
+
+// One blocking pass over the caches of earlier device ids (see earlierDeviceCaches), in the
+// order given: recover() over each one's cache folders, none of them active. Removed and kept
+// folders are named "<device id>/<cache folder>". A device's cache that then holds nothing but
+// empty folders and its drive file is deleted.
+Outcome recoverEarlierDevices(const QStringList &caches, const QString &mount, const IsMounted &isMounted,
+                              const std::function<bool()> &shouldContinue, const Copier &copier);
 
 // The n-th other name (n >= 1) for a file whose name is taken: "q3.pdf" gives "q3 (recovered).pdf",
 // then "q3 (recovered 2).pdf"; "Makefile" and ".profile" give "Makefile (recovered)" and

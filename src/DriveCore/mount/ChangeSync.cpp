@@ -465,8 +465,10 @@ QCoro::Task<> ChangeSync::tick(CancelToken token)
         } catch (...) {
             log.info("Forgetting the whole drive's listings failed: %{public}s", cause());
         }
-        if (forgotten)
+        if (forgotten) {
             co_await nudgeFolders({QString()});
+            watchFolders({QString()}, LocalChangeSource::Walk::newFolders);
+        }
     }
 
     try {
@@ -557,6 +559,8 @@ QCoro::Task<> ChangeSync::refresh(QStringList dirs, CancelToken token)
             }
             co_await nudgeFolders(QStringList{QString()} + names);
         }
+        // Many folders changed: new ones may lie below any folder.
+        watchFolders({QString()}, LocalChangeSource::Walk::everyFolder);
         co_return;
     }
 
@@ -575,6 +579,17 @@ QCoro::Task<> ChangeSync::refresh(QStringList dirs, CancelToken token)
     for (const QString &dir : dirs)
         paths << trimSlashes(dir) << parent(dir);
     co_await nudgeFolders(paths);
+    // Folders another machine made show only now: no local event ever watches them.
+    QStringList watched;
+    for (const QString &dir : dirs)
+        watched << trimSlashes(dir);
+    watchFolders(watched, LocalChangeSource::Walk::newFolders);
+}
+
+void ChangeSync::watchFolders(const QStringList &dirs, LocalChangeSource::Walk walk)
+{
+    for (const auto &source : m_sources)
+        source->watchFolders(dirs, walk);
 }
 
 QCoro::Task<> ChangeSync::nudgeFolders(QStringList paths)

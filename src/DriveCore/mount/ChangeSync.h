@@ -81,8 +81,9 @@ public:
 
 // Carries change notes between machines that mount the same drive: publishes the folders
 // this machine changed after a quiet period, polls the note, and makes the engine forget (and
-// the file manager re-read) the folders another machine changed. The whole folder cache is
-// forgotten every `fullRefreshEvery`. Failures are absorbed and retried by the next poll.
+// the file manager re-read) the folders another machine changed, which the change sources then
+// watch with the new folders below them. The whole folder cache is forgotten every
+// `fullRefreshEvery`. Failures are absorbed and retried by the next poll.
 class ChangeSync : public ChangeSyncing, public std::enable_shared_from_this<ChangeSync> {
 public:
     // Makes the file manager re-read a folder of the mounted drive (mount path, folder).
@@ -162,6 +163,7 @@ private:
     QCoro::Task<> tick(CancelToken token);
     QCoro::Task<> refresh(QStringList dirs, CancelToken token);
     QCoro::Task<> nudgeFolders(QStringList paths);
+    void watchFolders(const QStringList &dirs, LocalChangeSource::Walk walk);
     QCoro::Task<> upload(ChangeMarker note, CancelToken token);
     QCoro::Task<ChangeMarker> download(CancelToken token);
     QString tempDir();

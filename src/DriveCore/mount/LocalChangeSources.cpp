@@ -111,14 +111,17 @@ struct FSEventsChangeSource::Run {
     std::atomic<long long> watched{-1}; // folders under watch after the last walk; -1 before
     int inotify = -1;
     int wake = -1; // an eventfd that ends the thread
+    int asked = -1; // an eventfd that says `walks` holds more
+    std::mutex walksMutex;
+    QList<std::pair<QString, Walk>> walks; // folders to watch, as absolute paths
     std::thread thread;
 
     ~Run()
     {
-        if (inotify >= 0)
-            ::close(inotify);
-        if (wake >= 0)
-            ::close(wake);
+        for (const int fd : {inotify, wake, asked}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
     }
 };
 
@@ -132,10 +135,12 @@ public:
     {
     }
 
-    // Watches `folder` and every folder below it (watching a folder again keeps its descriptor
-    // and takes the new path, which is how moved folders stay right). With `found`, every item
-    // below is reported as changed: it may have appeared before its folder was watched.
-    void add(const QString &folder, ChangeBatch *found)
+    // Watches `folder` and every folder below it, or with `newFolders` only those below it not
+    // watched yet (watching a folder again keeps its descriptor and takes the new path, which
+    // is how moved folders stay right). With `found`, every item below is reported as changed:
+    // it may have appeared before its folder was watched.
+    void add(const QString &folder, ChangeBatch *found,
+             LocalChangeSource::Walk walk = LocalChangeSource::Walk::everyFolder)
     {
         QStringList folders{folder};
         while (!folders.isEmpty() && m_active.load(std::memory_order_relaxed)) {
@@ -149,7 +154,12 @@ public:
                     noteWatchLimit();
                 continue;
             }
+            const auto known = m_folders.find(wd);
+            const bool watchedBefore = known != m_folders.end() && known->second == current;
             m_folders[wd] = current;
+            // Below a folder watched before, every folder made since was watched as it came.
+            if (watchedBefore && walk == LocalChangeSource::Walk::newFolders && current != folder)
+                continue;
             DIR *dir = ::opendir(native.constData());
             if (!dir)
                 continue;
@@ -316,8 +326,9 @@ void FSEventsChangeSource::start(OnChange onChange)
     run->onChange = std::move(onChange);
     run->inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     run->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    run->asked = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     // Without inotify the source stays silent, as designed for a stream that cannot be made.
-    if (run->inotify < 0 || run->wake < 0) {
+    if (run->inotify < 0 || run->wake < 0 || run->asked < 0) {
         log.error("The file watch could not be made: %{public}s", std::strerror(errno));
         return;
     }
@@ -347,6 +358,28 @@ void FSEventsChangeSource::stop()
     // The thread may be inside a listing of the mount, which can take a while: it is joined
     // on the pool, never on the main thread.
     QThreadPool::globalInstance()->start([run] { run->thread.join(); });
+}
+
+void FSEventsChangeSource::watchFolders(const QStringList &dirs, Walk walk)
+{
+    std::shared_ptr<Run> run;
+    {
+        const std::lock_guard lock(m_mutex);
+        run = m_running;
+    }
+    if (!run || dirs.isEmpty())
+        return;
+    {
+        const std::lock_guard lock(run->walksMutex);
+        for (const QString &dir : dirs) {
+            const QStringList pieces = dir.split(u'/', Qt::SkipEmptyParts);
+            if (pieces.contains(QStringLiteral("..")))
+                continue;
+            run->walks.append({pieces.isEmpty() ? run->root : run->root + u'/' + pieces.join(u'/'), walk});
+        }
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(run->asked, &one, sizeof one);
 }
 
 std::optional<std::size_t> FSEventsChangeSource::watchedFolders() const
@@ -379,8 +412,9 @@ void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
 
     alignas(inotify_event) char buffer[64 * 1024];
     while (run->active.load(std::memory_order_acquire)) {
-        pollfd all[] = {{run->inotify, POLLIN, 0}, {run->wake, POLLIN, 0}, {mounts, POLLPRI, 0}};
-        if (::poll(all, 3, -1) < 0) {
+        pollfd all[] = {
+            {run->inotify, POLLIN, 0}, {run->wake, POLLIN, 0}, {mounts, POLLPRI, 0}, {run->asked, POLLIN, 0}};
+        if (::poll(all, 4, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
@@ -389,6 +423,18 @@ void FSEventsChangeSource::watch(const std::shared_ptr<Run> &run)
             return;
         if ((all[2].revents & (POLLPRI | POLLERR)) && tree.followMounts())
             run->watched.store((long long)tree.watchedCount(), std::memory_order_release);
+        if (all[3].revents & POLLIN) {
+            uint64_t count = 0;
+            [[maybe_unused]] const auto read = ::read(run->asked, &count, sizeof count);
+            QList<std::pair<QString, Walk>> walks;
+            {
+                const std::lock_guard lock(run->walksMutex);
+                walks = std::exchange(run->walks, {});
+            }
+            for (const auto &[folder, walk] : walks)
+                tree.add(folder, nullptr, walk);
+            run->watched.store((long long)tree.watchedCount(), std::memory_order_release);
+        }
         if (!(all[0].revents & POLLIN))
             continue;
         // The kernel queue gathers (and merges) the events of the latency window.

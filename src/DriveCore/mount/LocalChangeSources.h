@@ -43,7 +43,12 @@ struct LocalChange {
 class LocalChangeSource {
 public:
     using OnChange = std::function<void(const LocalChange &)>;
-    // Waits for a duration; throws CancelledError once the token is cancelled.
+
+    // How far a source that watches folders looks below a folder it is told of.
+    enum class Walk {
+        newFolders, // the folder itself, and every folder below it not watched yet
+        everyFolder, // the folder and every folder below it
+    };
 
     virtual ~LocalChangeSource() = default;
 
@@ -51,13 +56,21 @@ public:
     virtual void start(OnChange onChange) = 0;
     // Stops reporting: nothing is reported once it returns. Safe when not started.
     virtual void stop() = 0;
-
-    // The event loop's sleep.
+    // Folders of the drive ("" for the top level) that were read again without a local event,
+    // such as another machine's folders arriving: a source that watches folders watches them
+    // from now on, looking below each as `walk` says. Nothing is reported for what it finds.
+    // Sources that watch no folders ignore it.
+    virtual void watchFolders(const QStringList &dirs, Walk walk)
+    {
+        Q_UNUSED(dirs);
+        Q_UNUSED(walk);
+    }
 };
 
 // File events on the mount, read through inotify on a thread of its own: one watch per
-// folder, added as folders appear, and made again for the whole tree when the drive is
-// mounted on (or leaves) the mount point after the start. Events are gathered for `latency`
+// folder, added as folders appear (made here, or told of through watchFolders when another
+// machine's arrive), and made again for the whole tree when the drive is mounted on (or
+// leaves) the mount point after the start. Events are gathered for `latency`
 // after the first one and reported together, each once. A queue overflow reports the whole
 // drive (folder "").
 class FSEventsChangeSource : public LocalChangeSource {
@@ -73,10 +86,12 @@ public:
 
     void start(OnChange onChange) override;
     void stop() override;
+    // The walk runs on the watch thread, after the walks asked for before it.
+    void watchFolders(const QStringList &dirs, Walk walk) override;
 
-    // How many folders the running watch covers, once its walk of the drive has ended (the
-    // first one, or the last after the drive was mounted again); none before, and when not
-    // running. For measurements.
+    // How many folders the running watch covers after its latest walk (the first one, one
+    // asked for through watchFolders, or the one after the drive was mounted again); none
+    // before the first, and when not running. For measurements and tests.
     std::optional<std::size_t> watchedFolders() const;
 
     // The clean form of `mountPath` and, when it differs, its resolved real path, each with

@@ -225,6 +225,9 @@ TEST_F(RCClientTest, DecodesRepliesWithTheirDefaults)
     EXPECT_EQ(stats.diskCache, (DiskCache{1, 2, 3}));
     EXPECT_FALSE(stats.trash);
 
+    reply(200, R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0, "outOfSpace": true}})");
+    EXPECT_EQ(await(rc.vfsStats(fs)).diskCache, (DiskCache{0, 0, 0, true}));
+
     reply(200,
           R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {"pending": 3}})");
     stats = await(rc.vfsStats(fs));
@@ -292,6 +295,9 @@ TEST_F(RCClientTest, RejectsRepliesThatDoNotFit)
          vfsStats},
         {"trash without pending",
          R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0}, "trash": {}})", vfsStats},
+        {"out of space as text",
+         R"({"diskCache": {"uploadsInProgress": 0, "uploadsQueued": 0, "erroredFiles": 0, "outOfSpace": "yes"}})",
+         vfsStats},
         {"no listing", "{}", [&](const RCClient &rc) { return ignore(rc.list(fs, {}, false)); }},
         {"queue entry without name", R"({"queue": [{}]})",
          [&](const RCClient &rc) { return ignore(rc.queuedUploads(fs)); }},

@@ -208,7 +208,8 @@ ModelTest::ModelTest()
         .freeDiskBytes = [] { return qint64(100'000'000'000); },
         .localData = [](const DriveSettings &) { return DriveLocalData{}; },
         .cacheFolders = [this](const DriveSettings &) { return cacheFolderNames; },
-        .recoverCache = [this](RCClient rc, DriveSettings, std::set<std::string>, CancelToken token) -> QCoro::Task<> {
+        .recoverCache = [this](RCClient rc, DriveSettings, StorageSecrets, std::set<std::string>,
+                               CancelToken token) -> QCoro::Task<> {
             rescues.append(QStringLiteral("start %1").arg(rc.port()));
             try {
                 co_await DriveCore::sleep(std::chrono::hours(1), token);

@@ -82,7 +82,7 @@ public:
     static QCoro::Task<> refreshKept(AppModel &model, RCClient rc) { return model.refreshKept(rc); }
     static QCoro::Task<> recoverOldCache(AppModel &model, DriveSettings settings, std::set<std::string> folders)
     {
-        return model.recoverOldCache(std::move(settings), std::move(folders));
+        return model.recoverOldCache(std::move(settings), StorageSecrets{}, std::move(folders));
     }
     static QCoro::Task<> withTimeout(AppModel &model, std::chrono::milliseconds limit,
                                      std::function<QCoro::Task<>(CancelToken)> op)

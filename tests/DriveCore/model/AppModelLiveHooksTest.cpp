@@ -67,10 +67,13 @@ TEST_F(LiveHooksTest, TheSnapshotTakesTheThreeRepliesAndFailsAsAWhole)
     EXPECT_EQ(snapshot.transferred.size(), 3);
     EXPECT_EQ(snapshot.vfs.diskCache.uploadsInProgress, 1);
     EXPECT_EQ(snapshot.vfs.diskCache.uploadsQueued, 2);
+    EXPECT_EQ(snapshot.vfs.diskCache.outOfSpace, std::nullopt);
     EXPECT_EQ(await(hooks.pendingUploads(engine.client(), {})), 3);
     EXPECT_EQ(await(hooks.trashStats(engine.client(), {})), (TrashStats{.pending = 0, .failing = 0}))
         << "no trash section counts as nothing moving";
 
+    engine.setScenario({{"diskCache", QJsonObject{{"outOfSpace", true}}}});
+    EXPECT_EQ(await(hooks.snapshot(engine.client(), {})).vfs.diskCache.outOfSpace, true);
     engine.setScenario(
         {{"trash", QJsonObject{{"pending", 4}, {"failing", 1}}},
          {"methods", QJsonObject{{"core/transferred", QJsonObject{{"status", 500}, {"error", "boom"}}}}}});
@@ -224,11 +227,19 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
         KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", {"Photos"}}}});
     hooks.postFinderBadges(
         KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {"a.txt"}, true, true));
-    // Too many pins for one notification: the reduced snapshot goes out instead.
+    // Too many queued uploads for one notification: the kept items go out alone.
+    std::vector<std::string> queued;
+    for (int i = 0; i < 2000; ++i)
+        queued.push_back(QStringLiteral("Camera Roll/Holiday 2024/IMG_%1.jpeg").arg(4000 + i).toStdString());
+    const KeepShared::FinderBadgeSnapshot manyQueued("/home/a/Mounts/D", {{"Photos", true, "done"}}, queued, true,
+                                                     false);
+    hooks.postFinderBadges(manyQueued);
+    // Too many pins: nothing goes out.
     std::vector<KeepShared::FinderBadgePin> many;
     for (int i = 0; i < 5000; ++i)
         many.push_back({QStringLiteral("Folder %1/file.txt").arg(i).toStdString(), false, "done"});
-    hooks.postFinderBadges(KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", many, {}, true, false));
+    const KeepShared::FinderBadgeSnapshot manyPins("/home/a/Mounts/D", many, {}, true, false);
+    hooks.postFinderBadges(manyPins);
     // A keep state too large for a notification is not posted at all, and says so in the log.
     std::vector<std::string> kept;
     for (int i = 0; i < 5000; ++i)
@@ -262,16 +273,25 @@ TEST_F(LiveHooksTest, BadgesAndKeepStateAreSignalsOnTheSessionBus)
     const QString reduced = snapshots[1].mid(QStringLiteral("com.corvane.drive.finder.badges ").size());
     const auto decoded = KeepShared::KeepBridge::decode<KeepShared::FinderBadgeSnapshot>(reduced.toStdString());
     ASSERT_TRUE(decoded) << reduced.toStdString();
-    EXPECT_TRUE(decoded->pins().empty());
-    EXPECT_FALSE(decoded->queueKnown());
-    EXPECT_FALSE(decoded->online());
+    EXPECT_EQ(*decoded,
+              KeepShared::FinderBadgeSnapshot("/home/a/Mounts/D", {{"Photos", true, "done"}}, {}, false, false));
+    EXPECT_EQ(decoded->badge("Photos/beach.jpeg"), KeepShared::FinderBadge::kept);
 
+    // Whatever is dropped is said, with its size.
+    const auto sizeOf = [](const auto &value) { return qint64(KeepShared::KeepBridge::encodedSize(value)); };
     const std::size_t size = KeepShared::KeepBridge::encodedSize(
         KeepShared::KeepState{.mounts = {"/home/a/Mounts/D"}, .pins = {{"/home/a/Mounts/D", kept}}});
     EXPECT_GT(size, KeepShared::KeepBridge::maxPayloadBytes);
-    EXPECT_EQ(logs.messages(QStringLiteral("app")),
-              QStringList{
-                  QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)});
+    EXPECT_GT(sizeOf(manyQueued), qint64(KeepShared::KeepBridge::maxPayloadBytes));
+    EXPECT_EQ(
+        logs.messages(QStringLiteral("app")),
+        (QStringList{
+            QStringLiteral("Posting com.corvane.drive.finder.badges with its kept items alone, without 2000 "
+                           "pending uploads: %1 bytes (the limit is 65536)")
+                .arg(sizeOf(manyQueued)),
+            QStringLiteral("Not posting com.corvane.drive.finder.badges: %1 bytes (the limit is 65536)")
+                .arg(sizeOf(manyPins)),
+            QStringLiteral("Not posting com.corvane.drive.keep.state: %1 bytes (the limit is 65536)").arg(size)}));
 }
 
 TEST_F(LiveHooksTest, TheModelKeepsRestoresAndResolvesThroughTheEngineAndTellsThePlugIn)
@@ -394,7 +414,7 @@ TEST_F(LiveHooksTest, TheRescueWithNothingOldSendsNoRequest)
 {
     // A client on a port where nothing listens: a request would fail, and the rescue would
     // then check 60 times. With no old folder it returns at once.
-    await(hooks.recoverCache(RCClient(9, "u", "p"), DriveSettings{.deviceID = QUuid::createUuid()}, {}, {}));
+    await(hooks.recoverCache(RCClient(9, "u", "p"), DriveSettings{.deviceID = QUuid::createUuid()}, {}, {}, {}));
 }
 
 } // namespace

@@ -584,6 +584,68 @@ TEST_F(ModelTest, ApplyingASnapshot)
     EXPECT_EQ(model().queuedSummary(), QStringLiteral("3 more files waiting to upload"));
 }
 
+TEST_F(ModelTest, ACacheDiskOutOfSpaceIsNeverAllSafe)
+{
+    supervisor->run(4001);
+    struct Row {
+        const char *name;
+        bool online;
+        qint64 queued;
+        std::optional<bool> outOfSpace;
+        QString line;
+        bool problem;
+    };
+    const QString uploading = QStringLiteral("Uploading 1 file \u2014 1 min left");
+    const std::vector<Row> rows = {
+        {.name = "room", .online = true, .queued = 0, .outOfSpace = false, .line = AppModel::allSafeText},
+        {.name = "not said", .online = true, .queued = 0, .outOfSpace = std::nullopt, .line = AppModel::allSafeText},
+        {.name = "full, nothing pending",
+         .online = true,
+         .queued = 0,
+         .outOfSpace = true,
+         .line = AppModel::uploadProblemText,
+         .problem = true},
+        {.name = "full, offline",
+         .online = false,
+         .queued = 0,
+         .outOfSpace = true,
+         .line = AppModel::uploadProblemText,
+         .problem = true},
+        {.name = "full, uploading",
+         .online = true,
+         .queued = 1,
+         .outOfSpace = true,
+         .line = uploading,
+         .problem = true},
+        {.name = "full, waiting",
+         .online = false,
+         .queued = 1,
+         .outOfSpace = true,
+         .line = QStringLiteral("Waiting for internet"),
+         .problem = true},
+        {.name = "room again", .online = true, .queued = 0, .outOfSpace = false, .line = AppModel::allSafeText},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Access::setOnline(model(), row.online);
+        Access::followSupervisor(model());
+        UploadSnapshot taken = snapshot(0, row.queued);
+        taken.vfs.diskCache.outOfSpace = row.outOfSpace;
+        Access::apply(model(), taken);
+        EXPECT_EQ(model().statusLine(), row.line);
+        EXPECT_EQ(model().hasUploadProblem(), row.problem);
+        if (row.online)
+            EXPECT_EQ(model().menuIcon(),
+                      row.problem ? QStringLiteral("exclamationmark.icloud")
+                                  : (row.queued ? QStringLiteral("icloud.and.arrow.up") : QStringLiteral("cloud")));
+    }
+    // Said once when it fills, once when it has room again.
+    EXPECT_EQ(logs.messages(QStringLiteral("app")).filter(QStringLiteral("cache disk")),
+              (QStringList{QStringLiteral("The cache disk is out of space: files being written may be cut short before "
+                                          "they upload"),
+                           QStringLiteral("The cache disk has room again")}));
+}
+
 TEST_F(ModelTest, OneChangeSyncPerEngineLaunch)
 {
     Access::setSettings(model(), settings);

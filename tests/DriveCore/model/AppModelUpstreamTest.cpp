@@ -10,6 +10,7 @@
 #include "DriveCore/keys/OrganisePending.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/mount/LeftoverDrive.h"
+#include "DriveCore/mount/VFSCacheScan.h"
 #include "DriveCore/platform/MountTable.h"
 #include "DriveCore/platform/ProcessRunner.h"
 #include "support/FinishedSetup.h"
@@ -156,6 +157,43 @@ TEST_F(AppModelUpstreamTest, ALaunchedDriveUploadsEncryptedAndShutdownLeavesNoth
     EXPECT_EQ(model->changeSync(), nullptr);
     EXPECT_TRUE(MountTable::typesMountedAt(mountFolder).isEmpty());
     EXPECT_TRUE(LeftoverDrive::find(cacheDir).empty()) << "no engine left running";
+}
+
+TEST_F(AppModelUpstreamTest, FilesLeftUnuploadedBeforeTheDriveWasSetUpAgainReachTheBucket)
+{
+    storeNewDrive();
+    launch();
+    write(mountFolder + QStringLiteral("/Reports/q3.txt"), "third quarter\n");
+    write(mountFolder + QStringLiteral("/top.txt"), "top\n");
+    // The application and its engine die within the engine's 5 s write-back.
+    model.reset();
+    TestSupport::stopLeftoverEngines(cacheDir);
+    TestSupport::FuseMount(mountFolder).unmount();
+    ASSERT_TRUE(VFSCacheScan::hasUnuploadedFiles(cacheDir));
+    const QStringList listing{QStringLiteral("lsf"), QStringLiteral("-R"), QStringLiteral("drivecrypt:Drive")};
+    ASSERT_EQ(rclone(listing).stdoutBytes, "") << "nothing was uploaded";
+
+    // The settings are lost; setting the same drive up again gives a new device id, and with it
+    // a new cache folder.
+    const QString earlier = cacheDir;
+    settings.deviceID = QUuid::createUuid();
+    cacheDir = DriveLayout::cacheDir(settings.deviceID);
+    storeNewDrive();
+    launch();
+    const auto listed = [&] {
+        QStringList names = QString::fromUtf8(rclone(listing).stdoutBytes).split(u'\n', Qt::SkipEmptyParts);
+        names.sort();
+        return names;
+    };
+    const QStringList rescued{QStringLiteral("Reports/"), QStringLiteral("Reports/q3.txt"), QStringLiteral("top.txt")};
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return listed() == rescued; }, 90s)) << listed().join(u' ').toStdString();
+    EXPECT_EQ(rclone({QStringLiteral("cat"), QStringLiteral("drivecrypt:Drive/Reports/q3.txt")}).stdoutBytes,
+              "third quarter\n");
+    EXPECT_TRUE(logs.messages(QStringLiteral("cache-recovery"))
+                    .contains(QStringLiteral("Rescued 2 files; removed 1 old cache folders, kept 0")))
+        << logs.messages(QStringLiteral("cache-recovery")).join(u'\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(earlier)) << "nothing of the earlier device's cache is left";
+    finishWithin(model->shutdown(), 60s);
 }
 
 TEST_F(AppModelUpstreamTest, CopyAllStopsMidWayAndGoesOnToEveryFileByteForByte)

@@ -62,7 +62,7 @@ std::optional<CacheRecovery::Outcome> rescueInto(const CacheFixture::Cache &cach
         return DriveCore::sleep(std::chrono::milliseconds(1), std::move(cancel));
     };
     return TestSupport::await(
-        CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()), qpath(mount), attempts,
+        CacheRecovery::recoverWhenMounted(cache.dir(), CacheRecovery::folders(cache.dir()), {}, qpath(mount), attempts,
                                           activeName, CacheRecovery::isDriveMounted, copier, pause, std::move(token)));
 }
 

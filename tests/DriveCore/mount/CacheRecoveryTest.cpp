@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QStringList>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -298,7 +299,8 @@ struct Driver {
     CancelSource cancel;
     bool cancelInPause = false;
 
-    std::optional<CacheRecovery::Outcome> run(std::set<std::string> folders, int attempts)
+    std::optional<CacheRecovery::Outcome> run(std::set<std::string> folders, int attempts,
+                                              QStringList earlierCaches = {})
     {
         const CacheRecovery::ActiveName activeName = [this](CancelToken) -> QCoro::Task<std::optional<std::string>> {
             ++asked;
@@ -314,9 +316,9 @@ struct Driver {
             checkCancelled(token);
             co_return;
         };
-        return TestSupport::await(
-            CacheRecovery::recoverWhenMounted(cache.dir(), std::move(folders), drive.dir(), attempts, activeName,
-                                              isMounted, CacheRecovery::fileCopier, sleep, cancel.get_token()));
+        return TestSupport::await(CacheRecovery::recoverWhenMounted(
+            cache.dir(), std::move(folders), std::move(earlierCaches), drive.dir(), attempts, activeName, isMounted,
+            CacheRecovery::fileCopier, sleep, cancel.get_token()));
     }
 };
 
@@ -391,4 +393,110 @@ TEST(CacheRecovery, DriverDoesNothingWithoutFoldersOrWhenCancelled)
 
     Driver negative;
     EXPECT_THROW(negative.run({"drivecrypt{old}"}, -1), std::invalid_argument);
+}
+
+namespace {
+
+const CacheRecovery::DriveIdentity thisDrive{QStringLiteral("https://acct.r2.cloudflarestorage.com"),
+                                             QStringLiteral("photos")};
+
+QString deviceName()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace
+
+TEST(CacheRecovery, EarlierDeviceCachesAreThoseThatNameTheSameDrive)
+{
+    const TestSupport::LogCapture log;
+    const CacheFixture::Cache caches; // the folder that holds one cache per device id
+    const QString current = caches.dir() + u'/' + deviceName();
+    ASSERT_TRUE(CacheRecovery::markDrive(current, thisDrive));
+    EXPECT_EQ(CacheRecovery::markedDrive(current), thisDrive);
+    ASSERT_TRUE(CacheRecovery::markDrive(current, thisDrive)) << "naming it again changes nothing";
+
+    struct Case {
+        const char *name;
+        QString folder;
+        std::optional<std::string> driveFile;
+        bool earlier;
+    };
+    const auto file = [](const CacheRecovery::DriveIdentity &drive) {
+        return "{\"endpoint\":\"" + drive.endpoint.toStdString() + "\",\"bucket\":\"" + drive.bucket.toStdString()
+            + "\"}";
+    };
+    const std::vector<Case> cases = {
+        {.name = "same drive", .folder = deviceName(), .driveFile = file(thisDrive), .earlier = true},
+        {.name = "same drive, lower case id",
+         .folder = deviceName().toLower(),
+         .driveFile = file(thisDrive),
+         .earlier = true},
+        {.name = "another bucket",
+         .folder = deviceName(),
+         .driveFile = file({thisDrive.endpoint, QStringLiteral("other")}),
+         .earlier = false},
+        {.name = "another account",
+         .folder = deviceName(),
+         .driveFile = file({QStringLiteral("https://other.r2.cloudflarestorage.com"), thisDrive.bucket}),
+         .earlier = false},
+        {.name = "no drive file", .folder = deviceName(), .driveFile = std::nullopt, .earlier = false},
+        {.name = "unreadable drive file", .folder = deviceName(), .driveFile = "{\"bucket\":1}", .earlier = false},
+        {.name = "not a device id", .folder = QStringLiteral("Backup"), .driveFile = file(thisDrive), .earlier = false},
+    };
+    QStringList expected;
+    for (const Case &c : cases) {
+        fs::create_directories(caches.root() / c.folder.toStdString() / "vfsMeta/drivecrypt");
+        if (c.driveFile)
+            caches.write(fs::path(c.folder.toStdString()) / CacheRecovery::driveFileName, *c.driveFile);
+        if (c.earlier)
+            expected.append(caches.dir() + u'/' + c.folder);
+    }
+    expected.sort();
+    EXPECT_EQ(CacheRecovery::earlierDeviceCaches(current, thisDrive), expected);
+    EXPECT_EQ(log.messages(QStringLiteral("cache-recovery")).size(), 1) << "the unreadable drive file";
+}
+
+TEST(CacheRecovery, DriverRescuesEarlierDevicesCachesAndRemovesWhatIsLeftOfThem)
+{
+    Driver driver;
+    const CacheFixture::Cache caches;
+    const std::string emptied = deviceName().toStdString();
+    const std::string withJournal = deviceName().toStdString();
+    const auto pending = [&](const std::string &device, const std::string &folder, const std::string &path,
+                             const std::string &data) {
+        caches.write(fs::path(device) / "vfsMeta" / folder / "Drive" / path,
+                     metaJson((long long)data.size(), {{0, (long long)data.size()}}, true));
+        caches.write(fs::path(device) / "vfs" / folder / "Drive" / path, data);
+    };
+    for (const std::string &device : {emptied, withJournal})
+        ASSERT_TRUE(CacheRecovery::markDrive(caches.dir() + u'/' + QString::fromStdString(device), thisDrive));
+    pending(emptied, "drivecrypt", "Reports/q3.txt", "q3");
+    caches.write(fs::path(emptied) / "vfs/drivecrypt/Drive/Photos/clean.jpg", "uploaded long ago");
+    pending(withJournal, "drivecrypt", "notes.txt", "notes");
+    pending(withJournal, "drivecrypt{old}", "old.txt", "old");
+    caches.write(fs::path(withJournal) / "vfsTrash/1.jsonl", "{\"add\":{\"id\":1}}\n");
+    // This device's own old folder goes first.
+    driver.cache.pending("drivecrypt{old}", "own.txt", "own");
+
+    const QStringList earlier{caches.dir() + u'/' + QString::fromStdString(emptied),
+                              caches.dir() + u'/' + QString::fromStdString(withJournal)};
+    EXPECT_EQ(driver.run({"drivecrypt", "drivecrypt{old}"}, 3, earlier),
+              (CacheRecovery::Outcome{{"own.txt", "Reports/q3.txt", "notes.txt", "old.txt"},
+                                      {"drivecrypt{old}", emptied + "/drivecrypt", withJournal + "/drivecrypt",
+                                       withJournal + "/drivecrypt{old}"},
+                                      {},
+                                      false}));
+    EXPECT_EQ(tree(driver.drive.root()), (Names{"Reports", "Reports/q3.txt", "notes.txt", "old.txt", "own.txt"}));
+    EXPECT_EQ(contents(driver.drive.root() / "Reports/q3.txt"), "q3");
+    EXPECT_EQ(tree(caches.root()),
+              (Names{withJournal, withJournal + "/" + CacheRecovery::driveFileName, withJournal + "/vfsTrash",
+                     withJournal + "/vfsTrash/1.jsonl"}))
+        << "a device's cache goes once only empty folders and its drive file are left";
+
+    // Earlier devices' caches alone are reason enough to wait for the drive.
+    Driver only;
+    pending(withJournal, "drivecrypt", "later.txt", "later");
+    EXPECT_EQ(only.run({}, 3, {earlier[1]}),
+              (CacheRecovery::Outcome{{"later.txt"}, {withJournal + "/drivecrypt"}, {}, false}));
 }

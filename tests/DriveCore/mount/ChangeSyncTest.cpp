@@ -167,8 +167,11 @@ class FakeSource : public LocalChangeSource {
 public:
     void start(OnChange onChange) override { m_onChange = std::move(onChange); }
     void stop() override { m_onChange = nullptr; }
+    void watchFolders(const QStringList &dirs, Walk walk) override { watched.append({dirs, walk}); }
     bool running() const { return bool(m_onChange); }
     void report(const LocalChange &change) { m_onChange(change); }
+
+    QList<std::pair<QStringList, Walk>> watched;
 
 private:
     OnChange m_onChange;
@@ -373,6 +376,11 @@ TEST_F(ChangeSyncTest, AppliesAnotherMachinesNoteOnceAndNeverItsOwn)
     EXPECT_EQ(b->remote->forgottenFiles, QList<QStringList>{{QStringLiteral(".corvane-refresh")}});
     EXPECT_EQ(b->nudged, (QStringList{QString(), QStringLiteral("Work/2024"), QStringLiteral("Work")}));
     EXPECT_EQ(b->refreshed, 1);
+    using Walk = LocalChangeSource::Walk;
+    EXPECT_EQ(b->source->watched,
+              (QList<std::pair<QStringList, Walk>>{{{QString(), QStringLiteral("Work/2024")}, Walk::newFolders}}))
+        << "the other machine's folders are watched with the new ones below them";
+    EXPECT_TRUE(a->source->watched.isEmpty());
 
     EXPECT_FALSE(await(b->sync->pollOnce()));
     EXPECT_EQ(b->refreshed, 1);
@@ -391,6 +399,9 @@ TEST_F(ChangeSyncTest, AnEverythingNoteRefreshesTheWholeDriveAndPostponesTheFull
     ASSERT_TRUE(spinUntil([&] { return b->refreshed == 1; }));
     EXPECT_EQ(b->remote->forgottenDirs, QList<QStringList>{QStringList()});
     EXPECT_EQ(b->nudged, (QStringList{QString(), QStringLiteral("Docs"), QStringLiteral("Photos")}));
+    using Walk = LocalChangeSource::Walk;
+    EXPECT_EQ(b->source->watched, (QList<std::pair<QStringList, Walk>>{{{QString()}, Walk::everyFolder}}))
+        << "new folders may lie anywhere";
 
     clock = noon.addSecs(600);
     nextPoll();
@@ -404,6 +415,8 @@ TEST_F(ChangeSyncTest, AnEverythingNoteRefreshesTheWholeDriveAndPostponesTheFull
     ASSERT_TRUE(spinUntil([&] { return b->nudged.size() == 4; }));
     EXPECT_EQ(b->nudged.last(), QString()) << "a full refresh nudges the top level only";
     EXPECT_EQ(b->refreshed, 1);
+    ASSERT_TRUE(spinUntil([&] { return b->source->watched.size() == 2; }));
+    EXPECT_EQ(b->source->watched.last(), (std::pair<QStringList, Walk>{{QString()}, Walk::newFolders}));
 }
 
 TEST_F(ChangeSyncTest, RecentFoldersStayInNotesForTwoPolls)

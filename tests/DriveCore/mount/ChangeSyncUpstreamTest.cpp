@@ -194,4 +194,41 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
     EXPECT_EQ(listing(b->path(QStringLiteral("Work/Renamed"))), QStringList{QStringLiteral("s.txt")});
 }
 
+TEST_F(TwoMachines, AFileWrittenIntoAFolderTheOtherMachineMadeReachesThatMachine)
+{
+    a->startSync();
+    b->startSync();
+    bool ready = false;
+    for (int attempt = 0; attempt < 5 && !ready; ++attempt) {
+        write(a->path(QStringLiteral("ready.txt")), "ready\n");
+        ready = eventually([&] { return listing(b->path(QString())).contains(QStringLiteral("ready.txt")); }, 15s);
+    }
+    ASSERT_TRUE(ready) << a->engine.output().toStdString();
+
+    // B's folder appears here only through A's note: no event of B's own ever showed it.
+    ASSERT_TRUE(QDir().mkpath(a->path(QStringLiteral("FromA/Inner"))));
+    write(a->path(QStringLiteral("FromA/a.txt")), "a\n");
+    write(a->path(QStringLiteral("FromA/Inner/i.txt")), "i\n");
+    ASSERT_TRUE(eventually([&] {
+        return listing(b->path(QStringLiteral("FromA"))).contains(QStringLiteral("a.txt"))
+            && listing(b->path(QStringLiteral("FromA/Inner"))).contains(QStringLiteral("i.txt"));
+    })) << b->engine.output().toStdString();
+
+    // B watches the folders a moment after its refresh: it writes until A lists a file. A's
+    // folder cache outlives the test, so only B's note can show the file there.
+    for (const QString &folder : {QStringLiteral("FromA"), QStringLiteral("FromA/Inner")}) {
+        QString name;
+        bool seen = false;
+        for (int attempt = 0; attempt < 4 && !seen; ++attempt) {
+            name = QStringLiteral("from-b-%1.txt").arg(attempt);
+            write(b->path(folder + u'/' + name), "b\n");
+            seen = eventually([&] { return listing(a->path(folder)).contains(name); }, 20s);
+        }
+        ASSERT_TRUE(seen) << folder.toStdString() << " never reached A\n" << b->engine.output().toStdString();
+        QFile copy(a->path(folder + u'/' + name));
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), "b\n");
+    }
+}
+
 } // namespace
