@@ -44,8 +44,9 @@ bool BusMock::start()
                    .toUtf8());
     file.close();
     m_bus.setProcessChannelMode(QProcess::SeparateChannels);
-    m_bus.start(QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    m_bus.start(
+        QStringLiteral("dbus-daemon"),
+        {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!m_bus.waitForStarted(10000))
         return false;
     spinUntil([&] { return m_bus.canReadLine() || m_bus.state() == QProcess::NotRunning; }, 10s);
@@ -55,15 +56,26 @@ bool BusMock::start()
 
 bool BusMock::startTemplate(const QString &name, const QString &busName, const QString &parameters)
 {
+    QStringList arguments{QStringLiteral("--template"), name};
+    if (!parameters.isEmpty())
+        arguments << QStringLiteral("--parameters") << parameters;
+    return startMock(arguments, busName);
+}
+
+bool BusMock::startObject(const QString &busName, const QString &path, const QString &interface)
+{
+    return startMock({busName, path, interface}, busName);
+}
+
+bool BusMock::startMock(const QStringList &mockArguments, const QString &busName)
+{
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
     process->setProcessEnvironment(environment);
     process->setProcessChannelMode(QProcess::MergedChannels);
-    QStringList arguments{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session"),
-                          QStringLiteral("--template"), name};
-    if (!parameters.isEmpty())
-        arguments << QStringLiteral("--parameters") << parameters;
+    const QStringList arguments =
+        QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session")} + mockArguments;
     // Debian's interpreter, where python3-dbusmock is installed.
     process->start(QStringLiteral("/usr/bin/python3"), arguments);
     QProcess *started = process.get();

@@ -26,7 +26,11 @@ public:
     // Starts dbusmock's template (such as "networkmanager" or "logind") and waits until its
     // bus name is owned; false when it is not within 10 s. Parameters are dbusmock's JSON.
     bool startTemplate(const QString &name, const QString &busName, const QString &parameters = {});
-    // Stops the services started from templates: their names go away.
+    // Starts a plain dbusmock object, with no methods or properties until the test adds them
+    // through its org.freedesktop.DBus.Mock interface; false when its name is not owned within
+    // 10 s.
+    bool startObject(const QString &busName, const QString &path, const QString &interface);
+    // Stops the services started from templates and objects: their names go away.
     void stopTemplates();
 
     const QString &address() const { return m_address; }
@@ -35,6 +39,8 @@ public:
     QString output();
 
 private:
+    bool startMock(const QStringList &arguments, const QString &busName);
+
     QTemporaryDir m_folder;
     QProcess m_bus;
     std::vector<std::unique_ptr<QProcess>> m_templates;

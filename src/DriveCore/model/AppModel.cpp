@@ -9,6 +9,7 @@
 #include "DriveCore/platform/SystemNames.h"
 #include "DriveCore/platform/UserDefaults.h"
 #include "DriveCore/support/AppModelError.h"
+#include "DriveCore/support/Saturating.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,25 +17,6 @@
 #include <cmath>
 
 namespace DriveCore {
-
-namespace {
-
-using namespace std::chrono_literals;
-
-} // namespace
-
-QString AppModel::describe(const std::exception &error)
-{
-    if (const auto *model = dynamic_cast<const AppModelError *>(&error))
-        return model->message;
-    if (const auto *keychain = dynamic_cast<const KeychainError *>(&error))
-        return keychain->description();
-    if (const auto *rc = dynamic_cast<const RCError *>(&error))
-        return rc->description();
-    if (const auto *connection = dynamic_cast<const ConnectionError *>(&error))
-        return connection->message();
-    return QString::fromUtf8(error.what());
-}
 
 namespace {
 
@@ -277,7 +259,7 @@ QString AppModel::trashFooter() const
 {
     qint64 bytes = 0;
     for (const DeletedItem &item : m_deleted)
-        bytes += item.size;
+        bytes = saturatingSum(bytes, item.size);
     return trashFooter(bytes);
 }
 
@@ -423,8 +405,9 @@ QCoro::Task<> AppModel::launching()
     try {
         const std::shared_ptr<SecretStoring> secrets = m_secrets;
         keys = co_await guarded(secrets->load());
-    } catch (const std::exception &error) {
-        m_log.error("Keychain read failed: %{public}s", describe(error));
+    } catch (const std::exception &) {
+        m_log.error("Keychain read failed: %{public}s",
+                    errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         setProblem(keysUnreadableText);
         co_return;
     }
@@ -486,8 +469,9 @@ QCoro::Task<bool> AppModel::organise(StorageSecrets secrets, QString passphrase)
         // Trying again cannot help: the passphrase is what is wrong, not the connection.
         setProblem(passphraseMismatchText);
         co_return false;
-    } catch (const std::exception &error) {
-        m_log.error("Organising failed: %{private}s", describe(error));
+    } catch (const std::exception &) {
+        m_log.error("Organising failed: %{private}s",
+                    errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         setProblem(wrongPassphrase ? passphraseMismatchText : organiseProblemText);
         co_return false;
     }
@@ -512,10 +496,10 @@ QCoro::Task<> AppModel::startDrive(DriveSettings settings, StorageSecrets secret
     const std::shared_ptr<DriveSupervising> supervisor = m_supervisor;
     try {
         co_await guarded(supervisor->start(settings, secrets, passphrase, false, engine));
-    } catch (const std::exception &error) {
+    } catch (const std::exception &) {
         followSupervisor();
         if (!m_phase.isProblem())
-            setProblem(startFailedPrefix + describe(error));
+            setProblem(startFailedPrefix + errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         co_return;
     }
     reconnectChangeSyncIfNeeded();
@@ -598,8 +582,9 @@ TaskHandle<> AppModel::daily(std::function<QCoro::Task<>(AppModelHooks, RCClient
                     wait = dailyWait;
                 } catch (const CancelledError &) {
                     co_return;
-                } catch (const std::exception &error) {
-                    log.info("Scheduled job failed; retrying in 5 min: %{private}s", describe(error));
+                } catch (const std::exception &) {
+                    log.info("Scheduled job failed; retrying in 5 min: %{private}s",
+                             errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
                 }
             }
             if (!self)
@@ -705,7 +690,7 @@ void AppModel::followSupervisor()
 
 void AppModel::reconnectChangeSyncIfNeeded()
 {
-    if (m_stopping)
+    if (stopping())
         return;
     const std::optional<RCClient> rc = runningClient();
     if (!rc || !m_settings)
@@ -752,7 +737,8 @@ void AppModel::apply(const UploadSnapshot &snapshot)
     for (const UploadRow &row : rows)
         problem = problem || std::holds_alternative<UploadRow::Problem>(row.state);
     assign(m_uploads, rows, &AppModel::uploadsChanged);
-    assign(m_pendingUploads, cache.uploadsInProgress + cache.uploadsQueued, &AppModel::pendingUploadsChanged);
+    assign(m_pendingUploads, qint64(saturatingSum(cache.uploadsInProgress, cache.uploadsQueued)),
+           &AppModel::pendingUploadsChanged);
     assign(m_hasUploadProblem, problem, &AppModel::hasUploadProblemChanged);
     std::optional<QString> summary;
     if (cache.uploadsQueued >= 1) {
@@ -820,7 +806,7 @@ void AppModel::networkChanged(bool online)
 
 QCoro::Task<bool> AppModel::freshCanQuit()
 {
-    if (m_stopping)
+    if (stopping())
         co_return m_pendingUploads == 0;
     if (const std::optional<RCClient> rc = runningClient()) {
         const auto pendingUploads = m_hooks.pendingUploads;
@@ -844,7 +830,11 @@ QCoro::Task<bool> AppModel::shouldRelaunchForUpdate(std::function<bool()> confir
 
 QCoro::Task<> AppModel::shutdown()
 {
+    // A refresh meanwhile (a window opening, the plug-in's hello) must not start change sync
+    // again for the engine being stopped.
+    const StoppingHold hold(*this);
     stopLoops();
+    co_await stopCopyAll();
     co_await stopRecovery();
     m_network->stop();
     co_await endChangeSync();
@@ -868,9 +858,30 @@ QCoro::Task<> AppModel::endChangeSync()
     m_changeSyncPort.reset();
 }
 
+AppModel::StoppingHold::StoppingHold(AppModel &model) : m_model(&model)
+{
+    ++model.m_stopping;
+}
+
+AppModel::StoppingHold::~StoppingHold()
+{
+    if (m_model)
+        --m_model->m_stopping;
+}
+
+QCoro::Task<> AppModel::stopCopyAll()
+{
+    if (!m_copyAllRun->isRunning())
+        co_return;
+    // The engine is interrupted, and the file it was writing is removed once it has ended: the
+    // process must not exit before that, or the next copy would skip the file cut short.
+    m_copyAllRun->stop();
+    co_await withTimeout(flushLimit, [run = m_copyAllRun](CancelToken token) { return run->ended(token); });
+}
+
 QCoro::Task<> AppModel::stopDrive(bool waitForUploads)
 {
-    m_stopping = true;
+    const StoppingHold hold(*this);
     co_await stopRecovery();
     // Offline, a flush would wait on a storage it cannot reach: the changes are published on
     // the next start instead.
@@ -889,7 +900,6 @@ QCoro::Task<> AppModel::stopDrive(bool waitForUploads)
     const std::shared_ptr<DriveSupervising> supervisor = m_supervisor;
     co_await guarded(supervisor->stop(waitForUploads));
     m_drained = drained;
-    m_stopping = false;
 }
 
 QCoro::Task<> AppModel::withTimeout(Milliseconds limit, std::function<QCoro::Task<>(CancelToken)> op)

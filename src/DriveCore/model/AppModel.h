@@ -256,9 +256,10 @@ public:
     QCoro::Task<bool> freshCanQuit();
     // True at once when nothing is pending; otherwise `confirm`'s answer, asked once.
     QCoro::Task<bool> shouldRelaunchForUpdate(std::function<bool()> confirm);
-    // The last thing before exit: stops the loops, the rescue, the network monitor, change sync
-    // (flushed within 5 s when online) and the engine (without waiting for uploads), then
-    // clears the file-manager badges. Never throws.
+    // The last thing before exit: stops the loops, a running copy-all (awaiting its clean-up
+    // within 5 s), the rescue, the network monitor, change sync (flushed within 5 s when online)
+    // and the engine (without waiting for uploads), then clears the file-manager badges. No
+    // change sync starts while it runs. Never throws.
     QCoro::Task<> shutdown();
     // Mounts the file-system layer again after an eject, then refreshes. Throws the
     // supervisor's error.
@@ -406,9 +407,6 @@ protected:
         return whileAlive(QPointer<AppModel>(this), std::move(task));
     }
 
-    // The text of an error as the user may see it.
-    static QString describe(const std::exception &error);
-
     // Cancelled when the model goes away: the token of the hooks' calls.
     CancelToken lifetime() const { return m_lifetime.get_token(); }
 
@@ -450,6 +448,21 @@ protected:
     void networkChanged(bool online);
 
     // --- Stop ---
+    // Holds the stopping flag while it lives: no change sync starts for an engine being stopped.
+    class StoppingHold {
+    public:
+        explicit StoppingHold(AppModel &model);
+        ~StoppingHold();
+        StoppingHold(const StoppingHold &) = delete;
+        StoppingHold &operator=(const StoppingHold &) = delete;
+
+    private:
+        QPointer<AppModel> m_model;
+    };
+    bool stopping() const { return m_stopping > 0; }
+    // Stops a running copy-all and waits, within flushLimit, until it has ended and removed
+    // the file it was writing.
+    QCoro::Task<> stopCopyAll();
     // Stops change sync (publishing its changes first; within 5 s when online, not at all
     // offline), then the engine; records in `drained` whether nothing was left to upload.
     QCoro::Task<> stopDrive(bool waitForUploads);
@@ -566,7 +579,7 @@ protected:
     bool m_signingOut = false;
     int m_openWindows = 0;
     bool m_drained = false;
-    bool m_stopping = false;
+    int m_stopping = 0; // StoppingHolds alive
     std::shared_ptr<SetOnceFlag> m_signOutCancel;
     std::shared_ptr<SetOnceFlag> m_signOutForce;
     std::shared_ptr<ConflictLines> m_conflictLines;

@@ -107,9 +107,10 @@ QCoro::Task<ShareContext> AppModel::shareContext()
     try {
         const std::shared_ptr<SecretStoring> secrets = m_secrets;
         cloudflareKey = co_await guarded(secrets->loadCloudflareKey());
-    } catch (const std::exception &error) {
+    } catch (const std::exception &) {
         // Share links work without it; only setting up the link page asks for it.
-        m_log.info("Cloudflare API token unreadable: %{public}s", describe(error));
+        m_log.info("Cloudflare API token unreadable: %{public}s",
+                   errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
     }
     co_return ShareContext{
         .rc = *rc,

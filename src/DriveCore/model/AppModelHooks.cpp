@@ -11,8 +11,6 @@
 
 namespace DriveCore {
 
-using namespace std::chrono_literals;
-
 QCoro::Task<> AppModelHooks::defaultCheckMountDestination(QString driveName, CancelToken token)
 {
     checkCancelled(token);
@@ -22,14 +20,21 @@ QCoro::Task<> AppModelHooks::defaultCheckMountDestination(QString driveName, Can
 QCoro::Task<> AppModelHooks::defaultWaitForMount(QString driveName, CancelToken token)
 {
     const QString folder = DriveLayout::mountPath(driveName);
-    const ContinuousClock::time_point deadline = ContinuousClock::now() + 20s;
+    co_await pollForMount([folder] { return FSKitMount::isDriveMounted(MountFolder::fileSystemTypes(folder)); },
+                          liveSleep(), ContinuousClock::now, token);
+}
+
+QCoro::Task<> AppModelHooks::pollForMount(std::function<bool()> mounted, Sleep sleep,
+                                          std::function<ContinuousClock::time_point()> now, CancelToken token)
+{
+    const ContinuousClock::time_point deadline = now() + mountWaitLimit;
     for (;;) {
         checkCancelled(token);
-        if (FSKitMount::isDriveMounted(MountFolder::fileSystemTypes(folder)))
+        if (mounted())
             co_return;
-        if (ContinuousClock::now() >= deadline)
+        if (now() >= deadline)
             throw MountFolder::Problem(QString::fromUtf8(MountFolder::notAppearedText));
-        co_await DriveCore::sleep(200ms, token);
+        co_await sleep(mountPollInterval, token);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "DriveCore/keys/PhoneSync.h"
 #include "DriveCore/keys/SecretStore.h"
 #include "DriveCore/mount/ChangeSync.h"
+#include "DriveCore/platform/ContinuousClock.h"
 #include "DriveCore/services/ConflictResolver.h"
 #include "DriveCore/services/CopyAllFiles.h"
 #include "DriveCore/services/DriveSearch.h"
@@ -12,6 +13,7 @@
 #include "DriveCore/services/RecentlyDeleted.h"
 #include "DriveCore/shares/ShareStorage.h"
 #include "DriveCore/support/Cancellation.h"
+#include "DriveCore/support/Clock.h"
 #include "KeepShared/FinderBadges.h"
 #include "KeepShared/KeepBridge.h"
 
@@ -59,9 +61,18 @@ struct DriveLocalData {
 struct AppModelHooks {
     using Milliseconds = std::chrono::milliseconds;
 
+    // How long the default mount wait waits, and how often it looks.
+    static constexpr Milliseconds mountWaitLimit = std::chrono::seconds(20);
+    static constexpr Milliseconds mountPollInterval = std::chrono::milliseconds(200);
+
     // Production defaults of the operations that need nothing but their arguments.
     static QCoro::Task<> defaultCheckMountDestination(QString driveName, CancelToken token);
     static QCoro::Task<> defaultWaitForMount(QString driveName, CancelToken token);
+    // The default mount wait over its parts: reads `mounted` at once and after each pause of
+    // mountPollInterval through `sleep` until it holds; MountFolder::Problem(notAppearedText)
+    // once mountWaitLimit has passed on `now`; CancelledError once `token` is cancelled.
+    static QCoro::Task<> pollForMount(std::function<bool()> mounted, Sleep sleep,
+                                      std::function<ContinuousClock::time_point()> now, CancelToken token);
     static bool defaultCacheHasPendingWork(const DriveSettings &settings);
     static QCoro::Task<PinsReply> defaultPins(RCClient rc, CancelToken token);
     static QCoro::Task<PinResult> defaultPin(RCClient rc, QStringList paths, CancelToken token);

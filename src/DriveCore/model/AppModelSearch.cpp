@@ -43,10 +43,7 @@ QCoro::Task<> AppModel::refreshSearchIndex(CancelToken token)
     const ActionToken cancel(token, lifetime());
     SearchAccess access(
         *this, [this] { return signOutRunning(); },
-        [this](DriveSearch::Index index) {
-            m_searchIndex = std::move(index);
-            emit searchIndexChanged();
-        },
+        [this](DriveSearch::Index index) { assign(m_searchIndex, std::move(index), &AppModel::searchIndexChanged); },
         [this](QDateTime date) {
             assign(m_searchIndexedAt, std::optional(std::move(date)), &AppModel::searchIndexedAtChanged);
         });

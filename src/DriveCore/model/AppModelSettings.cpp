@@ -96,8 +96,9 @@ bool AppModel::enableStartAtLoginAfterSetup()
     bool on = true;
     try {
         m_hooks.setLoginItem(true);
-    } catch (const std::exception &error) {
-        m_log.error("Start at login failed: %{public}s", describe(error));
+    } catch (const std::exception &) {
+        m_log.error("Start at login failed: %{public}s",
+                    errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         on = false;
     }
     if (m_settings) {
@@ -121,7 +122,7 @@ QCoro::Task<> AppModel::renameDrive(QString name, CancelToken token)
     // Two mount folders whose names differ only so would be one folder to many file managers.
     if (folded(newName) == folded(old.driveName))
         throw AppModelError(sameNameText);
-    if (!driveChangeAllowed() || m_stopping || !m_online || m_phase.kind != Phase::running)
+    if (!driveChangeAllowed() || stopping() || !m_online || m_phase.kind != Phase::running)
         throw AppModelError(renameBusyText);
 
     const DriveChange change(*this);

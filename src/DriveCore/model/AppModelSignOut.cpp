@@ -93,9 +93,10 @@ QCoro::Task<std::optional<SignOutStep>> AppModel::signOut(bool force)
         // The run started the drive again; the phase follows that launch.
         ended();
         throw;
-    } catch (const std::exception &error) {
+    } catch (const std::exception &) {
         assign(m_signOutStep, std::optional<SignOutStep>(), &AppModel::signOutStepChanged);
-        m_log.error("Sign out failed: %{public}s", describe(error));
+        m_log.error("Sign out failed: %{public}s",
+                    errorText(std::current_exception()).value_or(QStringLiteral("cancelled")));
         setProblem(signOutFailedText);
         ended();
         throw;
@@ -178,10 +179,7 @@ QCoro::Task<> AppModel::finishSignOut()
 {
     const std::optional<QString> oldMount = mountPath();
     co_await guarded(m_iPhone->removeIPhoneSyncForSignOut());
-    if (m_searchIndex.size() > 0) {
-        m_searchIndex = DriveSearch::Index();
-        emit searchIndexChanged();
-    }
+    assign(m_searchIndex, DriveSearch::Index(), &AppModel::searchIndexChanged);
     assign(m_searchIndexedAt, std::optional<QDateTime>(), &AppModel::searchIndexedAtChanged);
     assign(m_settings, std::optional<DriveSettings>(), &AppModel::settingsChanged);
     assign(m_deletedTrashStats, std::optional<TrashStats>(), &AppModel::deletedTrashStatsChanged);

@@ -65,11 +65,14 @@ void CopyAllRun::stop()
         m_task.cancel();
 }
 
-QCoro::Task<> CopyAllRun::ended()
+QCoro::Task<> CopyAllRun::ended(CancelToken token)
 {
     QPointer<CopyAllRun> self(this);
-    while (self && self->isRunning())
+    while (self && self->isRunning()) {
+        checkCancelled(token);
+        const CancelHook hook(token, &self->m_waker, [self] { self->m_waker.fire(); });
         co_await qCoro(&self->m_waker, &detail::Waker::fired);
+    }
 }
 
 void CopyAllRun::report(const CopyProgress &progress)

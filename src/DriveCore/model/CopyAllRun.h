@@ -52,8 +52,9 @@ public:
     bool start(QString folder);
     // Stops the running copy; it ends as stopped.
     void stop();
-    // Returns once no copy runs.
-    QCoro::Task<> ended();
+    // Returns once no copy runs, its clean-up done; CancelledError when `token` is cancelled
+    // first.
+    QCoro::Task<> ended(CancelToken token = {});
 
 signals:
     void changed();

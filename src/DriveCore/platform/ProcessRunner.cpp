@@ -38,6 +38,16 @@ void ProcessRunner::prepare(QProcess &process, const QString &program, const QSt
     process.setProgram(program);
     process.setArguments(arguments);
     process.setProcessEnvironment(processEnvironment);
+    process.setChildProcessModifier(restoreChildSignals);
+}
+
+void ProcessRunner::restoreChildSignals()
+{
+    // Only async-signal-safe calls: this runs between fork and exec.
+    struct sigaction action{};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGQUIT, &action, nullptr);
 }
 
 namespace {

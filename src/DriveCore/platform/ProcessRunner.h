@@ -72,8 +72,15 @@ QCoro::Task<StreamResult> stream(QString program, QStringList arguments, Environ
                                  std::function<void(const QString &)> onStderrLine, CancelToken token = {});
 
 // Sets `process` up to run `program` without a shell and with exactly `environment`, SIGPIPE
-// ignored: for callers that drive a child of their own.
+// ignored, and the child's interrupt and quit signals as restoreChildSignals() leaves them: for
+// callers that drive a child of their own. A caller that sets its own child modifier calls
+// restoreChildSignals() in it.
 void prepare(QProcess &process, const QString &program, const QStringList &arguments, const Environment &environment);
+
+// In the child, before exec: SIGINT and SIGQUIT back to their default action. A parent started
+// with them ignored (a background job of a script) would pass that on, and the interrupt that
+// cancels a child would then do nothing.
+void restoreChildSignals();
 
 // Ignores SIGPIPE for the whole process: a child that exits without reading its input must
 // not end us. Called before the first child is started; idempotent.

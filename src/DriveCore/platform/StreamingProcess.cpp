@@ -145,7 +145,10 @@ QCoro::Task<Result> run(QString program, QStringList arguments, Environment envi
     // Qt has no way to hand a pipe of our own to the child; in the child, after Qt has set up
     // its channels, ours replaces the null device. Our copies are close-on-exec.
     const int childInput = childEnd.get();
-    process.setChildProcessModifier([childInput] { ::dup2(childInput, STDIN_FILENO); });
+    process.setChildProcessModifier([childInput] {
+        ProcessRunner::restoreChildSignals();
+        ::dup2(childInput, STDIN_FILENO);
+    });
 
     QByteArray stderrTail;
     const auto keepTail = [&] {

@@ -1,6 +1,7 @@
 #include "DriveCore/services/DriveSearch.h"
 
 #include "DriveCore/platform/LocalizedText.h"
+#include "DriveCore/support/Log.h"
 #include "DriveCore/support/Tasks.h"
 #include "DriveCore/support/Threads.h"
 #include "KeepShared/CanonicalText.h"
@@ -25,6 +26,8 @@
 namespace DriveCore::DriveSearch {
 
 namespace {
+
+const Log log("search");
 
 QString composed(const QString &text)
 {
@@ -176,6 +179,20 @@ private:
     const char16_t *m_units; // m_word's, kept so that a find does not ask Qt for them
 };
 
+// The upload queue; an engine without one (upstream rclone has no "vfs/queue") has nothing
+// waiting, and the listing alone makes the index.
+QCoro::Task<QStringList> waitingUploads(RCClient rc, QString fs, CancelToken token)
+{
+    try {
+        co_return co_await rc.queuedUploads(fs, token);
+    } catch (const RCError &error) {
+        if (error.status != 404 || !error.message.startsWith(u"couldn't find method"))
+            throw;
+        log.info("The engine keeps no upload queue; searching its listing alone: %{public}s", error.description());
+    }
+    co_return QStringList();
+}
+
 int comparePlain(const QString &a, const QString &b)
 {
     return u_strCompare(reinterpret_cast<const UChar *>(a.utf16()), int32_t(a.size()),
@@ -244,6 +261,11 @@ Index::Index(QList<DriveSearchEntry> entries)
 const QList<DriveSearchEntry> &Index::entries() const
 {
     return m_data->entries;
+}
+
+bool Index::operator==(const Index &other) const
+{
+    return m_data == other.m_data || m_data->entries == other.m_data->entries;
 }
 
 bool isUsablePath(QStringView path)
@@ -381,7 +403,7 @@ QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken toke
     const QString fs = QString::fromLatin1(RCClient::mountFs);
     LinkedCancelSource requests(token);
     QCoro::Task<QList<ListItem>> listing = rc.list(fs, QString(), true, requests.token());
-    QCoro::Task<QStringList> queue = rc.queuedUploads(fs, requests.token());
+    QCoro::Task<QStringList> queue = waitingUploads(rc, fs, requests.token());
     // The queue answers within seconds, the listing may take long: a failed queue stops it.
     // The first failure is the one reported; the listing's, after the cancel, follows it.
     const QStringList pending = co_await cleanupOnFailure(std::move(queue), [&]() -> QCoro::Task<> {

@@ -58,6 +58,8 @@ public:
 
     const QList<DriveSearchEntry> &entries() const;
     qsizetype size() const { return entries().size(); }
+    // The same entries in the same order.
+    bool operator==(const Index &other) const;
 
 private:
     friend Results results(const Index &index, const QString &query, qsizetype limit);
@@ -85,7 +87,8 @@ Results results(const Index &index, const QString &query, qsizetype limit);
 std::optional<QUrl> revealURL(const QString &path, const QUrl &mount);
 
 // The production search listing: a recursive listing of the drive and its upload queue, asked
-// at the same time, made into entries. Fails with the error of either request.
+// at the same time, made into entries. An engine without the queue method has nothing waiting.
+// Fails with the error of either request.
 QCoro::Task<QList<DriveSearchEntry>> searchListing(RCClient rc, CancelToken token = {});
 
 // What a refresh reads and writes of the app model, which lives on the main thread.

@@ -74,13 +74,8 @@ TEST(SearchUpstream, FilesWrittenThroughTheMountAreFoundByName)
     TestSupport::storeNewDrive(settings, server.secrets(), passphrase);
     auto defaults = UserDefaults::standard();
 
-    AppModelHooks hooks = AppModelHooks::live(program);
-    // Upstream has no upload queue ("vfs/queue"): the listing alone makes the index.
-    hooks.searchListing = [](RCClient rc, CancelToken token) -> QCoro::Task<QList<DriveSearchEntry>> {
-        const QList<ListItem> listing =
-            co_await rc.list(QString::fromLatin1(RCClient::mountFs), QString(), true, token);
-        co_return DriveSearch::entries(listing, {});
-    };
+    // The production listing: upstream has no upload queue ("vfs/queue"), and search works without it.
+    const AppModelHooks hooks = AppModelHooks::live(program);
     auto model = std::make_unique<AppModel>(
         std::make_shared<RcloneSupervisor>(RcloneCommand(program), std::make_shared<RealLauncher>(),
                                            SupervisorHooks::live()),

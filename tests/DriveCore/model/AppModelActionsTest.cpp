@@ -610,6 +610,39 @@ TEST_F(ActionsTest, TheCopyAllRunOutlivesItsWindowAndCanBeStoppedAndStartedAgain
     EXPECT_GT(*changes, 6);
 }
 
+TEST_F(ActionsTest, ShutdownStopsARunningCopyAndAwaitsItsEndForAtMostFiveSeconds)
+{
+    launched();
+    Access::setOnline(model(), false); // no flush, whose limit would be a second 5 s wait
+    CopyAllRun &run = model().copyAllRun();
+    const QString folder = home.filePath(QStringLiteral("out"));
+    for (const bool copyEnds : {true, false}) {
+        copyGate = std::make_shared<Gate>();
+        supervisor->events.clear();
+        ASSERT_TRUE(run.start(folder));
+        ASSERT_TRUE(waitFor([&] { return copyGate->waiting() == 1; }));
+        bool shutDown = false;
+        QCoro::Task<> shutdown = [](AppModel &model, bool &done) -> QCoro::Task<> {
+            co_await model.shutdown();
+            done = true;
+        }(model(), shutDown);
+        ASSERT_TRUE(waitFor([&] { return sleeps.waiting(5s) == 1; })) << copyEnds;
+        settle();
+        EXPECT_FALSE(shutDown) << copyEnds << ": the copy's end is awaited";
+        EXPECT_TRUE(supervisor->events.isEmpty()) << copyEnds << ": the engine is stopped after the copy";
+        if (copyEnds)
+            copyGate->open();
+        else
+            sleeps.release(5s);
+        finish(std::move(shutdown));
+        EXPECT_EQ(run.isRunning(), !copyEnds) << copyEnds << ": a copy that never ends holds the quit for 5 s only";
+        EXPECT_EQ(supervisor->events.last(), QStringLiteral("stop")) << copyEnds;
+        copyGate->open();
+        finish(run.ended());
+        EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::stopped) << copyEnds;
+    }
+}
+
 TEST_F(ActionsTest, TheShareContextNeedsARunningDrive)
 {
     setUpDrive();

@@ -65,13 +65,13 @@ public:
     static void apply(AppModel &model, const UploadSnapshot &snapshot) { model.apply(snapshot); }
     static void followSupervisor(AppModel &model) { model.followSupervisor(); }
     static void reconnectChangeSync(AppModel &model) { model.reconnectChangeSyncIfNeeded(); }
-    static void setStopping(AppModel &model, bool stopping) { model.m_stopping = stopping; }
+    static void setStopping(AppModel &model, bool stopping) { model.m_stopping = stopping ? 1 : 0; }
     static bool drained(const AppModel &model) { return model.m_drained; }
     static bool signingOut(const AppModel &model) { return model.m_signingOut; }
     static int deletedRevision(const AppModel &model) { return model.m_deletedRevision; }
     static void setKeptItems(AppModel &model, QList<PinStatus> items) { model.m_keptItems = std::move(items); }
     static void setKeepAlert(AppModel &model, std::optional<QString> alert) { model.m_keepAlert = std::move(alert); }
-    static bool stopping(const AppModel &model) { return model.m_stopping; }
+    static bool stopping(const AppModel &model) { return model.m_stopping > 0; }
     static bool loopsRunning(const AppModel &model)
     {
         return model.m_refreshTask.isStarted() && !model.m_refreshTask.isFinished() && model.m_purgeTask.isStarted();
@@ -90,6 +90,8 @@ public:
         return model.withTimeout(limit, std::move(op));
     }
     static void networkChanged(AppModel &model, bool online) { model.networkChanged(online); }
+    static void save(AppModel &model, const DriveSettings &settings) { model.save(settings); }
+    static void takeConflictLines(AppModel &model, const QStringList &lines) { model.takeConflictLines(lines); }
 };
 
 } // namespace DriveCore

@@ -6,12 +6,14 @@
 #include "AppModelFixture.h"
 #include "DriveCore/engine/DriveLayout.h"
 #include "DriveCore/model/AppModelHooks.h"
+#include "DriveCore/mount/MountFolder.h"
 #include "DriveCore/platform/LoginItem.h"
 #include "DriveCore/shares/RcloneShareStorage.h"
 #include "DriveCore/support/AppModelError.h"
 #include "support/fake-engine/FakeEngine.h"
 #include "support/FuseMount.h"
 #include "support/LogCapture.h"
+#include "support/ManualSleeps.h"
 #include "support/S3Server.h"
 #include "support/ScopedEnvironment.h"
 #include "support/TestSupport.h"
@@ -407,7 +409,65 @@ TEST_F(LiveHooksTest, WaitingForTheMountEndsAtOnceWhenItIsThereAndOnCancel)
 
     TestSupport::FuseMount layer(mount);
     ASSERT_TRUE(layer.mountBindfs(home.filePath(QStringLiteral("shown")))) << layer.output().toStdString();
-    AppModelTest::finishWithin(hooks.waitForMount(QStringLiteral("D"), {}), 1s);
+    AppModelTest::finishWithin(hooks.waitForMount(QStringLiteral("D"), {}), 60s);
+}
+
+// The default wait's deadline, on a clock and sleeps the test moves: 20 s of the continuous
+// clock, however many looks that took; a mount there at the last look still counts.
+TEST(MountWaitTest, TheDriveThatDoesNotAppearWithinTwentySecondsIsReported)
+{
+    struct Row {
+        const char *name;
+        std::optional<int> unmountedLooks; // none: it never appears
+        std::chrono::milliseconds perPause; // how far the clock moves while one pause waits
+        bool appears;
+        int pauses;
+    };
+    for (const Row &row : std::vector<Row>{
+             {.name = "there at once", .unmountedLooks = 0, .perPause = 200ms, .appears = true, .pauses = 0},
+             {.name = "there at the look at 20 s",
+              .unmountedLooks = 100,
+              .perPause = 200ms,
+              .appears = true,
+              .pauses = 100},
+             {.name = "never there",
+              .unmountedLooks = std::nullopt,
+              .perPause = 200ms,
+              .appears = false,
+              .pauses = 100},
+             {.name = "never there, the computer asleep meanwhile",
+              .unmountedLooks = std::nullopt,
+              .perPause = 7s,
+              .appears = false,
+              .pauses = 3},
+         }) {
+        TestSupport::ManualSleeps sleeps;
+        auto now = std::make_shared<ContinuousClock::time_point>(std::chrono::hours(1));
+        int looks = 0;
+        const auto mounted = [&] { return row.unmountedLooks && looks++ >= *row.unmountedLooks; };
+        bool ended = false;
+        std::optional<QString> problem;
+        [](QCoro::Task<> waiting, bool &ended, std::optional<QString> &problem) -> QCoro::Task<> {
+            try {
+                co_await std::move(waiting);
+            } catch (const MountFolder::Problem &error) {
+                problem = error.userText();
+            }
+            ended = true;
+        }(AppModelHooks::pollForMount(mounted, sleeps.sleep(), [now] { return *now; }, {}), ended, problem);
+        while (!ended) {
+            ASSERT_TRUE(TestSupport::spinUntil([&] { return ended || sleeps.waiting() == 1; })) << row.name;
+            if (!ended) {
+                *now += row.perPause;
+                sleeps.releaseAll();
+            }
+        }
+        EXPECT_EQ(problem, row.appears ? std::nullopt : std::optional(QString::fromUtf8(MountFolder::notAppearedText)))
+            << row.name;
+        EXPECT_EQ(int(sleeps.asked().size()), row.pauses) << row.name;
+        for (const std::chrono::milliseconds pause : sleeps.asked())
+            EXPECT_EQ(pause, 200ms) << row.name;
+    }
 }
 
 TEST_F(LiveHooksTest, TheRescueWithNothingOldSendsNoRequest)

@@ -7,6 +7,8 @@
 
 #include <QThread>
 
+#include <limits>
+
 #include <gmock/gmock.h>
 
 using namespace DriveCore;
@@ -35,77 +37,80 @@ Phase phase(Phase::Kind kind)
 
 TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
 {
+    // Each field written by the model's own code, with a running drive to read from.
     AppModel &m = model();
+    Access::setSettings(m, settings);
+    supervisor->run(4001);
+    const RCClient rc = *supervisor->client;
+    const auto upload = [](qint64 size) {
+        UploadSnapshot taken = snapshot(1, 0);
+        taken.stats.transferring = {Transferring{.name = QStringLiteral("a.txt"),
+                                                 .size = size,
+                                                 .group = QStringLiteral("global_stats"),
+                                                 .dstFs = QString::fromLatin1(RCClient::mountFs)}};
+        return taken;
+    };
+    const auto listing = [](const QString &path) {
+        return [path](RCClient, CancelToken) -> QCoro::Task<QList<DriveSearchEntry>> {
+            co_return QList<DriveSearchEntry>{DriveSearchEntry{.path = path, .name = path}};
+        };
+    };
+    const auto at = [](qint64 seconds) { return [seconds] { return QDateTime::fromSecsSinceEpoch(seconds); }; };
+    const auto line = [](const char *name) {
+        return QStringLiteral("%1 (conflict from Mac).txt").arg(QLatin1String(name));
+    };
     struct Row {
         const char *field;
         void (AppModel::*signal)();
         std::function<void(bool differ)> set;
     };
-    const DriveConflict conflict{QStringLiteral("a.txt"), QStringLiteral("a (conflict from Mac).txt"),
-                                 QStringLiteral("Mac")};
     const std::vector<Row> table = {
         {"phase", &AppModel::phaseChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::phase(m), differ ? problem("B") : problem("A"), &AppModel::phaseChanged);
-         }},
+         [&](bool differ) { Access::setPhase(m, differ ? problem("B") : problem("A")); }},
         {"statusLine", &AppModel::statusLineChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::statusLine(m), differ ? QStringLiteral("x") : QStringLiteral("w"),
-                            &AppModel::statusLineChanged);
-         }},
+         [&](bool differ) { Access::setPhase(m, differ ? problem("x") : problem("w")); }},
         {"pendingUploads", &AppModel::pendingUploadsChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::pendingUploads(m), differ ? qint64(2) : qint64(1),
-                            &AppModel::pendingUploadsChanged);
-         }},
-        {"online", &AppModel::onlineChanged,
-         [&](bool differ) { Access::assign(m, Access::online(m), !differ, &AppModel::onlineChanged); }},
+         [&](bool differ) { Access::apply(m, snapshot(0, differ ? 2 : 1)); }},
         {"queuedSummary", &AppModel::queuedSummaryChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::queuedSummary(m),
-                            differ ? std::optional<QString>() : std::optional(QStringLiteral("s")),
-                            &AppModel::queuedSummaryChanged);
-         }},
+         [&](bool differ) { Access::apply(m, snapshot(0, differ ? 0 : 1)); }},
+        {"hasUploadProblem", &AppModel::hasUploadProblemChanged,
+         [&](bool differ) { Access::apply(m, snapshot(0, 0, differ ? 1 : 0)); }},
+        {"uploads", &AppModel::uploadsChanged, [&](bool differ) { Access::apply(m, upload(differ ? 2 : 1)); }},
+        {"online", &AppModel::onlineChanged, [&](bool differ) { Access::networkChanged(m, differ); }},
         {"settings", &AppModel::settingsChanged,
          [&](bool differ) {
              DriveSettings changed = settings;
              changed.cacheGB = differ ? 31 : 30;
-             Access::assign(m, Access::settings(m), std::optional(changed), &AppModel::settingsChanged);
+             Access::save(m, changed);
          }},
         {"conflicts", &AppModel::conflictsChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::conflicts(m),
-                            differ ? QList<DriveConflict>{conflict, conflict} : QList<DriveConflict>{conflict},
-                            &AppModel::conflictsChanged);
-         }},
-        {"signOutStep", &AppModel::signOutStepChanged,
-         [&](bool differ) {
-             Access::assign(m, Access::signOutStep(m), std::optional(SignOutStep::waiting(differ ? 2 : 1)),
-                            &AppModel::signOutStepChanged);
-         }},
+         [&](bool differ) { Access::takeConflictLines(m, {line(differ ? "b" : "a")}); }},
         {"deletedTrashStats", &AppModel::deletedTrashStatsChanged,
          [&](bool differ) {
-             Access::assign(m, Access::trashStats(m),
-                            std::optional(TrashStats{.pending = 1, .failing = differ ? 1 : 0}),
-                            &AppModel::deletedTrashStatsChanged);
+             Access::hooks(m).trashStats = [differ](RCClient, CancelToken) -> QCoro::Task<TrashStats> {
+                 co_return TrashStats{.pending = 1, .failing = differ ? 1 : 0};
+             };
+             finish(m.refreshDeleted(false));
+         }},
+        {"keptItems", &AppModel::keptItemsChanged,
+         [&](bool differ) {
+             pinsReply.pins = {PinStatus{.path = differ ? QStringLiteral("b") : QStringLiteral("a")}};
+             finish(Access::refreshKept(m, rc));
          }},
         {"lastKeepState", &AppModel::lastKeepStateChanged,
          [&](bool differ) {
-             KeepShared::KeepState state{.mounts = {"/m"}, .pins = {{"/m", {differ ? "b" : "a"}}}};
-             Access::assign(m, Access::lastKeepState(m), std::optional(state), &AppModel::lastKeepStateChanged);
+             pinsReply.pins = {PinStatus{.path = differ ? QStringLiteral("d") : QStringLiteral("c")}};
+             finish(Access::refreshKept(m, rc));
          }},
-        {"uploads", &AppModel::uploadsChanged,
+        {"searchIndex", &AppModel::searchIndexChanged,
          [&](bool differ) {
-             UploadRow row{.id = QStringLiteral("a"),
-                           .name = QStringLiteral("a"),
-                           .size = differ ? 2 : 1,
-                           .state = UploadRow::Safe{}};
-             Access::assign(m, Access::uploads(m), QList<UploadRow>{row}, &AppModel::uploadsChanged);
+             Access::hooks(m).searchListing = listing(differ ? QStringLiteral("b") : QStringLiteral("a"));
+             finish(m.refreshSearchIndex());
          }},
         {"searchIndexedAt", &AppModel::searchIndexedAtChanged,
          [&](bool differ) {
-             Access::assign(m, Access::searchIndexedAt(m), std::optional(QDateTime::fromSecsSinceEpoch(differ ? 2 : 1)),
-                            &AppModel::searchIndexedAtChanged);
+             Access::hooks(m).now = at(differ ? 2 : 1);
+             finish(m.refreshSearchIndex());
          }},
     };
     for (const Row &row : table) {
@@ -116,6 +121,7 @@ TEST_F(ModelTest, AnEqualValueNotifiesNobodyAndADifferentOneNotifiesOnce)
         row.set(true);
         EXPECT_EQ(*notified, 1) << row.field << ": a different value";
     }
+    settle();
 
     // Change sync notifies on every assignment, the window count on every open.
     const std::shared_ptr<int> changeSync = count(&AppModel::changeSyncChanged);
@@ -228,6 +234,22 @@ TEST_F(ModelTest, DerivedValues)
     defaults->set(QStringLiteral("OvraShowEngineChoice"), true);
     EXPECT_TRUE(m.showsEngineChoice());
     EXPECT_EQ(m.mountPath(), std::nullopt);
+}
+
+TEST_F(ModelTest, TotalsOfTheEnginesFiguresStopAtTheEdgeInsteadOfWrapping)
+{
+    constexpr qint64 most = std::numeric_limits<qint64>::max();
+    Access::setDeleted(
+        model(),
+        {DeletedItem{.id = QStringLiteral("a"), .size = most}, DeletedItem{.id = QStringLiteral("b"), .size = 1}});
+    EXPECT_EQ(model().trashFooter(), AppModel::trashFooter(most));
+
+    supervisor->run(4001);
+    Access::followSupervisor(model());
+    Access::apply(model(), snapshot(most, 1));
+    EXPECT_EQ(model().pendingUploads(), most);
+    EXPECT_FALSE(model().canQuit());
+    EXPECT_EQ(model().menuIcon(), QStringLiteral("icloud.and.arrow.up"));
 }
 
 TEST_F(ModelTest, MenuIconFollowsThePhaseAndTheUploads)
@@ -933,6 +955,26 @@ TEST_F(ModelTest, ShutdownStopsEverythingAndClearsTheBadges)
     AppModel fresh(supervisor, secrets, defaults, network, hooks, true, connection);
     finish(fresh.shutdown());
     EXPECT_EQ(badges.size(), 1u);
+}
+
+TEST_F(ModelTest, ARefreshDuringShutdownStartsNoChangeSyncForTheStoppingEngine)
+{
+    setUpDrive();
+    finish(model().launch());
+    ASSERT_EQ(changeSyncs.size(), 1u);
+    supervisor->stopGate = std::make_shared<Gate>();
+    QCoro::Task<> shutdown = model().shutdown();
+    ASSERT_TRUE(waitFor([&] { return supervisor->stopGate->waiting() == 1; }));
+    // Change sync is gone, the engine still runs: a window opening now refreshes.
+    ASSERT_EQ(model().changeSync(), nullptr);
+    model().windowOpened();
+    finish(model().refresh());
+    EXPECT_EQ(changeSyncs.size(), 1u) << changeSyncEvents->join(u',').toStdString();
+    EXPECT_EQ(model().changeSync(), nullptr);
+    supervisor->stopGate->open();
+    finish(std::move(shutdown));
+    EXPECT_EQ(changeSyncs.size(), 1u);
+    EXPECT_EQ(model().changeSync(), nullptr);
 }
 
 TEST_F(ModelTest, TheTimeLimitEndsWithTheOperationWhenItIsQuicker)

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -66,6 +67,43 @@ protected:
 
     void storeNewDrive() { TestSupport::storeNewDrive(settings, server.secrets(), passphrase); }
 
+    // Files another computer put in the drive: twelve small ones and one of 8 MB; the keys are
+    // kept, as setup leaves them. Gives the files by drive path.
+    std::map<QString, QByteArray> putDriveWithALargeFile()
+    {
+        finishWithin(store.save(server.secrets(), passphrase), 30s);
+        QByteArray block(200'000, '\0');
+        for (int i = 0; i < 12; ++i) {
+            for (qsizetype at = 0; at < block.size(); ++at)
+                block[at] = char((at * 7 + i * 13) % 251);
+            write(home.filePath(QStringLiteral("source/Folder %1/file %2.bin").arg(i % 3).arg(i)), block);
+        }
+        QByteArray large(largeSize, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(large.data()), large.size() / 4);
+        write(home.filePath(QStringLiteral("source")) + largePath, large);
+        const RcloneResult put = rclone(
+            {QStringLiteral("copy"), home.filePath(QStringLiteral("source")), QStringLiteral("drivecrypt:Drive")});
+        EXPECT_EQ(put.status, 0) << put.stderrText().toStdString();
+        return files(home.filePath(QStringLiteral("source")));
+    }
+
+    // Whether the copy has gone past the small files (2.4 MB, which a slow copy needs over 2 s
+    // for) and so is writing the large one.
+    static bool intoTheLargeFile(const CopyAllRun &run)
+    {
+        return run.progress() && run.progress()->bytesDone > 3'000'000;
+    }
+
+    // The model's copies run at 1 MB/s (the engine's own setting, through a wrapper: the
+    // command's environment holds only the remotes), so a copy of the large file takes 8 s.
+    void copySlowly()
+    {
+        const QString slow =
+            TestSupport::writeScript(home.filePath(QStringLiteral("slow-engine")),
+                                     QStringLiteral("RCLONE_BWLIMIT=1M exec '%1' \"$@\"\n").arg(program));
+        AppModelTestAccess::hooks(*model).copyAll = AppModelHooks::live(slow).copyAll;
+    }
+
     // The production model, launched and mounted.
     void launch()
     {
@@ -108,6 +146,8 @@ protected:
     QString cacheDir;
     QString passphrase = QStringLiteral("correct horse battery staple");
     std::unique_ptr<AppModel> model;
+    static constexpr qsizetype largeSize = 8'000'000;
+    const QString largePath = QStringLiteral("/Videos/large.bin");
 };
 
 TEST_F(AppModelUpstreamTest, ALaunchedDriveUploadsEncryptedAndShutdownLeavesNothingRunning)
@@ -196,43 +236,70 @@ TEST_F(AppModelUpstreamTest, FilesLeftUnuploadedBeforeTheDriveWasSetUpAgainReach
     finishWithin(model->shutdown(), 60s);
 }
 
-TEST_F(AppModelUpstreamTest, CopyAllStopsMidWayAndGoesOnToEveryFileByteForByte)
+TEST_F(AppModelUpstreamTest, CopyAllStopsMidFileAndGoesOnToEveryFileByteForByte)
 {
-    // Files another computer put in the drive; the copy needs no running drive.
-    finishWithin(store.save(server.secrets(), passphrase), 30s);
-    QByteArray block(200'000, '\0');
-    for (int i = 0; i < 24; ++i) {
-        for (qsizetype at = 0; at < block.size(); ++at)
-            block[at] = char((at * 7 + i * 13) % 251);
-        write(home.filePath(QStringLiteral("source/Folder %1/file %2.bin").arg(i % 3).arg(i)), block);
-    }
-    const RcloneResult put =
-        rclone({QStringLiteral("copy"), home.filePath(QStringLiteral("source")), QStringLiteral("drivecrypt:Drive")});
-    ASSERT_EQ(put.status, 0) << put.stderrText().toStdString();
-    const std::map<QString, QByteArray> source = files(home.filePath(QStringLiteral("source")));
-
+    const std::map<QString, QByteArray> source = putDriveWithALargeFile();
     model = AppModel::live(program);
-    EXPECT_EQ(finishWithin(model->driveSize(), 60s), qint64(24 * 200'000));
+    EXPECT_EQ(finishWithin(model->driveSize(), 60s), qint64(12 * 200'000 + largeSize));
+    copySlowly();
 
-    // Stopped once the first file is there; the window may close meanwhile: the run goes on.
+    // Stopped with the large file half written; the window may close meanwhile: the run goes on.
     const QString chosen = home.filePath(QStringLiteral("chosen"));
     QDir().mkpath(chosen);
     CopyAllRun &run = model->copyAllRun();
-    ASSERT_TRUE(run.start(chosen));
     const QString target = AppModel::copyFolder(chosen);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !files(target).empty() || !run.isRunning(); }, 60s));
-    run.stop();
+    std::optional<qint64> sizeWhenStopped;
+    const QMetaObject::Connection stopper = QObject::connect(&run, &CopyAllRun::changed, [&] {
+        if (intoTheLargeFile(run) && !sizeWhenStopped) {
+            sizeWhenStopped = QFileInfo(target + largePath).size();
+            run.stop();
+        }
+    });
+    ASSERT_TRUE(run.start(chosen));
     finishWithin(run.ended(), 60s);
-    if (run.outcome() == CopyAllRun::Outcome::stopped)
-        EXPECT_EQ(run.message(), CopyAllRun::stoppedText);
-    else
-        EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::finished) << "a copy quicker than the stop";
+    QObject::disconnect(stopper);
+    ASSERT_TRUE(sizeWhenStopped.has_value());
+    EXPECT_LT(*sizeWhenStopped, largeSize) << "stopped in the middle of the large file";
+    EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::stopped);
+    EXPECT_EQ(run.message(), CopyAllRun::stoppedText);
+    EXPECT_FALSE(QFileInfo::exists(target + largePath)) << "the file cut short is gone";
 
+    AppModelTestAccess::hooks(*model).copyAll = AppModelHooks::live(program).copyAll;
     ASSERT_TRUE(run.start(chosen));
     finishWithin(run.ended(), 120s);
     EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::finished) << run.message().value_or(QString()).toStdString();
     ASSERT_TRUE(run.progress().has_value());
-    EXPECT_EQ(files(target), source);
+    EXPECT_TRUE(files(target) == source) << "every file, byte for byte";
+}
+
+TEST_F(AppModelUpstreamTest, QuittingMidCopyLeavesNoFileCutShortForTheNextCopy)
+{
+    // Copying needs no running drive.
+    const std::map<QString, QByteArray> source = putDriveWithALargeFile();
+    model = AppModel::live(program);
+    copySlowly();
+    const QString chosen = home.filePath(QStringLiteral("chosen"));
+    QDir().mkpath(chosen);
+    const QString target = AppModel::copyFolder(chosen);
+    CopyAllRun &run = model->copyAllRun();
+    ASSERT_TRUE(run.start(chosen));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return intoTheLargeFile(run) || !run.isRunning(); }, 60s));
+    ASSERT_TRUE(run.isRunning());
+    EXPECT_LT(QFileInfo(target + largePath).size(), largeSize) << "quitting in the middle of the large file";
+
+    // Once shutdown returns, the process exits: nothing of the copy may be left to do by then.
+    finishWithin(model->shutdown(), 60s);
+    EXPECT_FALSE(run.isRunning());
+    EXPECT_EQ(run.outcome(), CopyAllRun::Outcome::stopped);
+    EXPECT_FALSE(QFileInfo::exists(target + largePath)) << "the file cut short is gone";
+    model.reset();
+
+    model = AppModel::live(program);
+    CopyAllRun &again = model->copyAllRun();
+    ASSERT_TRUE(again.start(chosen));
+    finishWithin(again.ended(), 120s);
+    EXPECT_EQ(again.outcome(), CopyAllRun::Outcome::finished) << again.message().value_or(QString()).toStdString();
+    EXPECT_TRUE(files(target) == source) << "the next copy completes the file";
 }
 
 TEST_F(AppModelUpstreamTest, SettingsChangesKeysAndSignOutOnARunningDrive)

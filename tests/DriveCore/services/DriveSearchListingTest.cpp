@@ -1,5 +1,7 @@
 #include "DriveCore/services/DriveSearch.h"
 
+#include "UpstreamDrive.h"
+
 #include "support/fake-engine/FakeEngine.h"
 #include "support/TestSupport.h"
 
@@ -66,6 +68,33 @@ TEST_F(DriveSearchListingTest, FailsWithTheErrorOfEitherRequest)
     ASSERT_TRUE(listingFailure);
     EXPECT_EQ(listingFailure->method, QStringLiteral("operations/list"));
     EXPECT_TRUE(listingFailure->message.contains(QLatin1String("directory not found")));
+}
+
+// Debian's rclone has no upload queue ("vfs/queue"): the listing alone makes the entries, with
+// nothing waiting, and the refused queue call does not cut the listing short.
+TEST(DriveSearchListingUpstreamTest, AnEngineWithoutAnUploadQueueHasNothingWaiting)
+{
+    ServicesTest::UpstreamDrive drive;
+    QString failure;
+    ASSERT_TRUE(drive.start(&failure)) << failure.toStdString();
+    const QString fs = QString::fromLatin1(ServicesTest::UpstreamDrive::filesFs);
+    drive.put(fs, QStringLiteral("Trips/Lisbon/tram ticket.pdf"), "12345");
+    drive.put(fs, QStringLiteral("notes.txt"), "ab");
+
+    QList<DriveSearchEntry> entries = await(DriveSearch::searchListing(drive.client()));
+    std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.path < b.path; });
+    QStringList paths;
+    for (const DriveSearchEntry &entry : entries) {
+        paths.append(entry.path);
+        EXPECT_FALSE(entry.pendingUpload) << entry.path.toStdString();
+        EXPECT_TRUE(entry.modified.has_value()) << entry.path.toStdString();
+    }
+    EXPECT_EQ(paths,
+              (QStringList{QStringLiteral("Trips"), QStringLiteral("Trips/Lisbon"),
+                           QStringLiteral("Trips/Lisbon/tram ticket.pdf"), QStringLiteral("notes.txt")}));
+    ASSERT_EQ(entries.size(), 4);
+    EXPECT_EQ(entries[2].size, 5);
+    EXPECT_EQ(entries[3].size, 2);
 }
 
 } // namespace
