@@ -23,7 +23,7 @@ using Problem = UserTextError<struct FSKitMountProblemTag>;
 
 inline constexpr const char *extensionID = "com.corvane.drive.fskit";
 
-// The failure text of every mount failure.
+// The failure text of every mount failure (177 bytes).
 inline constexpr const char *mountFailedText =
     "Ovra couldn't show the drive in your file manager. Try again, or check that Ovra File System is on "
     "(bindfs installed and /dev/fuse usable; Show How\u2026 in Ovra's menu tells how).";

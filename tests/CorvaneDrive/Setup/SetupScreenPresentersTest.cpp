@@ -132,9 +132,9 @@ TEST(TurnOnDrivePresenter, StepsShowTheirMarkedWordsInBold)
     } cases[] = {
         {TurnOnDrivePresenter::steps[0], QStringLiteral("1. Click <b>Show How</b> below.")},
         {TurnOnDrivePresenter::steps[1],
-         QStringLiteral("2. Choose <b>By Category</b>, then click ⓘ next to <b>File System Extensions</b>.")},
+         QStringLiteral("2. Install <b>bindfs</b>, then make sure <b>/dev/fuse</b> is usable, as the page shows.")},
         {TurnOnDrivePresenter::steps[2],
-         QStringLiteral("3. Turn on <b>Ovra File System</b>, click Done, and come back here.")},
+         QStringLiteral("3. Once <b>Ovra File System</b> can be used, come back here.")},
         {QStringLiteral("a <b> & **c<d**"), QStringLiteral("a &lt;b&gt; &amp; <b>c&lt;d</b>")},
         {QStringLiteral("left **open"), QStringLiteral("left **open")},
     };
