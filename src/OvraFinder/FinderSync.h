@@ -31,15 +31,15 @@ public:
         std::string_view colour; // #rrggbb
     };
     static constexpr std::array<BadgeImage, 5> badgeTable{{
-        {KeepShared::FinderBadge::cloud, "Not kept on this Mac (may be temporarily cached)", "#8e8e93"},
-        {KeepShared::FinderBadge::kept, "Kept on this Mac", "#34c759"},
-        {KeepShared::FinderBadge::downloading, "Keeping on this Mac", "#007aff"},
+        {KeepShared::FinderBadge::cloud, "Not kept on this computer (may be temporarily cached)", "#8e8e93"},
+        {KeepShared::FinderBadge::kept, "Kept on this computer", "#34c759"},
+        {KeepShared::FinderBadge::downloading, "Keeping on this computer", "#007aff"},
         {KeepShared::FinderBadge::uploading, "Uploading or waiting to upload", "#007aff"},
         {KeepShared::FinderBadge::paused, "Waiting for internet or free space", "#ff9500"},
     }};
 
-    static constexpr std::string_view keepTitle = "Keep on This Mac";
-    static constexpr std::string_view removeTitle = "Remove from Keep on This Mac";
+    static constexpr std::string_view keepTitle = "Keep on This Computer";
+    static constexpr std::string_view removeTitle = "Remove from Keep on This Computer";
     // The title of the disabled item: this text, the kept folder's name, then keptWithFolderEnd.
     static constexpr std::string_view keptWithFolderStart = "Kept with folder \u201c";
     static constexpr std::string_view keptWithFolderEnd = "\u201d";

@@ -447,7 +447,7 @@ TEST_F(NautilusModuleTest, theMenuItemAsksTheApplicationToKeepOrRemove)
 
     NautilusMenuItem *two = menuFor({&a, &b});
     ASSERT_TRUE(two);
-    EXPECT_EQ(label(two), "Keep on This Mac");
+    EXPECT_EQ(label(two), "Keep on This Computer");
     EXPECT_TRUE(sensitive(two));
     nautilus_menu_item_activate(two);
     g_object_unref(two);
@@ -457,7 +457,7 @@ TEST_F(NautilusModuleTest, theMenuItemAsksTheApplicationToKeepOrRemove)
 
     NautilusMenuItem *remove = menuFor({&photos});
     ASSERT_TRUE(remove);
-    EXPECT_EQ(label(remove), "Remove from Keep on This Mac");
+    EXPECT_EQ(label(remove), "Remove from Keep on This Computer");
     nautilus_menu_item_activate(remove);
     g_object_unref(remove);
     await([&] { return application->requests.size() == 2; }, "the remove request");

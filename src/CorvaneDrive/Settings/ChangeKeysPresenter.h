@@ -11,7 +11,7 @@ namespace CorvaneDrive {
 struct ChangeKeysPresenter {
     static inline const QString title = QStringLiteral("Change storage keys");
     static inline const QString explanation =
-        QStringLiteral("Use this after making a new Cloudflare token, for example if a Mac was lost.");
+        QStringLiteral("Use this after making a new Cloudflare token, for example if a computer was lost.");
     static inline const QString tokenSegment = QStringLiteral("One Cloudflare API token");
     static inline const QString keysSegment = QStringLiteral("Storage keys");
     static inline const QString tokenHint = QStringLiteral("An API token from Account API Tokens with the \"Edit "

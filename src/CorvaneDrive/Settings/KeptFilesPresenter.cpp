@@ -59,7 +59,7 @@ std::optional<KeptFilesPresenter::EmptyState> KeptFilesPresenter::emptyState(qsi
     if (allCount == 0) {
         return EmptyState{
             QStringLiteral("Nothing kept yet"), QStringLiteral("drive-harddisk"),
-            QStringLiteral("In Finder, right-click a file or folder in Ovra and choose Keep on This Mac.")};
+            QStringLiteral("In GNOME Files, right-click a file or folder in Ovra and choose Keep on This Computer.")};
     }
     if (visibleCount == 0)
         return EmptyState{QStringLiteral("No matching items"), QStringLiteral("edit-find"),

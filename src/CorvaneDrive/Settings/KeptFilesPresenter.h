@@ -13,7 +13,7 @@
 
 namespace CorvaneDrive {
 
-// The "Kept on This Mac" tab's own state and rules: the search text, the order, the checked
+// The "Kept on This Computer" tab's own state and rules: the search text, the order, the checked
 // rows and whether a stop-keeping request runs, over the kept items the model last read.
 // Toolkit-free; the tab renders it and hands its requests to the model.
 class KeptFilesPresenter {
@@ -21,7 +21,7 @@ public:
     using PinStatus = DriveCore::PinStatus;
     using Sort = DriveCore::KeptBrowser::Sort;
 
-    static inline const QString title = QStringLiteral("Kept on This Mac");
+    static inline const QString title = QStringLiteral("Kept on This Computer");
     static inline const QString explanation =
         QStringLiteral("Kept files stay available offline and don’t count toward your cache limit.");
     static inline const QString searchPlaceholder = QStringLiteral("Search names and folders");
@@ -33,8 +33,8 @@ public:
     static inline const QString sizeColumn = QStringLiteral("Size");
     static inline const QString noSelectionText = QStringLiteral("Right-click a file for actions");
     static inline const QString actionsTitle = QStringLiteral("Actions");
-    static inline const QString showTitle = QStringLiteral("Show in Finder");
-    static inline const QString stopTitle = QStringLiteral("Stop Keeping on This Mac");
+    static inline const QString showTitle = QStringLiteral("Show in File Manager");
+    static inline const QString stopTitle = QStringLiteral("Stop Keeping on This Computer");
     static inline const QString footnote =
         QStringLiteral("Stop Keeping frees offline storage. Your files stay in the cloud.");
 

@@ -21,7 +21,7 @@ class QTreeWidgetItem;
 
 namespace CorvaneDrive {
 
-// The "Kept on This Mac" tab: every item kept here for offline use as the model last read it,
+// The "Kept on This Computer" tab: every item kept here for offline use as the model last read it,
 // to search, sort, check, show in the file manager or stop keeping. Adds nothing itself.
 class KeptFilesSettings : public QWidget {
     Q_OBJECT

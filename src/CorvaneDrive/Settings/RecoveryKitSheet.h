@@ -20,8 +20,8 @@ public:
     static inline const QString title = QStringLiteral("Recovery Kit");
     static inline const QString prompt = QStringLiteral("Type your drive's passphrase to show the Recovery Kit.");
     static inline const QString showTitle = QStringLiteral("Show");
-    static inline const QString saveText = QStringLiteral(
-        "Save this code in your password manager. With it and your passphrase you can open your drive on any Mac.");
+    static inline const QString saveText = QStringLiteral("Save this code in your password manager. With it and your "
+                                                          "passphrase you can open your drive on any computer.");
     static inline const QString copyTitle = QStringLiteral("Copy");
     static inline const QString doneTitle = QStringLiteral("Done");
 

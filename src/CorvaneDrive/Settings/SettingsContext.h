@@ -27,7 +27,7 @@ struct SettingsContext {
         if (!items.isEmpty())
             QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(items.first().toLocalFile()).path()));
     };
-    // The help page on the file-manager plug-in, which "Turn on Keep on This Mac in Finder…" opens.
+    // The help page on the file-manager plug-in, which "Turn on Keep on This Computer in Files…" opens.
     QUrl addOnHelp = QUrl::fromLocalFile(SettingsPresenter::installedHelpPage(SettingsPresenter::addOnHelpPageName));
     // The HTTP sender of the Cloudflare requests.
     DriveCore::HTTPSend send = [](DriveCore::HTTPRequest request, DriveCore::CancelToken token) {

@@ -23,7 +23,7 @@ QString SettingsPresenter::rawValue(Tab tab)
     case Tab::general:
         return QStringLiteral("General");
     case Tab::kept:
-        return QStringLiteral("Kept on This Mac");
+        return QStringLiteral("Kept on This Computer");
     case Tab::storage:
         break;
     }

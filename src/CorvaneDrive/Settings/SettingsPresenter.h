@@ -52,13 +52,13 @@ public:
     // --- General ---
     static inline const QString appHeader = QStringLiteral("Ovra");
     static inline const QString versionLabel = QStringLiteral("Version");
-    static inline const QString driveLabel = QStringLiteral("Finder drive");
+    static inline const QString driveLabel = QStringLiteral("File manager drive");
     static inline const QString startupHeader = QStringLiteral("Startup");
     static inline const QString startAtLoginTitle = QStringLiteral("Start at login");
-    static inline const QString addOnHeader = QStringLiteral("Finder add-on");
+    static inline const QString addOnHeader = QStringLiteral("Files add-on");
     static inline const QString addOnFooter =
-        QStringLiteral("Enable Ovra in macOS settings to keep files and folders using Finder’s right-click menu.");
-    static inline const QString addOnButton = QStringLiteral("Turn on Keep on This Mac in Finder…");
+        QStringLiteral("Install Ovra's add-on for GNOME Files to keep files and folders from its right-click menu.");
+    static inline const QString addOnButton = QStringLiteral("Turn on Keep on This Computer in Files…");
     static inline const QString phoneHeader = QStringLiteral("iPhone");
     static inline const QString phoneAvailableFooter =
         QStringLiteral("With the switch on, the Ovra iPhone app finds this drive by itself on iPhones signed in to "
@@ -72,8 +72,8 @@ public:
     static inline const QString engineHeader = QStringLiteral("Drive engine");
     static inline const QString engineFooter =
         QStringLiteral("Same files and cache either way. Changing it reconnects the drive.");
-    static inline const QString signOutButton = QStringLiteral("Sign Out of This Mac…");
-    // The help page that "Turn on Keep on This Mac in Finder…" opens.
+    static inline const QString signOutButton = QStringLiteral("Sign Out of This Computer…");
+    // The help page that "Turn on Keep on This Computer in Files…" opens.
     static inline const QString addOnHelpPageName = QStringLiteral("file-manager-plug-in.html");
 
     // "Ovra <version>" from the information list, or "Ovra" without one.
@@ -97,7 +97,7 @@ public:
     static inline const QString askingCloudflareText = QStringLiteral("Asking Cloudflare…");
     static inline const QString cacheHeader = QStringLiteral("Cache");
     static inline const QString cacheFooter =
-        QStringLiteral("Files you open are kept on this Mac up to this size, oldest cleared first.");
+        QStringLiteral("Files you open are kept on this computer up to this size, oldest cleared first.");
     static inline const QString cacheSliderLabel = QStringLiteral("Cache size");
     static inline const QString applyButton = QStringLiteral("Apply");
     static inline const QString recoveryHeader = QStringLiteral("Recovery");

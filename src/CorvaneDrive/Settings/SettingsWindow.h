@@ -68,7 +68,7 @@ public:
     // The phone switch turned off.
     QCoro::Task<> turnOffIPhoneSync();
     QCoro::Task<> changeEngine(DriveCore::DriveEngine engine);
-    // "Turn on Keep on This Mac in Finder…": the window to the front, then the plug-in's help.
+    // "Turn on Keep on This Computer in Files…": the window to the front, then the plug-in's help.
     void openAddOnHelp();
     // The storage figures and, at the same time, Cloudflare's; returns at once while one runs.
     QCoro::Task<> loadUsage();

@@ -49,7 +49,7 @@ public:
         nothing, // nothing to force any more
     };
 
-    static inline const QString title = QStringLiteral("Sign Out of This Mac");
+    static inline const QString title = QStringLiteral("Sign Out of This Computer");
     static inline const QString cancelTitle = QStringLiteral("Cancel");
     static inline const QString closeTitle = QStringLiteral("Close");
     static inline const QString signOutTitle = QStringLiteral("Sign Out");

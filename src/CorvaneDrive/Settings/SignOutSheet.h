@@ -14,7 +14,7 @@ class QProgressBar;
 
 namespace CorvaneDrive {
 
-// "Sign Out of This Mac…": confirms, runs the model's sign-out, follows its steps, lets the user
+// "Sign Out of This Computer…": confirms, runs the model's sign-out, follows its steps, lets the user
 // cancel or force it while it waits, and shows how it ended. Cannot be closed while a run it
 // started is under way.
 class SignOutSheet : public SettingsSheet {

@@ -41,7 +41,8 @@ void DoneView::render()
 {
     if (!m_state)
         return;
-    m_text->setText(DonePresenter::text(m_context.settingsDriveName(), m_state->driveName(), m_state->loginNote()));
+    m_text->setText(DonePresenter::text(m_context.settingsDriveName(), m_state->driveName(), m_state->loginNote(),
+                                        m_context.trayShown()));
 }
 
 } // namespace CorvaneDrive

@@ -4,16 +4,22 @@ namespace CorvaneDrive {
 
 QString NameAndCachePresenter::appearsText(const QString &driveName)
 {
-    return QStringLiteral("It will appear in Finder as “%1”.").arg(driveName);
+    return QStringLiteral("It will appear in your file manager as “%1”.").arg(driveName);
 }
 
 QString NameAndCachePresenter::cacheText(qint64 gb)
 {
-    return QStringLiteral("Space on this Mac for recently opened files: %1 GB").arg(gb);
+    return QStringLiteral("Space on this computer for recently opened files: %1 GB").arg(gb);
 }
 
-QString NameAndCachePresenter::sliderLabel(qint64 gb) { return QStringLiteral("%1 GB").arg(gb); }
+QString NameAndCachePresenter::sliderLabel(qint64 gb)
+{
+    return QStringLiteral("%1 GB").arg(gb);
+}
 
-bool NameAndCachePresenter::showsSlider(qint64 maxCacheGB) { return maxCacheGB > minCacheGB; }
+bool NameAndCachePresenter::showsSlider(qint64 maxCacheGB)
+{
+    return maxCacheGB > minCacheGB;
+}
 
 } // namespace CorvaneDrive

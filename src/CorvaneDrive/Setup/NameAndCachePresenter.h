@@ -17,9 +17,9 @@ public:
     static inline const QString finishTitle = QStringLiteral("Finish Setup");
     static constexpr qint64 minCacheGB = 5;
 
-    // "It will appear in Finder as “<name>”."
+    // "It will appear in your file manager as “<name>”."
     static QString appearsText(const QString &driveName);
-    // "Space on this Mac for recently opened files: <gb> GB"
+    // "Space on this computer for recently opened files: <gb> GB"
     static QString cacheText(qint64 gb);
     // A slider end's label: "<gb> GB".
     static QString sliderLabel(qint64 gb);

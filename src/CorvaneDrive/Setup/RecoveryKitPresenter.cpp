@@ -11,8 +11,11 @@ namespace CorvaneDrive {
 
 QByteArray RecoveryKitPresenter::fileBytes(const QString &code)
 {
-    return QByteArrayLiteral("Ovra Recovery Kit\n\n") + DriveCore::SetupState::recoveryKitSaveText.toUtf8()
-        + QByteArrayLiteral("\n\n") + code.toUtf8()
+    // Other computers read this file: its words stay as they were, whatever the screen says.
+    return QByteArrayLiteral("Ovra Recovery Kit\n\n"
+                             "Save this code in your password manager. With it and your passphrase you can open "
+                             "your drive on any Mac.\n\n")
+        + code.toUtf8()
         + QByteArrayLiteral(
                "\n\nOn another Mac: open Ovra, choose \"I already have a drive\", then \"Paste Recovery Kit\".");
 }

@@ -23,6 +23,8 @@ struct SetupContext {
     std::function<std::optional<QString>()> settingsDriveName = [] { return std::optional<QString>(); };
     // The drive's mount folder, when the model has settings.
     std::function<std::optional<QString>()> mountPath = [] { return std::optional<QString>(); };
+    // Whether the tray icon is in place (else the home window stands in for its menu).
+    std::function<bool()> trayShown = [] { return true; };
 
     // Hands an address to the desktop (browser, file manager); the outcome is not looked at.
     std::function<void(const QUrl &)> openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };

@@ -14,7 +14,7 @@
 namespace CorvaneDrive {
 
 // The screen that waits for the file-system layer to be usable. On this system its switch is
-// bindfs being installed and /dev/fuse usable; "Open System Settings" opens our help page on it.
+// bindfs being installed and /dev/fuse usable; "Show How" opens our help page on it.
 class TurnOnDrivePresenter {
 public:
     // Sleeps on the monotonic clock; throws CancelledError when the token is cancelled.
@@ -22,15 +22,15 @@ public:
 
     static inline const QString title = QStringLiteral("Switch Ovra on");
     static inline const QString intro =
-        QStringLiteral("macOS asks you to allow Ovra's drive once. It only takes a moment:");
+        QStringLiteral("Ovra's drive needs bindfs and FUSE, set up once. It only takes a moment:");
     // Words between double asterisks are shown in bold.
     static inline const QStringList steps = {
-        QStringLiteral("1. Click **Open System Settings** below."),
-        QStringLiteral("2. Choose **By Category**, then click ⓘ next to **File System Extensions**."),
-        QStringLiteral("3. Turn on **Ovra File System**, click Done, and come back here."),
+        QStringLiteral("1. Click **Show How** below."),
+        QStringLiteral("2. Install **bindfs**, then make sure **/dev/fuse** is usable, as the page shows."),
+        QStringLiteral("3. Once **Ovra File System** can be used, come back here."),
     };
     static inline const QString note = QStringLiteral("Ovra carries on by itself as soon as it's on.");
-    static inline const QString openSettingsTitle = QStringLiteral("Open System Settings");
+    static inline const QString openSettingsTitle = QStringLiteral("Show How");
     // The help page's file, under <prefix>/share/corvane-drive/help.
     static inline const QString helpPageName = QStringLiteral("file-system-layer.html");
 

@@ -11,8 +11,8 @@ struct WelcomePresenter {
     static inline const QString title = QStringLiteral("Welcome to Ovra");
     static inline const QString tagline = QStringLiteral("Your files. Your space.");
     static inline const QString body = QStringLiteral(
-        "Ovra keeps your files in your own cloud storage and shows them in Finder like a drive. They take almost no "
-        "space on your Mac and open when you need them.");
+        "Ovra keeps your files in your own cloud storage and shows them in your file manager like a drive. They "
+        "take almost no space on your computer and open when you need them.");
     static inline const QString existingDriveTitle = QStringLiteral("I already have a drive");
     static inline const QString newDriveTitle = QStringLiteral("Set up a new drive");
 };

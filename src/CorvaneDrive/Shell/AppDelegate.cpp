@@ -250,6 +250,7 @@ void AppDelegate::registerWindows()
             return model->settings()->driveName;
         };
         context.mountPath = [model] { return model ? model->mountPath() : std::nullopt; };
+        context.trayShown = [this] { return m_tray->isShown(); };
         context.openUrl = [this](const QUrl &url) { m_desktop.openUrl(url); };
         context.fileSystemHelp = QUrl::fromLocalFile(AppResources::fileSystemHelpPage());
         return new SetupWindow(std::move(context));

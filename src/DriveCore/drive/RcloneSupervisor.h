@@ -88,11 +88,11 @@ public:
     using UnmountRefused = SupervisorTools::UnmountRefused;
 
     static inline const QString stillRunningText =
-        QStringLiteral("The previous drive process has not exited yet. Restart your Mac if this continues.");
+        QStringLiteral("The previous drive process has not exited yet. Restart your computer if this continues.");
     static inline const QString startFailedText = QStringLiteral("Could not start the drive: ");
     static inline const QString keepsStoppingText = QStringLiteral("The drive keeps stopping unexpectedly.");
     static inline const QString cannotRestartText =
-        QStringLiteral("The drive stopped responding and could not be restarted. Restart your Mac to fix this.");
+        QStringLiteral("The drive stopped responding and could not be restarted. Restart your computer to fix this.");
     static inline const QString notEjectedText = QStringLiteral("The drive isn't ejected.");
 
     // The remote-control user of every launch.

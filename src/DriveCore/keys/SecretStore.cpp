@@ -17,7 +17,7 @@ namespace {
 
 QString keychainErrorText(Keychain::Status status)
 {
-    return QStringLiteral("Keychain error %1: %2")
+    return QStringLiteral("Keyring error %1: %2")
         .arg(status)
         .arg(Keychain::message(status).value_or(QStringLiteral("unknown error")));
 }

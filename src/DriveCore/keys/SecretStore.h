@@ -19,7 +19,7 @@ class KeychainError : public std::runtime_error {
 public:
     explicit KeychainError(Keychain::Status status);
 
-    // "Keychain error <status>: <message>", the message "unknown error" for codes we do not know.
+    // "Keyring error <status>: <message>", the message "unknown error" for codes we do not know.
     QString description() const;
 
     bool operator==(const KeychainError &other) const { return status == other.status; }

@@ -93,14 +93,15 @@ public:
 
     static inline const QString mustTickText =
         QStringLiteral("If I lose this passphrase, my files cannot be recovered by anyone.");
-    static inline const QString recoveryKitSaveText = QStringLiteral(
-        "Save this code in your password manager. With it and your passphrase you can open your drive on any Mac.");
+    static inline const QString recoveryKitSaveText =
+        QStringLiteral("Save this code in your password manager. With it and your passphrase you can open your drive "
+                       "on any computer.");
     static inline const QString storageDetailsText =
         QStringLiteral("Save these too — they're needed to get your files without the app.");
     static inline const QString organisingText = QStringLiteral("Organising your drive…");
     static inline const QString driveSwitchOffText = QStringLiteral(
-        "Ovra isn't switched on yet. In System Settings → General → Login Items & Extensions, choose By Category, "
-        "click ⓘ next to File System Extensions and turn on Ovra File System.");
+        "Ovra isn't switched on yet. Click Show How, install bindfs and make sure /dev/fuse is usable; that turns "
+        "on Ovra File System.");
     static inline const QString missingStorageText = QStringLiteral("Fill in all four storage boxes.");
     static inline const QString missingCloudflareKeyText =
         QStringLiteral("Fill in the endpoint, the bucket and your Cloudflare API token.");
@@ -127,7 +128,7 @@ public:
     static inline const QString badNameText = QStringLiteral("A drive name can't contain / or :");
     static inline const QString loginFailedText =
         QStringLiteral("Ovra couldn't be set to open when you log in. You can turn this on in Settings.");
-    static inline const QString keysNotSavedText = QStringLiteral("Your keys couldn't be saved in the Keychain.");
+    static inline const QString keysNotSavedText = QStringLiteral("Your keys couldn't be saved in your keyring.");
 
     // Busy texts of the actions.
     static inline const QString openingKitBusyText = QStringLiteral("Opening your Recovery Kit…");

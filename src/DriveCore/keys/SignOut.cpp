@@ -18,9 +18,9 @@ QString SignOutStep::text(bool discardedFiles) const
     case stopping:
         return QStringLiteral("Disconnecting the drive\u2026");
     case removingKeys:
-        return QStringLiteral("Removing your keys from this Mac\u2026");
+        return QStringLiteral("Removing your keys from this computer\u2026");
     case removingLocalFiles:
-        return QStringLiteral("Removing the drive's files from this Mac\u2026");
+        return QStringLiteral("Removing the drive's files from this computer\u2026");
     case done:
         return discardedFiles ? SignOut::doneDiscardedText
                               : QStringLiteral("Signed out. Your files are safe in the cloud.");

@@ -78,13 +78,13 @@ public:
     };
 
     static inline const QString confirmText = QStringLiteral(
-        "Your files stay safe in the cloud. This Mac will no longer have access until you sign in again.");
+        "Your files stay safe in the cloud. This computer will no longer have access until you sign in again.");
     static inline const QString forceBody =
-        QStringLiteral("If you sign out now, they'll be deleted from this Mac and won't be in your drive.");
+        QStringLiteral("If you sign out now, they'll be deleted from this computer and won't be in your drive.");
     static inline const QString forceButton = QStringLiteral("Sign Out Anyway");
     static inline const QString forceConfirmButton = QStringLiteral("Delete Them and Sign Out");
     static inline const QString doneDiscardedText =
-        QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac.");
+        QStringLiteral("Signed out. Files that hadn't uploaded were removed from this computer.");
     static inline const QString forceDeletesTitle =
         QStringLiteral("Deleted files are still moving to Recently Deleted.");
     static inline const QString forceDeletesBody =

@@ -101,7 +101,7 @@ public:
     static inline const QString notConnectedText =
         QStringLiteral("The drive isn't connected right now. Try again in a moment.");
     static inline const QString settingsUnreadableText = QStringLiteral("Settings couldn't be read");
-    static inline const QString keysUnreadableText = QStringLiteral("Your keys couldn't be read from the Keychain");
+    static inline const QString keysUnreadableText = QStringLiteral("Your keys couldn't be read from your keyring");
     static inline const QString missingPartText =
         QStringLiteral("Ovra is missing a part it needs. Please reinstall the app.");
     static inline const QString startFailedPrefix = QStringLiteral("Could not start the drive: ");
@@ -114,9 +114,9 @@ public:
 
     // Keep on this machine.
     static inline const QString keepFailedText =
-        QStringLiteral("Couldn't keep these on this Mac. Check your internet connection and try again.");
+        QStringLiteral("Couldn't keep these on this computer. Check your internet connection and try again.");
     static inline const QString removeKeptFailedText =
-        QStringLiteral("Couldn't remove these from Keep on This Mac. Try again in a moment.");
+        QStringLiteral("Couldn't remove these from Keep on This Computer. Try again in a moment.");
     // Conflicts.
     static inline const QString alreadySortedOutText = QStringLiteral("This was already sorted out.");
     // Usage figures.
@@ -125,7 +125,7 @@ public:
     // Copy-all and share context.
     static inline const QString copyFolderName = QStringLiteral("Ovra files");
     static inline const QString copyInsideDriveText =
-        QStringLiteral("Choose a folder outside your Ovra drive, for example on this Mac or an external disk.");
+        QStringLiteral("Choose a folder outside your Ovra drive, for example on this computer or an external disk.");
     static inline const QString shareNotConnectedText =
         QStringLiteral("Your drive isn't connected right now. Try again when Ovra shows your drive.");
     // Settings. The General tab shows the start-at-login text for any failure of setStartAtLogin.

@@ -25,7 +25,7 @@ class AppModelIPhone : public QObject {
     Q_OBJECT
 public:
     static inline const QString defaultsKey = QStringLiteral("iPhoneSync");
-    static inline const QString keysUnreadableText = QStringLiteral("Your keys couldn't be read from the Keychain");
+    static inline const QString keysUnreadableText = QStringLiteral("Your keys couldn't be read from your keyring");
     static inline const QString passphraseMismatchText = QStringLiteral("That passphrase doesn't match this drive.");
 
     // What the members need of the model.

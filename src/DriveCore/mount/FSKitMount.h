@@ -23,11 +23,10 @@ using Problem = UserTextError<struct FSKitMountProblemTag>;
 
 inline constexpr const char *extensionID = "com.corvane.drive.fskit";
 
-// The failure text of every mount failure (190 bytes).
+// The failure text of every mount failure (177 bytes).
 inline constexpr const char *mountFailedText =
-    "Ovra couldn't show the drive in Finder. Try again, or check that Ovra File System is on "
-    "(System Settings \u2192 General \u2192 Login Items & Extensions \u2192 By Category \u2192 "
-    "File System Extensions).";
+    "Ovra couldn't show the drive in your file manager. Try again, or check that Ovra File System is on "
+    "(bindfs installed and /dev/fuse usable; Show How\u2026 in Ovra's menu tells how).";
 QString unusableNameText(const QString &volumeName);
 
 // Where the layer's tools are, and how long a mount may take to appear. Tests point these at

@@ -21,7 +21,7 @@ using Problem = UserTextError<struct MountFolderProblemTag>;
 
 using PathTest = std::function<bool(const QString &path)>;
 
-inline constexpr const char *notAppearedText = "The drive didn't appear in Finder. Try reconnecting it.";
+inline constexpr const char *notAppearedText = "The drive didn't appear in the file manager. Try reconnecting it.";
 QString inUseText(const QString &driveName);
 QString strayFilesText(const QString &folder);
 // A folder that still holds the mount of an engine that died, and could not be cleared.

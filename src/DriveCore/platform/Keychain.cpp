@@ -20,9 +20,9 @@ std::optional<QString> Keychain::message(Status status)
         {success, QStringLiteral("No error.")},
         {userCanceled, QStringLiteral("User canceled the operation.")},
         {internalComponent, QStringLiteral("An internal component failed.")},
-        {notAvailable, QStringLiteral("No keychain is available. You may need to restart your computer.")},
-        {duplicateItem, QStringLiteral("The specified item already exists in the keychain.")},
-        {itemNotFound, QStringLiteral("The specified item could not be found in the keychain.")},
+        {notAvailable, QStringLiteral("No keyring is available. You may need to restart your computer.")},
+        {duplicateItem, QStringLiteral("The specified item already exists in your keyring.")},
+        {itemNotFound, QStringLiteral("The specified item could not be found in your keyring.")},
         {interactionNotAllowed, QStringLiteral("User interaction is not allowed.")},
     };
     const auto found = messages.constFind(status);

@@ -132,7 +132,7 @@ namespace ConflictText {
 
 QString title(const DriveConflict &conflict)
 {
-    return u'\u201C' + conflict.fileName() + QStringLiteral("\u201D was changed on two Macs");
+    return u'\u201C' + conflict.fileName() + QStringLiteral("\u201D was changed on two computers");
 }
 
 QString occupied(const QString &fileName)

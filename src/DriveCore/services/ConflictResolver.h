@@ -91,12 +91,12 @@ private:
 // Every text of the conflict window.
 namespace ConflictText {
 
-// "“<file name>” was changed on two Macs"
+// "“<file name>” was changed on two computers"
 QString title(const DriveConflict &conflict);
 inline constexpr const char *body =
-    "Another Mac saved a newer version while this Mac was editing it. Which version do you want to keep?";
+    "Another computer saved a newer version while this computer was editing it. Which version do you want to keep?";
 inline constexpr const char *keepBoth = "Keep Both";
-inline constexpr const char *keepThisMac = "Keep This Mac's Version";
+inline constexpr const char *keepThisMac = "Keep This Computer's Version";
 inline constexpr const char *keepOther = "Keep the Other Version";
 inline constexpr const char *smallPrint = "The version you don't keep goes to Recently Deleted for 30 days.";
 inline constexpr const char *alreadySortedOut = "This was already sorted out.";

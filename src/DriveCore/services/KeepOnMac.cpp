@@ -72,14 +72,14 @@ namespace KeepOnMac {
 
 QString notEnoughSpaceText(qint64 needed, qint64 free)
 {
-    return QStringLiteral("Not enough space to keep these on this Mac. They need %1; this Mac has %2 free.")
+    return QStringLiteral("Not enough space to keep these on this computer. They need %1; this computer has %2 free.")
         .arg(ByteCountFormat::fileSize(needed), ByteCountFormat::fileSize(free));
 }
 
 std::optional<QString> progressLine(const PinsReply &reply)
 {
     if (reply.state == u"lowSpace")
-        return QStringLiteral("Keeping on this Mac paused: this Mac is almost full");
+        return QStringLiteral("Keeping on this computer paused: this computer is almost full");
     if (reply.state == u"done")
         return std::nullopt;
     // A file kept inside a kept folder is part of the folder's figures already.
@@ -91,7 +91,7 @@ std::optional<QString> progressLine(const PinsReply &reply)
     }
     if (done >= total)
         return std::nullopt;
-    return QStringLiteral("Keeping on this Mac: %1 of %2")
+    return QStringLiteral("Keeping on this computer: %1 of %2")
         .arg(ByteCountFormat::fileSize(done), ByteCountFormat::fileSize(total));
 }
 

@@ -69,7 +69,7 @@ QCoro::Task<> pinScan(const RCClient &rc, QString fs, CancelToken token = {});
 // Keeping chosen files downloaded on this machine: the texts built from the engine's answers.
 namespace KeepOnMac {
 
-// "Not enough space to keep these on this Mac. They need <needed>; this Mac has <free> free."
+// "Not enough space to keep these on this computer. They need <needed>; this computer has <free> free."
 QString notEnoughSpaceText(qint64 needed, qint64 free);
 
 // The keep progress line, or none when there is nothing to report.

@@ -44,7 +44,7 @@ public:
     static inline const QString storagePrefix = QStringLiteral("Couldn't reach your storage: ");
     static inline const QString offlineText = QStringLiteral("You're offline. Try again when you're back online.");
     static inline const QString newerBuildText =
-        QStringLiteral("Another Mac set up your link page with a newer Ovra. Update Ovra on this Mac first.");
+        QStringLiteral("Another computer set up your link page with a newer Ovra. Update Ovra on this computer first.");
     static inline const QString missingModulesText =
         QStringLiteral("This copy of Ovra is missing its link page files. Reinstall Ovra.");
     // For a failure that has no text of its own.

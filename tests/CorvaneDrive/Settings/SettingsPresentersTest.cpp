@@ -31,7 +31,7 @@ TEST(SettingsPresenter, TabsAndSheetsGoByTheirNames)
         labels << SettingsPresenter::rawValue(tab);
         EXPECT_EQ(SettingsPresenter::tab(SettingsPresenter::rawValue(tab)), tab);
     }
-    EXPECT_EQ(labels, (QStringList{"General", "Kept on This Mac", "Storage & Cache"}));
+    EXPECT_EQ(labels, (QStringList{"General", "Kept on This Computer", "Storage & Cache"}));
     EXPECT_NE(SettingsPresenter::iconName(SettingsPresenter::Tab::storage),
               SettingsPresenter::iconName(SettingsPresenter::Tab::kept));
     QStringList sheets;
@@ -182,7 +182,7 @@ TEST(SettingsPresenter, CloudflareSectionReadsTheMonthSoFarAndItsForecast)
                      .text = "To see what Cloudflare measured, use Change storage keys… → Cloudflare API token."}));
 }
 
-// --- Kept on This Mac ---
+// --- Kept on This Computer ---
 
 PinStatus pin(QString path, qint64 bytes, QString state = "done", bool isDir = false, qint64 bytesDone = -1)
 {
@@ -400,7 +400,7 @@ TEST(SignOutPresenter, ButtonsFollowTheRunAndHowItEnded)
     failed.follow(SignOutStep{SignOutStep::removingLocalFiles});
     failed.fail(error(std::runtime_error("Permission denied...")));
     EXPECT_EQ(failed.buttons(), (QList<B>{B::cancel, B::signOut}));
-    EXPECT_EQ(failed.stepText(false), "Removing the drive's files from this Mac…") << "where it stopped";
+    EXPECT_EQ(failed.stepText(false), "Removing the drive's files from this computer…") << "where it stopped";
     EXPECT_EQ(failed.error(),
               "Sign out didn't finish: Permission denied. Nothing was removed after that step. Try again.");
 
@@ -429,9 +429,10 @@ TEST(SignOutPresenter, StepLinesReadAsTheRunReportsThem)
          "they "
          "were in your drive."},
         {SignOutStep{SignOutStep::stopping}, true, "Disconnecting the drive…"},
-        {SignOutStep{SignOutStep::removingKeys}, false, "Removing your keys from this Mac…"},
+        {SignOutStep{SignOutStep::removingKeys}, false, "Removing your keys from this computer…"},
         {SignOutStep{SignOutStep::done}, false, "Signed out. Your files are safe in the cloud."},
-        {SignOutStep{SignOutStep::done}, true, "Signed out. Files that hadn't uploaded were removed from this Mac."},
+        {SignOutStep{SignOutStep::done}, true,
+         "Signed out. Files that hadn't uploaded were removed from this computer."},
         {SignOutStep{SignOutStep::cancelled}, true, "Sign out cancelled. Nothing was changed."},
     };
     for (const auto &c : cases) {
@@ -450,16 +451,16 @@ TEST(SignOutPresenter, TheForceQuestionNamesWhatWouldBeLost)
         QString title, body, confirm;
     } cases[] = {
         {Q{.kind = K::uploads, .count = 1}, "1 file hasn't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "If you sign out now, they'll be deleted from this computer and won't be in your drive.",
          "Delete Them and Sign Out"},
         {Q{.kind = K::uploads, .count = 3}, "3 files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "If you sign out now, they'll be deleted from this computer and won't be in your drive.",
          "Delete Them and Sign Out"},
         {Q{.kind = K::uploads, .count = 0}, "Some files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "If you sign out now, they'll be deleted from this computer and won't be in your drive.",
          "Delete Them and Sign Out"},
         {Q{.kind = K::uploads}, "Some files haven't uploaded yet.",
-         "If you sign out now, they'll be deleted from this Mac and won't be in your drive.",
+         "If you sign out now, they'll be deleted from this computer and won't be in your drive.",
          "Delete Them and Sign Out"},
         {Q{.kind = K::deletes, .count = 4}, "Deleted files are still moving to Recently Deleted.",
          "If you sign out now, they'll stay where they were in your drive. Nothing is lost.", "Sign Out Anyway"},

@@ -341,7 +341,7 @@ TEST_F(SettingsWindowTest, KeptTabListsSearchesChecksAndStopsKeepingOnTheEngine)
     // Show in the file manager: all at once, inside the mount.
     std::unique_ptr<QMenu> menu(kept->actionsMenu(kept->state().selectedPaths(), nullptr));
     ASSERT_EQ(menu->actions().size(), 2);
-    EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Show in Finder"));
+    EXPECT_EQ(menu->actions()[0]->text(), QStringLiteral("Show in File Manager"));
     menu->actions()[0]->trigger();
     ASSERT_EQ(revealed.size(), 1);
     EXPECT_EQ(revealed[0].size(), 3);
@@ -353,7 +353,7 @@ TEST_F(SettingsWindowTest, KeptTabListsSearchesChecksAndStopsKeepingOnTheEngine)
     const QStringList context = kept->state().contextPaths(QStringLiteral("Docs/notes.txt"));
     EXPECT_EQ(context, QStringList{"Docs/notes.txt"}) << "an unchecked row acts alone";
     menu.reset(kept->actionsMenu(QStringList{"Docs/notes.txt", "Photos"}, nullptr));
-    EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("Stop Keeping on This Mac"));
+    EXPECT_EQ(menu->actions()[1]->text(), QStringLiteral("Stop Keeping on This Computer"));
     menu->actions()[1]->trigger();
     EXPECT_TRUE(kept->indicator()->isVisible());
     ASSERT_TRUE(waitFor([&] { return !kept->state().working(); }));
@@ -545,7 +545,7 @@ TEST_F(SettingsWindowTest, SignOutSheetWaitsForcesAndDropsAStaleQuestion)
         return !signOut->state().running();
     }));
     EXPECT_EQ(shown(signOut->stepLine()),
-              QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac."));
+              QStringLiteral("Signed out. Files that hadn't uploaded were removed from this computer."));
     EXPECT_EQ(signOut->shownButtons(), QList<QPushButton *>{signOut->button(B::close)});
     EXPECT_FALSE(secrets->keys.has_value());
     saveScreenshot(*signOut, QStringLiteral("settings-sign-out-done"));

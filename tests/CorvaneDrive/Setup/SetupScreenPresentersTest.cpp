@@ -130,11 +130,11 @@ TEST(TurnOnDrivePresenter, StepsShowTheirMarkedWordsInBold)
         QString marked;
         QString html;
     } cases[] = {
-        {TurnOnDrivePresenter::steps[0], QStringLiteral("1. Click <b>Open System Settings</b> below.")},
+        {TurnOnDrivePresenter::steps[0], QStringLiteral("1. Click <b>Show How</b> below.")},
         {TurnOnDrivePresenter::steps[1],
-         QStringLiteral("2. Choose <b>By Category</b>, then click ⓘ next to <b>File System Extensions</b>.")},
+         QStringLiteral("2. Install <b>bindfs</b>, then make sure <b>/dev/fuse</b> is usable, as the page shows.")},
         {TurnOnDrivePresenter::steps[2],
-         QStringLiteral("3. Turn on <b>Ovra File System</b>, click Done, and come back here.")},
+         QStringLiteral("3. Once <b>Ovra File System</b> can be used, come back here.")},
         {QStringLiteral("a <b> & **c<d**"), QStringLiteral("a &lt;b&gt; &amp; <b>c&lt;d</b>")},
         {QStringLiteral("left **open"), QStringLiteral("left **open")},
     };
@@ -234,11 +234,12 @@ TEST(NameAndCachePresenter, SliderFollowsTheFreeSpace)
         EXPECT_EQ(state.cacheGB(), c.cache) << c.freeBytes;
         EXPECT_EQ(NameAndCachePresenter::showsSlider(state.maxCacheGB()), c.slider) << c.freeBytes;
     }
-    EXPECT_EQ(NameAndCachePresenter::cacheText(5), QStringLiteral("Space on this Mac for recently opened files: 5 GB"));
+    EXPECT_EQ(NameAndCachePresenter::cacheText(5),
+              QStringLiteral("Space on this computer for recently opened files: 5 GB"));
     EXPECT_EQ(NameAndCachePresenter::sliderLabel(5), QStringLiteral("5 GB"));
     EXPECT_EQ(NameAndCachePresenter::sliderLabel(80), QStringLiteral("80 GB"));
     EXPECT_EQ(NameAndCachePresenter::appearsText(QStringLiteral("Ovra work")),
-              QStringLiteral("It will appear in Finder as \u201COvra work\u201D."));
+              QStringLiteral("It will appear in your file manager as \u201COvra work\u201D."));
 }
 
 const QString code = QStringLiteral("CDKIT1.AbC-_09xyz");
@@ -324,28 +325,35 @@ TEST(RecoveryKitPresenter, DetailsAreTheTrimmedStorageFieldsInOrder)
                                                 {QStringLiteral("Secret Access Key"), QStringLiteral("SECRET")}}));
 }
 
-TEST(DonePresenter, NamesTheDriveAndTheLoginItem)
+TEST(DonePresenter, NamesTheDriveTheLoginItemAndWhereTheMenuIs)
 {
     const std::optional<QString> loginFailed = SetupState::loginFailedText;
     const struct {
         std::optional<QString> settingsName;
         QString setupName;
         std::optional<QString> loginNote;
+        bool trayShown;
         QString text;
     } cases[] = {
-        {std::nullopt, QStringLiteral("Ovra"), std::nullopt,
-         QStringLiteral(
-             "\u201COvra\u201D is now in Finder. Ovra lives in the menu bar and opens by itself when you log "
-             "in.")},
-        {std::nullopt, QStringLiteral("Ovra"), loginFailed,
-         QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar.")},
-        {QStringLiteral("Photos"), QStringLiteral("Ovra"), loginFailed,
-         QStringLiteral("\u201CPhotos\u201D is now in Finder. Ovra lives in the menu bar.")},
-        {QStringLiteral("50%2 off"), QStringLiteral("Ovra"), loginFailed,
-         QStringLiteral("\u201C50%2 off\u201D is now in Finder. Ovra lives in the menu bar.")},
+        {std::nullopt, QStringLiteral("Ovra"), std::nullopt, true,
+         QStringLiteral("\u201COvra\u201D is now in your file manager. Ovra lives in the system tray and opens by "
+                        "itself when you log in.")},
+        {std::nullopt, QStringLiteral("Ovra"), loginFailed, true,
+         QStringLiteral("\u201COvra\u201D is now in your file manager. Ovra lives in the system tray.")},
+        {QStringLiteral("Photos"), QStringLiteral("Ovra"), loginFailed, true,
+         QStringLiteral("\u201CPhotos\u201D is now in your file manager. Ovra lives in the system tray.")},
+        {QStringLiteral("50%2 off"), QStringLiteral("Ovra"), loginFailed, true,
+         QStringLiteral("\u201C50%2 off\u201D is now in your file manager. Ovra lives in the system tray.")},
+        // Without a tray the home window shows the menu: no tray is promised.
+        {std::nullopt, QStringLiteral("Ovra"), std::nullopt, false,
+         QStringLiteral("\u201COvra\u201D is now in your file manager. Ovra keeps its menu in its own window and "
+                        "opens by itself when you log in.")},
+        {QStringLiteral("50%2 off"), QStringLiteral("Ovra"), loginFailed, false,
+         QStringLiteral("\u201C50%2 off\u201D is now in your file manager. Ovra keeps its menu in its own window.")},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(DonePresenter::text(c.settingsName, c.setupName, c.loginNote), c.text);
+        EXPECT_EQ(DonePresenter::text(c.settingsName, c.setupName, c.loginNote, c.trayShown), c.text)
+            << c.setupName.toStdString() << " tray " << c.trayShown;
 }
 
 } // namespace

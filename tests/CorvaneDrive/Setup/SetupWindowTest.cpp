@@ -96,6 +96,7 @@ protected:
         context.sleep = sleep.sleep();
         context.mountPath = [this] { return mountPath; };
         context.settingsDriveName = [this] { return settingsName; };
+        context.trayShown = [this] { return trayShown; };
     }
 
     std::unique_ptr<SetupWindow> open()
@@ -151,6 +152,7 @@ protected:
     };
     std::optional<QString> mountPath;
     std::optional<QString> settingsName;
+    bool trayShown = true;
     QList<QUrl> opened;
     SetupFixture::ManualSleeps sleep;
     SetupContext context;
@@ -397,13 +399,13 @@ TEST_F(SetupWindowTest, NameAndCacheSlider)
     EXPECT_EQ(name->slider()->minimum(), 5);
     EXPECT_EQ(name->slider()->maximum(), 80);
     EXPECT_EQ(name->slider()->value(), 30);
-    EXPECT_EQ(name->cacheLabel()->text(), QStringLiteral("Space on this Mac for recently opened files: 30 GB"));
+    EXPECT_EQ(name->cacheLabel()->text(), QStringLiteral("Space on this computer for recently opened files: 30 GB"));
     saveScreenshot(*window, QStringLiteral("setup-name-and-cache"));
 
     name->slider()->setFocus();
     QTest::keyClick(name->slider(), Qt::Key_End);
     EXPECT_EQ(window->setup()->cacheGB(), 80);
-    EXPECT_EQ(name->cacheLabel()->text(), QStringLiteral("Space on this Mac for recently opened files: 80 GB"));
+    EXPECT_EQ(name->cacheLabel()->text(), QStringLiteral("Space on this computer for recently opened files: 80 GB"));
     QTest::keyClick(name->slider(), Qt::Key_Left);
     EXPECT_EQ(window->setup()->cacheGB(), 79);
 
@@ -414,7 +416,7 @@ TEST_F(SetupWindowTest, NameAndCacheSlider)
     ASSERT_NO_FATAL_FAILURE(walk(*small, Screen::nameAndCache));
     EXPECT_EQ(screen<NameAndCacheView>(*small)->slider(), nullptr);
     EXPECT_EQ(screen<NameAndCacheView>(*small)->cacheLabel()->text(),
-              QStringLiteral("Space on this Mac for recently opened files: 5 GB"));
+              QStringLiteral("Space on this computer for recently opened files: 5 GB"));
     saveScreenshot(*small, QStringLiteral("setup-name-and-cache-no-room"));
 }
 
@@ -461,7 +463,7 @@ TEST_F(SetupWindowTest, RecoveryKitThenDoneThenAFreshAssistant)
     EXPECT_TRUE(window->setup()->passphrase().isEmpty());
     auto *done = screen<DoneView>(*window);
     EXPECT_EQ(done->textLabel()->text(),
-              QStringLiteral("\u201COvra\u201D is now in Finder. Ovra lives in the menu bar."));
+              QStringLiteral("\u201COvra\u201D is now in your file manager. Ovra lives in the system tray."));
     saveScreenshot(*window, QStringLiteral("setup-done-login-failed"));
 
     pressReturn(*window);
@@ -498,14 +500,28 @@ TEST_F(SetupWindowTest, DoneWithTheModelsNameAndTheLoginItemOn)
     saveScreenshot(*window, QStringLiteral("setup-recovery-kit"));
     click(screen<RecoveryKitView>(*window)->defaultButton());
     auto *done = screen<DoneView>(*window);
-    EXPECT_EQ(done->textLabel()->text(),
-              QStringLiteral("\u201CPhotos\u201D is now in Finder. Ovra lives in the menu bar and opens by itself when "
-                             "you log in."));
+    EXPECT_EQ(
+        done->textLabel()->text(),
+        QStringLiteral(
+            "\u201CPhotos\u201D is now in your file manager. Ovra lives in the system tray and opens by itself when "
+            "you log in."));
     saveScreenshot(*window, QStringLiteral("setup-done"));
-    // Without a mount folder, "Open in Finder" only closes.
+    // Without a mount folder, "Open in File Manager" only closes.
     click(done->defaultButton());
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(SetupWindowTest, DoneWithoutATrayPromisesNoTray)
+{
+    trayShown = false;
+    auto window = open();
+    ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::recoveryKit));
+    click(screen<RecoveryKitView>(*window)->defaultButton());
+    EXPECT_EQ(screen<DoneView>(*window)->textLabel()->text(),
+              QStringLiteral("\u201COvra\u201D is now in your file manager. Ovra keeps its menu in its own window and "
+                             "opens by itself when you log in."));
+    saveScreenshot(*window, QStringLiteral("setup-done-no-tray"));
 }
 
 // Each face at the 11-pt font a desktop may use: every text fits, and every control a screen

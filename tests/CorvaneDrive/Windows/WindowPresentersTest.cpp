@@ -324,7 +324,7 @@ protected:
 TEST_F(ConflictTest, CountsDownAndClosesAfterTheLastWithoutANotice)
 {
     ConflictPresenter presenter(context());
-    EXPECT_EQ(presenter.title(), QStringLiteral("\u201cplan.txt\u201d was changed on two Macs"));
+    EXPECT_EQ(presenter.title(), QStringLiteral("\u201cplan.txt\u201d was changed on two computers"));
     EXPECT_EQ(presenter.counter(), QStringLiteral("1 of 3"));
     door = std::make_shared<Door>();
     presenter.choose(DriveCore::ConflictChoice::keepBoth);

@@ -282,7 +282,7 @@ TEST_F(WindowsTest, ConflictWindowTakesEachChoiceAndClosesAfterTheLast)
     QPointer<ConflictWindow> window = open<ConflictWindow>();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Ovra"));
     EXPECT_EQ(window->width(), 520);
-    EXPECT_EQ(window->titleLabel()->text(), QStringLiteral("\u201cplan.txt\u201d was changed on two Macs"));
+    EXPECT_EQ(window->titleLabel()->text(), QStringLiteral("\u201cplan.txt\u201d was changed on two computers"));
     EXPECT_EQ(window->counterLabel()->text(), QStringLiteral("1 of 2"));
     saveScreenshot(*window, QStringLiteral("conflict-full"));
     const int plainHeight = window->height();
@@ -300,7 +300,7 @@ TEST_F(WindowsTest, ConflictWindowTakesEachChoiceAndClosesAfterTheLast)
     setScenario();
     QTest::keyClick(window, Qt::Key_Return);
     ASSERT_TRUE(spinUntil([&] { return model->conflicts().size() == 1 && !window->presenter().working(); }, 20s));
-    EXPECT_EQ(window->titleLabel()->text(), QStringLiteral("\u201cbudget.xlsx\u201d was changed on two Macs"));
+    EXPECT_EQ(window->titleLabel()->text(), QStringLiteral("\u201cbudget.xlsx\u201d was changed on two computers"));
     EXPECT_FALSE(shown(window->counterLabel()));
     EXPECT_FALSE(shown(window->errorLabel()));
     saveScreenshot(*window, QStringLiteral("conflict-last"));

@@ -274,10 +274,10 @@ TEST_F(SecretStoreTest, OperationsStartedTogetherRunInTheOrderTheyWereStarted)
 TEST(KeychainErrorTest, DescriptionNamesTheStatus)
 {
     EXPECT_EQ(KeychainError(-25300).description(),
-              QStringLiteral("Keychain error -25300: The specified item could not be found in the keychain."));
-    EXPECT_EQ(KeychainError(42).description(), QStringLiteral("Keychain error 42: unknown error"));
+              QStringLiteral("Keyring error -25300: The specified item could not be found in your keyring."));
+    EXPECT_EQ(KeychainError(42).description(), QStringLiteral("Keyring error 42: unknown error"));
     EXPECT_STREQ(KeychainError(-25291).what(),
-                 "Keychain error -25291: No keychain is available. You may need to restart your computer.");
+                 "Keyring error -25291: No keyring is available. You may need to restart your computer.");
     EXPECT_EQ(KeychainError(-25300), KeychainError(-25300));
 }
 

@@ -236,7 +236,7 @@ TEST_F(SignOutTest, LeftoversAfterANormalStopRestartTheDriveAndFail)
 
 TEST_F(SignOutTest, FailedKeyRemovalEndsTheRunThere)
 {
-    deps->secretsError = AppModelError(QStringLiteral("Keychain error -25308: interaction not allowed."));
+    deps->secretsError = AppModelError(QStringLiteral("Keyring error -25308: interaction not allowed."));
     const SignOutRun run = runSignOut(deps, cancel, force);
     ASSERT_TRUE(run.error);
     EXPECT_EQ(run.steps, (QList<Step>{Step{Step::stopping}, Step{Step::removingKeys}}));
@@ -245,7 +245,7 @@ TEST_F(SignOutTest, FailedKeyRemovalEndsTheRunThere)
         std::rethrow_exception(run.error);
     } catch (const AppModelError &error) {
         EXPECT_EQ(SignOut::failureText(error),
-                  QStringLiteral("Sign out didn't finish: Keychain error -25308: interaction not allowed. Nothing was "
+                  QStringLiteral("Sign out didn't finish: Keyring error -25308: interaction not allowed. Nothing was "
                                  "removed after that step. Try again."));
     }
 }

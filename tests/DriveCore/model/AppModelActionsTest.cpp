@@ -145,7 +145,8 @@ protected:
         hooks.waitForMount = [this](QString name, CancelToken) -> QCoro::Task<> {
             calls.append(QStringLiteral("wait ") + name);
             if (mountNeverComes.contains(name))
-                throw MountFolder::Problem(QStringLiteral("The drive didn't appear in Finder. Try reconnecting it."));
+                throw MountFolder::Problem(
+                    QStringLiteral("The drive didn't appear in the file manager. Try reconnecting it."));
             co_return;
         };
         hooks.verifyStorage = [this](StorageSecrets, QString, CancelToken) -> QCoro::Task<> {
@@ -1002,7 +1003,7 @@ TEST_F(ActionsTest, CancellingOrForcingASignOutWhileItWaits)
     EXPECT_EQ(finish(std::move(forced)), SignOutStep{SignOutStep::done});
     EXPECT_TRUE(model().signOutDiscardedFiles());
     EXPECT_EQ(SignOutStep{SignOutStep::done}.text(model().signOutDiscardedFiles()),
-              QStringLiteral("Signed out. Files that hadn't uploaded were removed from this Mac."));
+              QStringLiteral("Signed out. Files that hadn't uploaded were removed from this computer."));
     EXPECT_THAT(supervisor->events, ::testing::Contains(QStringLiteral("stop")));
     model().cancelSignOut(); // nothing runs: nothing happens
     model().requestForceSignOut();

@@ -101,7 +101,7 @@ TEST_F(AppModelIPhoneTest, PairingCodeNeedsSettingsAndKeys)
 {
     settings.reset();
     EXPECT_EQ(messageOf(model.iPhonePairingCode(passphrase)),
-              QStringLiteral("Your keys couldn't be read from the Keychain"));
+              QStringLiteral("Your keys couldn't be read from your keyring"));
     settings = DriveSettings{QStringLiteral("d"), 30, QUuid::createUuid(), QStringLiteral("m"), true};
     await(store->deleteAll());
     EXPECT_EQ(messageOf(model.iPhonePairingCode(passphrase)), AppModelIPhone::keysUnreadableText);

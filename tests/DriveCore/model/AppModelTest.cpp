@@ -354,7 +354,7 @@ TEST_F(ModelTest, LaunchStopsAtWhatIsMissing)
         {"no settings, keys present", [&] { secrets->keys = std::pair(keys, passphrase); }, phase(Phase::needsSetup)},
         {"settings, no keys", [&] { settings.save(*defaults); }, phase(Phase::needsSetup)},
         {"unreadable keychain, no settings", [&] { secrets->failLoad = true; },
-         problem(QStringLiteral("Your keys couldn't be read from the Keychain"))},
+         problem(QStringLiteral("Your keys couldn't be read from your keyring"))},
         {"no engine program",
          [&] {
              setUpDrive();

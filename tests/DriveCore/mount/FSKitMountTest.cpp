@@ -78,7 +78,7 @@ TEST_F(FSKitMountTest, BuildsTheCommandLine)
     EXPECT_EQ(FSKitMount::mountArguments(backing, mountPoint, QStringLiteral("My Drive"), true),
               (QStringList{"-r", "-o", "subtype=ovra,attr_timeout=0,entry_timeout=0,big_writes,xattr-none", backing,
                            mountPoint}));
-    EXPECT_EQ(failedText.toUtf8().size(), 190);
+    EXPECT_EQ(failedText.toUtf8().size(), 177);
 }
 
 TEST_F(FSKitMountTest, RefusesNamesThatCannotBeUsedAndRunsNothing)

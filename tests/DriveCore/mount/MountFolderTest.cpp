@@ -158,8 +158,9 @@ TEST_F(MountFolderTest, WaitingForTheEnginesMountGivesUpOrIsCancelled)
     };
     const auto problem = failureOf<MountFolder::Problem>(MountFolder::waitForNFSMount(mountPoint, 300ms, never));
     ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->description, QStringLiteral("The drive didn't appear in Finder. Try reconnecting it."));
-    EXPECT_EQ(problem->description.size(), 55);
+    EXPECT_EQ(problem->description,
+              QStringLiteral("The drive didn't appear in the file manager. Try reconnecting it."));
+    EXPECT_EQ(problem->description.size(), 65);
     EXPECT_GE(tests, 2);
     EXPECT_LE(tests, 3);
 

@@ -1,4 +1,4 @@
-// "Show in Finder" on Linux: the file manager's ShowItems over a private bus, answered by a
+// "Show in File Manager" on Linux: the file manager's ShowItems over a private bus, answered by a
 // stand-in that notes what it was asked.
 #include "DriveCore/platform/FileManager.h"
 

@@ -28,7 +28,7 @@ TEST(KeychainTest, NoSessionBusMeansNoKeychain)
 TEST(KeychainTest, MessagesForKnownCodesOnly)
 {
     EXPECT_EQ(Keychain::message(Keychain::duplicateItem),
-              QStringLiteral("The specified item already exists in the keychain."));
+              QStringLiteral("The specified item already exists in your keyring."));
     EXPECT_EQ(Keychain::message(Keychain::interactionNotAllowed), QStringLiteral("User interaction is not allowed."));
     EXPECT_EQ(Keychain::message(-1), std::nullopt);
 }

@@ -75,12 +75,12 @@ TEST(ConflictText, Texts)
 {
     const DriveConflict conflict{QStringLiteral("Docs/report.txt"),
                                  QStringLiteral("Docs/report (conflict from Mac).txt"), QStringLiteral("Mac")};
-    EXPECT_EQ(ConflictText::title(conflict), QStringLiteral("\u201Creport.txt\u201D was changed on two Macs"));
+    EXPECT_EQ(ConflictText::title(conflict), QStringLiteral("\u201Creport.txt\u201D was changed on two computers"));
     EXPECT_EQ(
         ConflictText::occupied(conflict.fileName()),
         QStringLiteral("\u201Creport.txt\u201D changed again while you were choosing, so both versions were kept."));
     EXPECT_EQ(ConflictText::counter(2), QStringLiteral("1 of 2"));
-    EXPECT_STREQ(ConflictText::keepThisMac, "Keep This Mac's Version");
+    EXPECT_STREQ(ConflictText::keepThisMac, "Keep This Computer's Version");
     EXPECT_STREQ(ConflictText::smallPrint, "The version you don't keep goes to Recently Deleted for 30 days.");
 }
 

@@ -41,12 +41,12 @@ TEST(KeepOnMac, ProgressLine)
     } cases[] = {
         {"paused for space, even when complete",
          {complete, QStringLiteral("lowSpace")},
-         QStringLiteral("Keeping on this Mac paused: this Mac is almost full")},
+         QStringLiteral("Keeping on this computer paused: this computer is almost full")},
         {"done, even when the sums differ", {keeping, QStringLiteral("done")}, std::nullopt},
-        {"keeping", {keeping, QStringLiteral("keeping")}, QStringLiteral("Keeping on this Mac: 3 GB of 5 GB")},
+        {"keeping", {keeping, QStringLiteral("keeping")}, QStringLiteral("Keeping on this computer: 3 GB of 5 GB")},
         {"any other state is keeping",
          {keeping, QStringLiteral("offline")},
-         QStringLiteral("Keeping on this Mac: 3 GB of 5 GB")},
+         QStringLiteral("Keeping on this computer: 3 GB of 5 GB")},
         {"every pin complete", {complete, QStringLiteral("keeping")}, std::nullopt},
         {"no pins", {{}, QStringLiteral("keeping")}, std::nullopt},
         // A file kept on its own inside a kept folder is counted once, through the folder.
@@ -54,16 +54,16 @@ TEST(KeepOnMac, ProgressLine)
          {{pinOf(QStringLiteral("Docs"), true, 4 * GB, 1 * GB),
            pinOf(QStringLiteral("Docs/big.mov"), false, 2 * GB, 1 * GB)},
           QStringLiteral("keeping")},
-         QStringLiteral("Keeping on this Mac: 1 GB of 4 GB")},
+         QStringLiteral("Keeping on this computer: 1 GB of 4 GB")},
         {"decimal file sizes",
          {{pinOf(QStringLiteral("x"), false, 1'500'000, 250'000)}, QStringLiteral("keeping")},
-         QStringLiteral("Keeping on this Mac: 250 kB of 1.5 MB")},
+         QStringLiteral("Keeping on this computer: 250 kB of 1.5 MB")},
         // Sizes from the engine whose sum leaves 64 bits stop at the largest count.
         {"sums beyond 64 bits",
          {{pinOf(QStringLiteral("a"), false, 9'000'000'000'000'000'000, 0),
            pinOf(QStringLiteral("b"), false, 9'000'000'000'000'000'000, 1 * GB)},
           QStringLiteral("keeping")},
-         QStringLiteral("Keeping on this Mac: 1 GB of 9.22 EB")},
+         QStringLiteral("Keeping on this computer: 1 GB of 9.22 EB")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(KeepOnMac::progressLine(c.reply), c.line) << c.name;
@@ -73,7 +73,8 @@ TEST(KeepOnMac, NotEnoughSpaceTextNamesNeededThenFree)
 {
     EXPECT_EQ(
         KeepOnMac::notEnoughSpaceText(12'300'000'000, 800'000'000),
-        QStringLiteral("Not enough space to keep these on this Mac. They need 12.3 GB; this Mac has 800 MB free."));
+        QStringLiteral(
+            "Not enough space to keep these on this computer. They need 12.3 GB; this computer has 800 MB free."));
 }
 
 TEST(KeepOnMac, DrivePathOfALocationInTheMount)

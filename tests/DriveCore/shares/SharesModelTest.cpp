@@ -667,7 +667,7 @@ TEST_F(SharesModelTest, KeepsTheTokenOnlyWhenItIsNew)
         EXPECT_EQ(keptTokens, kept) << typed.toStdString();
     }
 
-    keepFailure = QStringLiteral("Keychain error -25308: interaction not allowed.");
+    keepFailure = QStringLiteral("Keyring error -25308: interaction not allowed.");
     const auto model = makeModel();
     await(model->setUpWorker(QStringLiteral("new")));
     EXPECT_EQ(model->setupMessage(), keepFailure);
