@@ -33,7 +33,7 @@ public:
     // What a screen reader calls the token field, which has no label of its own.
     static inline const QString tokenName = QStringLiteral("Cloudflare API token");
     static inline const QString keychainText = QStringLiteral(
-        "Ovra keeps this API token in your Mac's Keychain, for your link page and this month's Cloudflare figures. "
+        "Ovra keeps this API token in your keyring, for your link page and this month's Cloudflare figures. "
         "It's never sent to Corvane.");
     static inline const QString settingUpText = QStringLiteral("Setting up…");
     static inline const QString setUpTitle = QStringLiteral("Set Up");

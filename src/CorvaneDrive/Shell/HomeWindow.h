@@ -16,9 +16,9 @@ namespace CorvaneDrive {
 class HomeWindow : public QWidget {
     Q_OBJECT
 public:
-    static inline const QString hintText = QStringLiteral(
-        "Can't see Ovra's icon in the menu bar? It's hidden when the menu bar is full. Quit an app you don't need "
-        "from the menu bar to make room.");
+    static inline const QString hintText =
+        QStringLiteral("Your desktop shows no system tray, so Ovra's menu is here. On a desktop with a system tray, "
+                       "Ovra's icon is there instead.");
     static constexpr int columnWidth = 320;
     static constexpr int padding = 20;
     static constexpr int spacing = 8;

@@ -69,14 +69,14 @@ QList<Row> rows(const Input &in)
             rows << separator();
         }
         if (in.needsExtensionSwitch)
-            rows << button(QStringLiteral("Open System Settings\u2026"), Action::openExtensionSettings) << separator();
+            rows << button(QStringLiteral("Show How\u2026"), Action::openExtensionSettings) << separator();
         const bool mounted = (phase == AppModelPhase::running || offline) && !in.isEjected;
         rows << button(QStringLiteral("Search drive\u2026"), Action::search, in.hasSettings,
                        QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O))
-             << button(QStringLiteral("Open in Finder"), Action::openInFinder, mounted)
+             << button(QStringLiteral("Open in File Manager"), Action::openInFinder, mounted)
              << button(QStringLiteral("Uploads\u2026"), Action::uploads)
              << button(QStringLiteral("Recently Deleted\u2026"), Action::recentlyDeleted)
-             << button(QStringLiteral("Copy all my files to this Mac\u2026"), Action::copyAll) << separator()
+             << button(QStringLiteral("Copy all my files to this computer\u2026"), Action::copyAll) << separator()
              << button(QStringLiteral("Share Files\u2026"), Action::shareFiles,
                        phase == AppModelPhase::running && !in.creatingShare)
              << button(QStringLiteral("Shared Links\u2026"), Action::sharedLinks) << separator();

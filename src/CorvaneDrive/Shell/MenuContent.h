@@ -33,7 +33,7 @@ inline const QString settingsWindow = QStringLiteral("settings");
 
 inline const QString tagline = QStringLiteral("Your files. Your space.");
 inline const QString offlineText = QStringLiteral("Offline");
-inline const QString reconnectFailedText = QStringLiteral("Ovra couldn't show the drive in Finder");
+inline const QString reconnectFailedText = QStringLiteral("Ovra couldn't show the drive in the file manager");
 
 // What an entry does when chosen.
 enum class Action {

@@ -40,7 +40,7 @@ class CopyAllPresenter : public QObject {
     Q_OBJECT
 public:
     static inline const QString windowTitle = QStringLiteral("Copy All My Files");
-    static inline const QString heading = QStringLiteral("Copy all my files to this Mac");
+    static inline const QString heading = QStringLiteral("Copy all my files to this computer");
     static inline const QString explanation = QStringLiteral(
         "Ovra downloads every file in your drive and unlocks it into a new folder called \u201cOvra files\u201d inside "
         "the folder you choose. Nothing in your storage is changed or deleted. You can stop and continue later by "

@@ -70,7 +70,7 @@ public:
     static inline const QString resultsName = QStringLiteral("Search results");
     static inline const QString refreshTitle = QStringLiteral("Refresh");
     static inline const QString cancelTitle = QStringLiteral("Cancel");
-    static inline const QString showTitle = QStringLiteral("Show in Finder");
+    static inline const QString showTitle = QStringLiteral("Show in File Manager");
     static inline const QString openTitle = QStringLiteral("Open");
     static inline const QString nameColumn = QStringLiteral("Name");
     static inline const QString folderColumn = QStringLiteral("Folder");

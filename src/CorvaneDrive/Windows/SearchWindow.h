@@ -17,7 +17,7 @@ class EmptyPanel;
 class SearchResultsModel;
 
 // The search window ("Search Ovra"): the search field with Refresh or the load's spinner and
-// Cancel, the results table, the count and listing time with "Show in Finder", the load's error
+// Cancel, the results table, the count and listing time with "Show in File Manager", the load's error
 // and the offline note. 760 × 520 at first, at least 650 × 360; deletes itself on close.
 class SearchWindow : public QWidget {
     Q_OBJECT

@@ -575,8 +575,8 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuit
         if (entry.type != QStringLiteral("separator"))
             labels << entry.label;
     EXPECT_EQ(labels.mid(2),
-              (QStringList{"Search drive…", "Open in Finder", "Uploads…", "Recently Deleted…",
-                           "Copy all my files to this Mac…", "Share Files…", "Shared Links…", "Check for Updates…",
+              (QStringList{"Search drive…", "Open in File Manager", "Uploads…", "Recently Deleted…",
+                           "Copy all my files to this computer…", "Share Files…", "Shared Links…", "Check for Updates…",
                            "Settings…", "Quit Ovra"}));
     EXPECT_TRUE(display.windows(QStringLiteral(".")).isEmpty()) << "no window opens at launch with a tray";
 
@@ -595,7 +595,7 @@ TEST_F(AppShellTest, TrayItemShowsTheStatusAndItsMenuAndHotKeyOpenWindowsAndQuit
     } windows[] = {
         {"Uploads…", "^Uploads$", "shell-uploads-from-menu"},
         {"Recently Deleted…", "^Recently Deleted$", "shell-recently-deleted-from-menu"},
-        {"Copy all my files to this Mac…", "^Copy All My Files$", "shell-copy-all-from-menu"},
+        {"Copy all my files to this computer…", "^Copy All My Files$", "shell-copy-all-from-menu"},
         {"Shared Links…", "^Shared Links$", "shell-shared-links-from-menu"},
         {"Settings…", "^Ovra Settings$", "shell-settings-from-menu"},
         {"Search drive…", "^Search Ovra$", "shell-search-from-menu"},

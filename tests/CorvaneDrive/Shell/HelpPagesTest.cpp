@@ -22,7 +22,7 @@ TEST(HelpPages, EveryPageAButtonOpensIsShippedInHelp)
         const char *button;
         QString page;
     } cases[] = {
-        {"menu: Open System Settings…", DriveCore::AppModel::extensionSettingsURL().fileName()},
+        {"menu: Show How…", DriveCore::AppModel::extensionSettingsURL().fileName()},
         {"setup: Show How", TurnOnDrivePresenter::helpPageName},
         {"settings: Turn on Keep on This Computer in Files…", SettingsPresenter::addOnHelpPageName},
         {"shell: file-system layer", QFileInfo(AppResources::fileSystemHelpPage()).fileName()},

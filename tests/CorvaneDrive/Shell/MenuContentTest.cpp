@@ -42,7 +42,7 @@ Input running(QString status = AppModel::allSafeText)
 }
 
 const QStringList tail = {QStringLiteral("Uploads…"), QStringLiteral("Recently Deleted…"),
-                          QStringLiteral("Copy all my files to this Mac…"), QStringLiteral("-")};
+                          QStringLiteral("Copy all my files to this computer…"), QStringLiteral("-")};
 
 } // namespace
 
@@ -57,7 +57,7 @@ TEST(MenuContent, NeedsSetupShowsOnlyTheSetupEntryBetweenHeaderAndQuit)
 
 TEST(MenuContent, RunningAndAllSafeHasNoStatusGroup)
 {
-    QStringList expected = {"(Ovra 1.0.0)", "(Your files. Your space.)", "-", "Search drive…", "Open in Finder"};
+    QStringList expected = {"(Ovra 1.0.0)", "(Your files. Your space.)", "-", "Search drive…", "Open in File Manager"};
     expected << tail
              << QStringList{"Share Files…", "Shared Links…", "-", "Check for Updates…", "Settings…", "-", "Quit Ovra"};
     EXPECT_EQ(shown(running()), expected);
@@ -97,7 +97,7 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
                  i.canRetryLaunch = true;
                  i.needsExtensionSwitch = true;
              },
-         .group = {"(" + extensionOff + ")", "Try Again", "-", "Open System Settings…", "-"},
+         .group = {"(" + extensionOff + ")", "Try Again", "-", "Show How…", "-"},
          .finder = false,
          .share = false},
         {.name = "ejected with a status line",
@@ -146,7 +146,7 @@ TEST(MenuContent, StatusGroupAndEnabledEntriesFollowThePhase)
         ASSERT_GE(search, 3);
         EXPECT_EQ(lines.mid(3, search - 3), c.group);
         EXPECT_EQ(lines[search], c.search ? "Search drive…" : "[Search drive…]");
-        EXPECT_EQ(lines[search + 1], c.finder ? "Open in Finder" : "[Open in Finder]");
+        EXPECT_EQ(lines[search + 1], c.finder ? "Open in File Manager" : "[Open in File Manager]");
         EXPECT_TRUE(lines.contains(c.share ? "Share Files…" : "[Share Files…]"));
     }
 }
@@ -176,7 +176,7 @@ TEST(MenuContent, EntriesCarryTheirActionsAndShortcuts)
     EXPECT_EQ(byTitle["Quit Ovra"].action, Action::quit);
     EXPECT_EQ(byTitle["Quit Ovra"].shortcut, QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_EQ(byTitle["Resolve conflicts… (1)"].action, Action::resolveConflicts);
-    EXPECT_EQ(byTitle["Open in Finder"].action, Action::openInFinder);
+    EXPECT_EQ(byTitle["Open in File Manager"].action, Action::openInFinder);
     EXPECT_EQ(byTitle["Check for Updates…"].action, Action::checkForUpdates);
     for (const Row &row : rows(input))
         if (row.kind != Row::button)

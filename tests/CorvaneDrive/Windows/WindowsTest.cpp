@@ -1,7 +1,7 @@
 // Every window on the offscreen platform, opened through the real app model with its production
 // hooks against the fake engine, clicked through its main road by mouse and keyboard, with a
 // picture of each face under <build>/screenshots. Runs on a private session bus
-// (keyring-session), where a stand-in file manager answers "Show in Finder".
+// (keyring-session), where a stand-in file manager answers "Show in File Manager".
 #include "CorvaneDrive/TopLevelWindow.h"
 #include "CorvaneDrive/Windows/ConflictWindow.h"
 #include "CorvaneDrive/Windows/CopyAllWindow.h"
@@ -410,7 +410,7 @@ TEST_F(WindowsTest, SearchLoadsTheListingFindsByNameAndShowsInTheFileManager)
     EXPECT_EQ(table->model()->index(0, 1).data().toString(), QStringLiteral("Photos"));
     EXPECT_EQ(table->model()->index(0, 3).data().toString(), QStringLiteral("4 bytes"));
     EXPECT_FALSE(window->showButton()->isEnabled());
-    // Down from the field picks the first row; "Show in Finder" asks the file manager for it.
+    // Down from the field picks the first row; "Show in File Manager" asks the file manager for it.
     QTest::keyClick(window->searchField(), Qt::Key_Down);
     EXPECT_EQ(window->presenter().selection(), QStringLiteral("Photos/beach.jpg"));
     ASSERT_TRUE(window->showButton()->isEnabled());
