@@ -54,10 +54,10 @@ private:
         ::clock_gettime(CLOCK_BOOTTIME, &now);
         const auto deadline = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) + duration;
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline);
-        itimerspec spec{};
-        spec.it_value.tv_sec = seconds.count();
-        spec.it_value.tv_nsec = (deadline - seconds).count();
-        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr) == 0)
+        itimerspec when{};
+        when.it_value.tv_sec = seconds.count();
+        when.it_value.tv_nsec = (deadline - seconds).count();
+        if (::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &when, nullptr) == 0)
             return true;
         ::close(m_fd);
         m_fd = -1;
