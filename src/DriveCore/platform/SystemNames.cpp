@@ -1,6 +1,6 @@
 #include "DriveCore/platform/SystemNames.h"
 
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusReply>
 #include <QtConcurrent>
 
@@ -31,12 +31,14 @@ std::optional<QString> SystemNames::hostnamedName(QDBusConnection systemBus)
 {
     if (!systemBus.isConnected())
         return std::nullopt;
-    QDBusInterface hostnamed(QStringLiteral("org.freedesktop.hostname1"), QStringLiteral("/org/freedesktop/hostname1"),
-                             QStringLiteral("org.freedesktop.DBus.Properties"), systemBus);
-    hostnamed.setTimeout(1000);
     for (const QString &property : {QStringLiteral("PrettyHostname"), QStringLiteral("StaticHostname")}) {
-        const QDBusReply<QDBusVariant> reply =
-            hostnamed.call(QStringLiteral("Get"), QStringLiteral("org.freedesktop.hostname1"), property);
+        // A plain call: an interface object would first introspect the service, a round trip
+        // more and a meta-object that Qt keeps for ever.
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.hostname1"), QStringLiteral("/org/freedesktop/hostname1"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.freedesktop.hostname1") << property;
+        const QDBusReply<QDBusVariant> reply = systemBus.call(get, QDBus::Block, 1000);
         if (!reply.isValid())
             return std::nullopt; // not running, or not answering: gethostname will do
         if (const std::optional<QString> name = nonEmpty(reply.value().variant().toString()))
