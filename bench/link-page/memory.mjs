@@ -1,12 +1,14 @@
 // The link page's peak memory while it saves one large file, for several file sizes: Debian's
-// chromium opens the link and saves the file through the page, and each of the browser's
-// renderer processes reports its peak resident size (VmHWM) when the download is done. A page
-// that keeps only a window of chunks has the same peak whatever the file's size.
+// chromium opens the link and saves the file through the page, and the renderer processes'
+// peak resident sizes (VmHWM) are read every 50 ms while it does, since chromium resets them
+// now and then. A page that keeps only a window of chunks has the same peak whatever the
+// file's size. The browser's network is left unwatched: DevTools would otherwise keep copies
+// of the responses' bodies in the page's process.
 //
 // The local Workers runtime cannot hold objects of these sizes, so the worker's own request
 // handler answers here from a plain HTTP server, over a bucket of files in a scratch folder.
 //
-// Run by hand after a build:  node bench/link-page/memory.mjs [MiB ...]   (default 1024 2048)
+// Run by hand after a build:  node bench/link-page/memory.mjs [MiB ...]   (default 128 512 2048)
 // (SHARE_FIXTURE names the share-fixture program; by default the one in build/.)
 import { execFileSync } from 'node:child_process';
 import crypto from 'node:crypto';
@@ -24,7 +26,7 @@ const { startBrowser } = await import('../../tests/support/browser.mjs');
 const { scratchFolder } = await import('../../tests/share-worker/shares.mjs');
 
 const MiB = 1024 * 1024;
-const sizes = process.argv.length > 2 ? process.argv.slice(2).map(Number) : [1024, 2048];
+const sizes = process.argv.length > 2 ? process.argv.slice(2).map(Number) : [128, 512, 2048];
 const folder = scratchFolder();
 const objects = path.join(folder, 'objects');
 
@@ -105,21 +107,33 @@ const peaks = [];
 try {
   for (const size of sizes) {
     const link = sealedShare(size * MiB);
-    const browser = await startBrowser();
+    const browser = await startBrowser({ watchNetwork: false });
     try {
       const tab = await browser.newPage();
       await tab.goto(`${address}/s/${link.id}#${link.secret}`);
       await tab.waitForSelector('li button');
       const start = Date.now();
-      await tab.click('li button');
-      const saved = await browser.downloaded('bench.bin', 3_600_000);
+      const highest = new Map(); // renderer pid -> its peak so far
+      const watch = () => {
+        for (const { pid, type, peak } of processes(browser.browser.process().pid)) {
+          if (type === 'renderer') highest.set(pid, Math.max(peak, highest.get(pid) ?? 0));
+        }
+      };
+      const watching = setInterval(watch, 50);
+      let saved;
+      try {
+        await tab.click('li button');
+        saved = await browser.downloaded('bench.bin', 3_600_000);
+      } finally {
+        clearInterval(watching);
+      }
+      watch();
       const seconds = (Date.now() - start) / 1000;
       if (fs.statSync(saved).size !== size * MiB) throw new Error('the saved file has the wrong size');
-      const renderers = processes(browser.browser.process().pid).filter(({ type }) => type === 'renderer');
-      const peak = Math.max(...renderers.map((p) => p.peak));
+      const peak = Math.max(...highest.values());
       peaks.push(peak);
       console.log(`${size} MiB in ${seconds.toFixed(1)} s: peak of the page's renderer ${peak.toFixed(0)} MiB` +
-        ` (all renderers: ${renderers.map((p) => p.peak.toFixed(0)).join(', ')} MiB)`);
+        ` (all renderers: ${[...highest.values()].map((p) => p.toFixed(0)).join(', ')} MiB)`);
       fs.rmSync(saved);
     } finally {
       await browser.close();

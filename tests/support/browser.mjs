@@ -13,7 +13,10 @@ const flags = [
   '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
 ];
 
-export async function startBrowser() {
+// `watchNetwork: false` leaves the network unwatched: DevTools then keeps no copies of the
+// responses' bodies, up to 200 MB of them in the page's process, which a user's browser never
+// holds; a measure of the page's memory needs that, and then no request events arrive.
+export async function startBrowser({ watchNetwork = true } = {}) {
   const profile = await fs.mkdtemp(path.join(os.tmpdir(), 'corvane-chromium-'));
   const downloadFolder = path.join(profile, 'downloads');
   let browser;
@@ -23,6 +26,7 @@ export async function startBrowser() {
       executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
       headless: true,
       userDataDir: profile,
+      networkEnabled: watchNetwork,
       args: flags,
     });
     const session = await browser.target().createCDPSession();
