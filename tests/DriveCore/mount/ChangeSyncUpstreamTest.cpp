@@ -110,6 +110,20 @@ protected:
         b.reset();
     }
 
+    // A's file events are watched from a thread of their own, ready a moment after the start:
+    // A writes at the top level until B lists it. A note for the top level refreshes it.
+    void startBothSyncs()
+    {
+        a->startSync();
+        b->startSync();
+        bool ready = false;
+        for (int attempt = 0; attempt < 5 && !ready; ++attempt) {
+            write(a->path(QStringLiteral("ready.txt")), "ready\n");
+            ready = eventually([&] { return listing(b->path(QString())).contains(QStringLiteral("ready.txt")); }, 15s);
+        }
+        ASSERT_TRUE(ready) << a->engine.output().toStdString();
+    }
+
     TestSupport::S3Server server;
     std::unique_ptr<Machine> a;
     std::unique_ptr<Machine> b;
@@ -143,17 +157,9 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
               (QStringList{QStringLiteral("Sub"), QStringLiteral("intro.txt")}))
         << "B's cache is stale";
 
-    a->startSync();
-    b->startSync();
-
-    // A's file events are watched from a thread of their own, ready a moment after the start:
-    // A writes at the top level until B lists it. A note for the top level refreshes it.
-    bool ready = false;
-    for (int attempt = 0; attempt < 5 && !ready; ++attempt) {
-        write(a->path(QStringLiteral("ready.txt")), "ready\n");
-        ready = eventually([&] { return listing(b->path(QString())).contains(QStringLiteral("ready.txt")); }, 15s);
-    }
-    ASSERT_TRUE(ready) << a->engine.output().toStdString();
+    startBothSyncs();
+    if (HasFatalFailure())
+        return;
 
     // A new file.
     QElapsedTimer seen;
@@ -196,14 +202,9 @@ TEST_F(TwoMachines, AnotherMachinesNewFileDeletionAndFolderRenameAppearThroughTh
 
 TEST_F(TwoMachines, AFileWrittenIntoAFolderTheOtherMachineMadeReachesThatMachine)
 {
-    a->startSync();
-    b->startSync();
-    bool ready = false;
-    for (int attempt = 0; attempt < 5 && !ready; ++attempt) {
-        write(a->path(QStringLiteral("ready.txt")), "ready\n");
-        ready = eventually([&] { return listing(b->path(QString())).contains(QStringLiteral("ready.txt")); }, 15s);
-    }
-    ASSERT_TRUE(ready) << a->engine.output().toStdString();
+    startBothSyncs();
+    if (HasFatalFailure())
+        return;
 
     // B's folder appears here only through A's note: no event of B's own ever showed it.
     ASSERT_TRUE(QDir().mkpath(a->path(QStringLiteral("FromA/Inner"))));
