@@ -64,6 +64,16 @@ QPushButton *visibleLink(StorageView &storage)
     return nullptr;
 }
 
+// Fills the token form with an account's endpoint, a bucket and a token, and submits it.
+void submitCloudflareToken(StorageView &storage)
+{
+    typeInto(storage.endpointField(),
+             QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
+    typeInto(storage.bucketField(), QStringLiteral("photos"));
+    typeInto(storage.cloudflareKeyField(), QStringLiteral("token"));
+    click(storage.defaultButton());
+}
+
 QWidget *focused()
 {
     return QApplication::focusWidget();
@@ -256,11 +266,7 @@ TEST_F(SetupWindowTest, AnErrorWithDetailsKeepsThemClosedAtFirst)
     auto window = open();
     ASSERT_NO_FATAL_FAILURE(walk(*window, Screen::storage));
     auto *storage = screen<StorageView>(*window);
-    typeInto(storage->endpointField(),
-             QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
-    typeInto(storage->bucketField(), QStringLiteral("photos"));
-    typeInto(storage->cloudflareKeyField(), QStringLiteral("token"));
-    click(storage->defaultButton());
+    submitCloudflareToken(*storage);
     ASSERT_TRUE(spinUntil([&] { return shownError(*window).has_value(); }));
     EXPECT_EQ(shownError(*window), QStringLiteral("Something went wrong connecting to your storage. Try again."));
     SetupStatusArea *status = window->statusArea();
@@ -564,11 +570,7 @@ TEST_F(SetupWindowTest, EveryFaceFitsAtElevenPointsAndNamesItsControls)
     click(storage->storageKeysSegment());
     check(*window, "storage-new-keys");
     click(storage->cloudflareKeySegment());
-    typeInto(storage->endpointField(),
-             QStringLiteral("https://0123456789abcdef0123456789abcdef.r2.cloudflarestorage.com"));
-    typeInto(storage->bucketField(), QStringLiteral("photos"));
-    typeInto(storage->cloudflareKeyField(), QStringLiteral("token"));
-    click(storage->defaultButton());
+    submitCloudflareToken(*storage);
     ASSERT_TRUE(spinUntil([&] { return shownError(*window).has_value(); }));
     click(window->statusArea()->detailsButton());
     check(*window, "storage-error-details");

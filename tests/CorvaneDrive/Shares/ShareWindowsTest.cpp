@@ -138,6 +138,13 @@ protected:
 
     static bool showsFace(const ShareWindow &window, Face face) { return window.face() == face; }
 
+    // A link page set up by an older build, which Shared Links offers to update.
+    static QUrl olderLinkPage() { return QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")); }
+    void saveAnOlderLinkPage()
+    {
+        await(ShareWorkerConfig{olderLinkPage(), QStringLiteral("old"), 100, rig.now}.save(engine->client(), metaFs));
+    }
+
     TestSupport::ShareWindowRig rig{*engine, metaFs};
     QList<QPointer<QWidget>> windows;
     QPointer<SharedLinksWindow> linksWindow;
@@ -394,9 +401,7 @@ TEST_F(ShareWindowsTest, FormShowsTheBlockedReasonAndTheModelsRefusalOnAFreshFor
 TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopAndUpdatesTheLinkPage)
 {
     // A link page of an older build, and two links: one ended, one the storage will not delete.
-    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"),
-                            100, rig.now}
-              .save(engine->client(), metaFs));
+    saveAnOlderLinkPage();
     ShareRecord ended;
     ended.id = QString(22, u'E');
     ended.secret = QString(43, u's');
@@ -405,7 +410,7 @@ TEST_F(ShareWindowsTest, SharedLinksOffersRemovalOfEndedLinksReportsAFailedStopA
     ended.totalBytes = 0;
     ended.createdAt = rig.now.addDays(-10);
     ended.expiresAt = rig.now.addDays(-3);
-    ended.workerURL = QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev"));
+    ended.workerURL = olderLinkPage();
     ended.createdBy = QStringLiteral("Study Mac");
     ShareRecord live = ended;
     live.id = QString(22, u'L');
@@ -572,9 +577,7 @@ TEST_F(ShareWindowsTest, EveryShareFaceFitsAnElevenPointFontAndNamesItsControls)
 TEST_F(ShareWindowsTest, SharedLinksAndItsUpdateSheetFitAnElevenPointFontAndNameTheirControls)
 {
     const TestSupport::ScopedAppFont font(11);
-    await(ShareWorkerConfig{QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev")), QStringLiteral("old"),
-                            100, rig.now}
-              .save(engine->client(), metaFs));
+    saveAnOlderLinkPage();
     ShareRecord live;
     live.id = QString(22, u'L');
     live.secret = QString(43, u's');
@@ -585,7 +588,7 @@ TEST_F(ShareWindowsTest, SharedLinksAndItsUpdateSheetFitAnElevenPointFontAndName
     live.createdAt = rig.now.addDays(-1);
     live.expiresAt = rig.now.addDays(6);
     live.maxDownloads = 5;
-    live.workerURL = QUrl(QStringLiteral("https://ovra-share-photos.alice.workers.dev"));
+    live.workerURL = olderLinkPage();
     live.createdBy = QStringLiteral("Kitchen Mac");
     ShareRecord ended = live;
     ended.id = QString(22, u'E');
